@@ -1,0 +1,302 @@
+#include "table.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <limits>
+#include <unistd.h>
+
+namespace {
+
+// The whitespace of the "C" locale: blank, \t, \n, \v, \f, \r.
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// strtod's reading of a token from_chars would not take; like the stream, an
+// overflow to infinity counts as a failed extraction.
+bool convert_slow(const char* first, const char* last, double& value) {
+  const std::string token(first, last);
+  char* stop = nullptr;
+  const double v = std::strtod(token.c_str(), &stop);
+  if (stop != token.c_str() + token.size() || std::isinf(v)) return false;
+  value = v;
+  return true;
+}
+
+void add_row(std::string_view line, Row& row, Table& table) {
+  row.clear();
+  parse_line(line, row);
+  table.emplace_back(row.begin(), row.end());
+}
+
+// Reads fd in large blocks and parses every line, the last one also without a
+// final line feed. A line longer than the buffer grows it.
+bool read_lines(int fd, Table& table, std::string& why) {
+  std::vector<char> buf(std::size_t{1} << 20);
+  std::size_t have = 0;
+  Row row;
+  for (;;) {
+    if (have == buf.size()) buf.resize(buf.size() * 2);
+    const ssize_t got = ::read(fd, buf.data() + have, buf.size() - have);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      why = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) break;
+    const char* base = buf.data();
+    const std::size_t size = have + static_cast<std::size_t>(got);
+    std::size_t start = 0;
+    std::size_t from = have;  // the carried-over part holds no line feed
+    while (const void* hit = std::memchr(base + from, '\n', size - from)) {
+      const std::size_t nl = static_cast<const char*>(hit) - base;
+      add_row(std::string_view(base + start, nl - start), row, table);
+      start = from = nl + 1;
+    }
+    have = size - start;
+    std::memmove(buf.data(), buf.data() + start, have);
+  }
+  if (have > 0) add_row(std::string_view(buf.data(), have), row, table);
+  return true;
+}
+
+double entry_count(std::size_t n) {
+  return static_cast<double>(static_cast<std::int64_t>(n) *
+                             static_cast<std::int64_t>(n));
+}
+
+std::string values(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " value" : " values");
+}
+
+}  // namespace
+
+// The stream takes an optional sign, digits with at most one point, and an
+// exponent only after a digit; it stops at the first character that does not
+// fit and then converts what it took. A token without mantissa digits, or
+// with an exponent but no exponent digits, fails as a whole.
+const char* scan_value(const char* p, const char* end, double& value) {
+  const char* token = p;
+  if (p != end && (*p == '+' || *p == '-')) ++p;
+  if (token != p && *token == '+') ++token;  // from_chars takes no '+'
+  bool digits = false;
+  bool point = false;
+  for (; p != end; ++p) {
+    if (is_digit(*p))
+      digits = true;
+    else if (*p == '.' && !point)
+      point = true;
+    else
+      break;
+  }
+  if (!digits) return nullptr;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    const char* exponent = p;
+    while (p != end && is_digit(*p)) ++p;
+    if (p == exponent) return nullptr;
+  }
+  const auto [stop, ec] = std::from_chars(token, p, value);
+  if (ec == std::errc{} && stop == p) return p;
+  return convert_slow(token, p, value) ? p : nullptr;
+}
+
+std::size_t parse_line(std::string_view line, Row& row) {
+  const char* const begin = line.data();
+  const char* const end = begin + line.size();
+  const char* p = begin;
+  for (;;) {
+    while (p != end && is_space(*p)) ++p;
+    double value = 0.0;
+    const char* next = p == end ? nullptr : scan_value(p, end, value);
+    if (!next) break;
+    row.push_back(value);
+    p = next;
+  }
+  return static_cast<std::size_t>(p - begin);
+}
+
+bool read_table(const std::string& path, Table& table, std::string& why) {
+  table.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  const bool ok = read_lines(fd, table, why);
+  ::close(fd);
+  return ok;
+}
+
+Table input(std::string path) {
+  Table table;
+  std::string why;
+  read_table(path, table, why);
+  return table;
+}
+
+void distance_row(const Table& data, std::size_t i, std::size_t first,
+                  double* out) {
+  const Row& a = data[i];
+  for (std::size_t l = 0; l < data.size(); ++l) {
+    const Row& b = data[l];
+    const std::size_t end = std::min(a.size(), b.size());
+    double sum = 0.0;
+    for (std::size_t c = first; c < end; ++c) sum += square(a[c] - b[c]);
+    out[l] = std::sqrt(sum);
+  }
+}
+
+Table distance_matrix(const Table& data, std::size_t first_column) {
+  Table matrix(data.size(), Row(data.size()));
+  for (std::size_t i = 0; i < data.size(); ++i)
+    distance_row(data, i, first_column, matrix[i].data());
+  return matrix;
+}
+
+double distance_mean(const Table& data, std::size_t first) {
+  Row row(data.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    distance_row(data, i, first, row.data());
+    for (const double d : row) sum += d;
+  }
+  return sum / entry_count(data.size());
+}
+
+double distance_variance(const Table& data, std::size_t first, double mean) {
+  Row row(data.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    distance_row(data, i, first, row.data());
+    for (const double d : row) sum += square(d - mean);
+  }
+  return sum / entry_count(data.size());
+}
+
+double distance_total(const Table& data, std::size_t first) {
+  Row row(data.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    distance_row(data, i, first, row.data());
+    for (const double d : row) sum += d;
+  }
+  return sum;
+}
+
+std::size_t nearest_row(const Table& table, double ratio) {
+  double best = 1000000.0;
+  std::size_t chosen = 0;
+  for (std::size_t r = 0; r < table.size(); ++r) {
+    const double d = square(ratio - table[r][0]);
+    if (d < best) {
+      best = d;
+      chosen = r;
+    }
+  }
+  return chosen;
+}
+
+std::string check_samples(const Table& data, std::size_t first,
+                          const std::string& name) {
+  if (data.empty()) return "";
+  const std::size_t width = data[0].size();
+  for (std::size_t r = 1; r < data.size(); ++r)
+    if (data[r].size() != width)
+      return name + ":" + std::to_string(r + 1) + ": " +
+             values(data[r].size()) + ", expected " + std::to_string(width) +
+             " as on line 1";
+  if (width == 0) return name + ": no values on any line";
+  if (width <= first) return name + ": only labels, no feature values";
+  return "";
+}
+
+int print_width(const char* program, double width) {
+  errno = 0;
+  std::cout << width << '\n';
+  std::cout.flush();
+  if (!std::cout.fail()) return 0;
+  return fail(program, std::string("standard output: ") +
+                           (errno ? std::strerror(errno) : "write error"));
+}
+
+namespace {
+
+// A thread count from 1 to 1024; false for anything else.
+bool parse_threads(const std::string& text, unsigned& threads) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc{} || stop != end || value < 1 || value > 1024)
+    return false;
+  threads = value;
+  return true;
+}
+
+}  // namespace
+
+bool command_line(int argc, char** argv, const char* program,
+                  const char* help, std::string& file, unsigned& threads,
+                  bool& verbose, int& status) {
+  const std::string usage =
+      std::string("usage: ") + program +
+      " [-h | --help | --version] [-j N | --threads N] [-v | --verbose] "
+      "DATAFILE\n";
+  auto misuse = [&](const std::string& message) {
+    std::cerr << program << ": " << message << '\n' << usage;
+    status = 2;
+    return false;
+  };
+  threads = 0;
+  verbose = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg.size() < 2 || arg[0] != '-') break;  // "-" is a file name
+    if (arg == "-h" || arg == "--help") {
+      std::cout << usage << help << std::flush;
+      status = std::cout.fail() ? 1 : 0;
+      return false;
+    }
+    if (arg == "--version") {
+      std::cout << program << ' ' << KERNEL_WIDTH_VERSION << std::endl;
+      status = std::cout.fail() ? 1 : 0;
+      return false;
+    }
+    if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
+    } else if (arg == "-j" || arg == "--threads") {
+      if (++i == argc) return misuse("option '" + arg + "' needs a number");
+      if (!parse_threads(argv[i], threads))
+        return misuse("bad thread count '" + std::string(argv[i]) + "'");
+    } else if (arg.rfind("--threads=", 0) == 0 || arg.rfind("-j", 0) == 0) {
+      const std::string value = arg.substr(arg[1] == 'j' ? 2 : 10);
+      if (!parse_threads(value, threads))
+        return misuse("bad thread count '" + value + "'");
+    } else {
+      return misuse("unknown option '" + arg + "'");
+    }
+  }
+  if (i >= argc) {
+    std::cerr << usage;
+    status = 2;
+    return false;
+  }
+  file = argv[i];
+  return true;
+}
+
+int fail(const char* program, const std::string& message) {
+  std::cerr << program << ": " << message << '\n';
+  return 1;
+}
