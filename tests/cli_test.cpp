@@ -1,0 +1,214 @@
+// Runs the built programs on fixture files in a fresh temporary directory and
+// checks standard output, standard error and the exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const form = FORM_PROGRAM;
+const char* const labelled = LABELLED_PROGRAM;
+
+struct Case {
+  std::string name;
+  const char* program;
+  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string out;  // a trailing "..." matches any rest
+  std::string err;
+  int status;
+  std::string stdout_path = "";  // instead of a captured file
+};
+
+std::string lines(const std::string& line, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += line + '\n';
+  return text;
+}
+
+// 200 zeros and a one: spread ratio just below 0.01.
+const std::string low_spread = lines("0", 200) + "1\n";
+
+// The 102 unit vectors of 102 columns: spread ratio 101.
+std::string unit_vectors() {
+  std::string text;
+  for (int i = 0; i < 102; ++i)
+    for (int c = 0; c < 102; ++c) text += c == i ? "1" : "0", text += c == 101 ? '\n' : ' ';
+  return text;
+}
+
+const std::pair<std::string, std::string> table = {
+    "form_of_relationship.txt", "0.5 2\n1.5 4\n"};
+const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
+
+const std::string usage_form =
+    "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
+    "[-v | --verbose] DATAFILE\n";
+
+std::vector<Case> cases() {
+  return {
+      // Widths as the arithmetic gives them.
+      {"form_table_tie", form, {"d.txt"}, {table, two}, "3.125\n", "", 0},
+      {"form_crlf_and_trailing_text", form, {"d.txt"},
+       {table, {"d.txt", "0 0 # origin\r\n3 4 x 9\r\n"}}, "3.125\n", "", 0},
+      {"form_keys_far_away", form, {"d.txt"},
+       {{"form_of_relationship.txt", "5000 2\n3000 4\n"}, two}, "3.125\n", "", 0},
+      {"form_low_spread", form, {"d.txt"}, {{"d.txt", low_spread}},
+       "0.00377028\n", "", 0},
+      {"form_low_spread_ignores_bad_table", form, {"d.txt"},
+       {{"d.txt", low_spread}, {"form_of_relationship.txt", "\n"}},
+       "0.00377028\n", "", 0},
+      {"form_high_spread", form, {"d.txt"}, {{"d.txt", unit_vectors()}},
+       "1.96098\n", "", 0},
+      {"form_coincident_samples", form, {"d.txt"},
+       {table, {"d.txt", "1 1\n1 1\n1 1\n"}}, "0\n", "", 0},
+      {"form_negative_divisor", form, {"d.txt"},
+       {{"form_of_relationship.txt", "0.5 -2\n"}, {"d.txt", "1 1\n1 1\n"}},
+       "-0\n", "", 0},
+      {"form_zero_divisor", form, {"d.txt"},
+       {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n", "", 0},
+      {"form_extra_arguments_ignored", form, {"d.txt", "more", "-x"},
+       {table, two}, "3.125\n", "", 0},
+      {"form_dash_dash", form, {"--", "d.txt"}, {table, two}, "3.125\n", "", 0},
+      {"form_empty_data", form, {"d.txt"}, {table, {"d.txt", ""}}, "-nan\n",
+       "form_kernel_width: d.txt: warning: no samples\n", 0},
+      {"form_one_sample", form, {"d.txt"}, {table, {"d.txt", "1 2\n"}}, "0\n",
+       "form_kernel_width: d.txt: warning: one sample\n", 0},
+      {"labelled_two", labelled, {"l.txt"}, {{"l.txt", "1 0 0\n2 3 4\n"}},
+       "50\n", "", 0},
+      {"labelled_three", labelled, {"l.txt"},
+       {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n", "", 0},
+      {"labelled_labels_do_not_count", labelled, {"l.txt"},
+       {{"l.txt", "-7 0 0\n1e9 3 4\n0.5 6 8\n"}}, "88.8889\n", "", 0},
+      {"labelled_coincident", labelled, {"l.txt"},
+       {{"l.txt", "1 2 2\n2 2 2\n"}}, "0\n", "", 0},
+      {"labelled_empty", labelled, {"l.txt"}, {{"l.txt", ""}}, "-nan\n",
+       "labelled_kernel_width: l.txt: warning: no samples\n", 0},
+      {"labelled_one_sample", labelled, {"l.txt"}, {{"l.txt", "1 2 3\n"}},
+       "-nan\n", "labelled_kernel_width: l.txt: warning: one sample\n", 0},
+
+      // Bad data.
+      {"missing_data", form, {"none.txt"}, {table}, "",
+       "form_kernel_width: none.txt: No such file or directory\n", 1},
+      {"data_is_a_directory", labelled, {"."}, {}, "",
+       "labelled_kernel_width: .: Is a directory\n", 1},
+      {"unequal_rows", form, {"d.txt"}, {table, {"d.txt", "1 2 3\n4 5 6\n7 8\n"}},
+       "", "form_kernel_width: d.txt:3: 2 values, expected 3 as on line 1\n", 1},
+      {"blank_line_at_end", labelled, {"l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n\n"}}, "",
+       "labelled_kernel_width: l.txt:3: 0 values, expected 3 as on line 1\n", 1},
+      {"no_values", form, {"d.txt"}, {table, {"d.txt", "\n\n"}}, "",
+       "form_kernel_width: d.txt: no values on any line\n", 1},
+      {"labels_only", labelled, {"l.txt"}, {{"l.txt", "1\n2\n3\n"}}, "",
+       "labelled_kernel_width: l.txt: only labels, no feature values\n", 1},
+
+      // The relationship-form table, when the search needs it.
+      {"table_missing", form, {"d.txt"}, {two}, "",
+       "form_kernel_width: form_of_relationship.txt: No such file or "
+       "directory\n", 1},
+      {"table_empty", form, {"d.txt"},
+       {{"form_of_relationship.txt", ""}, two}, "",
+       "form_kernel_width: form_of_relationship.txt: no rows to search\n", 1},
+      {"table_row_without_key", form, {"d.txt"},
+       {{"form_of_relationship.txt", "0.5 2\n\n1.5 4\n"}, two}, "",
+       "form_kernel_width: form_of_relationship.txt:2: no key on the line\n", 1},
+      {"table_row_without_divisor", form, {"d.txt"},
+       {{"form_of_relationship.txt", "0.5\n1.5 4\n"}, two}, "",
+       "form_kernel_width: form_of_relationship.txt:1: no divisor after the "
+       "key\n", 1},
+
+      // Output and command line.
+      {"output_fails", form, {"d.txt"}, {table, two}, "",
+       "form_kernel_width: standard output: No space left on device\n", 1,
+       "/dev/full"},
+      {"no_argument", form, {}, {}, "", usage_form, 2},
+      {"unknown_option", form, {"-x", "d.txt"}, {table, two}, "",
+       "form_kernel_width: unknown option '-x'\n" + usage_form, 2},
+      {"bad_thread_count", labelled, {"-j", "0", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad thread count '0'\nusage: "
+       "labelled_kernel_width ...", 2},
+      {"help", form, {"--help"}, {}, usage_form + "...", "", 0},
+      {"help_short", labelled, {"-h"}, {}, "usage: labelled_kernel_width ...",
+       "", 0},
+      {"version", labelled, {"--version"}, {}, "labelled_kernel_width ...", "",
+       0},
+  };
+}
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void matches(const std::string& actual, const std::string& expected,
+             const char* what) {
+  const std::string dots = "...";
+  if (expected.size() >= 3 && expected.ends_with(dots)) {
+    const std::string head = expected.substr(0, expected.size() - 3);
+    EXPECT_EQ(actual.substr(0, head.size()), head) << what;
+  } else {
+    EXPECT_EQ(actual, expected) << what;
+  }
+}
+
+// Starts the program in dir with stdin from /dev/null; returns its status.
+int run(const Case& c, const fs::path& dir, const fs::path& out,
+        const fs::path& err) {
+  std::vector<std::string> words = {c.program};
+  words.insert(words.end(), c.args.begin(), c.args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const std::string out_path = c.stdout_path.empty() ? out.string() : c.stdout_path;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in_fd = open("/dev/null", O_RDONLY);
+    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    dup2(in_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    execv(c.program, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class Cli : public testing::TestWithParam<Case> {};
+
+TEST_P(Cli, Runs) {
+  const Case& c = GetParam();
+  char pattern[] = "/tmp/cli_test_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path base = pattern;
+  const fs::path dir = base / "run";
+  fs::create_directory(dir);
+  for (const auto& [name, text] : c.files) std::ofstream(dir / name) << text;
+  const int status = run(c, dir, base / "out", base / "err");
+  EXPECT_EQ(status, c.status);
+  if (c.stdout_path.empty()) matches(slurp(base / "out"), c.out, "stdout");
+  matches(slurp(base / "err"), c.err, "stderr");
+  fs::remove_all(base);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Cli, testing::ValuesIn(cases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace

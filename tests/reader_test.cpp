@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "table.h"
+
+namespace {
+
+// The reader's meaning: line by line, `stream >> double` until it fails.
+Table reference_read(std::istream& in) {
+  Table table;
+  std::string line;
+  std::istringstream stream;
+  Row row;
+  while (std::getline(in, line)) {
+    stream.str(line);
+    stream.clear();
+    for (double v; stream >> v;) row.push_back(v);
+    table.push_back(row);
+    row.clear();
+  }
+  return table;
+}
+
+Row reference_row(const std::string& line) {
+  std::istringstream in(line);
+  Table t = reference_read(in);
+  return t.empty() ? Row{} : t[0];
+}
+
+// Equal bit for bit, so that -0 and 0 differ.
+bool same(const Row& a, const Row& b) {
+  return a.size() == b.size() &&
+         (a.empty() ||
+          std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+Row parse(const std::string& line) {
+  Row row;
+  parse_line(line, row);
+  return row;
+}
+
+std::string temp_file(const std::string& text) {
+  char name[] = "/tmp/reader_test_XXXXXX";
+  const int fd = mkstemp(name);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, text.data(), text.size()),
+            static_cast<ssize_t>(text.size()));
+  close(fd);
+  return name;
+}
+
+TEST(Reader, LinesAsTheStreamReadsThem) {
+  struct {
+    const char* line;
+    Row row;
+  } const cases[] = {
+      {"1 2 3", {1, 2, 3}},
+      {"1 2 x 3", {1, 2}},
+      {"1,2,3", {1}},
+      {"1-2", {1, -2}},
+      {"", {}},
+      {"just words", {}},
+      {"4 5\r", {4, 5}},
+      {"\xEF\xBB\xBF" "1 2", {}},
+      {"+.5 5. -0.25e1", {0.5, 5, -2.5}},
+      {"1e 2", {}},
+      {"1e+ 2", {}},
+      {"1e5e3", {1e5}},
+      {"0x10", {0}},
+      {"1..2", {1, 0.2}},
+      {"inf nan", {}},
+      {"2 1e400 3", {2}},
+      {"1e-400", {0}},
+      {"-1e-400", {-0.0}},
+      {"\t\v\f 7", {7}},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(same(parse(c.line), c.row)) << '"' << c.line << '"';
+}
+
+// Lines made of the characters and tokens the extraction treats specially.
+std::string random_line(std::mt19937_64& rng) {
+  static const char* const pieces[] = {
+      "0",   "1",     "7",     "9",      "00",    ".",     "e",    "E",
+      "+",   "-",     " ",     "  ",     "\t",    "\r",    "\v",   "x",
+      ",",   "inf",   "nan",   "0x1p3",  "1e400", "1e-400", "4.9e-324",
+      "e-",  "1e308", "2.2250738585072011e-308", "123456789012345678901234",
+      "0.1", "3.14159265358979323846", "\xEF\xBB\xBF",
+  };
+  const std::size_t count = sizeof pieces / sizeof pieces[0];
+  std::string line;
+  const int length = static_cast<int>(rng() % 24);
+  for (int i = 0; i < length; ++i) {
+    const std::size_t k = rng() % (count + 1);
+    if (k == count)
+      line += '\0';  // a NUL byte does not survive a C string
+    else
+      line += pieces[k];
+  }
+  return line;
+}
+
+TEST(Reader, MatchesStreamExtractionOnGeneratedLines) {
+  std::mt19937_64 rng(20261208);
+  for (int i = 0; i < 1000000; ++i) {
+    const std::string line = random_line(rng);
+    ASSERT_TRUE(same(parse(line), reference_row(line)))
+        << "line " << i << ": \"" << line << '"';
+  }
+}
+
+TEST(Reader, MatchesStreamExtractionOnRandomDoubles) {
+  std::mt19937_64 rng(7);
+  char text[64];
+  for (int i = 0; i < 500000; ++i) {
+    double v;
+    const std::uint64_t bits = rng();
+    std::memcpy(&v, &bits, sizeof v);
+    std::snprintf(text, sizeof text, i % 2 ? "%.17g" : "%.6e", v);
+    ASSERT_TRUE(same(parse(text), reference_row(text))) << text;
+  }
+}
+
+TEST(Reader, FilesSplitIntoLines) {
+  // The long line crosses the reader's block size.
+  const std::string long_line(3 << 20, '1');
+  const std::string texts[] = {
+      "",
+      "1 2 3\n4 5 6",
+      "1 2 3\n4 5 6\n",
+      "1 2 3\n4 5 6\n\n",
+      "\n\n\n",
+      "1\r\n2\r\n",
+      long_line + " 2\n3\n",
+  };
+  for (const std::string& text : texts) {
+    const std::string name = temp_file(text);
+    Table table;
+    std::string why;
+    EXPECT_TRUE(read_table(name, table, why));
+    std::istringstream in(text);
+    const Table expected = reference_read(in);
+    ASSERT_EQ(table.size(), expected.size());
+    for (std::size_t r = 0; r < table.size(); ++r)
+      EXPECT_TRUE(same(table[r], expected[r]));
+    std::remove(name.c_str());
+  }
+}
+
+TEST(Reader, ReportsFilesThatCannotBeRead) {
+  Table table;
+  std::string why;
+  EXPECT_FALSE(read_table("/nonexistent/data.txt", table, why));
+  EXPECT_EQ(why, "No such file or directory");
+  EXPECT_FALSE(read_table("/tmp", table, why));
+  EXPECT_EQ(why, "Is a directory");
+  EXPECT_FALSE(read_table("", table, why));
+  EXPECT_TRUE(input("/tmp").empty());
+}
+
+}  // namespace
