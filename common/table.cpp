@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -28,41 +29,43 @@ bool convert_slow(const char* first, const char* last, double& value) {
   return true;
 }
 
-void add_row(std::string_view line, Row& row, Table& table) {
-  row.clear();
-  parse_line(line, row);
-  table.emplace_back(row.begin(), row.end());
+// Keeps what the warning about ignored text needs: the first line that has
+// some, its text, and the count of such lines.
+void note_ignored(std::string_view rest, std::size_t line,
+                  std::size_t& ignored_line, std::string& ignored_text,
+                  std::size_t& ignored_lines) {
+  if (rest.empty()) return;
+  if (++ignored_lines > 1) return;
+  std::size_t size = rest.size();
+  while (is_space(rest[size - 1])) --size;  // rest starts with a non-space
+  ignored_line = line;
+  ignored_text = rest.substr(0, std::min(size, ignored_cut + 1));
 }
 
-// Reads fd in large blocks and parses every line, the last one also without a
-// final line feed. A line longer than the buffer grows it.
-bool read_lines(int fd, Table& table, std::string& why) {
-  std::vector<char> buf(std::size_t{1} << 20);
-  std::size_t have = 0;
-  Row row;
-  for (;;) {
-    if (have == buf.size()) buf.resize(buf.size() * 2);
-    const ssize_t got = ::read(fd, buf.data() + have, buf.size() - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      why = std::strerror(errno);
-      return false;
-    }
-    if (got == 0) break;
-    const char* base = buf.data();
-    const std::size_t size = have + static_cast<std::size_t>(got);
-    std::size_t start = 0;
-    std::size_t from = have;  // the carried-over part holds no line feed
-    while (const void* hit = std::memchr(base + from, '\n', size - from)) {
-      const std::size_t nl = static_cast<const char*>(hit) - base;
-      add_row(std::string_view(base + start, nl - start), row, table);
-      start = from = nl + 1;
-    }
-    have = size - start;
-    std::memmove(buf.data(), buf.data() + start, have);
+// Parses one line into a new last row of table.
+void add_row(std::string_view line, Row& row, Table& table,
+             std::size_t& ignored_line, std::string& ignored_text,
+             std::size_t& ignored_lines) {
+  row.clear();
+  const std::size_t stop = parse_line(line, row);
+  table.emplace_back(row.begin(), row.end());
+  note_ignored(line.substr(stop), table.size(), ignored_line, ignored_text,
+               ignored_lines);
+}
+
+bool read_path(const std::string& path, Table& table, std::string& why,
+               std::size_t& ignored_line, std::string& ignored_text,
+               std::size_t& ignored_lines) {
+  table.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
   }
-  if (have > 0) add_row(std::string_view(buf.data(), have), row, table);
-  return true;
+  const bool ok = read_fd(fd, std::size_t{1} << 20, table, why, ignored_line,
+                          ignored_text, ignored_lines);
+  ::close(fd);
+  return ok;
 }
 
 double entry_count(std::size_t n) {
@@ -122,16 +125,109 @@ std::size_t parse_line(std::string_view line, Row& row) {
   return static_cast<std::size_t>(p - begin);
 }
 
-bool read_table(const std::string& path, Table& table, std::string& why) {
+// Reads fd in large blocks and parses every line, the last one also without a
+// final line feed. A line longer than the buffer grows it.
+bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
+             std::size_t& ignored_line, std::string& ignored_text,
+             std::size_t& ignored_lines) {
   table.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
+  ignored_line = ignored_lines = 0;
+  ignored_text.clear();
+  std::vector<char> buf(std::max(block, std::size_t{1}));
+  std::size_t have = 0;
+  Row row;
+  for (;;) {
+    if (have == buf.size()) buf.resize(buf.size() * 2);
+    const ssize_t got = ::read(fd, buf.data() + have, buf.size() - have);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      why = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) break;
+    const char* base = buf.data();
+    const std::size_t size = have + static_cast<std::size_t>(got);
+    std::size_t start = 0;
+    std::size_t from = have;  // the carried-over part holds no line feed
+    while (const void* hit = std::memchr(base + from, '\n', size - from)) {
+      const std::size_t nl = static_cast<const char*>(hit) - base;
+      add_row(std::string_view(base + start, nl - start), row, table,
+              ignored_line, ignored_text, ignored_lines);
+      start = from = nl + 1;
+    }
+    have = size - start;
+    std::memmove(buf.data(), buf.data() + start, have);
   }
-  const bool ok = read_lines(fd, table, why);
-  ::close(fd);
-  return ok;
+  if (have > 0)
+    add_row(std::string_view(buf.data(), have), row, table, ignored_line,
+            ignored_text, ignored_lines);
+  return true;
+}
+
+bool read_table(const std::string& path, Table& table, std::string& why) {
+  std::size_t line = 0;
+  std::size_t lines = 0;
+  std::string text;
+  return read_path(path, table, why, line, text, lines);
+}
+
+bool read_table(const std::string& path, Table& table, std::string& why,
+                std::size_t& ignored_line, std::string& ignored_text,
+                std::size_t& ignored_lines) {
+  if (path == "-")
+    return read_fd(STDIN_FILENO, std::size_t{1} << 20, table, why,
+                   ignored_line, ignored_text, ignored_lines);
+  return read_path(path, table, why, ignored_line, ignored_text,
+                   ignored_lines);
+}
+
+std::string shown_name(const std::string& path) {
+  return path == "-" ? "<stdin>" : path;
+}
+
+std::string visible(std::string_view text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      out += c;
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\v') {
+      out += "\\v";
+    } else if (c == '\f') {
+      out += "\\f";
+    } else {
+      out += "\\x";
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    }
+  }
+  return out;
+}
+
+std::string ignored_warning(const std::string& name, const Table& table,
+                            std::size_t ignored_line,
+                            const std::string& ignored_text,
+                            std::size_t ignored_lines) {
+  if (ignored_line == 0) return "";
+  const std::string_view text = ignored_text;
+  std::string message =
+      name + ":" + std::to_string(ignored_line) + ": warning: ignored \"" +
+      visible(text.substr(0, ignored_cut)) + "\"" +
+      (text.size() > ignored_cut ? "..." : "") + " after " +
+      values(table[ignored_line - 1].size());
+  const std::size_t more = ignored_lines - 1;
+  if (more > 0)
+    message += " (and on " + std::to_string(more) +
+               (more == 1 ? " more line)" : " more lines)");
+  return message;
 }
 
 Table input(std::string path) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 using Row = std::vector<double>;
@@ -19,6 +20,40 @@ Table input(std::string path);
 // As input(), but says why reading failed: returns false, with the system's
 // reason in `why`, when the file cannot be opened or a read fails.
 bool read_table(const std::string& path, Table& table, std::string& why);
+
+// How much of the ignored text the reader keeps for a warning.
+constexpr std::size_t ignored_cut = 20;
+
+// The programs' reader: as above, but a path of "-" reads standard input, and
+// it says where a line held text after its last value that is not whitespace
+// (the text that ended the row): the first such line (counted from 1; 0 when
+// there is none), that text without trailing whitespace, kept to at most
+// ignored_cut + 1 bytes so that a longer one shows, and how many lines hold
+// such text.
+bool read_table(const std::string& path, Table& table, std::string& why,
+                std::size_t& ignored_line, std::string& ignored_text,
+                std::size_t& ignored_lines);
+
+// Reads the open file fd to its end as read_table does, with a buffer of
+// `block` bytes at first (at least 1); does not close fd.
+bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
+             std::size_t& ignored_line, std::string& ignored_text,
+             std::size_t& ignored_lines);
+
+// The name messages give a data file: "<stdin>" for "-".
+std::string shown_name(const std::string& path);
+
+// The warning about ignored text, naming name:line, or "" when ignored_line
+// is 0: `name:3: warning: ignored ",2.5" after 1 value (and on 9 more lines)`.
+// The text is cut at ignored_cut bytes and escaped as by visible().
+std::string ignored_warning(const std::string& name, const Table& table,
+                            std::size_t ignored_line,
+                            const std::string& ignored_text,
+                            std::size_t ignored_lines);
+
+// text with every byte that is not printable ASCII, and '"' and '\\', in
+// C escapes (\t, \r, \x00, \xef), so that it cannot garble a terminal.
+std::string visible(std::string_view text);
 
 // Scans one value at p exactly as `stream >> double` does after skipping
 // whitespace. Returns the end of the text taken, or nullptr when the
@@ -77,3 +112,12 @@ bool command_line(int argc, char** argv, const char* program,
 // Prints "program: message" on standard error; returns 1, the exit status
 // for bad input.
 int fail(const char* program, const std::string& message);
+
+// Prints "program: message" on standard error unless message is empty.
+void warn(const char* program, const std::string& message);
+
+// A value as the --verbose report gives it: 17 significant digits (%.17g).
+std::string exact(double value);
+
+// Writes the --verbose report to standard error, one "name: value" a line.
+void report(const std::vector<std::pair<std::string, std::string>>& lines);

@@ -1,0 +1,140 @@
+// libFuzzer target for the reader and the distance sums. The first input byte
+// picks the reader's starting buffer size, so that lines cross buffer ends and
+// grow the buffer even in small inputs; the rest is the file. The rows must
+// equal, bit for bit, what line-by-line `stream >> double` extraction gives.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "table.h"
+
+namespace {
+
+// The sums are quadratic in the rows; keep each input fast.
+constexpr std::size_t max_rows = 64;
+
+void require(bool ok) {
+  if (!ok) std::abort();
+}
+
+Table reference_read(const std::string& bytes) {
+  Table table;
+  std::istringstream in(bytes);
+  std::istringstream stream;
+  std::string line;
+  Row row;
+  while (std::getline(in, line)) {
+    stream.str(line);
+    stream.clear();
+    for (double v; stream >> v;) row.push_back(v);
+    table.push_back(row);
+    row.clear();
+  }
+  return table;
+}
+
+bool same(const Row& a, const Row& b) {
+  return a.size() == b.size() &&
+         (a.empty() ||
+          std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// parse_line's stop offset: the values lie before it, and the text from it on
+// (if any) starts with a non-space and yields no value at all.
+void check_stop(std::string_view line, std::size_t& ignored_line,
+                std::string& ignored_text, std::size_t& ignored_lines,
+                std::size_t number) {
+  Row row;
+  const std::size_t stop = parse_line(line, row);
+  require(stop <= line.size());
+  Row before;
+  parse_line(line.substr(0, stop), before);
+  require(same(row, before));
+  if (stop == line.size()) return;
+  require(!is_space(line[stop]));
+  Row after;
+  require(parse_line(line.substr(stop), after) == 0 && after.empty());
+  if (ignored_lines++ > 0) return;
+  std::size_t end = line.size();
+  while (is_space(line[end - 1])) --end;
+  ignored_line = number;
+  ignored_text = line.substr(stop, std::min(end - stop, ignored_cut + 1));
+}
+
+// What read_fd should say about ignored text, line by line.
+void expected_ignored(const std::string& bytes, std::size_t& ignored_line,
+                      std::string& ignored_text, std::size_t& ignored_lines) {
+  ignored_line = ignored_lines = 0;
+  std::size_t start = 0;
+  std::size_t number = 0;
+  while (start < bytes.size()) {
+    std::size_t nl = bytes.find('\n', start);
+    if (nl == std::string::npos) nl = bytes.size();
+    check_stop(std::string_view(bytes).substr(start, nl - start),
+               ignored_line, ignored_text, ignored_lines, ++number);
+    start = nl + 1;
+  }
+}
+
+bool read_bytes(const std::string& bytes, std::size_t block, Table& table,
+                std::size_t& line, std::string& text, std::size_t& lines) {
+  const int fd = memfd_create("reader_fuzz", MFD_CLOEXEC);
+  require(fd >= 0);
+  require(write(fd, bytes.data(), bytes.size()) ==
+          static_cast<ssize_t>(bytes.size()));
+  require(lseek(fd, 0, SEEK_SET) == 0);
+  std::string why;
+  const bool ok = read_fd(fd, block, table, why, line, text, lines);
+  close(fd);
+  return ok;
+}
+
+void check_sums(const Table& table) {
+  if (table.size() > max_rows) return;
+  if (check_samples(table, 0, "f").empty()) {
+    const double mean = distance_mean(table, 0);
+    const double variance = distance_variance(table, 0, mean);
+    const double ratio = square(mean) / variance;
+    nearest_row(table, ratio);
+  }
+  if (check_samples(table, 1, "f").empty()) distance_total(table, 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size == 0) return 0;
+  const std::size_t block = data[0] % 64 + 1;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  Table table;
+  std::size_t line = 0, lines = 0;
+  std::string text;
+  require(read_bytes(bytes, block, table, line, text, lines));
+
+  const Table expected = reference_read(bytes);
+  require(table.size() == expected.size());
+  for (std::size_t r = 0; r < table.size(); ++r)
+    require(same(table[r], expected[r]));
+
+  std::size_t want_line = 0, want_lines = 0;
+  std::string want_text;
+  expected_ignored(bytes, want_line, want_text, want_lines);
+  require(line == want_line && text == want_text && lines == want_lines);
+
+  const std::string warning = ignored_warning("f", table, line, text, lines);
+  for (const char c : warning)
+    require(static_cast<unsigned char>(c) >= 0x20 &&
+            static_cast<unsigned char>(c) < 0x7f);
+  check_sums(table);
+  return 0;
+}
