@@ -396,3 +396,19 @@ int fail(const char* program, const std::string& message) {
   std::cerr << program << ": " << message << '\n';
   return 1;
 }
+
+void warn(const char* program, const std::string& message) {
+  if (!message.empty()) fail(program, message);
+}
+
+std::string exact(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+void report(const std::vector<std::pair<std::string, std::string>>& lines) {
+  for (const auto& [name, value] : lines)
+    std::cerr << name << ": " << value << '\n';
+  std::cerr.flush();
+}

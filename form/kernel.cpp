@@ -22,15 +22,22 @@ const char* const help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
-// Looks up the divisor for ratio in the relationship-form table; false with
-// a message when the table cannot serve the search.
-bool table_divisor(double ratio, double& divisor, std::string& why) {
+// Looks up the divisor for ratio in the relationship-form table, and the
+// index of its row; false with a message when the table cannot serve the
+// search.
+bool table_divisor(double ratio, double& divisor, std::size_t& chosen,
+                   std::string& why) {
   const std::string name = table_name;
   Table table;
-  if (!read_table(name, table, why)) {
+  std::size_t ignored_line = 0, ignored_lines = 0;
+  std::string ignored_text;
+  if (!read_table(name, table, why, ignored_line, ignored_text,
+                  ignored_lines)) {
     why = name + ": " + why;
     return false;
   }
+  warn(program, ignored_warning(name, table, ignored_line, ignored_text,
+                                ignored_lines));
   if (table.empty()) {
     why = name + ": no rows to search";
     return false;
@@ -40,7 +47,7 @@ bool table_divisor(double ratio, double& divisor, std::string& why) {
       why = name + ":" + std::to_string(r + 1) + ": no key on the line";
       return false;
     }
-  const std::size_t chosen = nearest_row(table, ratio);
+  chosen = nearest_row(table, ratio);
   if (table[chosen].size() < 2) {
     why = name + ":" + std::to_string(chosen + 1) +
           ": no divisor after the key";
@@ -48,6 +55,18 @@ bool table_divisor(double ratio, double& divisor, std::string& why) {
   }
   divisor = table[chosen][1];
   return true;
+}
+
+// The --verbose report: the statistics behind the width, and the rule that
+// decided.
+void explain(const Table& data, double mean, double variance, double ratio,
+             const std::string& rule) {
+  report({{"n", std::to_string(data.size())},
+          {"columns", std::to_string(data.empty() ? 0 : data[0].size())},
+          {"mean", exact(mean)},
+          {"variance", exact(variance)},
+          {"ratio", exact(ratio)},
+          {"rule", rule}});
 }
 
 }  // namespace
@@ -62,25 +81,38 @@ int main(int argc, char** argv) {
 
   Table data;
   std::string why;
-  if (!read_table(file, data, why)) return fail(program, file + ": " + why);
-  why = check_samples(data, 0, file);
+  const std::string name = shown_name(file);
+  std::size_t ignored_line = 0, ignored_lines = 0;
+  std::string ignored_text;
+  if (!read_table(file, data, why, ignored_line, ignored_text, ignored_lines))
+    return fail(program, name + ": " + why);
+  warn(program, ignored_warning(name, data, ignored_line, ignored_text,
+                                ignored_lines));
+  why = check_samples(data, 0, name);
   if (!why.empty()) return fail(program, why);
   if (data.size() < 2)
-    fail(program, file + ": warning: " +
+    fail(program, name + ": warning: " +
                       (data.empty() ? "no samples" : "one sample"));
 
   const double mean = distance_mean(data, 0);
   const double variance = distance_variance(data, 0, mean);
   const double ratio = square(mean) / variance;
   double width = 0.0;
+  std::string rule;
   if (ratio < 0.01) {
     width = variance / 2.6;
+    rule = "ratio < 0.01";
   } else if (ratio > 100) {
     width = variance * ratio;
+    rule = "ratio > 100";
   } else {
     double divisor = 0.0;
-    if (!table_divisor(ratio, divisor, why)) return fail(program, why);
+    std::size_t chosen = 0;
+    if (!table_divisor(ratio, divisor, chosen, why)) return fail(program, why);
     width = variance / divisor;
+    rule = "table line " + std::to_string(chosen + 1);
   }
-  return print_width(program, width);
+  status = print_width(program, width);
+  if (verbose && status == 0) explain(data, mean, variance, ratio, rule);
+  return status;
 }

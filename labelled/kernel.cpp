@@ -19,6 +19,16 @@ const char* const help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
+// The --verbose report: the statistics behind the width.
+void explain(const Table& data, double total, std::int64_t pairs,
+             double mean) {
+  report({{"n", std::to_string(data.size())},
+          {"columns", std::to_string(data.empty() ? 0 : data[0].size() - 1)},
+          {"total", exact(total)},
+          {"pairs", std::to_string(pairs)},
+          {"mean", exact(mean)}});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,16 +41,25 @@ int main(int argc, char** argv) {
 
   Table data;
   std::string why;
-  if (!read_table(file, data, why)) return fail(program, file + ": " + why);
-  why = check_samples(data, 1, file);
+  const std::string name = shown_name(file);
+  std::size_t ignored_line = 0, ignored_lines = 0;
+  std::string ignored_text;
+  if (!read_table(file, data, why, ignored_line, ignored_text, ignored_lines))
+    return fail(program, name + ": " + why);
+  warn(program, ignored_warning(name, data, ignored_line, ignored_text,
+                                ignored_lines));
+  why = check_samples(data, 1, name);
   if (!why.empty()) return fail(program, why);
   if (data.size() < 2)
-    fail(program, file + ": warning: " +
+    fail(program, name + ": warning: " +
                       (data.empty() ? "no samples" : "one sample"));
 
   const auto n = static_cast<std::int64_t>(data.size());
   const double total = distance_total(data, 1);
   const double mean = total / static_cast<double>(n * n - n);
   const double width = mean * mean * 2;
-  return print_width(program, width);
+  status = print_width(program, width);
+  if (verbose && status == 0)
+    explain(data, total, n * n - n, mean);
+  return status;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <filesystem>
@@ -28,12 +29,19 @@ struct Case {
   std::string err;
   int status;
   std::string stdout_path = "";  // instead of a captured file
+  std::string stdin_text = "";   // fed through a pipe
 };
 
 std::string lines(const std::string& line, int count) {
   std::string text;
   for (int i = 0; i < count; ++i) text += line + '\n';
   return text;
+}
+
+std::string repeat(const std::string& text, int count) {
+  std::string all;
+  for (int i = 0; i < count; ++i) all += text;
+  return all;
 }
 
 // 200 zeros and a one: spread ratio just below 0.01.
@@ -60,7 +68,9 @@ std::vector<Case> cases() {
       // Widths as the arithmetic gives them.
       {"form_table_tie", form, {"d.txt"}, {table, two}, "3.125\n", "", 0},
       {"form_crlf_and_trailing_text", form, {"d.txt"},
-       {table, {"d.txt", "0 0 # origin\r\n3 4 x 9\r\n"}}, "3.125\n", "", 0},
+       {table, {"d.txt", "0 0 # origin\r\n3 4 x 9\r\n"}}, "3.125\n",
+       "form_kernel_width: d.txt:1: warning: ignored \"# origin\" after 2 "
+       "values (and on 1 more line)\n", 0},
       {"form_keys_far_away", form, {"d.txt"},
        {{"form_of_relationship.txt", "5000 2\n3000 4\n"}, two}, "3.125\n", "", 0},
       {"form_low_spread", form, {"d.txt"}, {{"d.txt", low_spread}},
@@ -142,6 +152,88 @@ std::vector<Case> cases() {
        "", 0},
       {"version", labelled, {"--version"}, {}, "labelled_kernel_width ...", "",
        0},
+
+      // Text after the last value of a line: one warning per file.
+      {"warn_commas", form, {"d.csv"},
+       {table, {"d.csv", "0,2.5,3\n3,1\n" + lines("3", 998)}}, "...",
+       "form_kernel_width: d.csv:1: warning: ignored \",2.5,3\" after 1 value "
+       "(and on 1 more line)\n", 0},
+      {"warn_one_line_cut_at_20", form, {"d.txt"},
+       {table, {"d.txt", "0 0\n3 4 and this text is long\t\r\n"}},
+       "3.125\n",
+       "form_kernel_width: d.txt:2: warning: ignored \"and this text is lon\""
+       "... after 2 values\n", 0},
+      {"warn_nul_byte", form, {"d.txt"},
+       {table, {"d.txt", std::string("0 0\0 1\n3 4\n", 11)}}, "3.125\n",
+       "form_kernel_width: d.txt:1: warning: ignored \"\\x00 1\" after 2 "
+       "values\n", 0},
+      {"warn_byte_order_mark_then_fail", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "",
+       "form_kernel_width: d.txt:1: warning: ignored \"\\xef\\xbb\\xbf0 0\" "
+       "after 0 values\n"
+       "form_kernel_width: d.txt:2: 2 values, expected 0 as on line 1\n", 1},
+      {"warn_number_too_large", labelled, {"l.txt"},
+       {{"l.txt", "1 2 1e400 3\n1 2 5\n"}}, "",
+       "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" after 2 "
+       "values\n"
+       "labelled_kernel_width: l.txt:2: 3 values, expected 2 as on line 1\n",
+       1},
+      {"warn_string_labels", labelled, {"l.txt"},
+       {{"l.txt", "cat 1 2\ndog \"3\" 4\nemu\n"}}, "",
+       "labelled_kernel_width: l.txt:1: warning: ignored \"cat 1 2\" after 0 "
+       "values (and on 2 more lines)\n"
+       "labelled_kernel_width: l.txt: no values on any line\n", 1},
+      {"warn_table_when_searched", form, {"d.txt"},
+       {{"form_of_relationship.txt", "0.5 2 # first\n1.5 4;\n"}, two},
+       "3.125\n",
+       "form_kernel_width: form_of_relationship.txt:1: warning: ignored "
+       "\"# first\" after 2 values (and on 1 more line)\n", 0},
+      {"table_not_checked_unless_searched", form, {"d.txt"},
+       {{"d.txt", low_spread}, {"form_of_relationship.txt", "key,divisor\n"}},
+       "0.00377028\n", "", 0},
+
+      // "-" is standard input; "./-" a file of that name.
+      {"stdin_form", form, {"-"}, {table}, "3.125\n", "", 0, "",
+       "0 0\n3 4\n"},
+      {"stdin_after_dash_dash", labelled, {"--", "-"}, {}, "50\n", "", 0, "",
+       "1 0 0\n2 3 4\n"},
+      {"stdin_not_the_file_named_dash", form, {"-"},
+       {table, {"-", "0 0\n3 4\n"}}, "0\n", "", 0, "", "1 1\n1 1\n"},
+      {"file_named_dash", form, {"./-"}, {table, {"-", "0 0\n3 4\n"}},
+       "3.125\n", "", 0, "", "1 1\n1 1\n"},
+      {"stdin_named_in_messages", labelled, {"-"}, {}, "",
+       "labelled_kernel_width: <stdin>:2: warning: ignored \"x\" after 2 "
+       "values\n"
+       "labelled_kernel_width: <stdin>:2: 2 values, expected 3 as on line 1\n",
+       1, "", "1 0 0\n2 3 x\n"},
+      {"stdin_empty", form, {"-"}, {table}, "-nan\n",
+       "form_kernel_width: <stdin>: warning: no samples\n", 0},
+      {"stdin_long_lines", form, {"-"}, {table}, "0\n", "", 0, "",
+       lines(repeat("7 ", 600000), 2)},
+
+      // --verbose: the statistics after the width, standard output unchanged.
+      {"verbose_table_rule", form, {"-v", "d.txt"}, {table, two}, "3.125\n",
+       "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
+       "rule: table line 1\n", 0},
+      {"verbose_low_spread", form, {"--verbose", "d.txt"},
+       {{"d.txt", low_spread}}, "0.00377028\n",
+       "n: 201\ncolumns: 1\nmean: 0.0099007450310635882\n"
+       "variance: 0.0098027202788927709\nratio: 0.0099997500062505452\n"
+       "rule: ratio < 0.01\n", 0},
+      {"verbose_high_spread", form, {"-v", "d.txt"}, {{"d.txt", unit_vectors()}},
+       "1.96098\n", "n: 102\ncolumns: 102\n...", 0},
+      {"verbose_after_warnings", form, {"-v", "-"}, {table}, "3.125\n",
+       "form_kernel_width: <stdin>:2: warning: ignored \",\" after 2 values\n"
+       "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
+       "rule: table line 1\n", 0, "", "0 0\n3 4,\n"},
+      {"verbose_labelled", labelled, {"-v", "l.txt"},
+       {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n",
+       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n",
+       0},
+      {"verbose_nothing_when_output_fails", labelled, {"-v", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
+       "labelled_kernel_width: standard output: No space left on device\n", 1,
+       "/dev/full"},
   };
 }
 
@@ -163,7 +255,19 @@ void matches(const std::string& actual, const std::string& expected,
   }
 }
 
-// Starts the program in dir with stdin from /dev/null; returns its status.
+// Writes text to fd and closes it; the reader may stop early.
+void feed(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote <= 0) break;
+    done += static_cast<std::size_t>(wrote);
+  }
+  close(fd);
+}
+
+// Starts the program in dir with stdin from a pipe carrying c.stdin_text;
+// returns its status.
 int run(const Case& c, const fs::path& dir, const fs::path& out,
         const fs::path& err) {
   std::vector<std::string> words = {c.program};
@@ -172,9 +276,14 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   const std::string out_path = c.stdout_path.empty() ? out.string() : c.stdout_path;
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  signal(SIGPIPE, SIG_IGN);  // a program may exit without reading its input
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in_fd = open("/dev/null", O_RDONLY);
+    signal(SIGPIPE, SIG_DFL);
+    close(in[1]);
+    const int in_fd = in[0];
     const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
@@ -184,6 +293,8 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
     execv(c.program, argv.data());
     _exit(127);
   }
+  close(in[0]);
+  feed(in[1], c.stdin_text);
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -153,6 +154,66 @@ TEST(Reader, FilesSplitIntoLines) {
     ASSERT_EQ(table.size(), expected.size());
     for (std::size_t r = 0; r < table.size(); ++r)
       EXPECT_TRUE(same(table[r], expected[r]));
+    std::remove(name.c_str());
+  }
+}
+
+// Small starting buffers make lines cross buffer ends and grow the buffer.
+TEST(Reader, AnyBufferSizeGivesTheSameRows) {
+  const std::string text = "1 2 3\n45 6e1 7\r\n\n" + std::string(40, '8') +
+                           " 9\nx\n10,11";
+  std::istringstream in(text);
+  const Table expected = reference_read(in);
+  const std::string name = temp_file(text);
+  for (std::size_t block = 0; block < 70; ++block) {
+    const int fd = open(name.c_str(), O_RDONLY);
+    Table table;
+    std::string why, ignored;
+    std::size_t line = 0, lines = 0;
+    ASSERT_TRUE(read_fd(fd, block, table, why, line, ignored, lines));
+    close(fd);
+    ASSERT_EQ(table.size(), expected.size()) << block;
+    for (std::size_t r = 0; r < table.size(); ++r)
+      EXPECT_TRUE(same(table[r], expected[r])) << block << ' ' << r;
+    EXPECT_EQ(line, 5u);
+    EXPECT_EQ(ignored, "x");
+    EXPECT_EQ(lines, 2u);
+  }
+  std::remove(name.c_str());
+}
+
+// Where text after the last value is reported, and how the warning reads.
+TEST(Reader, WarnsAboutIgnoredText) {
+  struct {
+    const char* text;
+    const char* warning;
+  } const cases[] = {
+      {"1 2\r\n3 4 \t\n", ""},
+      {"1,2.5,3\n4,5\n6\n",
+       "f:1: warning: ignored \",2.5,3\" after 1 value (and on 1 more line)"},
+      {"1\n2 x\r\n3 y\n4 z", "f:2: warning: ignored \"x\" after 1 value "
+                               "(and on 2 more lines)"},
+      {"# a header that goes on and on\n1\n",
+       "f:1: warning: ignored \"# a header that goes\"... after 0 values"},
+      {"1 12345678901234567890 \n", ""},
+      {"1 a2345678901234567890 \n",
+       "f:1: warning: ignored \"a2345678901234567890\" after 1 value"},
+      {"\xEF\xBB\xBF" "1\n", "f:1: warning: ignored \"\\xef\\xbb\\xbf1\" after 0 "
+                          "values"},
+      {"1 \"q\" \\ \x1b\x7f\r\v\f\t.\n",
+       "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after 1 "
+       "value"},
+      {"1e400 5\n2e", "f:1: warning: ignored \"1e400 5\" after 0 values (and on "
+                     "1 more line)"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = temp_file(c.text);
+    Table table;
+    std::string why, ignored;
+    std::size_t line = 0, lines = 0;
+    ASSERT_TRUE(read_table(name, table, why, line, ignored, lines));
+    EXPECT_EQ(ignored_warning("f", table, line, ignored, lines), c.warning)
+        << c.text;
     std::remove(name.c_str());
   }
 }
