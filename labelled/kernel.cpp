@@ -15,7 +15,9 @@ const char* const help =
     "different samples over the feature columns (the label is left out).\n"
     "\n"
     "DATAFILE: one sample per line, the label (a number) then the features,\n"
-    "separated by whitespace.\n"
+    "separated by whitespace; text after the last number of a line is\n"
+    "ignored, with a warning. \"-\" reads standard input.\n"
+    "-v, --verbose: the statistics behind the width on standard error.\n"
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
