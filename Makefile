@@ -1,8 +1,9 @@
 # Thin wrapper over CMake: `make demo` runs both programs on the examples,
 # `make test` builds and runs every test.
 BUILD ?= build
+FUZZ_SECONDS ?= 60
 
-.PHONY: all demo test sanitize clean
+.PHONY: all demo test sanitize fuzz package clean
 
 all:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -24,5 +25,20 @@ sanitize:
 	cmake --build build-sanitize -j2
 	ctest --test-dir build-sanitize --output-on-failure
 
+# Runs the reader's libFuzzer target (clang) for FUZZ_SECONDS; a finding
+# stops it with a non-zero status and leaves the input in build-fuzz/.
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
+	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j2 --target reader_fuzz
+	mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=8192 -timeout=10 -print_final_stats=1 \
+	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+
+# The Debian package, in $(BUILD)/.
+package: all
+	cd $(BUILD) && cpack -G DEB
+
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-fuzz
