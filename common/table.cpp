@@ -185,6 +185,20 @@ std::string shown_name(const std::string& path) {
   return path == "-" ? "<stdin>" : path;
 }
 
+bool read_input(const char* program, const std::string& path, Table& table,
+                std::string& why) {
+  std::size_t line = 0;
+  std::size_t lines = 0;
+  std::string text;
+  const std::string name = shown_name(path);
+  if (!read_table(path, table, why, line, text, lines)) {
+    why = name + ": " + why;
+    return false;
+  }
+  warn(program, ignored_warning(name, table, line, text, lines));
+  return true;
+}
+
 std::string visible(std::string_view text) {
   static const char hex[] = "0123456789abcdef";
   std::string out;

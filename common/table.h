@@ -43,6 +43,11 @@ bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
 // The name messages give a data file: "<stdin>" for "-".
 std::string shown_name(const std::string& path);
 
+// How both programs read a file: as the read_table above, then the warning
+// about ignored text on standard error. False with "name: reason" in why.
+bool read_input(const char* program, const std::string& path, Table& table,
+                std::string& why);
+
 // The warning about ignored text, naming name:line, or "" when ignored_line
 // is 0: `name:3: warning: ignored ",2.5" after 1 value (and on 9 more lines)`.
 // The text is cut at ignored_cut bytes and escaped as by visible().

@@ -32,15 +32,7 @@ bool table_divisor(double ratio, double& divisor, std::size_t& chosen,
                    std::string& why) {
   const std::string name = table_name;
   Table table;
-  std::size_t ignored_line = 0, ignored_lines = 0;
-  std::string ignored_text;
-  if (!read_table(name, table, why, ignored_line, ignored_text,
-                  ignored_lines)) {
-    why = name + ": " + why;
-    return false;
-  }
-  warn(program, ignored_warning(name, table, ignored_line, ignored_text,
-                                ignored_lines));
+  if (!read_input(program, name, table, why)) return false;
   if (table.empty()) {
     why = name + ": no rows to search";
     return false;
@@ -84,13 +76,8 @@ int main(int argc, char** argv) {
 
   Table data;
   std::string why;
+  if (!read_input(program, file, data, why)) return fail(program, why);
   const std::string name = shown_name(file);
-  std::size_t ignored_line = 0, ignored_lines = 0;
-  std::string ignored_text;
-  if (!read_table(file, data, why, ignored_line, ignored_text, ignored_lines))
-    return fail(program, name + ": " + why);
-  warn(program, ignored_warning(name, data, ignored_line, ignored_text,
-                                ignored_lines));
   why = check_samples(data, 0, name);
   if (!why.empty()) return fail(program, why);
   if (data.size() < 2)

@@ -43,13 +43,8 @@ int main(int argc, char** argv) {
 
   Table data;
   std::string why;
+  if (!read_input(program, file, data, why)) return fail(program, why);
   const std::string name = shown_name(file);
-  std::size_t ignored_line = 0, ignored_lines = 0;
-  std::string ignored_text;
-  if (!read_table(file, data, why, ignored_line, ignored_text, ignored_lines))
-    return fail(program, name + ": " + why);
-  warn(program, ignored_warning(name, data, ignored_line, ignored_text,
-                                ignored_lines));
   why = check_samples(data, 1, name);
   if (!why.empty()) return fail(program, why);
   if (data.size() < 2)
