@@ -180,14 +180,23 @@ double distance_variance(const Table& data, std::size_t first, double mean) {
   return sum / entry_count(data.size());
 }
 
+// Summation order of the labelled total, shared with pair_total (block.h):
+// only pairs i < l, doubled at the end. Row i keeps 8 lane sums, lane k
+// adding the distances to the l > i with l % 8 == k in increasing l; the
+// row's sum adds its lanes 0..7 in order; the total adds the row sums in row
+// order. Every row is a fixed block, so no thread count changes the result.
 double distance_total(const Table& data, std::size_t first) {
   Row row(data.size());
-  double sum = 0.0;
+  double total = 0.0;
   for (std::size_t i = 0; i < data.size(); ++i) {
     distance_row(data, i, first, row.data());
-    for (const double d : row) sum += d;
+    double lanes[8] = {};
+    for (std::size_t l = i + 1; l < data.size(); ++l) lanes[l % 8] += row[l];
+    double sum = 0.0;
+    for (const double s : lanes) sum += s;
+    total += sum;
   }
-  return sum;
+  return 2.0 * total;
 }
 
 std::size_t nearest_row(const Table& table, double ratio) {

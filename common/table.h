@@ -45,7 +45,8 @@ double distance_mean(const Table& data, std::size_t first);
 // Mean of square(d - mean) over all n*n distances, summed row by row.
 double distance_variance(const Table& data, std::size_t first, double mean);
 
-// Sum of the distances over all ordered pairs of different rows.
+// Sum of the distances over all ordered pairs of different rows: twice the
+// sum over pairs i < l, in the order documented in table.cpp.
 double distance_total(const Table& data, std::size_t first);
 
 // Index of the row whose key (value 0) lies nearest to ratio: the earlier row

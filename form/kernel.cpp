@@ -1,5 +1,6 @@
 // form_kernel_width: a kernel width from the spread of the pairwise distances
 // between unlabelled samples.
+#include "block.h"
 #include "table.h"
 
 #include <string>
@@ -69,8 +70,13 @@ int main(int argc, char** argv) {
     fail(program, file + ": warning: " +
                       (data.empty() ? "no samples" : "one sample"));
 
-  const double mean = distance_mean(data, 0);
-  const double variance = distance_variance(data, 0, mean);
+  const std::size_t n = data.size();
+  const std::size_t cols = n == 0 ? 0 : data[0].size();
+  const std::vector<double> panels = pack(data, 0);
+  Table().swap(data);  // the packed copy is all that is needed from here
+  double mean = 0.0;
+  double variance = 0.0;
+  form_moments(panels, n, cols, threads, best_isa(), mean, variance);
   const double ratio = square(mean) / variance;
   double width = 0.0;
   if (ratio < 0.01) {

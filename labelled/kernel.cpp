@@ -1,5 +1,6 @@
 // labelled_kernel_width: a kernel width from the mean distance between
 // labelled samples, measured over their features.
+#include "block.h"
 #include "table.h"
 
 #include <cstdint>
@@ -39,7 +40,11 @@ int main(int argc, char** argv) {
                       (data.empty() ? "no samples" : "one sample"));
 
   const auto n = static_cast<std::int64_t>(data.size());
-  const double total = distance_total(data, 1);
+  const std::size_t cols = n == 0 ? 0 : data[0].size() - 1;
+  const std::vector<double> panels = pack(data, 1);
+  Table().swap(data);  // the packed copy is all that is needed from here
+  const double total = pair_total(panels, static_cast<std::size_t>(n), cols,
+                                  threads, best_isa());
   const double mean = total / static_cast<double>(n * n - n);
   const double width = mean * mean * 2;
   return print_width(program, width);
