@@ -217,12 +217,18 @@ using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
                          double*);
 
 // Register blocking: R rows against V panels, as many accumulators as each
-// register file holds without spilling.
+// register file holds without spilling; wide rows prefer more panels (the
+// square roots weigh less there), as measured with bench/floors.
 [[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(
     const double* panels, std::size_t n, std::size_t cols, std::size_t i,
     std::size_t rows, double* out, std::size_t stride, bool centred,
     double mean) {
-  rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred, mean);
+  if (cols >= 64)
+    rows_of<__m512d, 4, 4>(panels, n, cols, i, rows, out, stride, centred,
+                           mean);
+  else
+    rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred,
+                           mean);
 }
 
 [[gnu::target("avx2"), gnu::flatten]] void rows_avx2(
@@ -243,7 +249,10 @@ using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
 [[gnu::target("avx512f"), gnu::flatten]] void band_avx512(
     const double* panels, std::size_t n, std::size_t cols, std::size_t b,
     double* lane_sums) {
-  band_of<__m512d, 4, 2>(panels, n, cols, b, lane_sums);
+  if (cols >= 64)
+    band_of<__m512d, 4, 4>(panels, n, cols, b, lane_sums);
+  else
+    band_of<__m512d, 4, 2>(panels, n, cols, b, lane_sums);
 }
 
 [[gnu::target("avx2"), gnu::flatten]] void band_avx2(
@@ -279,8 +288,9 @@ void idle(unsigned& spins) {
     std::this_thread::yield();
 }
 
-// The chain: one dependent addition after another, in order.
-double add_all(double sum, const double* p, std::size_t count) {
+// The chain: one dependent addition after another, in order. Kept out of
+// line: inlined, GCC parked the sum in a general register between additions.
+[[gnu::noinline]] double add_all(double sum, const double* p, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) sum += p[k];
   return sum;
 }
