@@ -37,8 +37,8 @@ double add_ns() {
   return best;
 }
 
-// Distances from a few row units to all n samples of cols columns, through
-// distance_rows on packed panels as the programs use it.
+// Distances from a few units of rows to all n samples of cols columns,
+// through distance_rows on packed panels as form_kernel_width uses it.
 double dist_ns(std::size_t n, std::size_t cols) {
   std::mt19937_64 gen(cols);
   std::uniform_real_distribution<double> real(-1.0, 1.0);
@@ -47,7 +47,7 @@ double dist_ns(std::size_t n, std::size_t cols) {
     for (double& x : row) x = real(gen);
   const std::vector<double> panels = pack(data, 0);
   const std::size_t stride = (n + 7) / 8 * 8;
-  const std::size_t rows = 4;
+  const std::size_t rows = unit_rows(cols);
   std::vector<double> out(rows * stride);
   const int isa = best_isa();
   double best = 1e9;

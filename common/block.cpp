@@ -306,6 +306,17 @@ void run_threads(unsigned threads, F work_of_helper, auto work_of_caller) {
 
 constexpr std::size_t none = SIZE_MAX;
 
+// Slots of the ring: more slots absorb more jitter between the threads, at
+// 6 MiB plus half the packed data's size (the memory bound allows twice the
+// data plus 16 MiB), from 2 to most.
+std::size_t ring_slots(std::size_t n, std::size_t cols, std::size_t rows,
+                       std::size_t most) {
+  const std::size_t budget = (std::size_t{6} << 20) + n * cols * 4;
+  const std::size_t unit = rows * n * sizeof(double);
+  return std::clamp<std::size_t>(budget / std::max<std::size_t>(unit, 1), 2,
+                                 most);
+}
+
 // Claims the next unit below limit; none when there is none.
 std::size_t claim(std::atomic<std::size_t>& next, std::size_t units,
                   std::size_t limit) {
@@ -317,6 +328,10 @@ std::size_t claim(std::atomic<std::size_t>& next, std::size_t units,
 }
 
 }  // namespace
+
+std::size_t unit_rows(std::size_t cols) {
+  return cols >= 64 ? 16 : cols >= 16 ? 8 : 4;
+}
 
 bool isa_supported(int isa) {
   __builtin_cpu_init();
@@ -364,7 +379,7 @@ void distance_rows(int isa, const double* panels, std::size_t n,
   rows_for(isa)(panels, n, cols, i, rows, out, stride, centred, mean);
 }
 
-// Units of unit_rows rows pass through a ring of slots, consumed strictly in
+// Units of unit_rows(cols) rows pass through a ring of slots, consumed strictly in
 // order by the calling thread, which adds them up; helpers compute the units
 // ahead. When its next unit is not ready the calling thread computes the
 // next unclaimed unit itself, so one thread gives a plain serial run and the
@@ -372,26 +387,27 @@ void distance_rows(int isa, const double* panels, std::size_t n,
 double chain_sum(const std::vector<double>& panels, std::size_t n,
                  std::size_t cols, unsigned threads, int isa, bool centred,
                  double mean) {
-  constexpr std::size_t unit_rows = 4;
-  constexpr std::size_t ring = 3;
+  constexpr std::size_t ring = 8;
   if (threads == 0) threads = available_threads();
   const rows_fn fn = rows_for(isa);
   const std::size_t stride =
       (n + panel_width - 1) / panel_width * panel_width;
-  const std::size_t units = (n + unit_rows - 1) / unit_rows;
-  const std::size_t slots = threads == 1 ? 1 : ring;
-  std::vector<double> buffer(slots * unit_rows * stride);
+  const std::size_t rows_per_unit = unit_rows(cols);
+  const std::size_t units = (n + rows_per_unit - 1) / rows_per_unit;
+  const std::size_t slots =
+      threads == 1 ? 1 : ring_slots(n, cols, rows_per_unit, ring);
+  std::vector<double> buffer(slots * rows_per_unit * stride);
   std::array<std::atomic<std::size_t>, ring> ready{};  // unit + 1 in a slot
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> consumed{0};
 
   auto slot = [&](std::size_t u) {
-    return buffer.data() + u % slots * unit_rows * stride;
+    return buffer.data() + u % slots * rows_per_unit * stride;
   };
   auto compute = [&](std::size_t u) {
-    const std::size_t i = u * unit_rows;
-    fn(panels.data(), n, cols, i, std::min(unit_rows, n - i), slot(u), stride,
-       centred, mean);
+    const std::size_t i = u * rows_per_unit;
+    fn(panels.data(), n, cols, i, std::min(rows_per_unit, n - i), slot(u),
+       stride, centred, mean);
     ready[u % slots].store(u + 1, std::memory_order_release);
   };
   auto helper = [&] {
@@ -420,7 +436,8 @@ double chain_sum(const std::vector<double>& panels, std::size_t n,
           idle(spins);
       }
       const double* s = slot(u);
-      const std::size_t rows = std::min(unit_rows, n - u * unit_rows);
+      const std::size_t rows =
+          std::min(rows_per_unit, n - u * rows_per_unit);
       for (std::size_t r = 0; r < rows; ++r)
         sum = add_all(sum, s + r * stride, n);
       consumed.store(u + 1, std::memory_order_release);

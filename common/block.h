@@ -40,6 +40,10 @@ void distance_rows(int isa, const double* panels, std::size_t n,
                    double* out, std::size_t stride, bool centred = false,
                    double mean = 0.0);
 
+// Rows computed together by the form pipeline: wide samples need more, so
+// that each cached chunk of panels serves more rows.
+std::size_t unit_rows(std::size_t cols);
+
 // The sum of all n*n distances (centred: of square(distance - mean)), added
 // one by one row by row and entry by entry from 0.0, as distance_mean and
 // distance_variance add them. threads 0 means available_threads(); the

@@ -170,6 +170,22 @@ TEST(BlockForm, ChainOverManyRingTurnsIsTheSameForEveryThreadCount) {
         << threads << " threads";
 }
 
+TEST(BlockForm, WideSamplesInLargeUnitsWrapTheRing) {
+  // 70 columns: units of unit_rows(70) rows, more units than ring slots.
+  const std::size_t n = 16 * 11 + 5;
+  const Table data = samples(n, 70, 17);
+  const double mean = distance_mean(data, 0);
+  const double variance = distance_variance(data, 0, mean);
+  const std::vector<double> panels = pack(data, 0);
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    double m = 0.0;
+    double v = 0.0;
+    form_moments(panels, n, 70, threads, best_isa(), m, v);
+    EXPECT_EQ(bits(m), bits(mean)) << threads << " threads";
+    EXPECT_EQ(bits(v), bits(variance)) << threads << " threads";
+  }
+}
+
 TEST(BlockLabelled, TotalMatchesDistanceTotalForEveryIsaAndThreadCount) {
   for (const Shape& s : shapes) {
     const Table data = samples(s.n, s.cols + 1, 31 + s.n);
