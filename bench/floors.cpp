@@ -47,7 +47,7 @@ double dist_ns(std::size_t n, std::size_t cols) {
     for (double& x : row) x = real(gen);
   const std::vector<double> panels = pack(data, 0);
   const std::size_t stride = (n + 7) / 8 * 8;
-  const std::size_t rows = unit_rows(cols);
+  const std::size_t rows = unit_rows(n, cols);
   std::vector<double> out(rows * stride);
   const int isa = best_isa();
   double best = 1e9;

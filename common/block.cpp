@@ -308,12 +308,12 @@ constexpr std::size_t none = SIZE_MAX;
 
 // Slots of the ring: more slots absorb more jitter between the threads, at
 // 6 MiB plus half the packed data's size (the memory bound allows twice the
-// data plus 16 MiB), from 2 to most.
+// data plus 16 MiB), from 3 (one unit added up, two computed) to most.
 std::size_t ring_slots(std::size_t n, std::size_t cols, std::size_t rows,
                        std::size_t most) {
   const std::size_t budget = (std::size_t{6} << 20) + n * cols * 4;
   const std::size_t unit = rows * n * sizeof(double);
-  return std::clamp<std::size_t>(budget / std::max<std::size_t>(unit, 1), 2,
+  return std::clamp<std::size_t>(budget / std::max<std::size_t>(unit, 1), 3,
                                  most);
 }
 
@@ -329,8 +329,11 @@ std::size_t claim(std::atomic<std::size_t>& next, std::size_t units,
 
 }  // namespace
 
-std::size_t unit_rows(std::size_t cols) {
-  return cols >= 64 ? 16 : cols >= 16 ? 8 : 4;
+std::size_t unit_rows(std::size_t n, std::size_t cols) {
+  std::size_t rows = cols >= 64 ? 16 : cols >= 16 ? 8 : 4;
+  while (rows > 4 && rows * n * sizeof(double) > (std::size_t{2} << 20))
+    rows /= 2;
+  return rows;
 }
 
 bool isa_supported(int isa) {
@@ -379,7 +382,7 @@ void distance_rows(int isa, const double* panels, std::size_t n,
   rows_for(isa)(panels, n, cols, i, rows, out, stride, centred, mean);
 }
 
-// Units of unit_rows(cols) rows pass through a ring of slots, consumed strictly in
+// Units of unit_rows(n, cols) rows pass through a ring of slots, consumed strictly in
 // order by the calling thread, which adds them up; helpers compute the units
 // ahead. When its next unit is not ready the calling thread computes the
 // next unclaimed unit itself, so one thread gives a plain serial run and the
@@ -392,7 +395,7 @@ double chain_sum(const std::vector<double>& panels, std::size_t n,
   const rows_fn fn = rows_for(isa);
   const std::size_t stride =
       (n + panel_width - 1) / panel_width * panel_width;
-  const std::size_t rows_per_unit = unit_rows(cols);
+  const std::size_t rows_per_unit = unit_rows(n, cols);
   const std::size_t units = (n + rows_per_unit - 1) / rows_per_unit;
   const std::size_t slots =
       threads == 1 ? 1 : ring_slots(n, cols, rows_per_unit, ring);

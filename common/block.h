@@ -41,8 +41,9 @@ void distance_rows(int isa, const double* panels, std::size_t n,
                    double mean = 0.0);
 
 // Rows computed together by the form pipeline: wide samples need more, so
-// that each cached chunk of panels serves more rows.
-std::size_t unit_rows(std::size_t cols);
+// that each cached chunk of panels serves more rows; many samples fewer, to
+// bound the ring's memory.
+std::size_t unit_rows(std::size_t n, std::size_t cols);
 
 // The sum of all n*n distances (centred: of square(distance - mean)), added
 // one by one row by row and entry by entry from 0.0, as distance_mean and
