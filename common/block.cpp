@@ -306,15 +306,23 @@ void run_threads(unsigned threads, F work_of_helper, auto work_of_caller) {
 
 constexpr std::size_t none = SIZE_MAX;
 
-// Slots of the ring: more slots absorb more jitter between the threads, at
-// 6 MiB plus half the packed data's size (the memory bound allows twice the
-// data plus 16 MiB), from 3 (one unit added up, two computed) to most.
+}  // namespace
+
+// The ring's memory: the packed data's size plus 8 MiB, which keeps the peak
+// (packed data and ring) under the bound of twice the data plus 16 MiB.
+std::size_t ring_budget(std::size_t n, std::size_t cols) {
+  return n * cols * sizeof(double) + (std::size_t{8} << 20);
+}
+
+namespace {
+
+// Slots of the ring: more slots absorb more jitter between the threads;
+// from 3 (one unit added up, two computed) to most, within the budget.
 std::size_t ring_slots(std::size_t n, std::size_t cols, std::size_t rows,
                        std::size_t most) {
-  const std::size_t budget = (std::size_t{6} << 20) + n * cols * 4;
   const std::size_t unit = rows * n * sizeof(double);
-  return std::clamp<std::size_t>(budget / std::max<std::size_t>(unit, 1), 3,
-                                 most);
+  return std::clamp<std::size_t>(
+      ring_budget(n, cols) / std::max<std::size_t>(unit, 1), 3, most);
 }
 
 // Claims the next unit below limit; none when there is none.
@@ -331,7 +339,7 @@ std::size_t claim(std::atomic<std::size_t>& next, std::size_t units,
 
 std::size_t unit_rows(std::size_t n, std::size_t cols) {
   std::size_t rows = cols >= 64 ? 16 : cols >= 16 ? 8 : 4;
-  while (rows > 4 && rows * n * sizeof(double) > (std::size_t{2} << 20))
+  while (rows > 4 && 3 * rows * n * sizeof(double) > ring_budget(n, cols))
     rows /= 2;
   return rows;
 }

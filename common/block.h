@@ -40,6 +40,9 @@ void distance_rows(int isa, const double* panels, std::size_t n,
                    double* out, std::size_t stride, bool centred = false,
                    double mean = 0.0);
 
+// Bytes the form pipeline's ring of units may take.
+std::size_t ring_budget(std::size_t n, std::size_t cols);
+
 // Rows computed together by the form pipeline: wide samples need more, so
 // that each cached chunk of panels serves more rows; many samples fewer, to
 // bound the ring's memory.
