@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -35,10 +36,13 @@ using sums = W[R][V * per_panel<W>];
 
 // acc[r][j]: distances from samples i..i+R-1 to the samples of panels
 // p..p+V-1; centred, square(distance - mean) instead.
-template <class W, int R, int V>
+// A chain may ride along (feed, called once per column, adds a few ready
+// entries to the chain): interleaved with this independent vector work, the
+// chain's latency hides behind it in out-of-order execution.
+template <class W, int R, int V, class Feed = std::nullptr_t>
 inline void tile(const double* panels, std::size_t cols, std::size_t i,
                  std::size_t p, bool centred, double mean,
-                 sums<W, R, V>& acc) {
+                 sums<W, R, V>& acc, Feed feed = nullptr) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
   const std::size_t span = cols * panel_width;
@@ -66,6 +70,7 @@ inline void tile(const double* panels, std::size_t cols, std::size_t i,
         acc[r][j] += t * t;
       }
     }
+    if constexpr (!std::is_null_pointer_v<Feed>) feed();
   }
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
@@ -95,38 +100,88 @@ std::size_t chunk_panels(std::size_t cols) {
   return std::max<std::size_t>(1, 4096 / std::max<std::size_t>(cols, 1));
 }
 
+// The chain a tile may take along: entries feed..feed_end, k per column,
+// and refill (with its context), which moves the chain on to the next
+// ready run of entries and says whether there is one.
+using refill_fn = bool (*)(void*);
+
 template <class W, int R, int V>
-inline void rows_chunk(const double* panels, std::size_t cols, std::size_t i,
-                       std::size_t p0, std::size_t p1, double* out,
-                       std::size_t stride, bool centred, double mean) {
-  std::size_t p = p0;
-  for (; p + V <= p1; p += V) {
-    sums<W, R, V> acc;
+inline void fed_tile(const double* panels, std::size_t cols, std::size_t i,
+                     std::size_t p, bool centred, double mean,
+                     sums<W, R, V>& acc, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+  const std::size_t need = k * cols;
+  auto enough = [&] {
+    return static_cast<std::size_t>(feed_end - feed) >= need;
+  };
+  if (k == 0 || (!enough() && !(refill(context) && enough()))) {
     tile<W, R, V>(panels, cols, i, p, centred, mean, acc);
+    return;
+  }
+  double s = sum;
+  const double* f = feed;
+  tile<W, R, V>(panels, cols, i, p, centred, mean, acc, [&] {
+    for (std::size_t q = 0; q < k; ++q) s += f[q];
+    f += k;
+  });
+  sum = s;
+  feed = f;
+}
+
+// Stores the first `valid` lanes of each row of a one-panel tile.
+template <class W, int R>
+inline void store_part(const sums<W, R, 1>& acc, double* out,
+                       std::size_t stride, std::size_t valid) {
+  double lanes_out[R][panel_width];
+  store_tile<W, R, 1>(acc, &lanes_out[0][0], panel_width);
+  for (int r = 0; r < R; ++r)
+    std::memcpy(out + r * stride, lanes_out[r], valid * sizeof(double));
+}
+
+template <class W, int R, int V>
+inline void rows_chunk(const double* panels, std::size_t n, std::size_t cols,
+                       std::size_t i, std::size_t p0, std::size_t p1,
+                       double* out, std::size_t stride, bool centred,
+                       double mean, const double*& feed,
+                       const double*& feed_end, std::size_t k, double& sum,
+                       refill_fn refill, void* context) {
+  const std::size_t full = n / panel_width;
+  const std::size_t end = std::min(p1, full);
+  std::size_t p = p0;
+  for (; p + V <= end; p += V) {
+    sums<W, R, V> acc;
+    fed_tile<W, R, V>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k, sum, refill, context);
     store_tile<W, R, V>(acc, out + p * panel_width, stride);
   }
-  for (; p < p1; ++p) {
+  for (; p < end; ++p) {
+    sums<W, R, 1> acc;
+    fed_tile<W, R, 1>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k, sum, refill, context);
+    store_tile<W, R, 1>(acc, out + p * panel_width, stride);
+  }
+  if (p < p1) {  // the last panel, partly padding: rows may lie end to end
     sums<W, R, 1> acc;
     tile<W, R, 1>(panels, cols, i, p, centred, mean, acc);
-    store_tile<W, R, 1>(acc, out + p * panel_width, stride);
+    store_part<W, R>(acc, out + p * panel_width, stride, n % panel_width);
   }
 }
 
 template <class W, int R, int V>
 inline void rows_of(const double* panels, std::size_t n, std::size_t cols,
                     std::size_t i, std::size_t rows, double* out,
-                    std::size_t stride, bool centred, double mean) {
+                    std::size_t stride, bool centred, double mean,
+                    const double*& feed, const double*& feed_end,
+                    std::size_t k, double& sum, refill_fn refill,
+                    void* context) {
   const std::size_t count = (n + panel_width - 1) / panel_width;
   const std::size_t chunk = chunk_panels(cols);
   for (std::size_t p0 = 0; p0 < count; p0 += chunk) {
     const std::size_t p1 = std::min(count, p0 + chunk);
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
-      rows_chunk<W, R, V>(panels, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean);
+      rows_chunk<W, R, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
+                          stride, centred, mean, feed, feed_end, k, sum, refill, context);
     for (; r < rows; ++r)
-      rows_chunk<W, 1, V>(panels, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean);
+      rows_chunk<W, 1, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
+                          stride, centred, mean, feed, feed_end, k, sum, refill, context);
   }
 }
 
@@ -212,7 +267,8 @@ inline void band_of(const double* panels, std::size_t n, std::size_t cols,
 }
 
 using rows_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
-                         std::size_t, double*, std::size_t, bool, double);
+                         std::size_t, double*, std::size_t, bool, double,
+                         const double*&, const double*&, std::size_t, double&, refill_fn, void*);
 using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
                          double*);
 
@@ -222,28 +278,30 @@ using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
 [[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(
     const double* panels, std::size_t n, std::size_t cols, std::size_t i,
     std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean) {
+    double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
   if (cols >= 64)
     rows_of<__m512d, 4, 4>(panels, n, cols, i, rows, out, stride, centred,
-                           mean);
+                           mean, feed, feed_end, k, sum, refill, context);
   else
     rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred,
-                           mean);
+                           mean, feed, feed_end, k, sum, refill, context);
 }
 
 [[gnu::target("avx2"), gnu::flatten]] void rows_avx2(
     const double* panels, std::size_t n, std::size_t cols, std::size_t i,
     std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean) {
-  rows_of<__m256d, 4, 1>(panels, n, cols, i, rows, out, stride, centred, mean);
+    double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+  rows_of<__m256d, 4, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
+                         feed, feed_end, k, sum, refill, context);
 }
 
 [[gnu::flatten]] void rows_base(const double* panels, std::size_t n,
                                 std::size_t cols, std::size_t i,
                                 std::size_t rows, double* out,
                                 std::size_t stride, bool centred,
-                                double mean) {
-  rows_of<__m128d, 2, 1>(panels, n, cols, i, rows, out, stride, centred, mean);
+                                double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+  rows_of<__m128d, 2, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
+                         feed, feed_end, k, sum, refill, context);
 }
 
 [[gnu::target("avx512f"), gnu::flatten]] void band_avx512(
@@ -387,71 +445,107 @@ void distance_rows(int isa, const double* panels, std::size_t n,
                    std::size_t cols, std::size_t i, std::size_t rows,
                    double* out, std::size_t stride, bool centred,
                    double mean) {
-  rows_for(isa)(panels, n, cols, i, rows, out, stride, centred, mean);
+  const double* feed = nullptr;
+  const double* feed_end = nullptr;
+  double sum = 0.0;
+  rows_for(isa)(panels, n, cols, i, rows, out, stride, centred, mean, feed,
+                feed_end, 0, sum, nullptr, nullptr);
 }
 
-// Units of unit_rows(n, cols) rows pass through a ring of slots, consumed strictly in
-// order by the calling thread, which adds them up; helpers compute the units
-// ahead. When its next unit is not ready the calling thread computes the
-// next unclaimed unit itself, so one thread gives a plain serial run and the
-// sum never depends on who computed what.
+// Units of unit_rows(n, cols) rows pass through a ring of slots, consumed
+// strictly in order by the calling thread, which adds them up; helpers
+// compute units ahead. The calling thread computes too: while it adds up a
+// ready unit it computes a later one with the additions interleaved (the
+// chain waits on latency, the kernel on throughput), and when its next unit
+// is not ready it computes the next unclaimed one. One thread gives a plain
+// serial run, and the sum never depends on who computed what.
 double chain_sum(const std::vector<double>& panels, std::size_t n,
                  std::size_t cols, unsigned threads, int isa, bool centred,
                  double mean) {
   constexpr std::size_t ring = 8;
   if (threads == 0) threads = available_threads();
   const rows_fn fn = rows_for(isa);
-  const std::size_t stride =
-      (n + panel_width - 1) / panel_width * panel_width;
   const std::size_t rows_per_unit = unit_rows(n, cols);
   const std::size_t units = (n + rows_per_unit - 1) / rows_per_unit;
   const std::size_t slots =
-      threads == 1 ? 1 : ring_slots(n, cols, rows_per_unit, ring);
-  std::vector<double> buffer(slots * rows_per_unit * stride);
+      threads == 1 ? 2 : ring_slots(n, cols, rows_per_unit, ring);
+  // Rows lie end to end, so that a unit is one run of entries in chain order.
+  std::vector<double> buffer(slots * rows_per_unit * n);
   std::array<std::atomic<std::size_t>, ring> ready{};  // unit + 1 in a slot
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> consumed{0};
+  // Chain entries per column of a tile, when the chain rides along: about
+  // three per distance computed, so that the chain sets the pace. Measured
+  // (bench/run): it pays where chain and kernel take comparable time; narrow
+  // samples leave the kernel little to hide the chain behind, and for wide
+  // ones the chain hardly counts.
+  const std::size_t per_column = cols >= 8 && cols < 64 ? 192 / cols : 0;
 
   auto slot = [&](std::size_t u) {
-    return buffer.data() + u % slots * rows_per_unit * stride;
+    return buffer.data() + u % slots * rows_per_unit * n;
   };
-  auto compute = [&](std::size_t u) {
+  auto compute = [&](std::size_t u, const double*& feed,
+                     const double*& feed_end, std::size_t k, double& sum,
+                     refill_fn refill, void* context) {
     const std::size_t i = u * rows_per_unit;
-    fn(panels.data(), n, cols, i, std::min(rows_per_unit, n - i), slot(u),
-       stride, centred, mean);
+    fn(panels.data(), n, cols, i, std::min(rows_per_unit, n - i), slot(u), n,
+       centred, mean, feed, feed_end, k, sum, refill, context);
     ready[u % slots].store(u + 1, std::memory_order_release);
   };
   auto helper = [&] {
     unsigned spins = 0;
+    const double* none_yet = nullptr;
+    double unused = 0.0;
     while (next.load(std::memory_order_relaxed) < units) {
-      const std::size_t limit =
-          consumed.load(std::memory_order_acquire) + slots;
-      const std::size_t u = claim(next, units, limit);
+      const std::size_t u = claim(
+          next, units, consumed.load(std::memory_order_acquire) + slots);
       if (u == none) {
         idle(spins);
         continue;
       }
       spins = 0;
-      compute(u);
+      compute(u, none_yet, none_yet, 0, unused, nullptr, nullptr);
     }
   };
+
+  // The calling thread's chain: unit u is being added up from feed on.
   double sum = 0.0;
+  std::size_t u = 0;
+  const double* feed = nullptr;
+  const double* feed_end = nullptr;
+  // Adds up the rest of unit u, if begun, and begins the next unit when it
+  // is ready; says whether the chain has entries to go on with.
+  auto advance = [&] {
+    if (feed) {
+      sum = add_all(sum, feed, static_cast<std::size_t>(feed_end - feed));
+      consumed.store(++u, std::memory_order_release);
+      feed = feed_end = nullptr;
+    }
+    if (u == units ||
+        ready[u % slots].load(std::memory_order_acquire) != u + 1)
+      return false;
+    feed = slot(u);
+    feed_end = feed + std::min(rows_per_unit, n - u * rows_per_unit) * n;
+    return true;
+  };
+  const refill_fn refill = [](void* context) {
+    return (*static_cast<decltype(advance)*>(context))();
+  };
   auto caller = [&] {
-    for (std::size_t u = 0; u < units; ++u) {
-      unsigned spins = 0;
-      while (ready[u % slots].load(std::memory_order_acquire) != u + 1) {
-        const std::size_t v = claim(next, units, u + slots);
-        if (v != none)
-          compute(v);
-        else
-          idle(spins);
+    unsigned spins = 0;
+    while (u < units) {
+      if (!feed) advance();
+      if (feed && per_column == 0) {  // plain: add up ready units at once
+        advance();
+        continue;
       }
-      const double* s = slot(u);
-      const std::size_t rows =
-          std::min(rows_per_unit, n - u * rows_per_unit);
-      for (std::size_t r = 0; r < rows; ++r)
-        sum = add_all(sum, s + r * stride, n);
-      consumed.store(u + 1, std::memory_order_release);
+      const std::size_t v = claim(next, units, u + slots);
+      if (v != none)
+        compute(v, feed, feed_end, per_column, sum, refill, &advance);
+      else if (feed)
+        advance();
+      else
+        idle(spins);
     }
   };
   run_threads(threads, helper, caller);

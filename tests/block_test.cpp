@@ -160,14 +160,37 @@ TEST(BlockForm, NoSamplesGiveNotANumber) {
   EXPECT_TRUE(std::isnan(v));
 }
 
+// The specified chain over all n*n distances (or square(d - mean)).
+double chain_of(const Table& data, bool centred, double mean) {
+  Row row(data.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    distance_row(data, i, 0, row.data());
+    for (const double d : row) sum += centred ? square(d - mean) : d;
+  }
+  return sum;
+}
+
 TEST(BlockForm, ChainOverManyRingTurnsIsTheSameForEveryThreadCount) {
-  const Table data = samples(301, 3, 99);
-  const double want = distance_mean(data, 0) * (301.0 * 301.0);
-  const std::vector<double> panels = pack(data, 0);
-  for (const unsigned threads : {1u, 2u, 3u, 4u})
-    EXPECT_EQ(bits(chain_sum(panels, 301, 3, threads, best_isa(), false, 0)),
-              bits(want))
-        << threads << " threads";
+  // 3 columns: the calling thread only adds up; 17: it also computes units
+  // with the chain riding along inside the kernel.
+  for (const std::size_t cols : {3u, 17u}) {
+    const Table data = samples(301, cols, 99);
+    const double mean = distance_mean(data, 0);
+    const double want = chain_of(data, false, mean);
+    const double centred = chain_of(data, true, mean);
+    const std::vector<double> panels = pack(data, 0);
+    for (const int isa : isas())
+      for (const unsigned threads : {1u, 2u, 3u, 4u}) {
+        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, false, 0)),
+                  bits(want))
+            << name(isa) << " cols " << cols << ", " << threads << " threads";
+        EXPECT_EQ(
+            bits(chain_sum(panels, 301, cols, threads, isa, true, mean)),
+            bits(centred))
+            << name(isa) << " cols " << cols << ", " << threads << " threads";
+      }
+  }
 }
 
 TEST(BlockForm, WideSamplesInLargeUnitsWrapTheRing) {
