@@ -12,8 +12,8 @@
 namespace {
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       start).count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 // The chain as form_kernel_width runs it: one addition after another over a
@@ -51,7 +51,8 @@ double dist_ns(std::size_t n, std::size_t cols) {
   std::vector<double> out(rows * stride);
   const int isa = best_isa();
   double best = 1e9;
-  const std::size_t units = std::max<std::size_t>(4, 2000000000 / (n * cols * 40 + 1) / rows);
+  const std::size_t units =
+      std::max<std::size_t>(4, 2000000000 / (n * cols * 40 + 1) / rows);
   for (int run = 0; run < 3; ++run) {
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t u = 0; u < units; ++u)

@@ -45,8 +45,9 @@ double best_seconds(int runs, F read, Table& out) {
   for (int run = 0; run < runs; ++run) {
     const auto start = std::chrono::steady_clock::now();
     Table table = read();
-    const double t = std::chrono::duration<double>(
-                         std::chrono::steady_clock::now() - start).count();
+    const double t =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+            .count();
     if (t < best) best = t;
     out = std::move(table);
   }
@@ -63,9 +64,10 @@ int main(int argc, char** argv) {
   const std::string path = argv[1];
   Table fast;
   Table slow;
-  const double fast_s = best_seconds(3, [&] { return input(path); }, fast);
-  const double slow_s = best_seconds(2, [&] { return stream_reader(path); },
-                                     slow);
+  const double fast_s = best_seconds(
+      3, [&] { return input(path); }, fast);
+  const double slow_s = best_seconds(
+      2, [&] { return stream_reader(path); }, slow);
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   std::printf("fast_s %.4f\nstream_s %.4f\nbytes %lld\nsame %d\n", fast_s,
               slow_s, static_cast<long long>(file.tellg()),

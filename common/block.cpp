@@ -41,8 +41,8 @@ using sums = W[R][V * per_panel<W>];
 // chain's latency hides behind it in out-of-order execution.
 template <class W, int R, int V, class Feed = std::nullptr_t>
 inline void tile(const double* panels, std::size_t cols, std::size_t i,
-                 std::size_t p, bool centred, double mean,
-                 sums<W, R, V>& acc, Feed feed = nullptr) {
+                 std::size_t p, bool centred, double mean, sums<W, R, V>& acc,
+                 Feed feed = nullptr) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
   const std::size_t span = cols * panel_width;
@@ -108,7 +108,9 @@ using refill_fn = bool (*)(void*);
 template <class W, int R, int V>
 inline void fed_tile(const double* panels, std::size_t cols, std::size_t i,
                      std::size_t p, bool centred, double mean,
-                     sums<W, R, V>& acc, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+                     sums<W, R, V>& acc, const double*& feed,
+                     const double*& feed_end, std::size_t k, double& sum,
+                     refill_fn refill, void* context) {
   const std::size_t need = k * cols;
   auto enough = [&] {
     return static_cast<std::size_t>(feed_end - feed) >= need;
@@ -149,12 +151,14 @@ inline void rows_chunk(const double* panels, std::size_t n, std::size_t cols,
   std::size_t p = p0;
   for (; p + V <= end; p += V) {
     sums<W, R, V> acc;
-    fed_tile<W, R, V>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k, sum, refill, context);
+    fed_tile<W, R, V>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k,
+                      sum, refill, context);
     store_tile<W, R, V>(acc, out + p * panel_width, stride);
   }
   for (; p < end; ++p) {
     sums<W, R, 1> acc;
-    fed_tile<W, R, 1>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k, sum, refill, context);
+    fed_tile<W, R, 1>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k,
+                      sum, refill, context);
     store_tile<W, R, 1>(acc, out + p * panel_width, stride);
   }
   if (p < p1) {  // the last panel, partly padding: rows may lie end to end
@@ -168,9 +172,8 @@ template <class W, int R, int V>
 inline void rows_of(const double* panels, std::size_t n, std::size_t cols,
                     std::size_t i, std::size_t rows, double* out,
                     std::size_t stride, bool centred, double mean,
-                    const double*& feed, const double*& feed_end,
-                    std::size_t k, double& sum, refill_fn refill,
-                    void* context) {
+                    const double*& feed, const double*& feed_end, std::size_t k,
+                    double& sum, refill_fn refill, void* context) {
   const std::size_t count = (n + panel_width - 1) / panel_width;
   const std::size_t chunk = chunk_panels(cols);
   for (std::size_t p0 = 0; p0 < count; p0 += chunk) {
@@ -178,10 +181,12 @@ inline void rows_of(const double* panels, std::size_t n, std::size_t cols,
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
       rows_chunk<W, R, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean, feed, feed_end, k, sum, refill, context);
+                          stride, centred, mean, feed, feed_end, k, sum, refill,
+                          context);
     for (; r < rows; ++r)
       rows_chunk<W, 1, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean, feed, feed_end, k, sum, refill, context);
+                          stride, centred, mean, feed, feed_end, k, sum, refill,
+                          context);
   }
 }
 
@@ -268,7 +273,8 @@ inline void band_of(const double* panels, std::size_t n, std::size_t cols,
 
 using rows_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
                          std::size_t, double*, std::size_t, bool, double,
-                         const double*&, const double*&, std::size_t, double&, refill_fn, void*);
+                         const double*&, const double*&, std::size_t, double&,
+                         refill_fn, void*);
 using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
                          double*);
 
@@ -278,19 +284,21 @@ using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
 [[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(
     const double* panels, std::size_t n, std::size_t cols, std::size_t i,
     std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+    double mean, const double*& feed, const double*& feed_end, std::size_t k,
+    double& sum, refill_fn refill, void* context) {
   if (cols >= 64)
-    rows_of<__m512d, 4, 4>(panels, n, cols, i, rows, out, stride, centred,
-                           mean, feed, feed_end, k, sum, refill, context);
+    rows_of<__m512d, 4, 4>(panels, n, cols, i, rows, out, stride, centred, mean,
+                           feed, feed_end, k, sum, refill, context);
   else
-    rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred,
-                           mean, feed, feed_end, k, sum, refill, context);
+    rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred, mean,
+                           feed, feed_end, k, sum, refill, context);
 }
 
 [[gnu::target("avx2"), gnu::flatten]] void rows_avx2(
     const double* panels, std::size_t n, std::size_t cols, std::size_t i,
     std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+    double mean, const double*& feed, const double*& feed_end, std::size_t k,
+    double& sum, refill_fn refill, void* context) {
   rows_of<__m256d, 4, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
                          feed, feed_end, k, sum, refill, context);
 }
@@ -298,24 +306,30 @@ using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
 [[gnu::flatten]] void rows_base(const double* panels, std::size_t n,
                                 std::size_t cols, std::size_t i,
                                 std::size_t rows, double* out,
-                                std::size_t stride, bool centred,
-                                double mean, const double*& feed, const double*& feed_end, std::size_t k, double& sum, refill_fn refill, void* context) {
+                                std::size_t stride, bool centred, double mean,
+                                const double*& feed, const double*& feed_end,
+                                std::size_t k, double& sum, refill_fn refill,
+                                void* context) {
   rows_of<__m128d, 2, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
                          feed, feed_end, k, sum, refill, context);
 }
 
-[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(
-    const double* panels, std::size_t n, std::size_t cols, std::size_t b,
-    double* lane_sums) {
+[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(const double* panels,
+                                                          std::size_t n,
+                                                          std::size_t cols,
+                                                          std::size_t b,
+                                                          double* lane_sums) {
   if (cols >= 64)
     band_of<__m512d, 4, 4>(panels, n, cols, b, lane_sums);
   else
     band_of<__m512d, 4, 2>(panels, n, cols, b, lane_sums);
 }
 
-[[gnu::target("avx2"), gnu::flatten]] void band_avx2(
-    const double* panels, std::size_t n, std::size_t cols, std::size_t b,
-    double* lane_sums) {
+[[gnu::target("avx2"), gnu::flatten]] void band_avx2(const double* panels,
+                                                     std::size_t n,
+                                                     std::size_t cols,
+                                                     std::size_t b,
+                                                     double* lane_sums) {
   band_of<__m256d, 4, 1>(panels, n, cols, b, lane_sums);
 }
 
@@ -348,7 +362,8 @@ void idle(unsigned& spins) {
 
 // The chain: one dependent addition after another, in order. Kept out of
 // line: inlined, GCC parked the sum in a general register between additions.
-[[gnu::noinline]] double add_all(double sum, const double* p, std::size_t count) {
+[[gnu::noinline]] double add_all(double sum, const double* p,
+                                 std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) sum += p[k];
   return sum;
 }
@@ -429,12 +444,11 @@ std::vector<double> pack(const Table& data, std::size_t first) {
   const std::size_t cols = width > first ? width - first : 0;
   const std::size_t count = (n + panel_width - 1) / panel_width;
   // Never empty, so that row pointers stay valid without columns.
-  std::vector<double> panels(
-      std::max(count * cols * panel_width, panel_width));
+  std::vector<double> panels(std::max(count * cols * panel_width, panel_width));
   for (std::size_t s = 0; s < count * panel_width; ++s) {
     const Row& row = data[std::min(s, n - 1)];
-    double* out = panels.data() + s / panel_width * cols * panel_width +
-                  s % panel_width;
+    double* out =
+        panels.data() + s / panel_width * cols * panel_width + s % panel_width;
     for (std::size_t c = 0; c < cols; ++c)
       out[c * panel_width] = row[first + c];
   }
@@ -443,8 +457,7 @@ std::vector<double> pack(const Table& data, std::size_t first) {
 
 void distance_rows(int isa, const double* panels, std::size_t n,
                    std::size_t cols, std::size_t i, std::size_t rows,
-                   double* out, std::size_t stride, bool centred,
-                   double mean) {
+                   double* out, std::size_t stride, bool centred, double mean) {
   const double* feed = nullptr;
   const double* feed_end = nullptr;
   double sum = 0.0;
@@ -497,8 +510,8 @@ double chain_sum(const std::vector<double>& panels, std::size_t n,
     const double* none_yet = nullptr;
     double unused = 0.0;
     while (next.load(std::memory_order_relaxed) < units) {
-      const std::size_t u = claim(
-          next, units, consumed.load(std::memory_order_acquire) + slots);
+      const std::size_t u =
+          claim(next, units, consumed.load(std::memory_order_acquire) + slots);
       if (u == none) {
         idle(spins);
         continue;
@@ -521,8 +534,7 @@ double chain_sum(const std::vector<double>& panels, std::size_t n,
       consumed.store(++u, std::memory_order_release);
       feed = feed_end = nullptr;
     }
-    if (u == units ||
-        ready[u % slots].load(std::memory_order_acquire) != u + 1)
+    if (u == units || ready[u % slots].load(std::memory_order_acquire) != u + 1)
       return false;
     feed = slot(u);
     feed_end = feed + std::min(rows_per_unit, n - u * rows_per_unit) * n;

@@ -53,13 +53,13 @@ struct Shape {
 };
 
 // n around the panel width, the register blocks and the ring of units.
-const Shape shapes[] = {{1, 1},  {2, 3},   {3, 17},  {7, 1},   {8, 3},
-                        {9, 17}, {13, 128}, {16, 4}, {17, 1},  {33, 3},
-                        {41, 17}, {64, 2},  {70, 128}, {100, 5}};
+const Shape shapes[] = {{1, 1},   {2, 3},    {3, 17},   {7, 1},  {8, 3},
+                        {9, 17},  {13, 128}, {16, 4},   {17, 1}, {33, 3},
+                        {41, 17}, {64, 2},   {70, 128}, {100, 5}};
 
 std::vector<double> rows_of(int isa, const Table& data, std::size_t first,
-                            std::size_t i, std::size_t rows,
-                            std::size_t stride, bool centred, double mean) {
+                            std::size_t i, std::size_t rows, std::size_t stride,
+                            bool centred, double mean) {
   const std::size_t n = data.size();
   const std::vector<double> panels = pack(data, first);
   std::vector<double> out(rows * stride);
@@ -121,8 +121,8 @@ TEST(BlockKernel, RowRangesThatSplitRegisterBlocks) {
   const Table data = samples(29, 6, 3);
   const Shape ranges[] = {{0, 1}, {3, 5}, {5, 7}, {27, 2}, {28, 1}};
   for (const int isa : isas())
-    for (const Shape& r : ranges) expect_rows(isa, data, 0, r.n, r.cols,
-                                              false, 0.0);
+    for (const Shape& r : ranges)
+      expect_rows(isa, data, 0, r.n, r.cols, false, 0.0);
 }
 
 TEST(BlockKernel, HugeValuesOverflowLikeTheScalarSum) {
@@ -185,9 +185,8 @@ TEST(BlockForm, ChainOverManyRingTurnsIsTheSameForEveryThreadCount) {
         EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, false, 0)),
                   bits(want))
             << name(isa) << " cols " << cols << ", " << threads << " threads";
-        EXPECT_EQ(
-            bits(chain_sum(panels, 301, cols, threads, isa, true, mean)),
-            bits(centred))
+        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, true, mean)),
+                  bits(centred))
             << name(isa) << " cols " << cols << ", " << threads << " threads";
       }
   }
