@@ -79,32 +79,70 @@ std::string values(std::size_t count) {
 
 }  // namespace
 
+namespace {
+
+// Powers of ten that doubles hold exactly.
+constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A token of at most 19 digits, with mantissa m <= 2^53 and decimal exponent
+// |e| <= 22, is m * 10^e or m / 10^-e with both operands exact: one correctly
+// rounded operation, the value from_chars and strtod give. Others: false.
+bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
+                  int exponent, double& value) {
+  if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || exponent < -22 ||
+      exponent > 22)
+    return false;
+  const double m = static_cast<double>(mantissa);
+  const double v = exponent < 0 ? m / exact_tens[-exponent]
+                                : m * exact_tens[exponent];
+  value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 // The stream takes an optional sign, digits with at most one point, and an
 // exponent only after a digit; it stops at the first character that does not
 // fit and then converts what it took. A token without mantissa digits, or
 // with an exponent but no exponent digits, fails as a whole.
 const char* scan_value(const char* p, const char* end, double& value) {
   const char* token = p;
+  const bool negative = p != end && *p == '-';
   if (p != end && (*p == '+' || *p == '-')) ++p;
   if (token != p && *token == '+') ++token;  // from_chars takes no '+'
-  bool digits = false;
+  std::uint64_t mantissa = 0;
+  int digits = 0;    // counted up to 20: more take the slow path
+  int fraction = 0;  // digits kept after the point
   bool point = false;
   for (; p != end; ++p) {
-    if (is_digit(*p))
-      digits = true;
-    else if (*p == '.' && !point)
+    if (is_digit(*p)) {
+      if (digits < 20) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        fraction += point;
+      }
+      digits += digits < 20;
+    } else if (*p == '.' && !point) {
       point = true;
-    else
+    } else {
       break;
+    }
   }
-  if (!digits) return nullptr;
+  if (digits == 0) return nullptr;
+  int exponent = 0;
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
+    const bool down = p != end && *p == '-';
     if (p != end && (*p == '+' || *p == '-')) ++p;
-    const char* exponent = p;
-    while (p != end && is_digit(*p)) ++p;
-    if (p == exponent) return nullptr;
+    const char* first = p;
+    for (; p != end && is_digit(*p); ++p)
+      if (exponent < 10000) exponent = exponent * 10 + (*p - '0');
+    if (p == first) return nullptr;
+    if (down) exponent = -exponent;
   }
+  if (convert_fast(negative, mantissa, digits, exponent - fraction, value))
+    return p;
   const auto [stop, ec] = std::from_chars(token, p, value);
   if (ec == std::errc{} && stop == p) return p;
   return convert_slow(token, p, value) ? p : nullptr;
@@ -290,14 +328,23 @@ double distance_variance(const Table& data, std::size_t first, double mean) {
   return sum / entry_count(data.size());
 }
 
+// Summation order of the labelled total, shared with pair_total (block.h):
+// only pairs i < l, doubled at the end. Row i keeps 8 lane sums, lane k
+// adding the distances to the l > i with l % 8 == k in increasing l; the
+// row's sum adds its lanes 0..7 in order; the total adds the row sums in row
+// order. Every row is a fixed block, so no thread count changes the result.
 double distance_total(const Table& data, std::size_t first) {
   Row row(data.size());
-  double sum = 0.0;
+  double total = 0.0;
   for (std::size_t i = 0; i < data.size(); ++i) {
     distance_row(data, i, first, row.data());
-    for (const double d : row) sum += d;
+    double lanes[8] = {};
+    for (std::size_t l = i + 1; l < data.size(); ++l) lanes[l % 8] += row[l];
+    double sum = 0.0;
+    for (const double s : lanes) sum += s;
+    total += sum;
   }
-  return sum;
+  return 2.0 * total;
 }
 
 std::size_t nearest_row(const Table& table, double ratio) {
@@ -325,6 +372,25 @@ std::string check_samples(const Table& data, std::size_t first,
   if (width == 0) return name + ": no values on any line";
   if (width <= first) return name + ": only labels, no feature values";
   return "";
+}
+
+bool read_samples(const char* program, const std::string& path,
+                  std::size_t first, Table& data) {
+  std::string why;
+  if (!read_input(program, path, data, why)) {
+    fail(program, why);
+    return false;
+  }
+  const std::string name = shown_name(path);
+  why = check_samples(data, first, name);
+  if (!why.empty()) {
+    fail(program, why);
+    return false;
+  }
+  if (data.size() < 2)
+    warn(program,
+         name + ": warning: " + (data.empty() ? "no samples" : "one sample"));
+  return true;
 }
 
 int print_width(const char* program, double width) {

@@ -85,7 +85,8 @@ double distance_mean(const Table& data, std::size_t first);
 // Mean of square(d - mean) over all n*n distances, summed row by row.
 double distance_variance(const Table& data, std::size_t first, double mean);
 
-// Sum of the distances over all ordered pairs of different rows.
+// Sum of the distances over all ordered pairs of different rows: twice the
+// sum over pairs i < l, in the order documented in table.cpp.
 double distance_total(const Table& data, std::size_t first);
 
 // Index of the row whose key (value 0) lies nearest to ratio: the earlier row
@@ -97,6 +98,12 @@ std::size_t nearest_row(const Table& table, double ratio);
 // values beyond column `first`. Returns "" or a message naming name:line.
 std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name);
+
+// How both programs read their data file: read_input, then check_samples,
+// with a warning on standard error for fewer than two samples. False once
+// the error has been printed.
+bool read_samples(const char* program, const std::string& path,
+                  std::size_t first, Table& data);
 
 // Writes width to standard output as one line in the stream's default
 // notation and flushes. Returns the exit status: 0, or 1 after a message

@@ -1,5 +1,6 @@
 // form_kernel_width: a kernel width from the spread of the pairwise distances
 // between unlabelled samples.
+#include "block.h"
 #include "table.h"
 
 #include <string>
@@ -54,10 +55,10 @@ bool table_divisor(double ratio, double& divisor, std::size_t& chosen,
 
 // The --verbose report: the statistics behind the width, and the rule that
 // decided.
-void explain(const Table& data, double mean, double variance, double ratio,
-             const std::string& rule) {
-  report({{"n", std::to_string(data.size())},
-          {"columns", std::to_string(data.empty() ? 0 : data[0].size())},
+void explain(std::size_t n, std::size_t cols, double mean, double variance,
+             double ratio, const std::string& rule) {
+  report({{"n", std::to_string(n)},
+          {"columns", std::to_string(cols)},
           {"mean", exact(mean)},
           {"variance", exact(variance)},
           {"ratio", exact(ratio)},
@@ -75,17 +76,15 @@ int main(int argc, char** argv) {
     return status;
 
   Table data;
-  std::string why;
-  if (!read_input(program, file, data, why)) return fail(program, why);
-  const std::string name = shown_name(file);
-  why = check_samples(data, 0, name);
-  if (!why.empty()) return fail(program, why);
-  if (data.size() < 2)
-    fail(program, name + ": warning: " +
-                      (data.empty() ? "no samples" : "one sample"));
+  if (!read_samples(program, file, 0, data)) return 1;
 
-  const double mean = distance_mean(data, 0);
-  const double variance = distance_variance(data, 0, mean);
+  const std::size_t n = data.size();
+  const std::size_t cols = n == 0 ? 0 : data[0].size();
+  const std::vector<double> panels = pack(data, 0);
+  Table().swap(data);  // the packed copy is all that is needed from here
+  double mean = 0.0;
+  double variance = 0.0;
+  form_moments(panels, n, cols, threads, best_isa(), mean, variance);
   const double ratio = square(mean) / variance;
   double width = 0.0;
   std::string rule;
@@ -98,11 +97,12 @@ int main(int argc, char** argv) {
   } else {
     double divisor = 0.0;
     std::size_t chosen = 0;
+    std::string why;
     if (!table_divisor(ratio, divisor, chosen, why)) return fail(program, why);
     width = variance / divisor;
     rule = "table line " + std::to_string(chosen + 1);
   }
   status = print_width(program, width);
-  if (verbose && status == 0) explain(data, mean, variance, ratio, rule);
+  if (verbose && status == 0) explain(n, cols, mean, variance, ratio, rule);
   return status;
 }

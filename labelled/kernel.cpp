@@ -1,5 +1,6 @@
 // labelled_kernel_width: a kernel width from the mean distance between
 // labelled samples, measured over their features.
+#include "block.h"
 #include "table.h"
 
 #include <cstdint>
@@ -22,12 +23,11 @@ const char* const help =
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
 // The --verbose report: the statistics behind the width.
-void explain(const Table& data, double total, std::int64_t pairs,
-             double mean) {
-  report({{"n", std::to_string(data.size())},
-          {"columns", std::to_string(data.empty() ? 0 : data[0].size() - 1)},
+void explain(std::int64_t n, std::size_t cols, double total, double mean) {
+  report({{"n", std::to_string(n)},
+          {"columns", std::to_string(cols)},
           {"total", exact(total)},
-          {"pairs", std::to_string(pairs)},
+          {"pairs", std::to_string(n * n - n)},
           {"mean", exact(mean)}});
 }
 
@@ -42,21 +42,17 @@ int main(int argc, char** argv) {
     return status;
 
   Table data;
-  std::string why;
-  if (!read_input(program, file, data, why)) return fail(program, why);
-  const std::string name = shown_name(file);
-  why = check_samples(data, 1, name);
-  if (!why.empty()) return fail(program, why);
-  if (data.size() < 2)
-    fail(program, name + ": warning: " +
-                      (data.empty() ? "no samples" : "one sample"));
+  if (!read_samples(program, file, 1, data)) return 1;
 
   const auto n = static_cast<std::int64_t>(data.size());
-  const double total = distance_total(data, 1);
+  const std::size_t cols = n == 0 ? 0 : data[0].size() - 1;
+  const std::vector<double> panels = pack(data, 1);
+  Table().swap(data);  // the packed copy is all that is needed from here
+  const double total = pair_total(panels, static_cast<std::size_t>(n), cols,
+                                  threads, best_isa());
   const double mean = total / static_cast<double>(n * n - n);
   const double width = mean * mean * 2;
   status = print_width(program, width);
-  if (verbose && status == 0)
-    explain(data, total, n * n - n, mean);
+  if (verbose && status == 0) explain(n, cols, total, mean);
   return status;
 }

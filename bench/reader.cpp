@@ -1,0 +1,75 @@
+// Reader speed: the project's block reader (read_table) against the
+// plain line-by-line reader (std::getline, then std::istringstream
+// extraction of doubles). Prints "fast_s", "stream_s", "bytes" and
+// "same 1|0" lines; same says whether both gave identical tables.
+#include "table.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+Table stream_reader(const std::string& path) {
+  Table table;
+  std::ifstream file(path);
+  std::istringstream parse;
+  std::string line;
+  Row row;
+  while (std::getline(file, line)) {
+    parse.str(line);
+    parse.clear();
+    double value = 0.0;
+    while (parse >> value) row.push_back(value);
+    table.push_back(row);
+    row.clear();
+  }
+  return table;
+}
+
+bool same(const Table& a, const Table& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t r = 0; r < a.size(); ++r)
+    if (a[r].size() != b[r].size() ||
+        std::memcmp(a[r].data(), b[r].data(), a[r].size() * sizeof(double)))
+      return false;
+  return true;
+}
+
+template <class F>
+double best_seconds(int runs, F read, Table& out) {
+  double best = 1e30;
+  for (int run = 0; run < runs; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    Table table = read();
+    const double t =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+            .count();
+    if (t < best) best = t;
+    out = std::move(table);
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: reader FILE\n");
+    return 2;
+  }
+  const std::string path = argv[1];
+  Table fast;
+  Table slow;
+  const double fast_s = best_seconds(
+      3, [&] { return input(path); }, fast);
+  const double slow_s = best_seconds(
+      2, [&] { return stream_reader(path); }, slow);
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::printf("fast_s %.4f\nstream_s %.4f\nbytes %lld\nsame %d\n", fast_s,
+              slow_s, static_cast<long long>(file.tellg()),
+              same(fast, slow) ? 1 : 0);
+}

@@ -1,0 +1,242 @@
+// The vectorised kernel and the thread pipelines against the scalar
+// reference functions of table.h, bit for bit.
+#include "block.h"
+#include "table.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Deterministic samples mixing fractions of several magnitudes, repeated
+// values (zero distances) and small integers (exact ties).
+Table samples(std::size_t n, std::size_t cols, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> real(-1.0, 1.0);
+  std::uniform_int_distribution<int> pick(0, 9);
+  Table data(n, Row(cols));
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t c = 0; c < cols; ++c) {
+      const int kind = pick(gen);
+      if (kind == 0 && i > 0)
+        data[i][c] = data[i - 1][c];
+      else if (kind == 1)
+        data[i][c] = static_cast<double>(pick(gen));
+      else
+        data[i][c] = real(gen) * std::pow(10.0, pick(gen) - 4);
+    }
+  return data;
+}
+
+std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+std::vector<int> isas() {
+  std::vector<int> out;
+  for (const int isa : {isa_base, isa_avx2, isa_avx512})
+    if (isa_supported(isa)) out.push_back(isa);
+  return out;
+}
+
+std::string name(int isa) {
+  return isa == isa_avx512 ? "avx512" : isa == isa_avx2 ? "avx2" : "base";
+}
+
+struct Shape {
+  std::size_t n;
+  std::size_t cols;
+};
+
+// n around the panel width, the register blocks and the ring of units.
+const Shape shapes[] = {{1, 1},   {2, 3},    {3, 17},   {7, 1},  {8, 3},
+                        {9, 17},  {13, 128}, {16, 4},   {17, 1}, {33, 3},
+                        {41, 17}, {64, 2},   {70, 128}, {100, 5}};
+
+std::vector<double> rows_of(int isa, const Table& data, std::size_t first,
+                            std::size_t i, std::size_t rows, std::size_t stride,
+                            bool centred, double mean) {
+  const std::size_t n = data.size();
+  const std::vector<double> panels = pack(data, first);
+  std::vector<double> out(rows * stride);
+  distance_rows(isa, panels.data(), n, data[0].size() - first, i, rows,
+                out.data(), stride, centred, mean);
+  return out;
+}
+
+void expect_rows(int isa, const Table& data, std::size_t first, std::size_t i,
+                 std::size_t rows, bool centred, double mean) {
+  const std::size_t n = data.size();
+  const std::size_t stride = (n + 7) / 8 * 8;
+  const std::vector<double> out =
+      rows_of(isa, data, first, i, rows, stride, centred, mean);
+  Row want(n);
+  for (std::size_t r = 0; r < rows; ++r) {
+    distance_row(data, i + r, first, want.data());
+    for (std::size_t l = 0; l < n; ++l) {
+      const double w = centred ? square(want[l] - mean) : want[l];
+      ASSERT_EQ(bits(out[r * stride + l]), bits(w))
+          << name(isa) << " n=" << n << " row " << i + r << " sample " << l;
+    }
+  }
+}
+
+TEST(BlockIsa, BaselineAlwaysRunsAndBestIsSupported) {
+  EXPECT_TRUE(isa_supported(isa_base));
+  EXPECT_TRUE(isa_supported(best_isa()));
+  EXPECT_GE(available_threads(), 1u);
+}
+
+TEST(BlockPack, PanelsHoldEightSamplesColumnByColumnPaddedWithTheLast) {
+  const Table data = {{9, 1, 2}, {9, 3, 4}, {9, 5, 6}};
+  const std::vector<double> panels = pack(data, 1);
+  ASSERT_EQ(panels.size(), 16u);
+  const std::vector<double> want = {1, 3, 5, 5, 5, 5, 5, 5,
+                                    2, 4, 6, 6, 6, 6, 6, 6};
+  EXPECT_EQ(panels, want);
+}
+
+TEST(BlockKernel, EveryIsaMatchesDistanceRowBitForBit) {
+  for (const int isa : isas())
+    for (const Shape& s : shapes)
+      for (const std::size_t first : {0u, 1u}) {
+        const Table data = samples(s.n, s.cols + first, 7 + s.n);
+        expect_rows(isa, data, first, 0, s.n, false, 0.0);
+      }
+}
+
+TEST(BlockKernel, CentredDistancesMatchSquareOfDifference) {
+  for (const int isa : isas())
+    for (const Shape& s : shapes) {
+      const Table data = samples(s.n, s.cols, 11 + s.n);
+      expect_rows(isa, data, 0, 0, s.n, true, distance_mean(data, 0));
+    }
+}
+
+TEST(BlockKernel, RowRangesThatSplitRegisterBlocks) {
+  const Table data = samples(29, 6, 3);
+  const Shape ranges[] = {{0, 1}, {3, 5}, {5, 7}, {27, 2}, {28, 1}};
+  for (const int isa : isas())
+    for (const Shape& r : ranges)
+      expect_rows(isa, data, 0, r.n, r.cols, false, 0.0);
+}
+
+TEST(BlockKernel, HugeValuesOverflowLikeTheScalarSum) {
+  Table data = samples(12, 3, 5);
+  data[2][1] = 1e200;
+  data[5][0] = -1e200;
+  data[7][2] = 1e-300;
+  for (const int isa : isas()) expect_rows(isa, data, 0, 0, 12, false, 0.0);
+}
+
+TEST(BlockForm, MomentsMatchMeanAndVarianceForEveryIsaAndThreadCount) {
+  for (const Shape& s : shapes) {
+    const Table data = samples(s.n, s.cols, 23 + s.n);
+    const double mean = distance_mean(data, 0);
+    const double variance = distance_variance(data, 0, mean);
+    const std::vector<double> panels = pack(data, 0);
+    for (const int isa : isas())
+      for (const unsigned threads : {1u, 2u, 3u}) {
+        double m = 0.0;
+        double v = 0.0;
+        form_moments(panels, s.n, s.cols, threads, isa, m, v);
+        EXPECT_EQ(bits(m), bits(mean))
+            << name(isa) << " n=" << s.n << " threads " << threads;
+        EXPECT_EQ(bits(v), bits(variance))
+            << name(isa) << " n=" << s.n << " threads " << threads;
+      }
+  }
+}
+
+TEST(BlockForm, NoSamplesGiveNotANumber) {
+  double m = 0.0;
+  double v = 0.0;
+  form_moments(pack({}, 0), 0, 0, 2, best_isa(), m, v);
+  EXPECT_TRUE(std::isnan(m));
+  EXPECT_TRUE(std::isnan(v));
+}
+
+// The reference chain over all n*n distances (or square(d - mean)).
+double chain_of(const Table& data, bool centred, double mean) {
+  Row row(data.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    distance_row(data, i, 0, row.data());
+    for (const double d : row) sum += centred ? square(d - mean) : d;
+  }
+  return sum;
+}
+
+TEST(BlockForm, ChainOverManyRingTurnsIsTheSameForEveryThreadCount) {
+  // 3 columns: the calling thread only adds up; 17: it also computes units
+  // with the chain riding along inside the kernel.
+  for (const std::size_t cols : {3u, 17u}) {
+    const Table data = samples(301, cols, 99);
+    const double mean = distance_mean(data, 0);
+    const double want = chain_of(data, false, mean);
+    const double centred = chain_of(data, true, mean);
+    const std::vector<double> panels = pack(data, 0);
+    for (const int isa : isas())
+      for (const unsigned threads : {1u, 2u, 3u, 4u}) {
+        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, false, 0)),
+                  bits(want))
+            << name(isa) << " cols " << cols << ", " << threads << " threads";
+        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, true, mean)),
+                  bits(centred))
+            << name(isa) << " cols " << cols << ", " << threads << " threads";
+      }
+  }
+}
+
+TEST(BlockForm, WideSamplesInLargeUnitsWrapTheRing) {
+  // 70 columns: units of unit_rows(70) rows, more units than ring slots.
+  const std::size_t n = 16 * 11 + 5;
+  const Table data = samples(n, 70, 17);
+  const double mean = distance_mean(data, 0);
+  const double variance = distance_variance(data, 0, mean);
+  const std::vector<double> panels = pack(data, 0);
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    double m = 0.0;
+    double v = 0.0;
+    form_moments(panels, n, 70, threads, best_isa(), m, v);
+    EXPECT_EQ(bits(m), bits(mean)) << threads << " threads";
+    EXPECT_EQ(bits(v), bits(variance)) << threads << " threads";
+  }
+}
+
+TEST(BlockLabelled, TotalMatchesDistanceTotalForEveryIsaAndThreadCount) {
+  for (const Shape& s : shapes) {
+    const Table data = samples(s.n, s.cols + 1, 31 + s.n);
+    const double want = distance_total(data, 1);
+    const std::vector<double> panels = pack(data, 1);
+    for (const int isa : isas())
+      for (const unsigned threads : {1u, 2u, 3u})
+        EXPECT_EQ(bits(pair_total(panels, s.n, s.cols, threads, isa)),
+                  bits(want))
+            << name(isa) << " n=" << s.n << " threads " << threads;
+  }
+}
+
+TEST(BlockLabelled, ReferenceTotalIsTwiceTheUpperTriangle) {
+  // (0,3,4) (0,0,0) (1,6,8): distances 5, 10, 5 in each direction.
+  const Table data = {{0, 0, 0}, {0, 3, 4}, {1, 6, 8}};
+  EXPECT_EQ(distance_total(data, 1), 40.0);
+  EXPECT_EQ(pair_total(pack(data, 1), 3, 2, 2, best_isa()), 40.0);
+}
+
+TEST(BlockLabelled, LongBandsCrossSeveralCacheChunks) {
+  // 4096 / 128 = 32 panels per chunk: 600 samples span several chunks.
+  const Table data = samples(600, 129, 41);
+  const double want = distance_total(data, 1);
+  const std::vector<double> panels = pack(data, 1);
+  for (const int isa : isas())
+    for (const unsigned threads : {1u, 3u})
+      EXPECT_EQ(bits(pair_total(panels, 600, 128, threads, isa)), bits(want))
+          << name(isa) << " threads " << threads;
+}
+
+}  // namespace
