@@ -2,6 +2,7 @@
 // plain line-by-line reader (std::getline, then std::istringstream
 // extraction of doubles). Prints "fast_s", "stream_s", "bytes" and
 // "same 1|0" lines; same says whether both gave identical tables.
+#include "reference.h"
 #include "table.h"
 
 #include <chrono>
@@ -14,29 +15,8 @@
 namespace {
 
 Table stream_reader(const std::string& path) {
-  Table table;
   std::ifstream file(path);
-  std::istringstream parse;
-  std::string line;
-  Row row;
-  while (std::getline(file, line)) {
-    parse.str(line);
-    parse.clear();
-    double value = 0.0;
-    while (parse >> value) row.push_back(value);
-    table.push_back(row);
-    row.clear();
-  }
-  return table;
-}
-
-bool same(const Table& a, const Table& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t r = 0; r < a.size(); ++r)
-    if (a[r].size() != b[r].size() ||
-        std::memcmp(a[r].data(), b[r].data(), a[r].size() * sizeof(double)))
-      return false;
-  return true;
+  return reference_read(file);
 }
 
 template <class F>

@@ -11,37 +11,15 @@
 #include <sstream>
 #include <string>
 
+#include "reference.h"
 #include "table.h"
 
 namespace {
-
-// The reader's meaning: line by line, `stream >> double` until it fails.
-Table reference_read(std::istream& in) {
-  Table table;
-  std::string line;
-  std::istringstream stream;
-  Row row;
-  while (std::getline(in, line)) {
-    stream.str(line);
-    stream.clear();
-    for (double v; stream >> v;) row.push_back(v);
-    table.push_back(row);
-    row.clear();
-  }
-  return table;
-}
 
 Row reference_row(const std::string& line) {
   std::istringstream in(line);
   Table t = reference_read(in);
   return t.empty() ? Row{} : t[0];
-}
-
-// Equal bit for bit, so that -0 and 0 differ.
-bool same(const Row& a, const Row& b) {
-  return a.size() == b.size() &&
-         (a.empty() ||
-          std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 Row parse(const std::string& line) {

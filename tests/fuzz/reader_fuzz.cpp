@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "../reference.h"
 #include "table.h"
 
 namespace {
@@ -21,28 +22,6 @@ constexpr std::size_t max_rows = 64;
 
 void require(bool ok) {
   if (!ok) std::abort();
-}
-
-Table reference_read(const std::string& bytes) {
-  Table table;
-  std::istringstream in(bytes);
-  std::istringstream stream;
-  std::string line;
-  Row row;
-  while (std::getline(in, line)) {
-    stream.str(line);
-    stream.clear();
-    for (double v; stream >> v;) row.push_back(v);
-    table.push_back(row);
-    row.clear();
-  }
-  return table;
-}
-
-bool same(const Row& a, const Row& b) {
-  return a.size() == b.size() &&
-         (a.empty() ||
-          std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -121,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string text;
   require(read_bytes(bytes, block, table, line, text, lines));
 
-  const Table expected = reference_read(bytes);
+  std::istringstream in(bytes);
+  const Table expected = reference_read(in);
   require(table.size() == expected.size());
   for (std::size_t r = 0; r < table.size(); ++r)
     require(same(table[r], expected[r]));
