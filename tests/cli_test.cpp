@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -57,6 +58,19 @@ std::string unit_vectors() {
   return text;
 }
 
+// 300 samples of 3 columns, for thread counts: enough rows for several
+// blocks of work, and a count that is not a multiple of 8.
+std::string spread_samples() {
+  std::string text;
+  char line[96];
+  for (int i = 0; i < 300; ++i) {
+    std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", (i * 37 % 101) / 7.0,
+                  (i * 53 % 89) / 3.0 - 10, (i * i % 17) * 0.25);
+    text += line;
+  }
+  return text;
+}
+
 const std::pair<std::string, std::string> table = {
     "form_of_relationship.txt", "0.5 2\n1.5 4\n"};
 const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
@@ -64,6 +78,14 @@ const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
 const std::string usage_form =
     "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
     "[-v | --verbose] DATAFILE\n";
+
+const std::string form_spread =
+    "n: 300\ncolumns: 3\nmean: 12.102500965926183\n"
+    "variance: 39.612972889286247\nratio: 3.6975394409203433\n"
+    "rule: table line 2\n";
+const std::string labelled_spread =
+    "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
+    "mean: 10.300511863299612\n";
 
 std::vector<Case> cases() {
   return {
@@ -232,6 +254,21 @@ std::vector<Case> cases() {
        {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n",
        "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n",
        0},
+      // Every thread count gives the same sums, bit for bit (the expected
+      // values were computed independently, in the same order).
+      {"threads_form_1", form, {"-v", "-j", "1", "d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", form_spread, 0},
+      {"threads_form_2", form, {"-v", "--threads", "2", "d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", form_spread, 0},
+      {"threads_form_3", form, {"-v", "-j3", "d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", form_spread, 0},
+      {"threads_labelled_1", labelled, {"-v", "-j", "1", "l.txt"},
+       {{"l.txt", spread_samples()}}, "212.201\n", labelled_spread, 0},
+      {"threads_labelled_3", labelled, {"-v", "--threads=3", "l.txt"},
+       {{"l.txt", spread_samples()}}, "212.201\n", labelled_spread, 0},
       // Man pages render without warnings; installing puts everything under
       // the prefix, and the installed program runs.
       {"man_page_form", groff,
