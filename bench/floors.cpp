@@ -1,13 +1,13 @@
 // Floors of this machine for the benchmark: the time of one dependent double
 // addition, and of one distance with the project's best kernel on one core.
 // Prints "t_add_ns VALUE" and "t_dist_ns COLS VALUE" lines.
-#include "block.h"
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <vector>
+
+#include "block.h"
 
 namespace {
 

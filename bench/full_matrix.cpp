@@ -2,12 +2,12 @@
 // distance_matrix, then the sums over it in the fixed order. Prints the
 // same width as form_kernel_width (mode "form") or labelled_kernel_width
 // (mode "labelled").
-#include "table.h"
-
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
+
+#include "table.h"
 
 namespace {
 

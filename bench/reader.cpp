@@ -2,15 +2,15 @@
 // plain line-by-line reader (std::getline, then std::istringstream
 // extraction of doubles). Prints "fast_s", "stream_s", "bytes" and
 // "same 1|0" lines; same says whether both gave identical tables.
-#include "reference.h"
-#include "table.h"
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "reference.h"
+#include "table.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // equals bit for bit the scalar reference functions of table.h.
 #pragma once
 
-#include "table.h"
-
 #include <cstddef>
 #include <vector>
+
+#include "table.h"
 
 // Instruction set levels of the distance kernel, chosen at run time.
 constexpr int isa_base = 0;    // plain x86-64 (SSE2)

@@ -1,5 +1,8 @@
 #include "table.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -7,10 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <limits>
-#include <unistd.h>
 
 namespace {
 
@@ -95,8 +96,8 @@ bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
       exponent > 22)
     return false;
   const double m = static_cast<double>(mantissa);
-  const double v = exponent < 0 ? m / exact_tens[-exponent]
-                                : m * exact_tens[exponent];
+  const double v =
+      exponent < 0 ? m / exact_tens[-exponent] : m * exact_tens[exponent];
   value = negative ? -v : v;
   return true;
 }
@@ -213,10 +214,9 @@ bool read_table(const std::string& path, Table& table, std::string& why,
                 std::size_t& ignored_line, std::string& ignored_text,
                 std::size_t& ignored_lines) {
   if (path == "-")
-    return read_fd(STDIN_FILENO, std::size_t{1} << 20, table, why,
-                   ignored_line, ignored_text, ignored_lines);
-  return read_path(path, table, why, ignored_line, ignored_text,
-                   ignored_lines);
+    return read_fd(STDIN_FILENO, std::size_t{1} << 20, table, why, ignored_line,
+                   ignored_text, ignored_lines);
+  return read_path(path, table, why, ignored_line, ignored_text, ignored_lines);
 }
 
 std::string shown_name(const std::string& path) {
@@ -270,11 +270,11 @@ std::string ignored_warning(const std::string& name, const Table& table,
                             std::size_t ignored_lines) {
   if (ignored_line == 0) return "";
   const std::string_view text = ignored_text;
-  std::string message =
-      name + ":" + std::to_string(ignored_line) + ": warning: ignored \"" +
-      visible(text.substr(0, ignored_cut)) + "\"" +
-      (text.size() > ignored_cut ? "..." : "") + " after " +
-      values(table[ignored_line - 1].size());
+  std::string message = name + ":" + std::to_string(ignored_line) +
+                        ": warning: ignored \"" +
+                        visible(text.substr(0, ignored_cut)) + "\"" +
+                        (text.size() > ignored_cut ? "..." : "") + " after " +
+                        values(table[ignored_line - 1].size());
   const std::size_t more = ignored_lines - 1;
   if (more > 0)
     message += " (and on " + std::to_string(more) +
@@ -417,9 +417,9 @@ bool parse_threads(const std::string& text, unsigned& threads) {
 
 }  // namespace
 
-bool command_line(int argc, char** argv, const char* program,
-                  const char* help, std::string& file, unsigned& threads,
-                  bool& verbose, int& status) {
+bool command_line(int argc, char** argv, const char* program, const char* help,
+                  std::string& file, unsigned& threads, bool& verbose,
+                  int& status) {
   const std::string usage =
       std::string("usage: ") + program +
       " [-h | --help | --version] [-j N | --threads N] [-v | --verbose] "

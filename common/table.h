@@ -111,15 +111,16 @@ bool read_samples(const char* program, const std::string& path,
 int print_width(const char* program, double width);
 
 // Reads the command line shared by both programs:
-//   [-h | --help | --version] [-j N | --threads N] [-v | --verbose] [--] DATAFILE
+//   [-h | --help | --version] [-j N | --threads N] [-v | --verbose] [--]
+//   DATAFILE
 // Options stand before the data file; later arguments are ignored. Returns
 // true with the data file's name, the thread count (0: as many as the
 // process may use) and the verbose flag; or false with the exit status in
 // `status` once help, version or a usage error has been printed. `help` is
 // printed after the usage line for -h and --help.
-bool command_line(int argc, char** argv, const char* program,
-                  const char* help, std::string& file, unsigned& threads,
-                  bool& verbose, int& status);
+bool command_line(int argc, char** argv, const char* program, const char* help,
+                  std::string& file, unsigned& threads, bool& verbose,
+                  int& status);
 
 // Prints "program: message" on standard error; returns 1, the exit status
 // for bad input.

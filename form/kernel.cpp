@@ -1,9 +1,9 @@
 // form_kernel_width: a kernel width from the spread of the pairwise distances
 // between unlabelled samples.
+#include <string>
+
 #include "block.h"
 #include "table.h"
-
-#include <string>
 
 namespace {
 
@@ -45,8 +45,8 @@ bool table_divisor(double ratio, double& divisor, std::size_t& chosen,
     }
   chosen = nearest_row(table, ratio);
   if (table[chosen].size() < 2) {
-    why = name + ":" + std::to_string(chosen + 1) +
-          ": no divisor after the key";
+    why =
+        name + ":" + std::to_string(chosen + 1) + ": no divisor after the key";
     return false;
   }
   divisor = table[chosen][1];

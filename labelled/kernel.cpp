@@ -1,10 +1,10 @@
 // labelled_kernel_width: a kernel width from the mean distance between
 // labelled samples, measured over their features.
-#include "block.h"
-#include "table.h"
-
 #include <cstdint>
 #include <string>
+
+#include "block.h"
+#include "table.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 // The vectorised kernel and the thread pipelines against the scalar
 // reference functions of table.h, bit for bit.
 #include "block.h"
-#include "table.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "table.h"
 
 namespace {
 

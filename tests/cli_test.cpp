@@ -54,7 +54,8 @@ const std::string low_spread = lines("0", 200) + "1\n";
 std::string unit_vectors() {
   std::string text;
   for (int i = 0; i < 102; ++i)
-    for (int c = 0; c < 102; ++c) text += c == i ? "1" : "0", text += c == 101 ? '\n' : ' ';
+    for (int c = 0; c < 102; ++c)
+      text += c == i ? "1" : "0", text += c == 101 ? '\n' : ' ';
   return text;
 }
 
@@ -64,15 +65,16 @@ std::string spread_samples() {
   std::string text;
   char line[96];
   for (int i = 0; i < 300; ++i) {
-    std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", (i * 37 % 101) / 7.0,
-                  (i * 53 % 89) / 3.0 - 10, (i * i % 17) * 0.25);
+    std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n",
+                  (i * 37 % 101) / 7.0, (i * 53 % 89) / 3.0 - 10,
+                  (i * i % 17) * 0.25);
     text += line;
   }
   return text;
 }
 
-const std::pair<std::string, std::string> table = {
-    "form_of_relationship.txt", "0.5 2\n1.5 4\n"};
+const std::pair<std::string, std::string> table = {"form_of_relationship.txt",
+                                                   "0.5 2\n1.5 4\n"};
 const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
 
 const std::string usage_form =
@@ -87,6 +89,8 @@ const std::string labelled_spread =
     "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
     "mean: 10.300511863299612\n";
 
+// One case a row, laid out by hand.
+// clang-format off
 std::vector<Case> cases() {
   return {
       // Widths as the arithmetic gives them.
@@ -291,6 +295,7 @@ std::vector<Case> cases() {
        "/dev/full"},
   };
 }
+// clang-format on
 
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -330,7 +335,8 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  const std::string out_path = c.stdout_path.empty() ? out.string() : c.stdout_path;
+  const std::string out_path =
+      c.stdout_path.empty() ? out.string() : c.stdout_path;
   int in[2];
   if (pipe(in) != 0) return -1;
   signal(SIGPIPE, SIG_IGN);  // a program may exit without reading its input
@@ -339,9 +345,11 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
     signal(SIGPIPE, SIG_DFL);
     close(in[1]);
     const int in_fd = in[0];
-    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out_fd =
+        open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0)
+      _exit(127);
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -50,7 +49,9 @@ TEST(Reader, LinesAsTheStreamReadsThem) {
       {"", {}},
       {"just words", {}},
       {"4 5\r", {4, 5}},
-      {"\xEF\xBB\xBF" "1 2", {}},
+      {"\xEF\xBB\xBF"
+       "1 2",
+       {}},
       {"+.5 5. -0.25e1", {0.5, 5, -2.5}},
       {"1e 2", {}},
       {"1e+ 2", {}},
@@ -70,11 +71,36 @@ TEST(Reader, LinesAsTheStreamReadsThem) {
 // Lines made of the characters and tokens the extraction treats specially.
 std::string random_line(std::mt19937_64& rng) {
   static const char* const pieces[] = {
-      "0",   "1",     "7",     "9",      "00",    ".",     "e",    "E",
-      "+",   "-",     " ",     "  ",     "\t",    "\r",    "\v",   "x",
-      ",",   "inf",   "nan",   "0x1p3",  "1e400", "1e-400", "4.9e-324",
-      "e-",  "1e308", "2.2250738585072011e-308", "123456789012345678901234",
-      "0.1", "3.14159265358979323846", "\xEF\xBB\xBF",
+      "0",
+      "1",
+      "7",
+      "9",
+      "00",
+      ".",
+      "e",
+      "E",
+      "+",
+      "-",
+      " ",
+      "  ",
+      "\t",
+      "\r",
+      "\v",
+      "x",
+      ",",
+      "inf",
+      "nan",
+      "0x1p3",
+      "1e400",
+      "1e-400",
+      "4.9e-324",
+      "e-",
+      "1e308",
+      "2.2250738585072011e-308",
+      "123456789012345678901234",
+      "0.1",
+      "3.14159265358979323846",
+      "\xEF\xBB\xBF",
   };
   const std::size_t count = sizeof pieces / sizeof pieces[0];
   std::string line;
@@ -114,13 +140,8 @@ TEST(Reader, FilesSplitIntoLines) {
   // The long line crosses the reader's block size.
   const std::string long_line(3 << 20, '1');
   const std::string texts[] = {
-      "",
-      "1 2 3\n4 5 6",
-      "1 2 3\n4 5 6\n",
-      "1 2 3\n4 5 6\n\n",
-      "\n\n\n",
-      "1\r\n2\r\n",
-      long_line + " 2\n3\n",
+      "",       "1 2 3\n4 5 6", "1 2 3\n4 5 6\n",      "1 2 3\n4 5 6\n\n",
+      "\n\n\n", "1\r\n2\r\n",   long_line + " 2\n3\n",
   };
   for (const std::string& text : texts) {
     const std::string name = temp_file(text);
@@ -138,8 +159,8 @@ TEST(Reader, FilesSplitIntoLines) {
 
 // Small starting buffers make lines cross buffer ends and grow the buffer.
 TEST(Reader, AnyBufferSizeGivesTheSameRows) {
-  const std::string text = "1 2 3\n45 6e1 7\r\n\n" + std::string(40, '8') +
-                           " 9\nx\n10,11";
+  const std::string text =
+      "1 2 3\n45 6e1 7\r\n\n" + std::string(40, '8') + " 9\nx\n10,11";
   std::istringstream in(text);
   const Table expected = reference_read(in);
   const std::string name = temp_file(text);
@@ -169,20 +190,25 @@ TEST(Reader, WarnsAboutIgnoredText) {
       {"1 2\r\n3 4 \t\n", ""},
       {"1,2.5,3\n4,5\n6\n",
        "f:1: warning: ignored \",2.5,3\" after 1 value (and on 1 more line)"},
-      {"1\n2 x\r\n3 y\n4 z", "f:2: warning: ignored \"x\" after 1 value "
-                               "(and on 2 more lines)"},
+      {"1\n2 x\r\n3 y\n4 z",
+       "f:2: warning: ignored \"x\" after 1 value "
+       "(and on 2 more lines)"},
       {"# a header that goes on and on\n1\n",
        "f:1: warning: ignored \"# a header that goes\"... after 0 values"},
       {"1 12345678901234567890 \n", ""},
       {"1 a2345678901234567890 \n",
        "f:1: warning: ignored \"a2345678901234567890\" after 1 value"},
-      {"\xEF\xBB\xBF" "1\n", "f:1: warning: ignored \"\\xef\\xbb\\xbf1\" after 0 "
-                          "values"},
+      {"\xEF\xBB\xBF"
+       "1\n",
+       "f:1: warning: ignored \"\\xef\\xbb\\xbf1\" after 0 "
+       "values"},
       {"1 \"q\" \\ \x1b\x7f\r\v\f\t.\n",
-       "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after 1 "
+       "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after "
+       "1 "
        "value"},
-      {"1e400 5\n2e", "f:1: warning: ignored \"1e400 5\" after 0 values (and on "
-                     "1 more line)"},
+      {"1e400 5\n2e",
+       "f:1: warning: ignored \"1e400 5\" after 0 values (and on "
+       "1 more line)"},
   };
   for (const auto& c : cases) {
     const std::string name = temp_file(c.text);

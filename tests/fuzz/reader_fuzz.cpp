@@ -57,8 +57,8 @@ void expected_ignored(const std::string& bytes, std::size_t& ignored_line,
   while (start < bytes.size()) {
     std::size_t nl = bytes.find('\n', start);
     if (nl == std::string::npos) nl = bytes.size();
-    check_stop(std::string_view(bytes).substr(start, nl - start),
-               ignored_line, ignored_text, ignored_lines, ++number);
+    check_stop(std::string_view(bytes).substr(start, nl - start), ignored_line,
+               ignored_text, ignored_lines, ++number);
     start = nl + 1;
   }
 }
