@@ -45,9 +45,9 @@ double dist_ns(std::size_t n, std::size_t cols) {
   Table data(n, Row(cols));
   for (Row& row : data)
     for (double& x : row) x = real(gen);
-  const std::vector<double> panels = pack(data, 0);
-  const std::size_t stride = (n + 7) / 8 * 8;
-  const std::size_t rows = unit_rows(n, cols);
+  const packed s = pack(data, 0);
+  const std::size_t stride = s.padded();
+  const std::size_t rows = 8;
   std::vector<double> out(rows * stride);
   const int isa = best_isa();
   double best = 1e9;
@@ -56,8 +56,8 @@ double dist_ns(std::size_t n, std::size_t cols) {
   for (int run = 0; run < 3; ++run) {
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t u = 0; u < units; ++u)
-      distance_rows(isa, panels.data(), n, cols, (u * rows) % (n - rows + 1),
-                    rows, out.data(), stride);
+      distance_rows(isa, s, {(u * rows) % (n - rows + 1), rows}, {},
+                    out.data(), stride);
     const double t = seconds_since(start);
     best = std::min(best, t * 1e9 / (static_cast<double>(units * rows) * n));
   }

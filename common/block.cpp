@@ -6,10 +6,21 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <thread>
 #include <type_traits>
+
+#include "block.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "simd.h"
 
 namespace {
 
@@ -18,15 +29,6 @@ namespace {
 // wrapper per instruction set by `flatten`. Every lane keeps its own column
 // sum in column order; vectors only run across samples, never within a sum.
 
-[[gnu::target("avx512f")]] inline void root(__m512d& x) {
-  x = _mm512_maskz_sqrt_pd(0xff, x);
-}
-[[gnu::target("avx2")]] inline void root(__m256d& x) { x = _mm256_sqrt_pd(x); }
-inline void root(__m128d& x) { x = _mm_sqrt_pd(x); }
-
-template <class W>
-constexpr int lanes = sizeof(W) / sizeof(double);
-
 // Native vectors per column of a panel.
 template <class W>
 constexpr int per_panel = static_cast<int>(panel_width) / lanes<W>;
@@ -34,23 +36,21 @@ constexpr int per_panel = static_cast<int>(panel_width) / lanes<W>;
 template <class W, int R, int V>
 using sums = W[R][V * per_panel<W>];
 
-// acc[r][j]: distances from samples i..i+R-1 to the samples of panels
-// p..p+V-1; centred, square(distance - mean) instead.
-// A chain may ride along (feed, called once per column, adds a few ready
-// entries to the chain): interleaved with this independent vector work, the
-// chain's latency hides behind it in out-of-order execution.
-template <class W, int R, int V, class Feed = std::nullptr_t>
-inline void tile(const double* panels, std::size_t cols, std::size_t i,
-                 std::size_t p, bool centred, double mean, sums<W, R, V>& acc,
-                 Feed feed = nullptr) {
+// acc[r][j]: the terms of samples i..i+R-1 against the samples of panels
+// p..p+V-1 (vector j covers samples 8p + j L .. 8p + j L + L - 1).
+template <class W, int R, int V>
+inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
+                 sums<W, R, V>& acc) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
+  const std::size_t cols = s.cols;
   const std::size_t span = cols * panel_width;
   const double* a[R];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-    a[r] = panels + (i + r) / panel_width * span + (i + r) % panel_width;
-  const double* b = panels + p * span;
+    a[r] = s.panels.data() + (i + r) / panel_width * span +
+           (i + r) % panel_width;
+  const double* b = s.panels.data() + p * span;
 #pragma GCC unroll 32
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 32
@@ -59,27 +59,25 @@ inline void tile(const double* panels, std::size_t cols, std::size_t i,
     W y[V * M];
 #pragma GCC unroll 16
     for (int j = 0; j < V * M; ++j)
-      std::memcpy(&y[j], b + j / M * span + c * panel_width + j % M * L,
-                  sizeof(W));
+      y[j] = load<W>(b + j / M * span + c * panel_width + j % M * L);
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r) {
       const double x = a[r][c * panel_width];
 #pragma GCC unroll 16
       for (int j = 0; j < V * M; ++j) {
-        const W t = x - y[j];
-        acc[r][j] += t * t;
+        const W d = x - y[j];
+        acc[r][j] += d * d;
       }
     }
-    if constexpr (!std::is_null_pointer_v<Feed>) feed();
   }
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
     for (int j = 0; j < V * M; ++j) {
       root(acc[r][j]);
-      if (centred) {
-        const W t = acc[r][j] - mean;
-        acc[r][j] = t * t;
+      if (t.centred) {
+        const W d = acc[r][j] - t.mean;
+        acc[r][j] = d * d;
       }
     }
 }
@@ -91,7 +89,7 @@ inline void store_tile(const sums<W, R, V>& acc, double* out,
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
     for (int j = 0; j < V * per_panel<W>; ++j)
-      std::memcpy(out + r * stride + j * lanes<W>, &acc[r][j], sizeof(W));
+      store<W>(out + r * stride + j * lanes<W>, acc[r][j]);
 }
 
 // Panels per chunk: a chunk of packed samples stays in cache while every
@@ -100,147 +98,90 @@ std::size_t chunk_panels(std::size_t cols) {
   return std::max<std::size_t>(1, 4096 / std::max<std::size_t>(cols, 1));
 }
 
-// The chain a tile may take along: entries feed..feed_end, k per column,
-// and refill (with its context), which moves the chain on to the next
-// ready run of entries and says whether there is one.
-using refill_fn = bool (*)(void*);
-
 template <class W, int R, int V>
-inline void fed_tile(const double* panels, std::size_t cols, std::size_t i,
-                     std::size_t p, bool centred, double mean,
-                     sums<W, R, V>& acc, const double*& feed,
-                     const double*& feed_end, std::size_t k, double& sum,
-                     refill_fn refill, void* context) {
-  const std::size_t need = k * cols;
-  auto enough = [&] {
-    return static_cast<std::size_t>(feed_end - feed) >= need;
-  };
-  if (k == 0 || (!enough() && !(refill(context) && enough()))) {
-    tile<W, R, V>(panels, cols, i, p, centred, mean, acc);
-    return;
-  }
-  double s = sum;
-  const double* f = feed;
-  tile<W, R, V>(panels, cols, i, p, centred, mean, acc, [&] {
-    for (std::size_t q = 0; q < k; ++q) s += f[q];
-    f += k;
-  });
-  sum = s;
-  feed = f;
-}
-
-// Stores the first `valid` lanes of each row of a one-panel tile.
-template <class W, int R>
-inline void store_part(const sums<W, R, 1>& acc, double* out,
-                       std::size_t stride, std::size_t valid) {
-  double lanes_out[R][panel_width];
-  store_tile<W, R, 1>(acc, &lanes_out[0][0], panel_width);
-  for (int r = 0; r < R; ++r)
-    std::memcpy(out + r * stride, lanes_out[r], valid * sizeof(double));
-}
-
-template <class W, int R, int V>
-inline void rows_chunk(const double* panels, std::size_t n, std::size_t cols,
-                       std::size_t i, std::size_t p0, std::size_t p1,
-                       double* out, std::size_t stride, bool centred,
-                       double mean, const double*& feed,
-                       const double*& feed_end, std::size_t k, double& sum,
-                       refill_fn refill, void* context) {
-  const std::size_t full = n / panel_width;
-  const std::size_t end = std::min(p1, full);
+inline void rows_chunk(const packed& s, std::size_t i, std::size_t p0,
+                       std::size_t p1, terms t, double* out,
+                       std::size_t stride) {
   std::size_t p = p0;
-  for (; p + V <= end; p += V) {
+  for (; p + V <= p1; p += V) {
     sums<W, R, V> acc;
-    fed_tile<W, R, V>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k,
-                      sum, refill, context);
+    tile<W, R, V>(s, i, p, t, acc);
     store_tile<W, R, V>(acc, out + p * panel_width, stride);
   }
-  for (; p < end; ++p) {
+  for (; p < p1; ++p) {
     sums<W, R, 1> acc;
-    fed_tile<W, R, 1>(panels, cols, i, p, centred, mean, acc, feed, feed_end, k,
-                      sum, refill, context);
+    tile<W, R, 1>(s, i, p, t, acc);
     store_tile<W, R, 1>(acc, out + p * panel_width, stride);
-  }
-  if (p < p1) {  // the last panel, partly padding: rows may lie end to end
-    sums<W, R, 1> acc;
-    tile<W, R, 1>(panels, cols, i, p, centred, mean, acc);
-    store_part<W, R>(acc, out + p * panel_width, stride, n % panel_width);
   }
 }
 
 template <class W, int R, int V>
-inline void rows_of(const double* panels, std::size_t n, std::size_t cols,
-                    std::size_t i, std::size_t rows, double* out,
-                    std::size_t stride, bool centred, double mean,
-                    const double*& feed, const double*& feed_end, std::size_t k,
-                    double& sum, refill_fn refill, void* context) {
-  const std::size_t count = (n + panel_width - 1) / panel_width;
-  const std::size_t chunk = chunk_panels(cols);
+inline void rows_of(const packed& s, row_span rows, terms t, double* out,
+                    std::size_t stride) {
+  const std::size_t count = s.count();
+  const std::size_t chunk = chunk_panels(s.cols);
   for (std::size_t p0 = 0; p0 < count; p0 += chunk) {
     const std::size_t p1 = std::min(count, p0 + chunk);
     std::size_t r = 0;
-    for (; r + R <= rows; r += R)
-      rows_chunk<W, R, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean, feed, feed_end, k, sum, refill,
-                          context);
-    for (; r < rows; ++r)
-      rows_chunk<W, 1, V>(panels, n, cols, i + r, p0, p1, out + r * stride,
-                          stride, centred, mean, feed, feed_end, k, sum, refill,
-                          context);
+    for (; r + R <= rows.count; r += R)
+      rows_chunk<W, R, V>(s, rows.first + r, p0, p1, t, out + r * stride,
+                          stride);
+    for (; r < rows.count; ++r)
+      rows_chunk<W, 1, V>(s, rows.first + r, p0, p1, t, out + r * stride,
+                          stride);
   }
 }
 
 // Adds the distances of panels p0..p1-1 lane by lane, panel after panel, to
 // the 8 lane sums of each of rows i..i+R-1 (lane_sums, 8 per row).
 template <class W, int R, int V>
-inline void lane_run(const double* panels, std::size_t cols, std::size_t i,
-                     std::size_t p0, std::size_t p1, double* lane_sums) {
+inline void lane_run(const packed& s, std::size_t i, std::size_t p0,
+                     std::size_t p1, double* lane_sums) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
-  W s[R][M];
+  W sum[R][M];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
     for (int m = 0; m < M; ++m)
-      std::memcpy(&s[r][m], lane_sums + r * panel_width + m * L, sizeof(W));
+      sum[r][m] = load<W>(lane_sums + r * panel_width + m * L);
   std::size_t p = p0;
   for (; p + V <= p1; p += V) {
     sums<W, R, V> acc;
-    tile<W, R, V>(panels, cols, i, p, false, 0.0, acc);
+    tile<W, R, V>(s, i, p, {}, acc);
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
-      for (int j = 0; j < V * M; ++j) s[r][j % M] += acc[r][j];
+      for (int j = 0; j < V * M; ++j) sum[r][j % M] += acc[r][j];
   }
   for (; p < p1; ++p) {
     sums<W, R, 1> acc;
-    tile<W, R, 1>(panels, cols, i, p, false, 0.0, acc);
+    tile<W, R, 1>(s, i, p, {}, acc);
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
-      for (int m = 0; m < M; ++m) s[r][m] += acc[r][m];
+      for (int m = 0; m < M; ++m) sum[r][m] += acc[r][m];
   }
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
     for (int m = 0; m < M; ++m)
-      std::memcpy(lane_sums + r * panel_width + m * L, &s[r][m], sizeof(W));
+      store<W>(lane_sums + r * panel_width + m * L, sum[r][m]);
 }
 
 // Adds the distances from rows i..i+rows-1 to the samples l of panel p with
 // i < l < n to their lane sums.
 template <class W>
-inline void lane_masked(const double* panels, std::size_t n, std::size_t cols,
-                        std::size_t i, std::size_t rows, std::size_t p,
-                        double* lane_sums) {
+inline void lane_masked(const packed& s, std::size_t i, std::size_t rows,
+                        std::size_t p, double* lane_sums) {
   for (std::size_t r = 0; r < rows; ++r) {
     sums<W, 1, 1> acc;
-    tile<W, 1, 1>(panels, cols, i + r, p, false, 0.0, acc);
+    tile<W, 1, 1>(s, i + r, p, {}, acc);
     double d[panel_width];
     store_tile<W, 1, 1>(acc, d, 0);
     for (std::size_t k = 0; k < panel_width; ++k) {
       const std::size_t l = p * panel_width + k;
-      if (l > i + r && l < n) lane_sums[r * panel_width + k] += d[k];
+      if (l > i + r && l < s.n) lane_sums[r * panel_width + k] += d[k];
     }
   }
 }
@@ -249,173 +190,233 @@ inline void lane_masked(const double* panels, std::size_t n, std::size_t cols,
 // panel (masked), then the full panels after it, then the last, partial
 // panel (masked): every lane in increasing sample order.
 template <class W, int R, int V>
-inline void band_of(const double* panels, std::size_t n, std::size_t cols,
-                    std::size_t b, double* lane_sums) {
+inline void band_of(const packed& s, std::size_t b, double* lane_sums) {
   const std::size_t i = b * panel_width;
-  const std::size_t rows = std::min(panel_width, n - i);
-  const std::size_t full = n / panel_width;
+  const std::size_t rows = std::min(panel_width, s.n - i);
+  const std::size_t full = s.n / panel_width;
   std::fill(lane_sums, lane_sums + panel_width * panel_width, 0.0);
-  lane_masked<W>(panels, n, cols, i, rows, b, lane_sums);
-  const std::size_t chunk = chunk_panels(cols);
+  lane_masked<W>(s, i, rows, b, lane_sums);
+  const std::size_t chunk = chunk_panels(s.cols);
   for (std::size_t p0 = b + 1; p0 < full; p0 += chunk) {
     const std::size_t p1 = std::min(full, p0 + chunk);
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
-      lane_run<W, R, V>(panels, cols, i + r, p0, p1,
-                        lane_sums + r * panel_width);
+      lane_run<W, R, V>(s, i + r, p0, p1, lane_sums + r * panel_width);
     for (; r < rows; ++r)
-      lane_run<W, 1, V>(panels, cols, i + r, p0, p1,
-                        lane_sums + r * panel_width);
+      lane_run<W, 1, V>(s, i + r, p0, p1, lane_sums + r * panel_width);
   }
-  if (full > b && n % panel_width != 0)
-    lane_masked<W>(panels, n, cols, i, rows, full, lane_sums);
+  if (full > b && s.n % panel_width != 0)
+    lane_masked<W>(s, i, rows, full, lane_sums);
 }
 
-using rows_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
-                         std::size_t, double*, std::size_t, bool, double,
-                         const double*&, const double*&, std::size_t, double&,
-                         refill_fn, void*);
-using band_fn = void (*)(const double*, std::size_t, std::size_t, std::size_t,
-                         double*);
+// Rounds the terms of a tile of rows i..i+R-1 against panels p..p+V-1 to
+// the rows' grids (into their lane vectors rs, ro) and to the samples'
+// grids (into out). Masked, only the pairs with i + r < l < n count: a
+// masked term is +0, which rounds to 0 exactly on every grid.
+template <class W, int R, int V, bool Masked>
+inline void add_tile(const packed& s, sums<W, R, V>& acc, std::size_t i,
+                     std::size_t p, const W* rg, W* rs, W* ro,
+                     grid_sums out) {
+  constexpr int L = lanes<W>;
+  constexpr int J = V * per_panel<W>;
+  const std::size_t l = p * panel_width;
+  if constexpr (Masked) {
+    W index;
+    for (int k = 0; k < L; ++k) index[k] = static_cast<double>(l + k);
+    for (int j = 0; j < J; ++j)
+      for (int r = 0; r < R; ++r)
+        acc[r][j] = keep_if<W>((index + j * L > static_cast<double>(i + r)) &
+                                   (index + j * L < static_cast<double>(s.n)),
+                               acc[r][j]);
+  }
+  W cg[J];
+  W cs[J];
+  W co[J];
+#pragma GCC unroll 16
+  for (int j = 0; j < J; ++j) {
+    cg[j] = load<W>(out.grids + l + j * L);
+    cs[j] = load<W>(out.sum + l + j * L);
+    co[j] = load<W>(out.off + l + j * L);
+  }
+#pragma GCC unroll 16
+  for (int r = 0; r < R; ++r) {
+    W sum = rs[r];
+    W most = ro[r];
+#pragma GCC unroll 16
+    for (int j = 0; j < J; ++j) {
+      const W d = acc[r][j];
+      const W a = on_grid(d, rg[r]);
+      sum += a;
+      most = larger(magnitude(d - a), most);
+      const W c = on_grid(d, cg[j]);
+      cs[j] += c;
+      co[j] = larger(magnitude(d - c), co[j]);
+    }
+    rs[r] = sum;
+    ro[r] = most;
+  }
+#pragma GCC unroll 16
+  for (int j = 0; j < J; ++j) {
+    store<W>(out.sum + l + j * L, cs[j]);
+    store<W>(out.off + l + j * L, co[j]);
+  }
+}
+
+// Rows i..i+R-1 of band b against panels p0..p1-1: the band's own panel and
+// the last, partial one masked, the full ones after the band in groups of V.
+template <class W, int R, int V>
+inline void form_chunk(const packed& s, std::size_t b, std::size_t i,
+                       std::size_t p0, std::size_t p1, terms t,
+                       const W* row_grid, W* row_sum, W* row_off,
+                       grid_sums out) {
+  // Local copies stay in registers; through the pointers each addition
+  // would wait on a store.
+  W rg[R];
+  W rs[R];
+  W ro[R];
+  for (int r = 0; r < R; ++r) {
+    rg[r] = row_grid[r];
+    rs[r] = row_sum[r];
+    ro[r] = row_off[r];
+  }
+  const std::size_t full = s.n / panel_width;
+  std::size_t p = p0;
+  auto masked = [&] {
+    sums<W, R, 1> acc;
+    tile<W, R, 1>(s, i, p, t, acc);
+    add_tile<W, R, 1, true>(s, acc, i, p, rg, rs, ro, out);
+  };
+  if (p == b) {
+    masked();
+    ++p;
+  }
+  const std::size_t end = std::min(p1, full);
+  for (; p + V <= end; p += V) {
+    sums<W, R, V> acc;
+    tile<W, R, V>(s, i, p, t, acc);
+    add_tile<W, R, V, false>(s, acc, i, p, rg, rs, ro, out);
+  }
+  for (; p < end; ++p) {
+    sums<W, R, 1> acc;
+    tile<W, R, 1>(s, i, p, t, acc);
+    add_tile<W, R, 1, false>(s, acc, i, p, rg, rs, ro, out);
+  }
+  for (; p < p1; ++p) masked();
+  for (int r = 0; r < R; ++r) {
+    row_sum[r] = rs[r];
+    row_off[r] = ro[r];
+  }
+}
+
+template <class W, int R, int V>
+inline void form_band_of(const packed& s, std::size_t b, terms t,
+                         grid_sums out) {
+  constexpr int L = lanes<W>;
+  const std::size_t i = b * panel_width;
+  const std::size_t rows = std::min(panel_width, s.n - i);
+  W rg[panel_width];
+  W rs[panel_width] = {};
+  W ro[panel_width] = {};
+  for (std::size_t r = 0; r < rows; ++r) rg[r] = splat<W>(out.grids[i + r]);
+  const std::size_t count = s.count();
+  const std::size_t chunk = chunk_panels(s.cols);
+  for (std::size_t p0 = b; p0 < count; p0 += chunk) {
+    const std::size_t p1 = std::min(count, p0 + chunk);
+    std::size_t r = 0;
+    for (; r + R <= rows; r += R)
+      form_chunk<W, R, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r,
+                          out);
+    for (; r < rows; ++r)
+      form_chunk<W, 1, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r,
+                          out);
+  }
+  // The diagonal's term, (0 - mean)^2 when centred, belongs to its row only.
+  const double self = t.centred ? square(0.0 - t.mean) : 0.0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double grid = out.grids[i + r];
+    const double a = (self + grid) - grid;
+    double sum = out.sum[i + r] + a;
+    double off = std::max(out.off[i + r], std::abs(self - a));
+    for (int k = 0; k < L; ++k) {
+      sum += rs[r][k];
+      off = std::max(off, ro[r][k]);
+    }
+    out.sum[i + r] = sum;
+    out.off[i + r] = off;
+  }
+}
 
 // Register blocking: R rows against V panels, as many accumulators as each
 // register file holds without spilling; wide rows prefer more panels (the
 // square roots weigh less there), as measured with bench/floors.
+using rows_fn = void (*)(const packed&, row_span, terms, double*, std::size_t);
+using band_fn = void (*)(const packed&, std::size_t, double*);
+using form_fn = void (*)(const packed&, std::size_t, terms, grid_sums);
+
 [[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(
-    const double* panels, std::size_t n, std::size_t cols, std::size_t i,
-    std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean, const double*& feed, const double*& feed_end, std::size_t k,
-    double& sum, refill_fn refill, void* context) {
-  if (cols >= 64)
-    rows_of<__m512d, 4, 4>(panels, n, cols, i, rows, out, stride, centred, mean,
-                           feed, feed_end, k, sum, refill, context);
+    const packed& s, row_span rows, terms t, double* out, std::size_t stride) {
+  if (s.cols >= 64)
+    rows_of<__m512d, 4, 4>(s, rows, t, out, stride);
   else
-    rows_of<__m512d, 4, 2>(panels, n, cols, i, rows, out, stride, centred, mean,
-                           feed, feed_end, k, sum, refill, context);
+    rows_of<__m512d, 4, 2>(s, rows, t, out, stride);
 }
 
 [[gnu::target("avx2"), gnu::flatten]] void rows_avx2(
-    const double* panels, std::size_t n, std::size_t cols, std::size_t i,
-    std::size_t rows, double* out, std::size_t stride, bool centred,
-    double mean, const double*& feed, const double*& feed_end, std::size_t k,
-    double& sum, refill_fn refill, void* context) {
-  rows_of<__m256d, 4, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
-                         feed, feed_end, k, sum, refill, context);
+    const packed& s, row_span rows, terms t, double* out, std::size_t stride) {
+  rows_of<__m256d, 4, 1>(s, rows, t, out, stride);
 }
 
-[[gnu::flatten]] void rows_base(const double* panels, std::size_t n,
-                                std::size_t cols, std::size_t i,
-                                std::size_t rows, double* out,
-                                std::size_t stride, bool centred, double mean,
-                                const double*& feed, const double*& feed_end,
-                                std::size_t k, double& sum, refill_fn refill,
-                                void* context) {
-  rows_of<__m128d, 2, 1>(panels, n, cols, i, rows, out, stride, centred, mean,
-                         feed, feed_end, k, sum, refill, context);
+[[gnu::flatten]] void rows_base(const packed& s, row_span rows, terms t,
+                                double* out, std::size_t stride) {
+  rows_of<__m128d, 2, 1>(s, rows, t, out, stride);
 }
 
-[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(const double* panels,
-                                                          std::size_t n,
-                                                          std::size_t cols,
-                                                          std::size_t b,
-                                                          double* lane_sums) {
-  if (cols >= 64)
-    band_of<__m512d, 4, 4>(panels, n, cols, b, lane_sums);
+[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(
+    const packed& s, std::size_t b, double* lane_sums) {
+  if (s.cols >= 64)
+    band_of<__m512d, 4, 4>(s, b, lane_sums);
   else
-    band_of<__m512d, 4, 2>(panels, n, cols, b, lane_sums);
+    band_of<__m512d, 4, 2>(s, b, lane_sums);
 }
 
-[[gnu::target("avx2"), gnu::flatten]] void band_avx2(const double* panels,
-                                                     std::size_t n,
-                                                     std::size_t cols,
+[[gnu::target("avx2"), gnu::flatten]] void band_avx2(const packed& s,
                                                      std::size_t b,
                                                      double* lane_sums) {
-  band_of<__m256d, 4, 1>(panels, n, cols, b, lane_sums);
+  band_of<__m256d, 4, 1>(s, b, lane_sums);
 }
 
-[[gnu::flatten]] void band_base(const double* panels, std::size_t n,
-                                std::size_t cols, std::size_t b,
+[[gnu::flatten]] void band_base(const packed& s, std::size_t b,
                                 double* lane_sums) {
-  band_of<__m128d, 2, 1>(panels, n, cols, b, lane_sums);
+  band_of<__m128d, 2, 1>(s, b, lane_sums);
 }
 
-rows_fn rows_for(int isa) {
-  if (isa >= isa_avx512 && isa_supported(isa_avx512)) return rows_avx512;
-  if (isa >= isa_avx2 && isa_supported(isa_avx2)) return rows_avx2;
-  return rows_base;
-}
-
-band_fn band_for(int isa) {
-  if (isa >= isa_avx512 && isa_supported(isa_avx512)) return band_avx512;
-  if (isa >= isa_avx2 && isa_supported(isa_avx2)) return band_avx2;
-  return band_base;
-}
-
-// Waits politely: spins briefly, then gives the core away (the thread
-// count may exceed the cores).
-void idle(unsigned& spins) {
-  if (++spins < 64)
-    _mm_pause();
+[[gnu::target("avx512f"), gnu::flatten]] void form_avx512(
+    const packed& s, std::size_t b, terms t, grid_sums out) {
+  if (s.cols >= 64)
+    form_band_of<__m512d, 4, 4>(s, b, t, out);
   else
-    std::this_thread::yield();
+    form_band_of<__m512d, 4, 2>(s, b, t, out);
 }
 
-// The chain: one dependent addition after another, in order. Kept out of
-// line: inlined, GCC parked the sum in a general register between additions.
-[[gnu::noinline]] double add_all(double sum, const double* p,
-                                 std::size_t count) {
-  for (std::size_t k = 0; k < count; ++k) sum += p[k];
-  return sum;
+[[gnu::target("avx2"), gnu::flatten]] void form_avx2(const packed& s,
+                                                     std::size_t b, terms t,
+                                                     grid_sums out) {
+  form_band_of<__m256d, 4, 1>(s, b, t, out);
 }
 
-// Runs work on threads - 1 helper threads and on the calling thread.
+[[gnu::flatten]] void form_base(const packed& s, std::size_t b, terms t,
+                                grid_sums out) {
+  form_band_of<__m128d, 2, 1>(s, b, t, out);
+}
+
 template <class F>
-void run_threads(unsigned threads, F work_of_helper, auto work_of_caller) {
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work_of_helper);
-  work_of_caller();
-  for (std::thread& t : helpers) t.join();
-}
-
-constexpr std::size_t none = SIZE_MAX;
-
-}  // namespace
-
-// The ring's memory: the packed data's size plus 8 MiB, which keeps the peak
-// (packed data and ring) under the bound of twice the data plus 16 MiB.
-std::size_t ring_budget(std::size_t n, std::size_t cols) {
-  return n * cols * sizeof(double) + (std::size_t{8} << 20);
-}
-
-namespace {
-
-// Slots of the ring: more slots absorb more jitter between the threads;
-// from 3 (one unit added up, two computed) to most, within the budget.
-std::size_t ring_slots(std::size_t n, std::size_t cols, std::size_t rows,
-                       std::size_t most) {
-  const std::size_t unit = rows * n * sizeof(double);
-  return std::clamp<std::size_t>(
-      ring_budget(n, cols) / std::max<std::size_t>(unit, 1), 3, most);
-}
-
-// Claims the next unit below limit; none when there is none.
-std::size_t claim(std::atomic<std::size_t>& next, std::size_t units,
-                  std::size_t limit) {
-  std::size_t c = next.load(std::memory_order_relaxed);
-  while (c < units && c < limit)
-    if (next.compare_exchange_weak(c, c + 1, std::memory_order_relaxed))
-      return c;
-  return none;
+F pick(int isa, F avx512, F avx2, F base) {
+  if (isa >= isa_avx512 && isa_supported(isa_avx512)) return avx512;
+  if (isa >= isa_avx2 && isa_supported(isa_avx2)) return avx2;
+  return base;
 }
 
 }  // namespace
-
-std::size_t unit_rows(std::size_t n, std::size_t cols) {
-  std::size_t rows = cols >= 64 ? 16 : cols >= 16 ? 8 : 4;
-  while (rows > 4 && 3 * rows * n * sizeof(double) > ring_budget(n, cols))
-    rows /= 2;
-  return rows;
-}
 
 bool isa_supported(int isa) {
   __builtin_cpu_init();
@@ -438,168 +439,66 @@ unsigned available_threads() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::vector<double> pack(const Table& data, std::size_t first) {
-  const std::size_t n = data.size();
-  const std::size_t width = n == 0 ? 0 : data[0].size();
-  const std::size_t cols = width > first ? width - first : 0;
-  const std::size_t count = (n + panel_width - 1) / panel_width;
+packed pack(const Table& data, std::size_t first) {
+  packed s;
+  s.n = data.size();
+  const std::size_t width = s.n == 0 ? 0 : data[0].size();
+  s.cols = width > first ? width - first : 0;
   // Never empty, so that row pointers stay valid without columns.
-  std::vector<double> panels(std::max(count * cols * panel_width, panel_width));
-  for (std::size_t s = 0; s < count * panel_width; ++s) {
-    const Row& row = data[std::min(s, n - 1)];
-    double* out =
-        panels.data() + s / panel_width * cols * panel_width + s % panel_width;
-    for (std::size_t c = 0; c < cols; ++c)
+  s.panels.assign(std::max(s.padded() * s.cols, panel_width), 0.0);
+  for (std::size_t k = 0; k < s.padded(); ++k) {
+    const Row& row = data[std::min(k, s.n - 1)];
+    double* out = s.panels.data() + k / panel_width * s.cols * panel_width +
+                  k % panel_width;
+    for (std::size_t c = 0; c < s.cols; ++c)
       out[c * panel_width] = row[first + c];
   }
-  return panels;
+  return s;
 }
 
-void distance_rows(int isa, const double* panels, std::size_t n,
-                   std::size_t cols, std::size_t i, std::size_t rows,
-                   double* out, std::size_t stride, bool centred, double mean) {
-  const double* feed = nullptr;
-  const double* feed_end = nullptr;
-  double sum = 0.0;
-  rows_for(isa)(panels, n, cols, i, rows, out, stride, centred, mean, feed,
-                feed_end, 0, sum, nullptr, nullptr);
+void distance_rows(int isa, const packed& s, row_span rows, terms t,
+                   double* out, std::size_t stride) {
+  pick<rows_fn>(isa, rows_avx512, rows_avx2, rows_base)(s, rows, t, out,
+                                                        stride);
 }
 
-// Units of unit_rows(n, cols) rows pass through a ring of slots, consumed
-// strictly in order by the calling thread, which adds them up; helpers
-// compute units ahead. The calling thread computes too: while it adds up a
-// ready unit it computes a later one with the additions interleaved (the
-// chain waits on latency, the kernel on throughput), and when its next unit
-// is not ready it computes the next unclaimed one. One thread gives a plain
-// serial run, and the sum never depends on who computed what.
-double chain_sum(const std::vector<double>& panels, std::size_t n,
-                 std::size_t cols, unsigned threads, int isa, bool centred,
-                 double mean) {
-  constexpr std::size_t ring = 8;
-  if (threads == 0) threads = available_threads();
-  const rows_fn fn = rows_for(isa);
-  const std::size_t rows_per_unit = unit_rows(n, cols);
-  const std::size_t units = (n + rows_per_unit - 1) / rows_per_unit;
-  const std::size_t slots =
-      threads == 1 ? 2 : ring_slots(n, cols, rows_per_unit, ring);
-  // Rows lie end to end, so that a unit is one run of entries in chain order.
-  std::vector<double> buffer(slots * rows_per_unit * n);
-  std::array<std::atomic<std::size_t>, ring> ready{};  // unit + 1 in a slot
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> consumed{0};
-  // Chain entries per column of a tile, when the chain rides along: about
-  // three per distance computed, so that the chain sets the pace. Measured
-  // (bench/run): it pays where chain and kernel take comparable time; narrow
-  // samples leave the kernel little to hide the chain behind, and for wide
-  // ones the chain hardly counts.
-  const std::size_t per_column = cols >= 8 && cols < 64 ? 192 / cols : 0;
+void form_band(int isa, const packed& s, std::size_t b, terms t,
+               grid_sums sums) {
+  pick<form_fn>(isa, form_avx512, form_avx2, form_base)(s, b, t, sums);
+}
 
-  auto slot = [&](std::size_t u) {
-    return buffer.data() + u % slots * rows_per_unit * n;
-  };
-  auto compute = [&](std::size_t u, const double*& feed,
-                     const double*& feed_end, std::size_t k, double& sum,
-                     refill_fn refill, void* context) {
-    const std::size_t i = u * rows_per_unit;
-    fn(panels.data(), n, cols, i, std::min(rows_per_unit, n - i), slot(u), n,
-       centred, mean, feed, feed_end, k, sum, refill, context);
-    ready[u % slots].store(u + 1, std::memory_order_release);
-  };
-  auto helper = [&] {
-    unsigned spins = 0;
-    const double* none_yet = nullptr;
-    double unused = 0.0;
-    while (next.load(std::memory_order_relaxed) < units) {
-      const std::size_t u =
-          claim(next, units, consumed.load(std::memory_order_acquire) + slots);
-      if (u == none) {
-        idle(spins);
-        continue;
-      }
-      spins = 0;
-      compute(u, none_yet, none_yet, 0, unused, nullptr, nullptr);
-    }
-  };
-
-  // The calling thread's chain: unit u is being added up from feed on.
-  double sum = 0.0;
-  std::size_t u = 0;
-  const double* feed = nullptr;
-  const double* feed_end = nullptr;
-  // Adds up the rest of unit u, if begun, and begins the next unit when it
-  // is ready; says whether the chain has entries to go on with.
-  auto advance = [&] {
-    if (feed) {
-      sum = add_all(sum, feed, static_cast<std::size_t>(feed_end - feed));
-      consumed.store(++u, std::memory_order_release);
-      feed = feed_end = nullptr;
-    }
-    if (u == units || ready[u % slots].load(std::memory_order_acquire) != u + 1)
-      return false;
-    feed = slot(u);
-    feed_end = feed + std::min(rows_per_unit, n - u * rows_per_unit) * n;
-    return true;
-  };
-  const refill_fn refill = [](void* context) {
-    return (*static_cast<decltype(advance)*>(context))();
-  };
-  auto caller = [&] {
-    unsigned spins = 0;
-    while (u < units) {
-      if (!feed) advance();
-      if (feed && per_column == 0) {  // plain: add up ready units at once
-        advance();
-        continue;
-      }
-      const std::size_t v = claim(next, units, u + slots);
-      if (v != none)
-        compute(v, feed, feed_end, per_column, sum, refill, &advance);
-      else if (feed)
-        advance();
-      else
-        idle(spins);
-    }
-  };
-  run_threads(threads, helper, caller);
-  return sum;
+void run_threads(unsigned threads, const std::function<void(unsigned)>& work) {
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, t);
+  work(0);
+  for (std::thread& t : helpers) t.join();
 }
 
 // Labelled order: bands of 8 rows are claimed by any thread; each row's
 // lane sums and row sum land in fixed places, and the caller adds the row
 // sums in row order at the end (see distance_total).
-double pair_total(const std::vector<double>& panels, std::size_t n,
-                  std::size_t cols, unsigned threads, int isa) {
+double pair_total(const packed& s, unsigned threads, int isa) {
   if (threads == 0) threads = available_threads();
-  const band_fn fn = band_for(isa);
-  const std::size_t bands = (n + panel_width - 1) / panel_width;
-  std::vector<double> row_sums(n);
+  const band_fn fn = pick<band_fn>(isa, band_avx512, band_avx2, band_base);
+  const std::size_t bands = s.count();
+  std::vector<double> row_sums(s.n);
   std::atomic<std::size_t> next{0};
-  auto work = [&] {
+  run_threads(threads, [&](unsigned) {
     double lane_sums[panel_width * panel_width];
     for (;;) {
       const std::size_t b = next.fetch_add(1, std::memory_order_relaxed);
       if (b >= bands) return;
-      fn(panels.data(), n, cols, b, lane_sums);
+      fn(s, b, lane_sums);
       const std::size_t i = b * panel_width;
-      for (std::size_t r = 0; r < std::min(panel_width, n - i); ++r) {
+      for (std::size_t r = 0; r < std::min(panel_width, s.n - i); ++r) {
         double sum = 0.0;
         for (std::size_t k = 0; k < panel_width; ++k)
           sum += lane_sums[r * panel_width + k];
         row_sums[i + r] = sum;
       }
     }
-  };
-  run_threads(threads, work, work);
+  });
   double total = 0.0;
-  for (const double s : row_sums) total += s;
+  for (const double x : row_sums) total += x;
   return 2.0 * total;
-}
-
-void form_moments(const std::vector<double>& panels, std::size_t n,
-                  std::size_t cols, unsigned threads, int isa, double& mean,
-                  double& variance) {
-  const double count = static_cast<double>(static_cast<std::int64_t>(n) *
-                                           static_cast<std::int64_t>(n));
-  mean = chain_sum(panels, n, cols, threads, isa, false, 0.0) / count;
-  variance = chain_sum(panels, n, cols, threads, isa, true, mean) / count;
 }

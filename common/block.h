@@ -1,14 +1,14 @@
-// Fast exact distance statistics: a vectorised distance kernel over samples
-// packed in panels, and the thread pipelines of both programs. Every result
-// equals bit for bit the scalar reference functions of table.h.
+// The vectorised distance kernel over samples packed in panels. Every
+// distance equals bit for bit what distance_row (table.h) computes.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "table.h"
 
-// Instruction set levels of the distance kernel, chosen at run time.
+// Instruction set levels of the kernel, chosen at run time.
 constexpr int isa_base = 0;    // plain x86-64 (SSE2)
 constexpr int isa_avx2 = 1;    // AVX2
 constexpr int isa_avx512 = 2;  // AVX-512F
@@ -25,44 +25,58 @@ unsigned available_threads();
 // Samples per panel of the packed layout.
 constexpr std::size_t panel_width = 8;
 
-// Copies columns from `first` on into panels of 8 samples: panel p holds
-// samples 8p..8p+7, column by column, 8 values per column. The last panel is
-// padded with copies of the last sample. Every row must hold as many values
-// as row 0.
-std::vector<double> pack(const Table& data, std::size_t first);
+// Samples packed in panels of 8: panel p holds samples 8p..8p+7, column by
+// column, 8 values per column. The last panel is padded with copies of the
+// last sample; panels is never empty.
+struct packed {
+  std::vector<double> panels;
+  std::size_t n = 0;     // samples
+  std::size_t cols = 0;  // columns of each sample
+  std::size_t count() const { return (n + panel_width - 1) / panel_width; }
+  std::size_t padded() const { return count() * panel_width; }
+};
 
-// Distances from samples i..i+rows-1 to samples 0..8P-1 (P panels, padding
-// included): out[r * stride + l] = distance(i + r, l), each sum taken in
-// column order exactly as distance_row takes it. stride >= 8P. When centred,
-// stores square(distance - mean) instead.
-void distance_rows(int isa, const double* panels, std::size_t n,
-                   std::size_t cols, std::size_t i, std::size_t rows,
-                   double* out, std::size_t stride, bool centred = false,
-                   double mean = 0.0);
+// Packs the columns from `first` on. Every row must hold as many values as
+// row 0.
+packed pack(const Table& data, std::size_t first);
 
-// Bytes the form pipeline's ring of units may take.
-std::size_t ring_budget(std::size_t n, std::size_t cols);
+// The terms a pass adds up: distances, or square(distance - mean).
+struct terms {
+  bool centred = false;
+  double mean = 0.0;
+};
 
-// Rows computed together by the form pipeline: wide samples need more, so
-// that each cached chunk of panels serves more rows; many samples fewer, to
-// bound the ring's memory.
-std::size_t unit_rows(std::size_t n, std::size_t cols);
+// Rows first..first+count-1.
+struct row_span {
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
 
-// The sum of all n*n distances (centred: of square(distance - mean)), added
-// one by one row by row and entry by entry from 0.0, as distance_mean and
-// distance_variance add them. threads 0 means available_threads(); the
-// result is the same for every thread count.
-double chain_sum(const std::vector<double>& panels, std::size_t n,
-                 std::size_t cols, unsigned threads, int isa, bool centred,
-                 double mean);
+// The terms of the given rows against samples 0..padded()-1:
+// out[r * stride + l] for row first + r and sample l, each distance's sum
+// taken in column order. stride >= padded().
+void distance_rows(int isa, const packed& s, row_span rows, terms t,
+                   double* out, std::size_t stride);
+
+// Where form_band puts the terms it rounds, one array pair per thread,
+// indexed by row (padded() entries each).
+struct grid_sums {
+  const double* grids;  // the grid (grid.h) each row's terms are rounded to
+  double* sum;          // the rounded terms added up, exactly
+  double* off;          // the largest |term - rounded term|: u/2 on a tie
+};
+
+// For each pair i < l with i in band b (samples 8b..8b+7): the term of
+// (i, l), which is also that of (l, i), rounded to row i's grid into
+// sums[i] and to row l's grid into sums[l].
+void form_band(int isa, const packed& s, std::size_t b, terms t,
+               grid_sums sums);
 
 // The sum of the distances over all ordered pairs of different samples, in
-// the order that distance_total documents; the same for every thread count.
-double pair_total(const std::vector<double>& panels, std::size_t n,
-                  std::size_t cols, unsigned threads, int isa);
+// the order that distance_total documents; the same for every thread
+// count. threads 0 means available_threads().
+double pair_total(const packed& s, unsigned threads, int isa);
 
-// form_kernel_width's mean and variance of all n*n distances, bit for bit as
-// distance_mean and distance_variance give them.
-void form_moments(const std::vector<double>& panels, std::size_t n,
-                  std::size_t cols, unsigned threads, int isa, double& mean,
-                  double& variance);
+// Runs work(t) for t = 0..threads-1, each on its own thread (0 on the
+// calling thread).
+void run_threads(unsigned threads, const std::function<void(unsigned)>& work);

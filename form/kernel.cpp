@@ -2,7 +2,7 @@
 // between unlabelled samples.
 #include <string>
 
-#include "block.h"
+#include "moments.h"
 #include "table.h"
 
 namespace {
@@ -80,11 +80,11 @@ int main(int argc, char** argv) {
 
   const std::size_t n = data.size();
   const std::size_t cols = n == 0 ? 0 : data[0].size();
-  const std::vector<double> panels = pack(data, 0);
+  const packed samples = pack(data, 0);
   Table().swap(data);  // the packed copy is all that is needed from here
-  double mean = 0.0;
-  double variance = 0.0;
-  form_moments(panels, n, cols, threads, best_isa(), mean, variance);
+  const moments m = form_moments(samples, threads, best_isa());
+  const double mean = m.mean;
+  const double variance = m.variance;
   const double ratio = square(mean) / variance;
   double width = 0.0;
   std::string rule;

@@ -46,10 +46,9 @@ int main(int argc, char** argv) {
 
   const auto n = static_cast<std::int64_t>(data.size());
   const std::size_t cols = n == 0 ? 0 : data[0].size() - 1;
-  const std::vector<double> panels = pack(data, 1);
+  const packed samples = pack(data, 1);
   Table().swap(data);  // the packed copy is all that is needed from here
-  const double total = pair_total(panels, static_cast<std::size_t>(n), cols,
-                                  threads, best_isa());
+  const double total = pair_total(samples, threads, best_isa());
   const double mean = total / static_cast<double>(n * n - n);
   const double width = mean * mean * 2;
   status = print_width(program, width);

@@ -1,6 +1,7 @@
 // The vectorised kernel and the thread pipelines against the scalar
 // reference functions of table.h, bit for bit.
 #include "block.h"
+#include "moments.h"
 
 #include <gtest/gtest.h>
 
@@ -61,11 +62,9 @@ const Shape shapes[] = {{1, 1},   {2, 3},    {3, 17},   {7, 1},  {8, 3},
 std::vector<double> rows_of(int isa, const Table& data, std::size_t first,
                             std::size_t i, std::size_t rows, std::size_t stride,
                             bool centred, double mean) {
-  const std::size_t n = data.size();
-  const std::vector<double> panels = pack(data, first);
+  const packed s = pack(data, first);
   std::vector<double> out(rows * stride);
-  distance_rows(isa, panels.data(), n, data[0].size() - first, i, rows,
-                out.data(), stride, centred, mean);
+  distance_rows(isa, s, {i, rows}, {centred, mean}, out.data(), stride);
   return out;
 }
 
@@ -94,11 +93,13 @@ TEST(BlockIsa, BaselineAlwaysRunsAndBestIsSupported) {
 
 TEST(BlockPack, PanelsHoldEightSamplesColumnByColumnPaddedWithTheLast) {
   const Table data = {{9, 1, 2}, {9, 3, 4}, {9, 5, 6}};
-  const std::vector<double> panels = pack(data, 1);
-  ASSERT_EQ(panels.size(), 16u);
+  const packed s = pack(data, 1);
+  ASSERT_EQ(s.panels.size(), 16u);
+  EXPECT_EQ(s.n, 3u);
+  EXPECT_EQ(s.cols, 2u);
   const std::vector<double> want = {1, 3, 5, 5, 5, 5, 5, 5,
                                     2, 4, 6, 6, 6, 6, 6, 6};
-  EXPECT_EQ(panels, want);
+  EXPECT_EQ(s.panels, want);
 }
 
 TEST(BlockKernel, EveryIsaMatchesDistanceRowBitForBit) {
@@ -134,90 +135,88 @@ TEST(BlockKernel, HugeValuesOverflowLikeTheScalarSum) {
   for (const int isa : isas()) expect_rows(isa, data, 0, 0, 12, false, 0.0);
 }
 
+// form_moments against the plain chains, bit for bit, for every isa and
+// thread count.
+void expect_moments(const Table& data, std::initializer_list<unsigned> threads,
+                    const std::string& what) {
+  const double mean = distance_mean(data, 0);
+  const double variance = distance_variance(data, 0, mean);
+  const packed s = pack(data, 0);
+  for (const int isa : isas())
+    for (const unsigned t : threads) {
+      const moments m = form_moments(s, t, isa);
+      ASSERT_EQ(bits(m.mean), bits(mean))
+          << what << ", " << name(isa) << ", " << t << " threads: " << m.mean
+          << " vs " << mean;
+      ASSERT_EQ(bits(m.variance), bits(variance))
+          << what << ", " << name(isa) << ", " << t << " threads: "
+          << m.variance << " vs " << variance;
+    }
+}
+
 TEST(BlockForm, MomentsMatchMeanAndVarianceForEveryIsaAndThreadCount) {
-  for (const Shape& s : shapes) {
-    const Table data = samples(s.n, s.cols, 23 + s.n);
-    const double mean = distance_mean(data, 0);
-    const double variance = distance_variance(data, 0, mean);
-    const std::vector<double> panels = pack(data, 0);
-    for (const int isa : isas())
-      for (const unsigned threads : {1u, 2u, 3u}) {
-        double m = 0.0;
-        double v = 0.0;
-        form_moments(panels, s.n, s.cols, threads, isa, m, v);
-        EXPECT_EQ(bits(m), bits(mean))
-            << name(isa) << " n=" << s.n << " threads " << threads;
-        EXPECT_EQ(bits(v), bits(variance))
-            << name(isa) << " n=" << s.n << " threads " << threads;
-      }
-  }
+  for (const Shape& s : shapes)
+    expect_moments(samples(s.n, s.cols, 23 + s.n), {1u, 2u, 3u},
+                   "n=" + std::to_string(s.n));
 }
 
 TEST(BlockForm, NoSamplesGiveNotANumber) {
-  double m = 0.0;
-  double v = 0.0;
-  form_moments(pack({}, 0), 0, 0, 2, best_isa(), m, v);
-  EXPECT_TRUE(std::isnan(m));
-  EXPECT_TRUE(std::isnan(v));
+  const moments m = form_moments(pack({}, 0), 2, best_isa());
+  EXPECT_TRUE(std::isnan(m.mean));
+  EXPECT_TRUE(std::isnan(m.variance));
 }
 
-// The reference chain over all n*n distances (or square(d - mean)).
-double chain_of(const Table& data, bool centred, double mean) {
-  Row row(data.size());
-  double sum = 0.0;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    distance_row(data, i, 0, row.data());
-    for (const double d : row) sum += centred ? square(d - mean) : d;
-  }
-  return sum;
+TEST(BlockForm, ManyBandsAndCacheChunksAreTheSameForEveryThreadCount) {
+  // 70 columns: 58 panels per cache chunk, so 301 samples span two.
+  for (const std::size_t cols : {3u, 17u, 70u})
+    expect_moments(samples(301, cols, 99), {1u, 2u, 3u, 4u},
+                   "cols " + std::to_string(cols));
 }
 
-TEST(BlockForm, ChainOverManyRingTurnsIsTheSameForEveryThreadCount) {
-  // 3 columns: the calling thread only adds up; 17: it also computes units
-  // with the chain riding along inside the kernel.
-  for (const std::size_t cols : {3u, 17u}) {
-    const Table data = samples(301, cols, 99);
-    const double mean = distance_mean(data, 0);
-    const double want = chain_of(data, false, mean);
-    const double centred = chain_of(data, true, mean);
-    const std::vector<double> panels = pack(data, 0);
-    for (const int isa : isas())
-      for (const unsigned threads : {1u, 2u, 3u, 4u}) {
-        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, false, 0)),
-                  bits(want))
-            << name(isa) << " cols " << cols << ", " << threads << " threads";
-        EXPECT_EQ(bits(chain_sum(panels, 301, cols, threads, isa, true, mean)),
-                  bits(centred))
-            << name(isa) << " cols " << cols << ", " << threads << " threads";
-      }
-  }
-}
-
-TEST(BlockForm, WideSamplesInLargeUnitsWrapTheRing) {
-  // 70 columns: units of unit_rows(70) rows, more units than ring slots.
-  const std::size_t n = 16 * 11 + 5;
-  const Table data = samples(n, 70, 17);
-  const double mean = distance_mean(data, 0);
-  const double variance = distance_variance(data, 0, mean);
-  const std::vector<double> panels = pack(data, 0);
-  for (const unsigned threads : {1u, 2u, 3u}) {
-    double m = 0.0;
-    double v = 0.0;
-    form_moments(panels, n, 70, threads, best_isa(), m, v);
-    EXPECT_EQ(bits(m), bits(mean)) << threads << " threads";
-    EXPECT_EQ(bits(v), bits(variance)) << threads << " threads";
-  }
+// Data sets whose terms break a careless grid sum: ties on most terms
+// (values on a grid of powers of two), repeated points, squares that
+// overflow or are subnormal, and a large common offset.
+TEST(BlockForm, AdversarialDataSets) {
+  std::mt19937_64 gen(5);
+  std::uniform_int_distribution<int> pick(0, 15);
+  auto make = [&](std::size_t n, std::size_t cols, auto value) {
+    Table data(n, Row(cols));
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t c = 0; c < cols; ++c) data[i][c] = value(i, c);
+    return data;
+  };
+  const struct {
+    const char* what;
+    Table data;
+  } sets[] = {
+      {"one column on a grid of 1/4",
+       make(700, 1, [&](auto, auto) { return pick(gen) * 0.25 + 4096; })},
+      {"integers, Pythagorean distances",
+       make(300, 2, [&](auto i, auto c) { return (i * 3 + c * 4) % 12 * 1.0; })},
+      {"powers of two",
+       make(260, 3, [&](auto, auto) { return std::ldexp(1.0, pick(gen)); })},
+      {"all points equal", make(90, 4, [](auto, auto) { return 7.5; })},
+      {"two points repeated",
+       make(333, 2, [](auto i, auto) { return i % 2 ? 1.0 : 0.0; })},
+      {"subnormal squares",
+       make(150, 2, [&](auto, auto) { return pick(gen) * 1e-160; })},
+      {"overflowing squares",
+       make(70, 2, [&](auto i, auto) { return i % 3 ? 1e200 : -1e200; })},
+      {"large common offset",
+       make(400, 3, [&](auto, auto) { return 1e12 + pick(gen) * 0.5; })},
+      {"tiny values", make(120, 1, [&](auto, auto) { return pick(gen) * 1e-300; })},
+  };
+  for (const auto& set : sets) expect_moments(set.data, {1u, 2u, 3u}, set.what);
 }
 
 TEST(BlockLabelled, TotalMatchesDistanceTotalForEveryIsaAndThreadCount) {
   for (const Shape& s : shapes) {
     const Table data = samples(s.n, s.cols + 1, 31 + s.n);
     const double want = distance_total(data, 1);
-    const std::vector<double> panels = pack(data, 1);
+    const packed p = pack(data, 1);
     for (const int isa : isas())
       for (const unsigned threads : {1u, 2u, 3u})
-        EXPECT_EQ(bits(pair_total(panels, s.n, s.cols, threads, isa)),
-                  bits(want))
+        EXPECT_EQ(bits(pair_total(p, threads, isa)), bits(want))
             << name(isa) << " n=" << s.n << " threads " << threads;
   }
 }
@@ -226,17 +225,17 @@ TEST(BlockLabelled, ReferenceTotalIsTwiceTheUpperTriangle) {
   // (0,3,4) (0,0,0) (1,6,8): distances 5, 10, 5 in each direction.
   const Table data = {{0, 0, 0}, {0, 3, 4}, {1, 6, 8}};
   EXPECT_EQ(distance_total(data, 1), 40.0);
-  EXPECT_EQ(pair_total(pack(data, 1), 3, 2, 2, best_isa()), 40.0);
+  EXPECT_EQ(pair_total(pack(data, 1), 2, best_isa()), 40.0);
 }
 
 TEST(BlockLabelled, LongBandsCrossSeveralCacheChunks) {
   // 4096 / 128 = 32 panels per chunk: 600 samples span several chunks.
   const Table data = samples(600, 129, 41);
   const double want = distance_total(data, 1);
-  const std::vector<double> panels = pack(data, 1);
+  const packed p = pack(data, 1);
   for (const int isa : isas())
     for (const unsigned threads : {1u, 3u})
-      EXPECT_EQ(bits(pair_total(panels, 600, 128, threads, isa)), bits(want))
+      EXPECT_EQ(bits(pair_total(p, threads, isa)), bits(want))
           << name(isa) << " threads " << threads;
 }
 
