@@ -37,8 +37,8 @@ double dist_ns(std::size_t n, std::size_t cols) {
   for (int run = 0; run < 3; ++run) {
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t u = 0; u < units; ++u)
-      distance_rows(isa, s, {(u * rows) % (n - rows + 1), rows}, {},
-                    out.data(), stride);
+      distance_rows(isa, s, {(u * rows) % (n - rows + 1), rows}, {}, out.data(),
+                    stride);
     const double t = seconds_since(start);
     best = std::min(best, t * 1e9 / (static_cast<double>(units * rows) * n));
   }

@@ -13,13 +13,6 @@
 #include <type_traits>
 
 #include "block.h"
-
-#include <sched.h>
-
-#include <algorithm>
-#include <atomic>
-#include <thread>
-
 #include "simd.h"
 
 namespace {
@@ -48,8 +41,8 @@ inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
   const double* a[R];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-    a[r] = s.panels.data() + (i + r) / panel_width * span +
-           (i + r) % panel_width;
+    a[r] =
+        s.panels.data() + (i + r) / panel_width * span + (i + r) % panel_width;
   const double* b = s.panels.data() + p * span;
 #pragma GCC unroll 32
   for (int r = 0; r < R; ++r)
@@ -215,8 +208,7 @@ inline void band_of(const packed& s, std::size_t b, double* lane_sums) {
 // masked term is +0, which rounds to 0 exactly on every grid.
 template <class W, int R, int V, bool Masked>
 inline void add_tile(const packed& s, sums<W, R, V>& acc, std::size_t i,
-                     std::size_t p, const W* rg, W* rs, W* ro,
-                     grid_sums out) {
+                     std::size_t p, const W* rg, W* rs, W* ro, grid_sums out) {
   constexpr int L = lanes<W>;
   constexpr int J = V * per_panel<W>;
   const std::size_t l = p * panel_width;
@@ -324,11 +316,9 @@ inline void form_band_of(const packed& s, std::size_t b, terms t,
     const std::size_t p1 = std::min(count, p0 + chunk);
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
-      form_chunk<W, R, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r,
-                          out);
+      form_chunk<W, R, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r, out);
     for (; r < rows; ++r)
-      form_chunk<W, 1, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r,
-                          out);
+      form_chunk<W, 1, V>(s, b, i + r, p0, p1, t, rg + r, rs + r, ro + r, out);
   }
   // The diagonal's term, (0 - mean)^2 when centred, belongs to its row only.
   const double self = t.centred ? square(0.0 - t.mean) : 0.0;
@@ -353,16 +343,20 @@ using rows_fn = void (*)(const packed&, row_span, terms, double*, std::size_t);
 using band_fn = void (*)(const packed&, std::size_t, double*);
 using form_fn = void (*)(const packed&, std::size_t, terms, grid_sums);
 
-[[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(
-    const packed& s, row_span rows, terms t, double* out, std::size_t stride) {
+[[gnu::target("avx512f"), gnu::flatten]] void rows_avx512(const packed& s,
+                                                          row_span rows,
+                                                          terms t, double* out,
+                                                          std::size_t stride) {
   if (s.cols >= 64)
     rows_of<__m512d, 4, 4>(s, rows, t, out, stride);
   else
     rows_of<__m512d, 4, 2>(s, rows, t, out, stride);
 }
 
-[[gnu::target("avx2"), gnu::flatten]] void rows_avx2(
-    const packed& s, row_span rows, terms t, double* out, std::size_t stride) {
+[[gnu::target("avx2"), gnu::flatten]] void rows_avx2(const packed& s,
+                                                     row_span rows, terms t,
+                                                     double* out,
+                                                     std::size_t stride) {
   rows_of<__m256d, 4, 1>(s, rows, t, out, stride);
 }
 
@@ -371,8 +365,9 @@ using form_fn = void (*)(const packed&, std::size_t, terms, grid_sums);
   rows_of<__m128d, 2, 1>(s, rows, t, out, stride);
 }
 
-[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(
-    const packed& s, std::size_t b, double* lane_sums) {
+[[gnu::target("avx512f"), gnu::flatten]] void band_avx512(const packed& s,
+                                                          std::size_t b,
+                                                          double* lane_sums) {
   if (s.cols >= 64)
     band_of<__m512d, 4, 4>(s, b, lane_sums);
   else
@@ -390,8 +385,10 @@ using form_fn = void (*)(const packed&, std::size_t, terms, grid_sums);
   band_of<__m128d, 2, 1>(s, b, lane_sums);
 }
 
-[[gnu::target("avx512f"), gnu::flatten]] void form_avx512(
-    const packed& s, std::size_t b, terms t, grid_sums out) {
+[[gnu::target("avx512f"), gnu::flatten]] void form_avx512(const packed& s,
+                                                          std::size_t b,
+                                                          terms t,
+                                                          grid_sums out) {
   if (s.cols >= 64)
     form_band_of<__m512d, 4, 4>(s, b, t, out);
   else

@@ -145,6 +145,13 @@ record_fn record_for(int isa) {
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
+// The plain chain, one dependent addition after another.
+[[gnu::noinline]] double plain_sum(double s, const double* terms,
+                                   std::size_t count) {
+  for (std::size_t j = 0; j < count; ++j) s += terms[j];
+  return s;
+}
+
 }  // namespace
 
 double grid_of(double s) {
@@ -164,12 +171,6 @@ std::optional<double> advance(double s, const grid_record& record) {
   const double next = s + (bits(s) & 1 ? record.sum + record.odd : record.sum);
   if (bits(next) >> 52 != e) return std::nullopt;
   return next;
-}
-
-[[gnu::noinline]] double plain_sum(double s, const double* terms,
-                                   std::size_t count) {
-  for (std::size_t j = 0; j < count; ++j) s += terms[j];
-  return s;
 }
 
 double grid_sum(int isa, double s, const double* terms, std::size_t count) {

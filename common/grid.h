@@ -43,7 +43,3 @@ constexpr std::size_t grid_block = 512;
 // gives it, for terms >= 0 (+inf and NaN included): block by block on the
 // grid, plainly where a block leaves the binade or s is not finite.
 double grid_sum(int isa, double s, const double* terms, std::size_t count);
-
-// The plain chain itself, kept out of line (one dependent addition after
-// another).
-double plain_sum(double s, const double* terms, std::size_t count);

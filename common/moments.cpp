@@ -31,7 +31,9 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 
 // |term - rounded term| on a tie; +inf on the grid of 2^-1022, which has
 // none.
-double half(double grid) { return grid > 0x1p-1022 ? grid * 0x1p-53 : infinity; }
+double half(double grid) {
+  return grid > 0x1p-1022 ? grid * 0x1p-53 : infinity;
+}
 
 double value(const packed& s, std::size_t i, std::size_t c) {
   return s.panels[i / panel_width * s.cols * panel_width + c * panel_width +
@@ -88,9 +90,9 @@ std::vector<double> distance_estimates(const packed& s,
       squares += w[s.n + i];
     }
     const double root = std::sqrt(static_cast<double>(s.n) * q[i]);
-    estimates[i] = squares > 0.0
-                       ? root * sum / std::sqrt(static_cast<double>(m) * squares)
-                       : root;
+    estimates[i] =
+        squares > 0.0 ? root * sum / std::sqrt(static_cast<double>(m) * squares)
+                      : root;
   }
   return estimates;
 }
@@ -197,8 +199,8 @@ moments form_moments(const packed& s, unsigned threads, int isa) {
 
   const std::vector<double> q = squared_sums(s);
   moments m;
-  pass_result pass = run_pass(s, {}, distance_estimates(s, q, threads, isa),
-                              threads, isa);
+  pass_result pass =
+      run_pass(s, {}, distance_estimates(s, q, threads, isa), threads, isa);
   m.mean = pass.sum / count;
   m.mean_rows = pass.rows;
 

@@ -82,9 +82,8 @@ stream wide(std::mt19937_64& rng, std::size_t count) {
   std::uniform_int_distribution<int> exponent(-60, 60);
   stream s{0.0, {}};
   for (std::size_t j = 0; j < count; ++j)
-    s.terms.push_back(j % 5 == 0 ? 0.0
-                                 : std::ldexp(real(rng), exponent(rng)) *
-                                       (j + 1));
+    s.terms.push_back(
+        j % 5 == 0 ? 0.0 : std::ldexp(real(rng), exponent(rng)) * (j + 1));
   return s;
 }
 
@@ -146,8 +145,8 @@ const std::pair<const char*, maker> makers[] = {
     {"distances", distances}};
 
 // Counts around the tie walk's words, the kernels' steps and grid_block.
-const std::size_t counts[] = {0,   1,   2,   3,   7,   8,    31,   32,
-                              33,  63,  64,  65,  127, 128,  129,  511,
+const std::size_t counts[] = {0,   1,   2,   3,    7,    8,    31,  32,
+                              33,  63,  64,  65,   127,  128,  129, 511,
                               512, 513, 777, 1024, 1537, 4096, 5000};
 
 TEST(GridSum, EqualsThePlainChainBitForBit) {
