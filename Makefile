@@ -12,6 +12,7 @@ all:
 # The relationship-form table is read from the current directory.
 demo: all
 	cd examples && ../$(BUILD)/form/form_kernel_width unlabelled.txt
+	cd examples && ../$(BUILD)/form/form_kernel_width -d , --header unlabelled.csv
 	cd examples && ../$(BUILD)/labelled/labelled_kernel_width labelled.txt
 
 test:

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 
@@ -466,15 +468,29 @@ void form_band(int isa, const packed& s, std::size_t b, terms t,
 
 void run_threads(unsigned threads, const std::function<void(unsigned)>& work) {
   std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, t);
+  try {
+    helpers.reserve(threads);
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, t);
+  } catch (const std::system_error&) {  // no more threads to be had
+  } catch (const std::bad_alloc&) {
+  }
   work(0);
   for (std::thread& t : helpers) t.join();
+}
+
+std::uint64_t band_pairs(const packed& s, std::size_t b) {
+  std::uint64_t pairs = 0;
+  for (std::size_t i = b * panel_width;
+       i < std::min(s.n, (b + 1) * panel_width); ++i)
+    pairs += s.n - 1 - i;
+  return pairs;
 }
 
 // Labelled order: bands of 8 rows are claimed by any thread; each row's
 // lane sums and row sum land in fixed places, and the caller adds the row
 // sums in row order at the end (see distance_total).
-double pair_total(const packed& s, unsigned threads, int isa) {
+double pair_total(const packed& s, unsigned threads, int isa,
+                  pair_counter* done) {
   if (threads == 0) threads = available_threads();
   const band_fn fn = pick<band_fn>(isa, band_avx512, band_avx2, band_base);
   const std::size_t bands = s.count();
@@ -493,6 +509,7 @@ double pair_total(const packed& s, unsigned threads, int isa) {
           sum += lane_sums[r * panel_width + k];
         row_sums[i + r] = sum;
       }
+      if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
     }
   });
   double total = 0.0;

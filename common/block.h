@@ -2,7 +2,9 @@
 // distance equals bit for bit what distance_row (table.h) computes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -72,11 +74,20 @@ struct grid_sums {
 void form_band(int isa, const packed& s, std::size_t b, terms t,
                grid_sums sums);
 
+// Pairs computed so far, for a progress report; nullptr for none.
+using pair_counter = std::atomic<std::uint64_t>;
+
+// The pairs i < l with i in band b.
+std::uint64_t band_pairs(const packed& s, std::size_t b);
+
 // The sum of the distances over all ordered pairs of different samples, in
 // the order that distance_total documents; the same for every thread
 // count. threads 0 means available_threads().
-double pair_total(const packed& s, unsigned threads, int isa);
+double pair_total(const packed& s, unsigned threads, int isa,
+                  pair_counter* done = nullptr);
 
 // Runs work(t) for t = 0..threads-1, each on its own thread (0 on the
-// calling thread).
+// calling thread). A thread that cannot be started is left out, so the
+// work must be shared out as the threads ask for it; the calling thread
+// always runs.
 void run_threads(unsigned threads, const std::function<void(unsigned)>& work);

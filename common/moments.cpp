@@ -66,11 +66,14 @@ std::vector<double> distance_estimates(const packed& s,
                                        const std::vector<double>& q,
                                        unsigned threads, int isa) {
   const std::size_t m = std::min<std::size_t>(s.n, 64);
+  // Every buffer is made before the threads start: no thread allocates.
   std::vector<std::vector<double>> sums(threads,
                                         std::vector<double>(2 * s.n, 0.0));
+  std::vector<std::vector<double>> rows(threads,
+                                        std::vector<double>(s.padded()));
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned w) {
-    std::vector<double> row(s.padded());
+    std::vector<double>& row = rows[w];
     double* sum = sums[w].data();
     double* squares = sum + s.n;
     for (std::size_t j; (j = next.fetch_add(1)) < m;) {
@@ -105,7 +108,7 @@ struct pass_result {
 
 pass_result run_pass(const packed& s, terms t,
                      const std::vector<double>& estimates, unsigned threads,
-                     int isa) {
+                     int isa, pair_counter* done) {
   const std::size_t n = s.n;
   const std::size_t padded = s.padded();
   // 1. The padding's terms are masked to 0, which any grid takes.
@@ -126,8 +129,10 @@ pass_result run_pass(const packed& s, terms t,
     run_threads(threads, [&](unsigned w) {
       const grid_sums out{grids.data(), sums[w].data(),
                           sums[w].data() + padded};
-      for (std::size_t b; (b = next.fetch_add(1)) < s.count();)
+      for (std::size_t b; (b = next.fetch_add(1)) < s.count();) {
         form_band(isa, s, b, t, out);
+        if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
+      }
     });
     for (const std::vector<double>& w : sums)
       for (std::size_t i = 0; i < n; ++i) {
@@ -153,8 +158,9 @@ pass_result run_pass(const packed& s, terms t,
     approximate = after;
   }
   std::atomic<std::size_t> next{0};
-  run_threads(threads, [&](unsigned) {
-    std::vector<double> row(padded);
+  std::vector<std::vector<double>> rows(threads, std::vector<double>(padded));
+  run_threads(threads, [&](unsigned w) {
+    std::vector<double>& row = rows[w];
     for (std::size_t k; (k = next.fetch_add(1)) < redo.size();) {
       distance_rows(isa, s, {redo[k].row, 1}, t, row.data(), padded);
       redo[k].record = record_of(isa, redo[k].record.grid, row.data(), n);
@@ -164,7 +170,7 @@ pass_result run_pass(const packed& s, terms t,
   // 4. Settle the rows in order.
   pass_result result;
   result.rows.again = redo.size();
-  std::vector<double> row(padded);
+  std::vector<double>& row = rows[0];
   std::size_t k = 0;
   for (std::size_t i = 0; i < n; ++i) {
     grid_record record{grids[i],
@@ -184,7 +190,8 @@ pass_result run_pass(const packed& s, terms t,
 
 }  // namespace
 
-moments form_moments(const packed& s, unsigned threads, int isa) {
+moments form_moments(const packed& s, unsigned threads, int isa,
+                     pair_counter* done) {
   const double count = static_cast<double>(static_cast<std::int64_t>(s.n) *
                                            static_cast<std::int64_t>(s.n));
   if (s.n == 0) return {0.0 / count, 0.0 / count, {}, {}};
@@ -199,8 +206,8 @@ moments form_moments(const packed& s, unsigned threads, int isa) {
 
   const std::vector<double> q = squared_sums(s);
   moments m;
-  pass_result pass =
-      run_pass(s, {}, distance_estimates(s, q, threads, isa), threads, isa);
+  pass_result pass = run_pass(s, {}, distance_estimates(s, q, threads, isa),
+                              threads, isa, done);
   m.mean = pass.sum / count;
   m.mean_rows = pass.rows;
 
@@ -211,7 +218,7 @@ moments form_moments(const packed& s, unsigned threads, int isa) {
   for (std::size_t i = 0; i < s.n; ++i)
     estimates[i] = std::max(
         0.0, q[i] - 2.0 * m.mean * pass.totals[i] + n * square(m.mean));
-  pass = run_pass(s, {true, m.mean}, estimates, threads, isa);
+  pass = run_pass(s, {true, m.mean}, estimates, threads, isa, done);
   m.variance = pass.sum / count;
   m.variance_rows = pass.rows;
   return m;

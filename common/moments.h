@@ -22,5 +22,6 @@ struct moments {
 };
 
 // threads 0 means available_threads(); the result is the same for every
-// thread count. No samples give NaN for both.
-moments form_moments(const packed& s, unsigned threads, int isa);
+// thread count. No samples give NaN for both. done counts 2 n(n-1)/2 pairs.
+moments form_moments(const packed& s, unsigned threads, int isa,
+                     pair_counter* done = nullptr);

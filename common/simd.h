@@ -68,15 +68,17 @@ inline W on_grid(W x, W grid) {
 [[gnu::target("avx2")]] inline void root(__m256d& x) { x = _mm256_sqrt_pd(x); }
 inline void root(__m128d& x) { x = _mm_sqrt_pd(x); }
 
-// The sign bits of the lanes of w, lane 0 in bit 0.
-[[gnu::target("avx512f")]] inline unsigned sign_mask(__m512d w) {
+// The sign bits of the lanes of w, lane 0 in bit 0. (By reference: a
+// vector passed by value between functions of different targets would
+// change the calling convention.)
+[[gnu::target("avx512f")]] inline unsigned sign_mask(const __m512d& w) {
   return _mm512_cmplt_epi64_mask(_mm512_castpd_si512(w),
                                  _mm512_setzero_si512());
 }
-[[gnu::target("avx2")]] inline unsigned sign_mask(__m256d w) {
+[[gnu::target("avx2")]] inline unsigned sign_mask(const __m256d& w) {
   return static_cast<unsigned>(_mm256_movemask_pd(w));
 }
-inline unsigned sign_mask(__m128d w) {
+inline unsigned sign_mask(const __m128d& w) {
   return static_cast<unsigned>(_mm_movemask_pd(w));
 }
 

@@ -30,52 +30,69 @@ bool convert_slow(const char* first, const char* last, double& value) {
   return true;
 }
 
+// Whitespace other than the delimiter: the blanks around a field.
+bool is_blank(char c, char delimiter) { return c != delimiter && is_space(c); }
+
 // Keeps what the warning about ignored text needs: the first line that has
 // some, its text, and the count of such lines.
 void note_ignored(std::string_view rest, std::size_t line,
-                  std::size_t& ignored_line, std::string& ignored_text,
-                  std::size_t& ignored_lines) {
+                  ignored_text& ignored) {
   if (rest.empty()) return;
-  if (++ignored_lines > 1) return;
+  for (std::size_t k = 0; k < sizeof separators - 1; ++k)
+    ignored.separated[k] += rest[0] == separators[k];
+  if (++ignored.lines > 1) return;
   std::size_t size = rest.size();
   while (is_space(rest[size - 1])) --size;  // rest starts with a non-space
-  ignored_line = line;
-  ignored_text = rest.substr(0, std::min(size, ignored_cut + 1));
+  ignored.line = line;
+  ignored.text = rest.substr(0, std::min(size, ignored_cut + 1));
 }
 
-// Parses one line into a new last row of table.
-void add_row(std::string_view line, Row& row, Table& table,
-             std::size_t& ignored_line, std::string& ignored_text,
-             std::size_t& ignored_lines) {
-  row.clear();
-  const std::size_t stop = parse_line(line, row);
-  table.emplace_back(row.begin(), row.end());
-  note_ignored(line.substr(stop), table.size(), ignored_line, ignored_text,
-               ignored_lines);
-}
+// The lines of a file as they arrive, each parsed into a new last row.
+struct line_parser {
+  read_options options;
+  read_result& out;
+  std::size_t line = 0;
+  Row row;
 
-bool read_path(const std::string& path, Table& table, std::string& why,
-               std::size_t& ignored_line, std::string& ignored_text,
-               std::size_t& ignored_lines) {
-  table.clear();
+  // False once a bad field has stopped reading.
+  bool add(std::string_view text) {
+    if (++line == 1 && options.header) {
+      out.first_line = 2;
+      return true;
+    }
+    row.clear();
+    if (options.delimiter) {
+      const field_check check = parse_fields(text, options.delimiter, row);
+      if (check.position != 0) {
+        out.bad = {line, check.position,
+                   std::string(check.text.substr(0, ignored_cut + 1))};
+        return false;
+      }
+      out.rows.emplace_back(row.begin(), row.end());
+      return true;
+    }
+    const std::size_t stop = parse_line(text, row);
+    out.rows.emplace_back(row.begin(), row.end());
+    note_ignored(text.substr(stop), line, out.ignored);
+    return true;
+  }
+};
+
+read_result read_path(const std::string& path, read_options options) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
+    read_result result;
+    result.error = std::strerror(errno);
+    return result;
   }
-  const bool ok = read_fd(fd, std::size_t{1} << 20, table, why, ignored_line,
-                          ignored_text, ignored_lines);
+  read_result result = read_fd(fd, std::size_t{1} << 20, options);
   ::close(fd);
-  return ok;
+  return result;
 }
 
 double entry_count(std::size_t n) {
   return static_cast<double>(static_cast<std::int64_t>(n) *
                              static_cast<std::int64_t>(n));
-}
-
-std::string values(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " value" : " values");
 }
 
 }  // namespace
@@ -164,24 +181,44 @@ std::size_t parse_line(std::string_view line, Row& row) {
   return static_cast<std::size_t>(p - begin);
 }
 
+field_check parse_fields(std::string_view line, char delimiter, Row& row) {
+  std::size_t start = 0;
+  bool blank = true;
+  for (const char c : line) blank = blank && is_blank(c, delimiter);
+  if (blank) return {};
+  for (std::size_t position = 1;; ++position) {
+    std::size_t end = line.find(delimiter, start);
+    if (end == std::string_view::npos) end = line.size();
+    std::size_t first = start;
+    std::size_t last = end;
+    while (first < last && is_blank(line[first], delimiter)) ++first;
+    while (last > first && is_blank(line[last - 1], delimiter)) --last;
+    double value = 0.0;
+    const char* stop = first == last ? nullptr
+                                     : scan_value(line.data() + first,
+                                                  line.data() + last, value);
+    if (stop != line.data() + last)
+      return {position, line.substr(first, last - first)};
+    row.push_back(value);
+    if (end == line.size()) return {};
+    start = end + 1;
+  }
+}
+
 // Reads fd in large blocks and parses every line, the last one also without a
 // final line feed. A line longer than the buffer grows it.
-bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
-             std::size_t& ignored_line, std::string& ignored_text,
-             std::size_t& ignored_lines) {
-  table.clear();
-  ignored_line = ignored_lines = 0;
-  ignored_text.clear();
+read_result read_fd(int fd, std::size_t block, read_options options) {
+  read_result result;
+  line_parser lines{options, result, 0, {}};
   std::vector<char> buf(std::max(block, std::size_t{1}));
   std::size_t have = 0;
-  Row row;
   for (;;) {
     if (have == buf.size()) buf.resize(buf.size() * 2);
     const ssize_t got = ::read(fd, buf.data() + have, buf.size() - have);
     if (got < 0) {
       if (errno == EINTR) continue;
-      why = std::strerror(errno);
-      return false;
+      result.error = std::strerror(errno);
+      return result;
     }
     if (got == 0) break;
     const char* base = buf.data();
@@ -190,104 +227,22 @@ bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
     std::size_t from = have;  // the carried-over part holds no line feed
     while (const void* hit = std::memchr(base + from, '\n', size - from)) {
       const std::size_t nl = static_cast<const char*>(hit) - base;
-      add_row(std::string_view(base + start, nl - start), row, table,
-              ignored_line, ignored_text, ignored_lines);
+      if (!lines.add(std::string_view(base + start, nl - start))) return result;
       start = from = nl + 1;
     }
     have = size - start;
     std::memmove(buf.data(), buf.data() + start, have);
   }
-  if (have > 0)
-    add_row(std::string_view(buf.data(), have), row, table, ignored_line,
-            ignored_text, ignored_lines);
-  return true;
+  if (have > 0) lines.add(std::string_view(buf.data(), have));
+  return result;
 }
 
-bool read_table(const std::string& path, Table& table, std::string& why) {
-  std::size_t line = 0;
-  std::size_t lines = 0;
-  std::string text;
-  return read_path(path, table, why, line, text, lines);
+read_result read_table(const std::string& path, read_options options) {
+  if (path == "-") return read_fd(STDIN_FILENO, std::size_t{1} << 20, options);
+  return read_path(path, options);
 }
 
-bool read_table(const std::string& path, Table& table, std::string& why,
-                std::size_t& ignored_line, std::string& ignored_text,
-                std::size_t& ignored_lines) {
-  if (path == "-")
-    return read_fd(STDIN_FILENO, std::size_t{1} << 20, table, why, ignored_line,
-                   ignored_text, ignored_lines);
-  return read_path(path, table, why, ignored_line, ignored_text, ignored_lines);
-}
-
-std::string shown_name(const std::string& path) {
-  return path == "-" ? "<stdin>" : path;
-}
-
-bool read_input(const char* program, const std::string& path, Table& table,
-                std::string& why) {
-  std::size_t line = 0;
-  std::size_t lines = 0;
-  std::string text;
-  const std::string name = shown_name(path);
-  if (!read_table(path, table, why, line, text, lines)) {
-    why = name + ": " + why;
-    return false;
-  }
-  warn(program, ignored_warning(name, table, line, text, lines));
-  return true;
-}
-
-std::string visible(std::string_view text) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\v') {
-      out += "\\v";
-    } else if (c == '\f') {
-      out += "\\f";
-    } else {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 15];
-    }
-  }
-  return out;
-}
-
-std::string ignored_warning(const std::string& name, const Table& table,
-                            std::size_t ignored_line,
-                            const std::string& ignored_text,
-                            std::size_t ignored_lines) {
-  if (ignored_line == 0) return "";
-  const std::string_view text = ignored_text;
-  std::string message = name + ":" + std::to_string(ignored_line) +
-                        ": warning: ignored \"" +
-                        visible(text.substr(0, ignored_cut)) + "\"" +
-                        (text.size() > ignored_cut ? "..." : "") + " after " +
-                        values(table[ignored_line - 1].size());
-  const std::size_t more = ignored_lines - 1;
-  if (more > 0)
-    message += " (and on " + std::to_string(more) +
-               (more == 1 ? " more line)" : " more lines)");
-  return message;
-}
-
-Table input(std::string path) {
-  Table table;
-  std::string why;
-  read_table(path, table, why);
-  return table;
-}
+Table input(std::string path) { return read_path(path, {}).rows; }
 
 void distance_row(const Table& data, std::size_t i, std::size_t first,
                   double* out) {
@@ -358,137 +313,4 @@ std::size_t nearest_row(const Table& table, double ratio) {
     }
   }
   return chosen;
-}
-
-std::string check_samples(const Table& data, std::size_t first,
-                          const std::string& name) {
-  if (data.empty()) return "";
-  const std::size_t width = data[0].size();
-  for (std::size_t r = 1; r < data.size(); ++r)
-    if (data[r].size() != width)
-      return name + ":" + std::to_string(r + 1) + ": " +
-             values(data[r].size()) + ", expected " + std::to_string(width) +
-             " as on line 1";
-  if (width == 0) return name + ": no values on any line";
-  if (width <= first) return name + ": only labels, no feature values";
-  return "";
-}
-
-bool read_samples(const char* program, const std::string& path,
-                  std::size_t first, Table& data) {
-  std::string why;
-  if (!read_input(program, path, data, why)) {
-    fail(program, why);
-    return false;
-  }
-  const std::string name = shown_name(path);
-  why = check_samples(data, first, name);
-  if (!why.empty()) {
-    fail(program, why);
-    return false;
-  }
-  if (data.size() < 2)
-    warn(program,
-         name + ": warning: " + (data.empty() ? "no samples" : "one sample"));
-  return true;
-}
-
-int print_width(const char* program, double width) {
-  errno = 0;
-  std::cout << width << '\n';
-  std::cout.flush();
-  if (!std::cout.fail()) return 0;
-  return fail(program, std::string("standard output: ") +
-                           (errno ? std::strerror(errno) : "write error"));
-}
-
-namespace {
-
-// A thread count from 1 to 1024; false for anything else.
-bool parse_threads(const std::string& text, unsigned& threads) {
-  unsigned value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc{} || stop != end || value < 1 || value > 1024)
-    return false;
-  threads = value;
-  return true;
-}
-
-}  // namespace
-
-bool command_line(int argc, char** argv, const char* program, const char* help,
-                  std::string& file, unsigned& threads, bool& verbose,
-                  int& status) {
-  const std::string usage =
-      std::string("usage: ") + program +
-      " [-h | --help | --version] [-j N | --threads N] [-v | --verbose] "
-      "DATAFILE\n";
-  auto misuse = [&](const std::string& message) {
-    std::cerr << program << ": " << message << '\n' << usage;
-    status = 2;
-    return false;
-  };
-  threads = 0;
-  verbose = false;
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--") {
-      ++i;
-      break;
-    }
-    if (arg.size() < 2 || arg[0] != '-') break;  // "-" is a file name
-    if (arg == "-h" || arg == "--help") {
-      std::cout << usage << help << std::flush;
-      status = std::cout.fail() ? 1 : 0;
-      return false;
-    }
-    if (arg == "--version") {
-      std::cout << program << ' ' << KERNEL_WIDTH_VERSION << std::endl;
-      status = std::cout.fail() ? 1 : 0;
-      return false;
-    }
-    if (arg == "-v" || arg == "--verbose") {
-      verbose = true;
-    } else if (arg == "-j" || arg == "--threads") {
-      if (++i == argc) return misuse("option '" + arg + "' needs a number");
-      if (!parse_threads(argv[i], threads))
-        return misuse("bad thread count '" + std::string(argv[i]) + "'");
-    } else if (arg.rfind("--threads=", 0) == 0 || arg.rfind("-j", 0) == 0) {
-      const std::string value = arg.substr(arg[1] == 'j' ? 2 : 10);
-      if (!parse_threads(value, threads))
-        return misuse("bad thread count '" + value + "'");
-    } else {
-      return misuse("unknown option '" + arg + "'");
-    }
-  }
-  if (i >= argc) {
-    std::cerr << usage;
-    status = 2;
-    return false;
-  }
-  file = argv[i];
-  return true;
-}
-
-int fail(const char* program, const std::string& message) {
-  std::cerr << program << ": " << message << '\n';
-  return 1;
-}
-
-void warn(const char* program, const std::string& message) {
-  if (!message.empty()) fail(program, message);
-}
-
-std::string exact(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-void report(const std::vector<std::pair<std::string, std::string>>& lines) {
-  for (const auto& [name, value] : lines)
-    std::cerr << name << ": " << value << '\n';
-  std::cerr.flush();
 }

@@ -17,48 +17,60 @@ using Table = std::vector<Row>;
 // empty table (or the rows read before a read error).
 Table input(std::string path);
 
-// As input(), but says why reading failed: returns false, with the system's
-// reason in `why`, when the file cannot be opened or a read fails.
-bool read_table(const std::string& path, Table& table, std::string& why);
-
-// How much of the ignored text the reader keeps for a warning.
+// How much of the ignored text, or of a bad field, the reader keeps for a
+// message.
 constexpr std::size_t ignored_cut = 20;
 
-// The programs' reader: as above, but a path of "-" reads standard input, and
-// it says where a line held text after its last value that is not whitespace
-// (the text that ended the row): the first such line (counted from 1; 0 when
-// there is none), that text without trailing whitespace, kept to at most
-// ignored_cut + 1 bytes so that a longer one shows, and how many lines hold
-// such text.
-bool read_table(const std::string& path, Table& table, std::string& why,
-                std::size_t& ignored_line, std::string& ignored_text,
-                std::size_t& ignored_lines);
+// How to read a file. By default values are separated by whitespace, and
+// the first text that does not read as a number ends its row (the rest of
+// the line is ignored, and reported). With a delimiter, fields are separated
+// by it, and each must be exactly one number, blanks around it allowed.
+// header skips line 1.
+struct read_options {
+  char delimiter = 0;
+  bool header = false;
+};
+
+// Lines whose row ended before the line did, on text that is not
+// whitespace: the first one (counted from 1; 0 when there is none), that
+// text without trailing whitespace, kept to at most ignored_cut + 1 bytes so
+// that a longer one shows, how many lines hold such text, and how many of
+// those begin with each of separators.
+constexpr char separators[] = ",;|";
+struct ignored_text {
+  std::size_t line = 0;
+  std::string text;
+  std::size_t lines = 0;
+  std::size_t separated[3] = {};
+};
+
+// A field of a delimited line that is not one number: its line, its
+// position on the line (from 1; 0 when there is none) and its text (kept as
+// the ignored text is).
+struct bad_field {
+  std::size_t line = 0;
+  std::size_t position = 0;
+  std::string text;
+};
+
+// What reading a file gives: its rows, the line of the first one (2 after a
+// header), and what was wrong: the system's reason why the file could not
+// be read, or a bad field. Rows read before an error stay.
+struct read_result {
+  Table rows;
+  std::size_t first_line = 1;
+  ignored_text ignored;
+  std::string error;
+  bad_field bad;
+  bool ok() const { return error.empty() && bad.position == 0; }
+};
+
+// Reads the file at path; "-" reads standard input.
+read_result read_table(const std::string& path, read_options options = {});
 
 // Reads the open file fd to its end as read_table does, with a buffer of
 // `block` bytes at first (at least 1); does not close fd.
-bool read_fd(int fd, std::size_t block, Table& table, std::string& why,
-             std::size_t& ignored_line, std::string& ignored_text,
-             std::size_t& ignored_lines);
-
-// The name messages give a data file: "<stdin>" for "-".
-std::string shown_name(const std::string& path);
-
-// How both programs read a file: as the read_table above, then the warning
-// about ignored text on standard error. False with "name: reason" in why.
-bool read_input(const char* program, const std::string& path, Table& table,
-                std::string& why);
-
-// The warning about ignored text, naming name:line, or "" when ignored_line
-// is 0: `name:3: warning: ignored ",2.5" after 1 value (and on 9 more lines)`.
-// The text is cut at ignored_cut bytes and escaped as by visible().
-std::string ignored_warning(const std::string& name, const Table& table,
-                            std::size_t ignored_line,
-                            const std::string& ignored_text,
-                            std::size_t ignored_lines);
-
-// text with every byte that is not printable ASCII, and '"' and '\\', in
-// C escapes (\t, \r, \x00, \xef), so that it cannot garble a terminal.
-std::string visible(std::string_view text);
+read_result read_fd(int fd, std::size_t block, read_options options = {});
 
 // Scans one value at p exactly as `stream >> double` does after skipping
 // whitespace. Returns the end of the text taken, or nullptr when the
@@ -68,6 +80,18 @@ const char* scan_value(const char* p, const char* end, double& value);
 // Appends the values of one line (no line feed) to row; returns the offset of
 // the text the extraction stopped at (line.size() when nothing is left).
 std::size_t parse_line(std::string_view line, Row& row);
+
+// The first field of a line that is not one number: its position (from 1;
+// 0 when every field is one) and its text.
+struct field_check {
+  std::size_t position = 0;
+  std::string_view text;
+};
+
+// Appends the fields of one line, separated by delimiter, to row, up to the
+// first that is not one number with blanks around it. A line of blanks has
+// no fields.
+field_check parse_fields(std::string_view line, char delimiter, Row& row);
 
 inline double square(double x) { return x * x; }
 
@@ -93,44 +117,3 @@ double distance_total(const Table& data, std::size_t first);
 // on ties, row 0 when no key lies within 1,000 or ratio is not a number.
 // Every row must hold a key.
 std::size_t nearest_row(const Table& table, double ratio);
-
-// Checks that data is a set of samples: every row as long as row 0, with
-// values beyond column `first`. Returns "" or a message naming name:line.
-std::string check_samples(const Table& data, std::size_t first,
-                          const std::string& name);
-
-// How both programs read their data file: read_input, then check_samples,
-// with a warning on standard error for fewer than two samples. False once
-// the error has been printed.
-bool read_samples(const char* program, const std::string& path,
-                  std::size_t first, Table& data);
-
-// Writes width to standard output as one line in the stream's default
-// notation and flushes. Returns the exit status: 0, or 1 after a message
-// when the write failed.
-int print_width(const char* program, double width);
-
-// Reads the command line shared by both programs:
-//   [-h | --help | --version] [-j N | --threads N] [-v | --verbose] [--]
-//   DATAFILE
-// Options stand before the data file; later arguments are ignored. Returns
-// true with the data file's name, the thread count (0: as many as the
-// process may use) and the verbose flag; or false with the exit status in
-// `status` once help, version or a usage error has been printed. `help` is
-// printed after the usage line for -h and --help.
-bool command_line(int argc, char** argv, const char* program, const char* help,
-                  std::string& file, unsigned& threads, bool& verbose,
-                  int& status);
-
-// Prints "program: message" on standard error; returns 1, the exit status
-// for bad input.
-int fail(const char* program, const std::string& message);
-
-// Prints "program: message" on standard error unless message is empty.
-void warn(const char* program, const std::string& message);
-
-// A value as the --verbose report gives it: 17 significant digits (%.17g).
-std::string exact(double value);
-
-// Writes the --verbose report to standard error, one "name: value" a line.
-void report(const std::vector<std::pair<std::string, std::string>>& lines);

@@ -1,9 +1,13 @@
 // labelled_kernel_width: a kernel width from the mean distance between
 // labelled samples, measured over their features.
 #include <cstdint>
+#include <new>
+#include <optional>
 #include <string>
 
 #include "block.h"
+#include "cli.h"
+#include "progress.h"
 #include "table.h"
 
 namespace {
@@ -18,40 +22,50 @@ const char* const help =
     "DATAFILE: one sample per line, the label (a number) then the features,\n"
     "separated by whitespace; text after the last number of a line is\n"
     "ignored, with a warning. \"-\" reads standard input.\n"
+    "-j, --threads N: compute on N threads (default: every CPU allowed).\n"
     "-v, --verbose: the statistics behind the width on standard error.\n"
+    "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
+    "  each one number, blanks around it allowed.\n"
+    "--header: skip line 1 of DATAFILE.\n"
+    "--progress, --no-progress: a progress line on standard error (by\n"
+    "  default on a terminal, for 10^9 distances or more).\n"
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
-
-// The --verbose report: the statistics behind the width.
-void explain(std::int64_t n, std::size_t cols, double total, double mean) {
-  report({{"n", std::to_string(n)},
-          {"columns", std::to_string(cols)},
-          {"total", exact(total)},
-          {"pairs", std::to_string(n * n - n)},
-          {"mean", exact(mean)}});
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string file;
-  unsigned threads = 0;
-  bool verbose = false;
-  int status = 0;
-  if (!command_line(argc, argv, program, help, file, threads, verbose, status))
+  const command cmd = command_line(argc, argv, program, help);
+  if (!cmd.run) return cmd.status;
+  const options& opts = cmd.opts;
+  std::size_t needed = 0;  // what the allocation under way asks for, if known
+  try {
+    std::optional<Table> data = read_samples(program, opts, 1);
+    if (!data) return 1;
+    const auto n = static_cast<std::int64_t>(data->size());
+    const std::size_t cols = n == 0 ? 0 : data->front().size() - 1;
+    needed =
+        (data->size() + panel_width - 1) / panel_width * panel_width * cols * 8;
+    const packed samples = pack(*data, 1);
+    data.reset();  // the packed copy is all that is needed from here
+    needed = 0;
+
+    progress line(program, opts.progress,
+                  static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
+    const double total =
+        pair_total(samples, opts.threads, best_isa(), line.counter());
+    line.finish();
+    const double mean = total / static_cast<double>(n * n - n);
+    const double width = mean * mean * 2;
+    const int status = print_width(program, width);
+    if (opts.verbose && status == 0)
+      report({{"n", std::to_string(n)},
+              {"columns", std::to_string(cols)},
+              {"total", exact(total)},
+              {"pairs", std::to_string(n * n - n)},
+              {"mean", exact(mean)}});
     return status;
-
-  Table data;
-  if (!read_samples(program, file, 1, data)) return 1;
-
-  const auto n = static_cast<std::int64_t>(data.size());
-  const std::size_t cols = n == 0 ? 0 : data[0].size() - 1;
-  const packed samples = pack(data, 1);
-  Table().swap(data);  // the packed copy is all that is needed from here
-  const double total = pair_total(samples, threads, best_isa());
-  const double mean = total / static_cast<double>(n * n - n);
-  const double width = mean * mean * 2;
-  status = print_width(program, width);
-  if (verbose && status == 0) explain(n, cols, total, mean);
-  return status;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(program, shown_name(opts.file), needed);
+  }
 }

@@ -2,6 +2,7 @@
 // checks standard output, standard error and the exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ struct Case {
   int status;
   std::string stdout_path = "";  // instead of a captured file
   std::string stdin_text = "";   // fed through a pipe
+  std::size_t memory_limit = 0;  // RLIMIT_AS of the run, bytes
 };
 
 std::string lines(const std::string& line, int count) {
@@ -79,7 +81,16 @@ const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
 
 const std::string usage_form =
     "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
-    "[-v | --verbose] DATAFILE\n";
+    "[-v | --verbose]\n"
+    "       [-d CHAR | --delimiter CHAR] [--header] [--progress | "
+    "--no-progress] DATAFILE\n";
+
+// Resource limits do not mix with the sanitizers' own memory.
+#ifdef SANITIZED
+constexpr std::size_t limited = 0;
+#else
+constexpr std::size_t limited = 1;
+#endif
 
 const std::string form_spread =
     "n: 300\ncolumns: 3\nmean: 12.102500965926183\n"
@@ -199,7 +210,8 @@ std::vector<Case> cases() {
        {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "",
        "form_kernel_width: d.txt:1: warning: ignored \"\\xef\\xbb\\xbf0 0\" "
        "after 0 values\n"
-       "form_kernel_width: d.txt:2: 2 values, expected 0 as on line 1\n", 1},
+       "form_kernel_width: d.txt:2: 2 values, expected 0 as on line 1 (a "
+       "header on line 1? try --header)\n", 1},
       {"warn_number_too_large", labelled, {"l.txt"},
        {{"l.txt", "1 2 1e400 3\n1 2 5\n"}}, "",
        "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" after 2 "
@@ -219,6 +231,71 @@ std::vector<Case> cases() {
       {"table_not_checked_unless_searched", form, {"d.txt"},
        {{"d.txt", low_spread}, {"form_of_relationship.txt", "key,divisor\n"}},
        "0.00377028\n", "", 0},
+
+      // Delimited text and headers, on request.
+      {"csv_header_as_spaces", form, {"-d", ",", "--header", "d.csv"},
+       {table, {"d.csv", "x,y\r\n 0, 0\r\n3 ,4\r\n"}}, "3.125\n", "", 0},
+      {"tab_delimited", labelled, {"--delimiter=tab", "l.tsv"},
+       {{"l.tsv", "1\t0\t0\n2\t3 \t4\n"}}, "50\n", "", 0},
+      {"semicolons_stdin", labelled, {"-d;", "--header", "-"}, {}, "50\n", "",
+       0, "", "label;a;b\n1;0;0\n2;3;4\n"},
+      {"header_in_default_mode", form, {"--header", "d.txt"},
+       {table, {"d.txt", "x y\n0 0\n3 4\n"}}, "3.125\n", "", 0},
+      {"header_keeps_line_numbers", form, {"--header", "d.txt"},
+       {table, {"d.txt", "x y\n0 0\n3 4\n5\n"}}, "",
+       "form_kernel_width: d.txt:4: 1 value, expected 2 as on line 2\n", 1},
+      {"field_empty", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n3,,4\n"}}, "",
+       "form_kernel_width: d.csv:2: field 2 is empty\n", 1},
+      {"field_not_a_number", labelled, {"-d", ",", "--header", "iris.csv"},
+       {{"iris.csv", "a,b,class\n5.1,3.5,setosa\n"}}, "",
+       "labelled_kernel_width: iris.csv:2: field 3: \"setosa\" is not a "
+       "number\n", 1},
+      {"field_with_trailing_text", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n3,1.5x\n"}}, "",
+       "form_kernel_width: d.csv:2: field 2: \"1.5x\" is not a number\n", 1},
+      {"field_on_line_one_hints_header", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "sepal length,width\n1,2\n"}}, "",
+       "form_kernel_width: d.csv:1: field 1: \"sepal length\" is not a number "
+       "(a header? try --header)\n", 1},
+      {"field_escaped_and_cut", form, {"-d", "|", "d.txt"},
+       {table, {"d.txt", "0|\x1b[31m a very long field text\n"}}, "",
+       "form_kernel_width: d.txt:1: field 2: \"\\x1b[31m a very long fi\"... "
+       "is not a number (a header? try --header)\n", 1},
+      {"csv_without_options_hints", form, {"d.csv"},
+       {table, {"d.csv", "sepal,width\n5.1,3.5\n4.9,3.0\n"}}, "",
+       "form_kernel_width: d.csv:1: warning: ignored \"sepal,width\" after 0 "
+       "values (and on 2 more lines); comma-separated? try -d ,\n"
+       "form_kernel_width: d.csv:2: 1 value, expected 0 as on line 1 (a "
+       "header on line 1? try --header)\n", 1},
+      {"bad_delimiter", form, {"-d", "ab", "d.csv"}, {}, "",
+       "form_kernel_width: bad delimiter 'ab'\n" + usage_form, 2},
+      {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
+       "form_kernel_width: bad delimiter '.'\n" + usage_form, 2},
+      {"delimiter_missing", labelled, {"l.csv", "-d"}, {{"l.csv", "1 0 0\n2 3 4\n"}},
+       "50\n", "", 0},
+      {"delimiter_needs_a_value", labelled, {"--delimiter"}, {}, "",
+       "labelled_kernel_width: option '--delimiter' needs a character\n"
+       "usage: labelled_kernel_width ...", 2},
+
+      // Progress: forced on, the line is drawn at once and erased at the
+      // end; standard output is untouched. Off by default off a terminal.
+      {"progress_forced", form, {"--progress", "d.txt"}, {table, two},
+       "3.125\n", "\rform_kernel_width: 0% (0.0 s)\x1b[K...", 0},
+      {"progress_off", labelled, {"--no-progress", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "50\n", "", 0},
+
+      // Resource faults: out of memory is a message, not an abort; threads
+      // that cannot start leave the work to the others.
+      {"out_of_memory", form, {"d.txt"}, {table, {"d.txt", lines("1", 2000000)}},
+       "", "form_kernel_width: d.txt: out of memory\n", 1, "", "",
+       64 << 20},
+      {"threads_under_a_memory_limit_form", form, {"-v", "-j", "64", "d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", form_spread, 0, "", "", 160 << 20},
+      {"threads_under_a_memory_limit_labelled", labelled,
+       {"-v", "-j", "64", "l.txt"}, {{"l.txt", spread_samples()}}, "212.201\n",
+       labelled_spread, 0, "", "", 160 << 20},
 
       // "-" is standard input; "./-" a file of that name.
       {"stdin_form", form, {"-"}, {table}, "3.125\n", "", 0, "",
@@ -350,6 +427,10 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
     const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0)
       _exit(127);
+    if (c.memory_limit) {
+      const rlimit limit{c.memory_limit, c.memory_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
@@ -370,6 +451,7 @@ class Cli : public testing::TestWithParam<Case> {};
 TEST_P(Cli, Runs) {
   const Case& c = GetParam();
   if (*c.program == '\0') GTEST_SKIP() << "program not installed";
+  if (c.memory_limit && !limited) GTEST_SKIP() << "under the sanitizers";
   char pattern[] = "/tmp/cli_test_XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path base = pattern;

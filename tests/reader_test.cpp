@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "cli.h"
 #include "reference.h"
 #include "table.h"
 
@@ -145,9 +146,9 @@ TEST(Reader, FilesSplitIntoLines) {
   };
   for (const std::string& text : texts) {
     const std::string name = temp_file(text);
-    Table table;
-    std::string why;
-    EXPECT_TRUE(read_table(name, table, why));
+    const read_result read = read_table(name);
+    EXPECT_TRUE(read.ok());
+    const Table& table = read.rows;
     std::istringstream in(text);
     const Table expected = reference_read(in);
     ASSERT_EQ(table.size(), expected.size());
@@ -166,17 +167,16 @@ TEST(Reader, AnyBufferSizeGivesTheSameRows) {
   const std::string name = temp_file(text);
   for (std::size_t block = 0; block < 70; ++block) {
     const int fd = open(name.c_str(), O_RDONLY);
-    Table table;
-    std::string why, ignored;
-    std::size_t line = 0, lines = 0;
-    ASSERT_TRUE(read_fd(fd, block, table, why, line, ignored, lines));
+    const read_result read = read_fd(fd, block);
     close(fd);
+    ASSERT_TRUE(read.ok());
+    const Table& table = read.rows;
     ASSERT_EQ(table.size(), expected.size()) << block;
     for (std::size_t r = 0; r < table.size(); ++r)
       EXPECT_TRUE(same(table[r], expected[r])) << block << ' ' << r;
-    EXPECT_EQ(line, 5u);
-    EXPECT_EQ(ignored, "x");
-    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(read.ignored.line, 5u);
+    EXPECT_EQ(read.ignored.text, "x");
+    EXPECT_EQ(read.ignored.lines, 2u);
   }
   std::remove(name.c_str());
 }
@@ -189,7 +189,16 @@ TEST(Reader, WarnsAboutIgnoredText) {
   } const cases[] = {
       {"1 2\r\n3 4 \t\n", ""},
       {"1,2.5,3\n4,5\n6\n",
+       "f:1: warning: ignored \",2.5,3\" after 1 value (and on 1 more line); "
+       "comma-separated? try -d ,"},
+      {"1,2.5,3\n4\n6\n7;8\n",
        "f:1: warning: ignored \",2.5,3\" after 1 value (and on 1 more line)"},
+      {"1;2\n3;4\n",
+       "f:1: warning: ignored \";2\" after 1 value (and on 1 "
+       "more line); semicolon-separated? try -d ';'"},
+      {"1|2\n",
+       "f:1: warning: ignored \"|2\" after 1 value; pipe-separated? "
+       "try -d '|'"},
       {"1\n2 x\r\n3 y\n4 z",
        "f:2: warning: ignored \"x\" after 1 value "
        "(and on 2 more lines)"},
@@ -212,25 +221,67 @@ TEST(Reader, WarnsAboutIgnoredText) {
   };
   for (const auto& c : cases) {
     const std::string name = temp_file(c.text);
-    Table table;
-    std::string why, ignored;
-    std::size_t line = 0, lines = 0;
-    ASSERT_TRUE(read_table(name, table, why, line, ignored, lines));
-    EXPECT_EQ(ignored_warning("f", table, line, ignored, lines), c.warning)
-        << c.text;
+    const read_result read = read_table(name);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(ignored_warning("f", read), c.warning) << c.text;
     std::remove(name.c_str());
   }
 }
 
 TEST(Reader, ReportsFilesThatCannotBeRead) {
-  Table table;
-  std::string why;
-  EXPECT_FALSE(read_table("/nonexistent/data.txt", table, why));
-  EXPECT_EQ(why, "No such file or directory");
-  EXPECT_FALSE(read_table("/tmp", table, why));
-  EXPECT_EQ(why, "Is a directory");
-  EXPECT_FALSE(read_table("", table, why));
+  EXPECT_EQ(read_table("/nonexistent/data.txt").error,
+            "No such file or directory");
+  EXPECT_EQ(read_table("/tmp").error, "Is a directory");
+  EXPECT_FALSE(read_table("").ok());
   EXPECT_TRUE(input("/tmp").empty());
+}
+
+// Delimited fields: each one number, blanks around it; the first field that
+// is not stops reading.
+TEST(Reader, DelimitedFields) {
+  struct {
+    const char* line;
+    char delimiter;
+    Row row;
+    std::size_t bad;
+    const char* text;
+  } const cases[] = {
+      {"1,2.5,-3e2", ',', {1, 2.5, -300}, 0, ""},
+      {" 1 ;\t2 \r", ';', {1, 2}, 0, ""},
+      {"1\t 2", '\t', {1, 2}, 0, ""},
+      {"", ',', {}, 0, ""},
+      {" \r", ',', {}, 0, ""},
+      {"1,,2", ',', {1}, 2, ""},
+      {"1,2,", ',', {1, 2}, 3, ""},
+      {"5.1,3.5,setosa", ',', {5.1, 3.5}, 3, "setosa"},
+      {"1.5x", ',', {}, 1, "1.5x"},
+      {"1 2,3", ',', {}, 1, "1 2"},
+      {"1e400|2", '|', {}, 1, "1e400"},
+  };
+  for (const auto& c : cases) {
+    Row row;
+    const field_check check = parse_fields(c.line, c.delimiter, row);
+    EXPECT_TRUE(same(row, c.row)) << c.line;
+    EXPECT_EQ(check.position, c.bad) << c.line;
+    EXPECT_EQ(check.text, c.text) << c.line;
+  }
+}
+
+TEST(Reader, HeaderAndBadFieldsInAFile) {
+  const std::string name = temp_file("a,b\n1,2\n3,x\n5,6\n");
+  const read_result read = read_table(name, {',', true});
+  EXPECT_EQ(read.first_line, 2u);
+  EXPECT_EQ(read.rows, (Table{{1, 2}}));
+  EXPECT_EQ(read.bad.line, 3u);
+  EXPECT_EQ(read.bad.position, 2u);
+  EXPECT_EQ(read.bad.text, "x");
+  const read_result plain = read_table(name, {0, true});
+  EXPECT_EQ(plain.rows.size(), 3u);
+  EXPECT_EQ(plain.ignored.line, 2u);  // lines keep their numbers
+  EXPECT_EQ(ignored_warning("f", plain),
+            "f:2: warning: ignored \",2\" after 1 value (and on 2 more "
+            "lines); comma-separated? try -d ,");
+  std::remove(name.c_str());
 }
 
 }  // namespace

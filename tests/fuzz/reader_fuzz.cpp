@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "../reference.h"
+#include "cli.h"
 #include "table.h"
 
 namespace {
@@ -63,17 +64,16 @@ void expected_ignored(const std::string& bytes, std::size_t& ignored_line,
   }
 }
 
-bool read_bytes(const std::string& bytes, std::size_t block, Table& table,
-                std::size_t& line, std::string& text, std::size_t& lines) {
+read_result read_bytes(const std::string& bytes, std::size_t block,
+                       read_options options) {
   const int fd = memfd_create("reader_fuzz", MFD_CLOEXEC);
   require(fd >= 0);
   require(write(fd, bytes.data(), bytes.size()) ==
           static_cast<ssize_t>(bytes.size()));
   require(lseek(fd, 0, SEEK_SET) == 0);
-  std::string why;
-  const bool ok = read_fd(fd, block, table, why, line, text, lines);
+  read_result read = read_fd(fd, block, options);
   close(fd);
-  return ok;
+  return read;
 }
 
 void check_sums(const Table& table) {
@@ -95,10 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::size_t block = data[0] % 64 + 1;
   const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-  Table table;
-  std::size_t line = 0, lines = 0;
-  std::string text;
-  require(read_bytes(bytes, block, table, line, text, lines));
+  const read_result read = read_bytes(bytes, block, {});
+  require(read.ok());
+  const Table& table = read.rows;
 
   std::istringstream in(bytes);
   const Table expected = reference_read(in);
@@ -109,12 +108,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::size_t want_line = 0, want_lines = 0;
   std::string want_text;
   expected_ignored(bytes, want_line, want_text, want_lines);
-  require(line == want_line && text == want_text && lines == want_lines);
+  require(read.ignored.line == want_line && read.ignored.text == want_text &&
+          read.ignored.lines == want_lines);
 
-  const std::string warning = ignored_warning("f", table, line, text, lines);
+  const std::string warning = ignored_warning("f", read);
   for (const char c : warning)
     require(static_cast<unsigned char>(c) >= 0x20 &&
             static_cast<unsigned char>(c) < 0x7f);
   check_sums(table);
+
+  // Delimited: every row read holds whole fields, and a bad field is
+  // reported with its line.
+  const read_result fields =
+      read_bytes(bytes, block, {',', (data[0] & 64) != 0});
+  require(fields.ok() || fields.bad.position > 0 || !fields.error.empty());
+  if (fields.bad.position > 0)
+    require(fields.bad.line >= fields.first_line + fields.rows.size());
   return 0;
 }
