@@ -16,12 +16,12 @@ demo: all
 	cd examples && ../$(BUILD)/labelled/labelled_kernel_width labelled.txt
 
 test:
-	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON
+	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON
 	cmake --build $(BUILD) -j2
 	ctest --test-dir $(BUILD) --output-on-failure
 
 sanitize:
-	cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DSANITIZE=ON \
+	cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-sanitize -j2
 	ctest --test-dir build-sanitize --output-on-failure
@@ -37,8 +37,11 @@ fuzz:
 	  -max_len=8192 -timeout=10 -print_final_stats=1 \
 	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
 
-# The Debian package, in $(BUILD)/.
-package: all
+# The Debian package, in $(BUILD)/: the programs, the C++ library and the
+# Python module.
+package:
+	cmake -S . -B $(BUILD) -DPYTHON_MODULE=ON
+	cmake --build $(BUILD) -j2
 	cd $(BUILD) && cpack -G DEB
 
 clean:

@@ -438,21 +438,37 @@ unsigned available_threads() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-packed pack(const Table& data, std::size_t first) {
+namespace {
+
+// row(k) points at sample k's first packed value.
+template <class Row>
+packed pack_rows(std::size_t n, std::size_t cols, Row row) {
   packed s;
-  s.n = data.size();
-  const std::size_t width = s.n == 0 ? 0 : data[0].size();
-  s.cols = width > first ? width - first : 0;
+  s.n = n;
+  s.cols = cols;
   // Never empty, so that row pointers stay valid without columns.
   s.panels.assign(std::max(s.padded() * s.cols, panel_width), 0.0);
-  for (std::size_t k = 0; k < s.padded(); ++k) {
-    const Row& row = data[std::min(k, s.n - 1)];
+  for (std::size_t k = 0; k < s.padded() && s.cols > 0; ++k) {
+    const double* values = row(std::min(k, n - 1));
     double* out = s.panels.data() + k / panel_width * s.cols * panel_width +
                   k % panel_width;
-    for (std::size_t c = 0; c < s.cols; ++c)
-      out[c * panel_width] = row[first + c];
+    for (std::size_t c = 0; c < s.cols; ++c) out[c * panel_width] = values[c];
   }
   return s;
+}
+
+}  // namespace
+
+packed pack(const Table& data, std::size_t first) {
+  const std::size_t width = data.empty() ? 0 : data[0].size();
+  return pack_rows(data.size(), width > first ? width - first : 0,
+                   [&](std::size_t k) { return data[k].data() + first; });
+}
+
+packed pack(const double* data, std::size_t n, std::size_t width,
+            std::size_t stride, std::size_t first) {
+  return pack_rows(n, width > first ? width - first : 0,
+                   [&](std::size_t k) { return data + k * stride + first; });
 }
 
 void distance_rows(int isa, const packed& s, row_span rows, terms t,

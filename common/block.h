@@ -42,6 +42,11 @@ struct packed {
 // row 0.
 packed pack(const Table& data, std::size_t first);
 
+// Packs columns first..width-1 of n rows of a row-major array whose row r
+// starts at data + r * stride.
+packed pack(const double* data, std::size_t n, std::size_t width,
+            std::size_t stride, std::size_t first);
+
 // The terms a pass adds up: distances, or square(distance - mean).
 struct terms {
   bool centred = false;

@@ -303,14 +303,6 @@ double distance_total(const Table& data, std::size_t first) {
 }
 
 std::size_t nearest_row(const Table& table, double ratio) {
-  double best = 1000000.0;
-  std::size_t chosen = 0;
-  for (std::size_t r = 0; r < table.size(); ++r) {
-    const double d = square(ratio - table[r][0]);
-    if (d < best) {
-      best = d;
-      chosen = r;
-    }
-  }
-  return chosen;
+  return nearest(table.size(), ratio,
+                 [&](std::size_t r) { return table[r][0]; });
 }

@@ -113,7 +113,22 @@ double distance_variance(const Table& data, std::size_t first, double mean);
 // sum over pairs i < l, in the order documented in table.cpp.
 double distance_total(const Table& data, std::size_t first);
 
-// Index of the row whose key (value 0) lies nearest to ratio: the earlier row
-// on ties, row 0 when no key lies within 1,000 or ratio is not a number.
-// Every row must hold a key.
+// Index of the key(r), r < count, that lies nearest to ratio: the earlier
+// on ties, 0 when none lies within 1,000 or ratio is not a number.
+template <class Key>
+std::size_t nearest(std::size_t count, double ratio, Key key) {
+  double best = 1000000.0;
+  std::size_t chosen = 0;
+  for (std::size_t r = 0; r < count; ++r) {
+    const double d = (ratio - key(r)) * (ratio - key(r));
+    if (d < best) {
+      best = d;
+      chosen = r;
+    }
+  }
+  return chosen;
+}
+
+// nearest() over the keys (value 0) of the rows of table; every row must
+// hold a key.
 std::size_t nearest_row(const Table& table, double ratio);

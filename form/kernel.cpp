@@ -4,9 +4,10 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli.h"
-#include "moments.h"
+#include "library.h"
 #include "progress.h"
 #include "table.h"
 
@@ -37,48 +38,36 @@ const char* const help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
-// The divisor for ratio in the relationship-form table and its row, or why
-// the table cannot serve the search.
-struct lookup {
-  double divisor = 0.0;
-  std::size_t row = 0;
+// The relationship-form table as rows of (key, divisor), the divisor NaN
+// where a row holds only a key; or why it cannot serve the search.
+struct form_table {
+  std::vector<double> values;
+  std::vector<bool> divisor;  // whether row r holds one
   std::string error;
 };
 
-lookup table_divisor(double ratio) {
+form_table read_form_table() {
   const std::string name = table_name;
   const loaded table = load(program, name, {});
-  if (!table.error.empty()) return {0.0, 0, table.error};
-  if (table.rows.empty()) return {0.0, 0, name + ": no rows to search"};
-  for (std::size_t r = 0; r < table.rows.size(); ++r)
-    if (table.rows[r].empty())
-      return {0.0, 0,
-              name + ":" + std::to_string(r + 1) + ": no key on the line"};
-  const std::size_t row = nearest_row(table.rows, ratio);
-  if (table.rows[row].size() < 2)
-    return {
-        0.0, 0,
-        name + ":" + std::to_string(row + 1) + ": no divisor after the key"};
-  return {table.rows[row][1], row, ""};
+  form_table t;
+  t.error = table.error;
+  for (std::size_t r = 0; r < table.rows.size() && t.error.empty(); ++r) {
+    const Row& row = table.rows[r];
+    if (row.empty())
+      t.error = name + ":" + std::to_string(r + 1) + ": no key on the line";
+    else {
+      t.values.push_back(row[0]);
+      t.values.push_back(row.size() > 1 ? row[1] : 0.0);
+      t.divisor.push_back(row.size() > 1);
+    }
+  }
+  return t;
 }
 
-// The width for the distances' mean and variance, and the rule that chose
-// it; or why the table could not serve the search.
-struct choice {
-  double ratio = 0.0;
-  double width = 0.0;
-  std::string rule;
-  std::string error;
-};
-
-choice choose(double mean, double variance) {
-  const double ratio = square(mean) / variance;
-  if (ratio < 0.01) return {ratio, variance / 2.6, "ratio < 0.01", ""};
-  if (ratio > 100) return {ratio, variance * ratio, "ratio > 100", ""};
-  const lookup found = table_divisor(ratio);
-  if (!found.error.empty()) return {ratio, 0.0, "", found.error};
-  return {ratio, variance / found.divisor,
-          "table line " + std::to_string(found.row + 1), ""};
+const char* rule_name(kernel_width::form_rule rule) {
+  return rule == kernel_width::form_rule::low_ratio    ? "ratio < 0.01"
+         : rule == kernel_width::form_rule::high_ratio ? "ratio > 100"
+                                                       : "table line ";
 }
 
 }  // namespace
@@ -99,19 +88,35 @@ int main(int argc, char** argv) {
     needed = 0;
 
     progress line(program, opts.progress, std::uint64_t{n} * (n - (n > 0)));
-    const moments m =
-        form_moments(samples, opts.threads, best_isa(), line.counter());
+    const kernel_width::form_statistics statistics =
+        kernel_width::form(samples, opts.threads, line.counter());
     line.finish();
-    const choice c = choose(m.mean, m.variance);
-    if (!c.error.empty()) return fail(program, c.error);
-    const int status = print_width(program, c.width);
+    // The table is read only when the search needs it.
+    kernel_width::form_width_result r =
+        kernel_width::form_width(statistics, {});
+    if (r.status == kernel_width::error::no_rows_to_search) {
+      const form_table table = read_form_table();
+      if (!table.error.empty()) return fail(program, table.error);
+      r = kernel_width::form_width(
+          statistics, {table.values.data(), table.divisor.size(), 2, 2});
+      if (r.status == kernel_width::error::no_rows_to_search)
+        return fail(program, std::string(table_name) + ": no rows to search");
+      if (!table.divisor[r.row])
+        return fail(program, std::string(table_name) + ":" +
+                                 std::to_string(r.row + 1) +
+                                 ": no divisor after the key");
+    }
+    const int status = print_width(program, r.width);
+    std::string rule = rule_name(r.rule);
+    if (r.rule == kernel_width::form_rule::table)
+      rule += std::to_string(r.row + 1);
     if (opts.verbose && status == 0)
       report({{"n", std::to_string(n)},
               {"columns", std::to_string(cols)},
-              {"mean", exact(m.mean)},
-              {"variance", exact(m.variance)},
-              {"ratio", exact(c.ratio)},
-              {"rule", c.rule}});
+              {"mean", exact(statistics.mean)},
+              {"variance", exact(statistics.variance)},
+              {"ratio", exact(statistics.ratio)},
+              {"rule", rule}});
     return status;
   } catch (const std::bad_alloc&) {
     return out_of_memory(program, shown_name(opts.file), needed);

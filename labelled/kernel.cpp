@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "block.h"
 #include "cli.h"
+#include "library.h"
 #include "progress.h"
 #include "table.h"
 
@@ -52,18 +52,16 @@ int main(int argc, char** argv) {
 
     progress line(program, opts.progress,
                   static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
-    const double total =
-        pair_total(samples, opts.threads, best_isa(), line.counter());
+    const kernel_width::labelled_statistics l =
+        kernel_width::labelled(samples, opts.threads, line.counter());
     line.finish();
-    const double mean = total / static_cast<double>(n * n - n);
-    const double width = mean * mean * 2;
-    const int status = print_width(program, width);
+    const int status = print_width(program, l.width);
     if (opts.verbose && status == 0)
       report({{"n", std::to_string(n)},
               {"columns", std::to_string(cols)},
-              {"total", exact(total)},
-              {"pairs", std::to_string(n * n - n)},
-              {"mean", exact(mean)}});
+              {"total", exact(l.total)},
+              {"pairs", std::to_string(l.pairs)},
+              {"mean", exact(l.mean)}});
     return status;
   } catch (const std::bad_alloc&) {
     return out_of_memory(program, shown_name(opts.file), needed);

@@ -360,9 +360,16 @@ std::vector<Case> cases() {
        "", "", 0},
       {"install_into_prefix", shell,
        {"-c", CMAKE_PROGRAM " --install " BUILD_DIR " --prefix \"$PWD/p\" "
-              ">/dev/null && cd p && find . -type f | sort && "
+              ">/dev/null && cd p && find . -type f ! -path './lib/python*' | "
+              "sed 's/Targets-.*[.]cmake/Targets-TYPE.cmake/' | sort && "
               "bin/labelled_kernel_width -"}, {},
        "./bin/form_kernel_width\n./bin/labelled_kernel_width\n"
+       "./include/kernel_width/kernel_width.h\n"
+       "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
+       "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
+       "./lib/cmake/KernelWidth/KernelWidthTargets-TYPE.cmake\n"
+       "./lib/cmake/KernelWidth/KernelWidthTargets.cmake\n"
+       "./lib/libkernel_width.a\n./lib/pkgconfig/kernel_width.pc\n"
        "./share/man/man1/form_kernel_width.1\n"
        "./share/man/man1/labelled_kernel_width.1\n50\n", "", 0, "",
        "1 0 0\n2 3 4\n"},

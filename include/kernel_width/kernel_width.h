@@ -1,0 +1,88 @@
+// Kernel widths from the pairwise Euclidean distances between samples that
+// are already in memory: the same exact results as form_kernel_width and
+// labelled_kernel_width, without files, in O(n d) memory, on every core.
+//
+// Samples are a row-major array of doubles. Results are plain structs; an
+// error is a value in them, never an exception, and the statistics are
+// those the arithmetic gives (NaN for no samples) also when there is one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kernel_width {
+
+// rows samples of cols values each; sample r starts at data + r * stride.
+// stride 0 means cols.
+struct matrix_view {
+  const double* data = nullptr;
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  std::size_t stride = 0;
+};
+
+enum class error {
+  none,
+  no_samples,         // no rows: the statistics are NaN
+  no_features,        // no values in the columns that count
+  no_rows_to_search,  // the table search was needed and the table is empty
+  no_key,             // the table has no column for the keys
+  no_divisor,         // the chosen table row has no divisor (one column)
+};
+
+// The programs' words for an error: "no samples", "no feature values",
+// "no rows to search", "no key on the line", "no divisor after the key";
+// "" for none.
+const char* describe(error e);
+
+// The spread of the n*n distances over all columns, the zero diagonal
+// included, summed in row order exactly as form_kernel_width sums them.
+struct form_statistics {
+  std::size_t n = 0;
+  std::size_t columns = 0;
+  double mean = 0.0;
+  double variance = 0.0;
+  double ratio = 0.0;  // square(mean) / variance, the spread ratio
+  error status = error::none;
+};
+
+// threads 0: every core the process may use. The result is the same for
+// every thread count.
+form_statistics form(matrix_view samples, unsigned threads = 0);
+
+enum class form_rule { low_ratio, high_ratio, table };
+
+// The width from the statistics: variance / 2.6 below a ratio of 0.01,
+// variance * ratio above 100, otherwise variance divided by the divisor
+// (column 1) of the table row whose key (column 0) lies nearest to the
+// ratio (the earlier row on ties, row 0 when none lies within 1,000 or the
+// ratio is not a number). The table is read only when the search runs.
+struct form_width_result {
+  form_statistics statistics;
+  double width = 0.0;
+  form_rule rule = form_rule::table;
+  std::size_t row = 0;  // the chosen row, for form_rule::table
+  error status = error::none;
+};
+
+form_width_result form_width(const form_statistics& statistics,
+                             matrix_view table);
+form_width_result form_width(matrix_view samples, matrix_view table,
+                             unsigned threads = 0);
+
+// The mean distance between different samples over the columns from
+// first_column on, and the width 2 mean^2.
+struct labelled_statistics {
+  std::size_t n = 0;
+  std::size_t columns = 0;  // the columns that count
+  double total = 0.0;       // over all ordered pairs of different samples
+  std::int64_t pairs = 0;   // n * n - n
+  double mean = 0.0;
+  double width = 0.0;
+  error status = error::none;
+};
+
+labelled_statistics labelled(matrix_view samples, std::size_t first_column,
+                             unsigned threads = 0);
+
+}  // namespace kernel_width

@@ -1,0 +1,141 @@
+"""The Python module against the programs (bit for bit) and numpy."""
+
+import os
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import kernel_width as kw
+
+FORM = os.environ.get("FORM_PROGRAM")
+LABELLED = os.environ.get("LABELLED_PROGRAM")
+
+
+def data_sets():
+    rng = np.random.default_rng(7)
+    yield "normal", rng.normal(0.0, 3.0, (301, 4))
+    yield "integers", rng.integers(0, 1 << 20, (257, 2)).astype(float)
+    yield "quarters", rng.integers(0, 64, (200, 1)) * 0.25 + 4096.0
+    yield "offset", 1e9 + rng.normal(0.0, 1.0, (150, 3))
+    yield "repeated", np.repeat(rng.normal(size=(20, 5)), 9, axis=0)
+
+
+def verbose(program, x, tmp_path, threads):
+    """What the program prints with --verbose for x written with 17 digits."""
+    path = tmp_path / "x.txt"
+    np.savetxt(path, x, fmt="%.17g")
+    (tmp_path / "form_of_relationship.txt").write_text("0.5 2\n1.5 4\n")
+    done = subprocess.run([program, "-v", "-j", str(threads), str(path)],
+                          cwd=tmp_path, capture_output=True, text=True,
+                          check=True)
+    lines = dict(line.split(": ", 1) for line in done.stderr.splitlines())
+    return float(done.stdout), lines
+
+
+@pytest.mark.skipif(not FORM or not LABELLED, reason="programs not built")
+@pytest.mark.parametrize("name,x", list(data_sets()))
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_same_numbers_as_the_programs(name, x, threads, tmp_path):
+    table = np.array([[0.5, 2.0], [1.5, 4.0]])
+    width, lines = verbose(FORM, x, tmp_path, threads)
+    s = kw.form_statistics(x, threads=threads)
+    assert (s.n, s.mean, s.variance, s.ratio) == (
+        int(lines["n"]), float(lines["mean"]), float(lines["variance"]),
+        float(lines["ratio"]))
+    assert "%g" % kw.form_width(x, table, threads=threads) == "%g" % width
+
+    labelled = np.column_stack([np.arange(len(x)) % 3, x])
+    width, lines = verbose(LABELLED, labelled, tmp_path, threads)
+    s = kw.labelled_statistics(labelled, threads=threads)
+    assert (s.n, s.total, s.pairs, s.mean) == (
+        int(lines["n"]), float(lines["total"]), int(lines["pairs"]),
+        float(lines["mean"]))
+    assert kw.labelled_width(x, threads=threads, first_column=0) == s.width
+
+
+def test_agrees_with_numpy():
+    x = np.random.default_rng(3).normal(size=(400, 6))
+    d = np.sqrt(((x[:, None, :] - x[None, :, :]) ** 2).sum(axis=2))
+    s = kw.form_statistics(x)
+    assert s.mean == pytest.approx(d.mean(), rel=1e-12)
+    assert s.variance == pytest.approx(d.var(), rel=1e-12)
+    n = len(x)
+    mean = d.sum() / (n * n - n)
+    assert kw.labelled_width(x, first_column=0) == pytest.approx(
+        2 * mean * mean, rel=1e-12)
+    scipy = pytest.importorskip("scipy.spatial.distance")
+    assert s.mean == pytest.approx(2 * scipy.pdist(x).sum() / n / n, rel=1e-12)
+
+
+def test_any_layout_and_type_gives_the_same_numbers():
+    x = np.random.default_rng(5).normal(size=(90, 8))
+    want = kw.form_statistics(x).variance
+    assert kw.form_statistics(np.asfortranarray(x)).variance == want
+    assert kw.form_statistics(x.tolist()).variance == want
+    wide = np.zeros((90, 16))
+    wide[:, ::2] = x
+    assert kw.form_statistics(wide[:, ::2]).variance == want
+    assert kw.form_statistics(x.astype(np.float32)).n == 90
+
+
+@pytest.mark.parametrize("call,message", [
+    (lambda: kw.form_statistics(np.zeros(5)), "2-D"),
+    (lambda: kw.form_statistics(np.zeros((2, 2, 2))), "2-D"),
+    (lambda: kw.form_statistics(np.zeros((0, 3))), "no samples"),
+    (lambda: kw.form_statistics(np.zeros((4, 0))), "no feature values"),
+    (lambda: kw.labelled_statistics(np.zeros((4, 1))), "no feature values"),
+    (lambda: kw.labelled_width(np.zeros((0, 3))), "no samples"),
+    (lambda: kw.form_width([[0, 0], [3, 4]], np.zeros((0, 2))),
+     "no rows to search"),
+    (lambda: kw.form_width([[0, 0], [3, 4]], [[1.0], [2.0]]),
+     "no divisor after the key"),
+    (lambda: kw.form_width([[0, 0], [3, 4]], [1.0, 2.0]), "2-D"),
+    (lambda: kw.form_statistics([[1, 2]], threads=-1), "threads"),
+    (lambda: kw.labelled_width([[1, 2]], first_column=-1), "first_column"),
+])
+def test_errors(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+def test_table_read_only_when_searched():
+    low = np.zeros((201, 1))
+    low[200] = 1.0
+    assert "%g" % kw.form_width(low, np.zeros((0, 2))) == "0.00377028"
+
+
+def test_nan_and_infinity_follow_the_arithmetic():
+    s = kw.form_statistics([[0.0, 0.0], [1e200, 0.0], [3.0, 4.0]])
+    assert np.isinf(s.mean) and np.isnan(s.variance)  # inf - inf
+    s = kw.form_statistics([[0.0, 1.0], [np.inf, 2.0]])
+    assert np.isnan(s.mean)  # (inf - inf)^2 on the diagonal
+
+
+def test_other_threads_run_during_a_computation():
+    x = np.random.default_rng(1).normal(size=(3000, 48))
+    count = [0]
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            count[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        before = count[0]
+        kw.form_statistics(x, threads=1)
+        during = count[0] - before
+    finally:
+        stop.set()
+        spinner.join()
+    assert during > 1000
+
+
+def test_module_is_documented():
+    assert kw.__version__
+    for name in ("form_width", "form_statistics", "labelled_width",
+                 "labelled_statistics"):
+        assert "Parameters" in getattr(kw, name).__doc__
