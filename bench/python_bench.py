@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""The Python module against scipy's pdist route, in separate processes.
+
+Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [n] [d]
+
+For n samples of d clustered values (default 20,000 x 16) prints the wall
+time and the peak memory above the interpreter's own (with numpy and the
+array loaded) of: the module's form statistics and labelled mean, and the
+same numbers through scipy.spatial.distance.pdist, best of 3 runs each.
+"""
+
+import resource
+import subprocess
+import sys
+import time
+
+CHILD = r"""
+import resource, sys, time
+import numpy as np
+n, d, what = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+rng = np.random.default_rng(n + d)
+x = rng.normal(0.0, 3.0, (n, d)) + rng.uniform(-10, 10, (5, d))[rng.integers(0, 5, n)]
+if what.startswith("scipy"):
+    from scipy.spatial.distance import pdist
+else:
+    import kernel_width as kw
+base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+start = time.perf_counter()
+if what == "module_form":
+    s = kw.form_statistics(x)
+    result = (s.mean, s.variance)
+elif what == "module_labelled":
+    result = (kw.labelled_statistics(x, first_column=0).mean,)
+elif what == "scipy_form":
+    p = pdist(x)
+    mean = 2.0 * p.sum() / (n * n)
+    p -= mean
+    p *= p
+    result = (mean, (2.0 * p.sum() + n * mean * mean) / (n * n))
+else:
+    result = (2.0 * pdist(x).sum() / (n * n - n),)
+seconds = time.perf_counter() - start
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(seconds, (peak - base) / 1024.0, x.nbytes / 2**20, *result)
+"""
+
+
+def run(n, d, what):
+    out = subprocess.run([sys.executable, "-c", CHILD, str(n), str(d), what],
+                         check=True, capture_output=True, text=True).stdout
+    values = [float(v) for v in out.split()]
+    return values[0], values[1], values[2], values[3:]
+
+
+def main():
+    n = int(sys.argv[1]) if len(sys.argv) > 1 else 20000
+    d = int(sys.argv[2]) if len(sys.argv) > 2 else 16
+    print("n = %d, d = %d, best of 3; memory: peak above the interpreter "
+          "with numpy and the array loaded\n" % (n, d))
+    print("| computation | module s | module MiB | pdist s | pdist MiB "
+          "| pdist / module | bound MiB | relative difference |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for name in ("form", "labelled"):
+        ours = min((run(n, d, "module_" + name) for _ in range(3)),
+                   key=lambda r: r[0])
+        theirs = min((run(n, d, "scipy_" + name) for _ in range(3)),
+                     key=lambda r: r[0])
+        diff = max(abs(a - b) / abs(b) for a, b in zip(ours[3], theirs[3]))
+        print("| %s | %.3f | %.1f | %.3f | %.1f | %.1f | %.1f | %.1e |" % (
+            name, ours[0], ours[1], theirs[0], theirs[1],
+            theirs[0] / ours[0], 2 * ours[2] + 16, diff))
+
+
+if __name__ == "__main__":
+    main()
