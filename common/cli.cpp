@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 namespace {
 
@@ -236,6 +237,23 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     warn(program, name + ": warning: " +
                       (data.rows.empty() ? "no samples" : "one sample"));
   return std::move(data.rows);
+}
+
+std::optional<packed> read_packed(const char* program, const options& opts,
+                                  std::size_t first) {
+  std::size_t needed = 0;  // what the allocation under way asks for
+  try {
+    std::optional<Table> data = read_samples(program, opts, first);
+    if (!data) return std::nullopt;
+    const std::size_t n = data->size();
+    const std::size_t cols = n == 0 ? 0 : data->front().size() - first;
+    needed = (n + panel_width - 1) / panel_width * panel_width * cols *
+             sizeof(double);
+    return pack(*data, first);
+  } catch (const std::bad_alloc&) {
+    out_of_memory(program, shown_name(opts.file), needed);
+    return std::nullopt;
+  }
 }
 
 int print_width(const char* program, double width) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "block.h"
 #include "table.h"
 
 enum class progress_mode { automatic, on, off };
@@ -69,6 +70,11 @@ std::string check_samples(const Table& data, std::size_t first,
 // How both programs read their data file: load, then check_samples, with a
 // warning for fewer than two samples. Nothing once the error is printed.
 std::optional<Table> read_samples(const char* program, const options& opts,
+                                  std::size_t first);
+
+// read_samples, then the samples packed from column `first` on, the rows
+// freed. Nothing once an error, out of memory included, has been printed.
+std::optional<packed> read_packed(const char* program, const options& opts,
                                   std::size_t first);
 
 // Writes width to standard output as one line in the stream's default

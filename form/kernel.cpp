@@ -76,20 +76,13 @@ int main(int argc, char** argv) {
   const command cmd = command_line(argc, argv, program, help);
   if (!cmd.run) return cmd.status;
   const options& opts = cmd.opts;
-  std::size_t needed = 0;  // what the allocation under way asks for, if known
   try {
-    std::optional<Table> data = read_samples(program, opts, 0);
-    if (!data) return 1;
-    const std::size_t n = data->size();
-    const std::size_t cols = n == 0 ? 0 : data->front().size();
-    needed = (n + panel_width - 1) / panel_width * panel_width * cols * 8;
-    const packed samples = pack(*data, 0);
-    data.reset();  // the packed copy is all that is needed from here
-    needed = 0;
-
+    const std::optional<packed> samples = read_packed(program, opts, 0);
+    if (!samples) return 1;
+    const std::size_t n = samples->n;
     progress line(program, opts.progress, std::uint64_t{n} * (n - (n > 0)));
     const kernel_width::form_statistics statistics =
-        kernel_width::form(samples, opts.threads, line.counter());
+        kernel_width::form(*samples, opts.threads, line.counter());
     line.finish();
     // The table is read only when the search needs it.
     kernel_width::form_width_result r =
@@ -112,13 +105,13 @@ int main(int argc, char** argv) {
       rule += std::to_string(r.row + 1);
     if (opts.verbose && status == 0)
       report({{"n", std::to_string(n)},
-              {"columns", std::to_string(cols)},
+              {"columns", std::to_string(samples->cols)},
               {"mean", exact(statistics.mean)},
               {"variance", exact(statistics.variance)},
               {"ratio", exact(statistics.ratio)},
               {"rule", rule}});
     return status;
   } catch (const std::bad_alloc&) {
-    return out_of_memory(program, shown_name(opts.file), needed);
+    return out_of_memory(program, shown_name(opts.file));
   }
 }

@@ -38,32 +38,24 @@ int main(int argc, char** argv) {
   const command cmd = command_line(argc, argv, program, help);
   if (!cmd.run) return cmd.status;
   const options& opts = cmd.opts;
-  std::size_t needed = 0;  // what the allocation under way asks for, if known
   try {
-    std::optional<Table> data = read_samples(program, opts, 1);
-    if (!data) return 1;
-    const auto n = static_cast<std::int64_t>(data->size());
-    const std::size_t cols = n == 0 ? 0 : data->front().size() - 1;
-    needed =
-        (data->size() + panel_width - 1) / panel_width * panel_width * cols * 8;
-    const packed samples = pack(*data, 1);
-    data.reset();  // the packed copy is all that is needed from here
-    needed = 0;
-
+    const std::optional<packed> samples = read_packed(program, opts, 1);
+    if (!samples) return 1;
+    const auto n = static_cast<std::int64_t>(samples->n);
     progress line(program, opts.progress,
                   static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
     const kernel_width::labelled_statistics l =
-        kernel_width::labelled(samples, opts.threads, line.counter());
+        kernel_width::labelled(*samples, opts.threads, line.counter());
     line.finish();
     const int status = print_width(program, l.width);
     if (opts.verbose && status == 0)
       report({{"n", std::to_string(n)},
-              {"columns", std::to_string(cols)},
+              {"columns", std::to_string(samples->cols)},
               {"total", exact(l.total)},
               {"pairs", std::to_string(l.pairs)},
               {"mean", exact(l.mean)}});
     return status;
   } catch (const std::bad_alloc&) {
-    return out_of_memory(program, shown_name(opts.file), needed);
+    return out_of_memory(program, shown_name(opts.file));
   }
 }
