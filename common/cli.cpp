@@ -32,6 +32,18 @@ std::optional<char> delimiter(const std::string& text) {
   return text[0];
 }
 
+// The options, after each program's own description.
+const char* const options_help =
+    "-j, --threads N: compute on N threads (default: every CPU allowed).\n"
+    "-v, --verbose: the statistics behind the width on standard error.\n"
+    "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
+    "  each one number, blanks around it allowed.\n"
+    "--header: skip line 1 of DATAFILE.\n"
+    "--progress, --no-progress: a progress line on standard error (by\n"
+    "  default on a terminal, for 10^9 distances or more).\n"
+    "\n"
+    "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
+
 // What to type for each of separators, and what to call it.
 const char* const separator_hints[] = {"comma-separated? try -d ,",
                                        "semicolon-separated? try -d ';'",
@@ -82,7 +94,7 @@ command command_line(int argc, char** argv, const char* program,
              arg.rfind(shorter, 0) == 0;
     };
     if (arg == "-h" || arg == "--help") {
-      std::cout << usage << help << std::flush;
+      std::cout << usage << help << options_help << std::flush;
       return done(std::cout);
     }
     if (arg == "--version") {

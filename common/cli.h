@@ -33,8 +33,9 @@ struct command {
 };
 
 // Reads the command line of both programs (the usage line in cli.cpp).
-// Options stand before the data file; later arguments are ignored. `help`
-// is printed after the usage line for -h and --help.
+// Options stand before the data file; later arguments are ignored. For -h
+// and --help, `help` (the program's own description) goes between the usage
+// line and the options.
 command command_line(int argc, char** argv, const char* program,
                      const char* help);
 

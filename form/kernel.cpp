@@ -26,17 +26,9 @@ const char* const help =
     "DATAFILE: one sample per line, numbers separated by whitespace; text\n"
     "after the last number of a line is ignored, with a warning. \"-\" reads\n"
     "standard input.\n"
-    "-j, --threads N: compute on N threads (default: every CPU allowed).\n"
-    "-v, --verbose: the statistics behind the width on standard error.\n"
-    "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
-    "  each one number, blanks around it allowed.\n"
-    "--header: skip line 1 of DATAFILE.\n"
-    "--progress, --no-progress: a progress line on standard error (by\n"
-    "  default on a terminal, for 10^9 distances or more).\n"
     "form_of_relationship.txt: one row per line, a key (spread ratio) and its "
     "divisor.\n"
-    "\n"
-    "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
+    "\n";
 
 // The relationship-form table as rows of (key, divisor), the divisor NaN
 // where a row holds only a key; or why it cannot serve the search.

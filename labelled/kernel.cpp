@@ -22,15 +22,7 @@ const char* const help =
     "DATAFILE: one sample per line, the label (a number) then the features,\n"
     "separated by whitespace; text after the last number of a line is\n"
     "ignored, with a warning. \"-\" reads standard input.\n"
-    "-j, --threads N: compute on N threads (default: every CPU allowed).\n"
-    "-v, --verbose: the statistics behind the width on standard error.\n"
-    "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
-    "  each one number, blanks around it allowed.\n"
-    "--header: skip line 1 of DATAFILE.\n"
-    "--progress, --no-progress: a progress line on standard error (by\n"
-    "  default on a terminal, for 10^9 distances or more).\n"
-    "\n"
-    "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
+    "\n";
 
 }  // namespace
 
