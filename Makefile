@@ -1,7 +1,14 @@
 # Thin wrapper over CMake: `make demo` runs both programs on the examples,
-# `make test` builds and runs every test.
+# `make test` installs what the tests need (Debian packages) and builds and
+# runs every test.
 BUILD ?= build
 FUZZ_SECONDS ?= 60
+
+# What the tests need beyond g++, cmake and make: GoogleTest, the Python
+# module's build and test packages, groff for the man pages, and
+# scikit-learn and matplotlib for the worked example's test.
+TEST_PACKAGES = libgtest-dev pybind11-dev python3-dev python3-numpy \
+  python3-pytest groff-base python3-sklearn python3-matplotlib
 
 .PHONY: all demo test sanitize fuzz package clean
 
@@ -11,16 +18,18 @@ all:
 
 # The relationship-form table is read from the current directory.
 demo: all
-	cd examples && ../$(BUILD)/form/form_kernel_width unlabelled.txt
-	cd examples && ../$(BUILD)/form/form_kernel_width -d , --header unlabelled.csv
-	cd examples && ../$(BUILD)/labelled/labelled_kernel_width labelled.txt
+	cd examples && ../$(BUILD)/programs/form_kernel_width unlabelled.txt
+	cd examples && ../$(BUILD)/programs/form_kernel_width -d , --header unlabelled.csv
+	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 
 test:
+	tests/install_packages.sh $(TEST_PACKAGES)
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON
 	cmake --build $(BUILD) -j2
 	ctest --test-dir $(BUILD) --output-on-failure
 
 sanitize:
+	tests/install_packages.sh libgtest-dev
 	cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-sanitize -j2

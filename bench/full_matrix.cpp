@@ -7,9 +7,11 @@
 #include <iostream>
 #include <string>
 
-#include "table.h"
+#include "reference.h"
 
 namespace {
+
+using namespace reference;
 
 double form_width(const Table& data) {
   const Table distances = distance_matrix(data, 0);

@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <new>
 #include <string>
 
 #include "kernel_width/kernel_width.h"
@@ -32,7 +33,10 @@ unsigned thread_count(long threads) {
   return static_cast<unsigned>(threads);
 }
 
+// MemoryError for out of memory (pybind11 turns std::bad_alloc into it),
+// ValueError in the programs' words for anything else.
 void check(kw::error e) {
+  if (e == kw::error::out_of_memory) throw std::bad_alloc();
   if (e != kw::error::none) throw py::value_error(kw::describe(e));
 }
 
@@ -93,7 +97,7 @@ labelled_width, labelled_statistics
 
 PYBIND11_MODULE(kernel_width, m) {
   m.doc() = module_doc;
-  m.attr("__version__") = KERNEL_WIDTH_VERSION;
+  m.attr("__version__") = kw::version();
 
   py::class_<kw::form_statistics>(m, "FormStatistics",
                                   "Spread of the n*n pairwise distances.")
@@ -152,7 +156,10 @@ Raises
 ------
 ValueError
     X is not 2-D, has no samples ("no samples") or no columns ("no feature
-    values").
+    values"), or the environment variable KERNEL_WIDTH_ISA names an
+    instruction set that is unknown or that this CPU cannot run.
+MemoryError
+    The memory for the samples' packed copy or the sums cannot be had.
 )");
 
   m.def("form_width", &form_width, py::arg("X"), py::arg("table"),
@@ -181,8 +188,8 @@ float
 
 Raises
 ------
-ValueError
-    As form_statistics, and when the search runs on an empty table ("no
+ValueError, MemoryError
+    As form_statistics; ValueError also when the search runs on an empty table ("no
     rows to search") or a table of keys only ("no divisor after the key").
 )");
 
@@ -210,7 +217,10 @@ Raises
 ------
 ValueError
     X is not 2-D, has no samples ("no samples") or no feature columns ("no
-    feature values").
+    feature values"), or KERNEL_WIDTH_ISA names an instruction set that is
+    unknown or that this CPU cannot run.
+MemoryError
+    The memory for the samples' packed copy or the sums cannot be had.
 )");
 
   m.def(
@@ -237,7 +247,7 @@ float
 
 Raises
 ------
-ValueError
+ValueError, MemoryError
     As labelled_statistics.
 )");
 }

@@ -1,3 +1,5 @@
+#include "reader.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,11 +12,12 @@
 #include <sstream>
 #include <string>
 
-#include "cli.h"
 #include "reference.h"
-#include "table.h"
+#include "samples.h"
 
 namespace {
+
+using namespace reference;
 
 Row reference_row(const std::string& line) {
   std::istringstream in(line);

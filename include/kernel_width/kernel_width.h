@@ -2,9 +2,16 @@
 // are already in memory: the same exact results as form_kernel_width and
 // labelled_kernel_width, without files, in O(n d) memory, on every core.
 //
-// Samples are a row-major array of doubles. Results are plain structs; an
-// error is a value in them, never an exception, and the statistics are
-// those the arithmetic gives (NaN for no samples) also when there is one.
+// Samples are a row-major array of doubles. Results are plain structs with
+// one status each; an error is a value in them, never an exception (every
+// function here is noexcept), and the statistics are those the arithmetic
+// gives (NaN for no samples) also when there is one. Out of memory gives
+// error::out_of_memory and no partial result.
+//
+// The environment variable KERNEL_WIDTH_ISA (base, avx2, avx512), read once
+// per process, forces the kernels of one instruction set; the results are
+// the same bit for bit. A name that is unknown, or that this CPU cannot
+// run, makes every computation return error::unsupported_isa.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +35,18 @@ enum class error {
   no_rows_to_search,  // the table search was needed and the table is empty
   no_key,             // the table has no column for the keys
   no_divisor,         // the chosen table row has no divisor (one column)
+  out_of_memory,      // an allocation failed: nothing was computed
+  unsupported_isa,    // KERNEL_WIDTH_ISA names no set this CPU runs
 };
 
 // The programs' words for an error: "no samples", "no feature values",
-// "no rows to search", "no key on the line", "no divisor after the key";
-// "" for none.
-const char* describe(error e);
+// "no rows to search", "no key on the line", "no divisor after the key",
+// "out of memory", "unknown or unsupported instruction set in
+// KERNEL_WIDTH_ISA"; "" for none.
+const char* describe(error e) noexcept;
+
+// The library's version, as the programs' --version prints it ("1.0.0").
+const char* version() noexcept;
 
 // The spread of the n*n distances over all columns, the zero diagonal
 // included, summed in row order exactly as form_kernel_width sums them.
@@ -48,7 +61,7 @@ struct form_statistics {
 
 // threads 0: every core the process may use. The result is the same for
 // every thread count.
-form_statistics form(matrix_view samples, unsigned threads = 0);
+form_statistics form(matrix_view samples, unsigned threads = 0) noexcept;
 
 enum class form_rule { low_ratio, high_ratio, table };
 
@@ -58,7 +71,11 @@ enum class form_rule { low_ratio, high_ratio, table };
 // ratio (the earlier row on ties, row 0 when none lies within 1,000 or the
 // ratio is not a number). The table is read only when the search runs.
 struct form_width_result {
-  form_statistics statistics;
+  std::size_t n = 0;  // n, columns, mean, variance, ratio: as form() gives
+  std::size_t columns = 0;
+  double mean = 0.0;
+  double variance = 0.0;
+  double ratio = 0.0;
   double width = 0.0;
   form_rule rule = form_rule::table;
   std::size_t row = 0;  // the chosen row, for form_rule::table
@@ -66,9 +83,9 @@ struct form_width_result {
 };
 
 form_width_result form_width(const form_statistics& statistics,
-                             matrix_view table);
+                             matrix_view table) noexcept;
 form_width_result form_width(matrix_view samples, matrix_view table,
-                             unsigned threads = 0);
+                             unsigned threads = 0) noexcept;
 
 // The mean distance between different samples over the columns from
 // first_column on, and the width 2 mean^2.
@@ -83,6 +100,6 @@ struct labelled_statistics {
 };
 
 labelled_statistics labelled(matrix_view samples, std::size_t first_column,
-                             unsigned threads = 0);
+                             unsigned threads = 0) noexcept;
 
 }  // namespace kernel_width

@@ -13,8 +13,10 @@
 #include <string_view>
 
 #include "../reference.h"
-#include "cli.h"
-#include "table.h"
+#include "reader.h"
+#include "samples.h"
+
+using namespace reference;
 
 namespace {
 

@@ -139,3 +139,42 @@ def test_module_is_documented():
     for name in ("form_width", "form_statistics", "labelled_width",
                  "labelled_statistics"):
         assert "Parameters" in getattr(kw, name).__doc__
+
+
+def run_python(code, **env):
+    """Runs code in a fresh interpreter with env added; its completed run."""
+    import sys
+    return subprocess.run([sys.executable, "-c", code], capture_output=True,
+                          text=True, env={**os.environ, **env})
+
+
+def test_an_instruction_set_not_there_is_a_value_error():
+    code = ("import kernel_width as kw\n"
+            "try:\n"
+            "    kw.labelled_width([[1, 0], [2, 3]])\n"
+            "except ValueError as e:\n"
+            "    print(e)\n")
+    done = run_python(code, KERNEL_WIDTH_ISA="avx9")
+    assert done.stdout == (
+        "unknown or unsupported instruction set in KERNEL_WIDTH_ISA\n")
+    done = run_python(code.replace("try:", "print(kw.labelled_width("
+                                   "[[1, 0], [2, 3]]))\ntry:"),
+                      KERNEL_WIDTH_ISA="base")
+    assert done.stdout.splitlines()[0] == "18.0"
+
+
+def test_out_of_memory_is_a_memory_error():
+    # 192 MiB of samples under a limit that leaves no room for their packed
+    # copy.
+    code = ("import resource, numpy as np, kernel_width as kw\n"
+            "x = np.ones((3 << 20, 8))\n"
+            "pages = int(open('/proc/self/statm').read().split()[0])\n"
+            "limit = pages * 4096 + (64 << 20)\n"
+            "resource.setrlimit(resource.RLIMIT_AS, (limit, limit))\n"
+            "for f in (kw.form_statistics, kw.labelled_statistics):\n"
+            "    try:\n"
+            "        f(x, threads=1)\n"
+            "    except MemoryError:\n"
+            "        print('MemoryError')\n")
+    done = run_python(code)
+    assert done.stdout == "MemoryError\nMemoryError\n", done.stderr

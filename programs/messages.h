@@ -1,0 +1,49 @@
+// Messages on standard error, as "program: FILE:LINE: what is wrong", and
+// the output on standard output.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The name messages give a data file: "<stdin>" for "-".
+std::string shown_name(const std::string& path);
+
+// text with every byte that is not printable ASCII, and '"' and '\\', in
+// C escapes (\t, \r, \x00, \xef), so that it cannot garble a terminal.
+std::string visible(std::string_view text);
+
+// "text" cut at `cut` bytes and escaped; "..." after it when cut.
+std::string quoted(std::string_view text, std::size_t cut);
+
+// "1 value", "2 values".
+std::string values(std::size_t count);
+
+// Prints "program: message" on standard error; returns 1, the exit status
+// for bad input.
+int fail(const char* program, const std::string& message);
+
+// Prints "program: message" on standard error unless message is empty.
+void warn(const char* program, const std::string& message);
+
+// "program: name: out of memory", with what was asked for when known
+// (bytes > 0); returns 1.
+int out_of_memory(const char* program, const std::string& name,
+                  std::size_t bytes = 0);
+
+// Writes width to standard output as one line in the stream's default
+// notation and flushes. Returns the exit status: 0, or 1 after a message
+// when the write failed.
+int print_width(const char* program, double width);
+
+// A value as the --verbose report gives it: 17 significant digits (%.17g).
+std::string exact(double value);
+
+// Writes the --verbose report to standard error, one "name: value" a line.
+void report(const std::vector<std::pair<std::string, std::string>>& lines);
+
+// Checks that KERNEL_WIDTH_ISA names an instruction set this CPU runs;
+// otherwise prints why and returns 1. Returns 0 when it does.
+int check_isa(const char* program);

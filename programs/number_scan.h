@@ -1,0 +1,7 @@
+// One number as `stream >> double` reads it, without a stream.
+#pragma once
+
+// Scans one value at p exactly as `stream >> double` does after skipping
+// whitespace. Returns the end of the text taken, or nullptr when the
+// extraction fails (no number there, or one too large for a double).
+const char* scan_value(const char* p, const char* end, double& value);

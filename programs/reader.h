@@ -1,0 +1,87 @@
+// The data file reader: numeric text, one row per line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using Row = std::vector<double>;
+using Table = std::vector<Row>;
+
+// Reads a numeric text file, one row per line. Values are taken as
+// `stream >> double` takes them in the "C" locale; the first text that does
+// not read as a number ends its row. A file that cannot be read gives an
+// empty table (or the rows read before a read error).
+Table input(std::string path);
+
+// How much of the ignored text, or of a bad field, the reader keeps for a
+// message.
+constexpr std::size_t ignored_cut = 20;
+
+// How to read a file. By default values are separated by whitespace, and
+// the first text that does not read as a number ends its row (the rest of
+// the line is ignored, and reported). With a delimiter, fields are separated
+// by it, and each must be exactly one number, blanks around it allowed.
+// header skips line 1.
+struct read_options {
+  char delimiter = 0;
+  bool header = false;
+};
+
+// Lines whose row ended before the line did, on text that is not
+// whitespace: the first one (counted from 1; 0 when there is none), that
+// text without trailing whitespace, kept to at most ignored_cut + 1 bytes so
+// that a longer one shows, how many lines hold such text, and how many of
+// those begin with each of separators.
+constexpr char separators[] = ",;|";
+struct ignored_text {
+  std::size_t line = 0;
+  std::string text;
+  std::size_t lines = 0;
+  std::size_t separated[3] = {};
+};
+
+// A field of a delimited line that is not one number: its line, its
+// position on the line (from 1; 0 when there is none) and its text (kept as
+// the ignored text is).
+struct bad_field {
+  std::size_t line = 0;
+  std::size_t position = 0;
+  std::string text;
+};
+
+// What reading a file gives: its rows, the line of the first one (2 after a
+// header), and what was wrong: the system's reason why the file could not
+// be read, or a bad field. Rows read before an error stay.
+struct read_result {
+  Table rows;
+  std::size_t first_line = 1;
+  ignored_text ignored;
+  std::string error;
+  bad_field bad;
+  bool ok() const { return error.empty() && bad.position == 0; }
+};
+
+// Reads the file at path; "-" reads standard input.
+read_result read_table(const std::string& path, read_options options = {});
+
+// Reads the open file fd to its end as read_table does, with a buffer of
+// `block` bytes at first (at least 1); does not close fd.
+read_result read_fd(int fd, std::size_t block, read_options options = {});
+
+// Appends the values of one line (no line feed) to row; returns the offset of
+// the text the extraction stopped at (line.size() when nothing is left).
+std::size_t parse_line(std::string_view line, Row& row);
+
+// The first field of a line that is not one number: its position (from 1;
+// 0 when every field is one) and its text.
+struct field_check {
+  std::size_t position = 0;
+  std::string_view text;
+};
+
+// Appends the fields of one line, separated by delimiter, to row, up to the
+// first that is not one number with blanks around it. A line of blanks has
+// no fields.
+field_check parse_fields(std::string_view line, char delimiter, Row& row);

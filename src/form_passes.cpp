@@ -1,0 +1,247 @@
+#include "form_passes.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace kernel_width::detail {
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// |term - rounded term| on a tie; +inf on the grid of 2^-1022, which has
+// none.
+double half(double grid) {
+  return grid > 0x1p-1022 ? grid * 0x1p-53 : infinity;
+}
+
+// The sums of the squared distances of each row, n |x_i - m|^2 + the sum
+// of |x_l - m|^2 with m the mean sample: exact up to rounding, in O(n d).
+std::vector<double> squared_sums(const packed& s) {
+  std::vector<double> centre(s.cols, 0.0);
+  for (std::size_t i = 0; i < s.n; ++i)
+    for (std::size_t c = 0; c < s.cols; ++c) centre[c] += value(s, i, c);
+  for (double& x : centre) x /= static_cast<double>(s.n);
+  std::vector<double> q(s.n, 0.0);
+  double all = 0.0;
+  for (std::size_t i = 0; i < s.n; ++i) {
+    for (std::size_t c = 0; c < s.cols; ++c)
+      q[i] += square(value(s, i, c) - centre[c]);
+    all += q[i];
+  }
+  for (double& x : q) x = static_cast<double>(s.n) * x + all;
+  return q;
+}
+
+// Each row's sum and sum of squares of its distances to m samples spread
+// over the data, added over the threads.
+std::vector<double> sampled_sums(const packed& s, std::size_t m,
+                                 unsigned threads, isa set) {
+  // Every buffer is made before the threads start: no thread allocates.
+  std::vector<std::vector<double>> sums(threads,
+                                        std::vector<double>(2 * s.n, 0.0));
+  std::vector<std::vector<double>> rows(threads,
+                                        std::vector<double>(s.padded()));
+  const kernels& k = kernels_for(set);
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned w) {
+    std::vector<double>& row = rows[w];
+    double* sum = sums[w].data();
+    double* squares = sum + s.n;
+    for (std::size_t j; (j = next.fetch_add(1)) < m;) {
+      k.rows(s, {j * s.n / m, 1}, {}, row.data(), s.padded());
+      for (std::size_t i = 0; i < s.n; ++i) {
+        sum[i] += row[i];
+        squares[i] += square(row[i]);
+      }
+    }
+  });
+  std::vector<double> all(2 * s.n, 0.0);
+  for (const std::vector<double>& w : sums)
+    for (std::size_t i = 0; i < 2 * s.n; ++i) all[i] += w[i];
+  return all;
+}
+
+// Estimated row sums of the distances: sqrt(n Q_i) times the ratio of the
+// mean distance to the root mean square distance, as the distances to 64
+// samples spread over the data show it. The ratio varies much less than
+// the distances do.
+std::vector<double> distance_estimates(const packed& s,
+                                       const std::vector<double>& q,
+                                       unsigned threads, isa set) {
+  const std::size_t m = std::min<std::size_t>(s.n, 64);
+  const std::vector<double> sampled = sampled_sums(s, m, threads, set);
+  std::vector<double> estimates(s.n);
+  for (std::size_t i = 0; i < s.n; ++i) {
+    const double sum = sampled[i];
+    const double squares = sampled[s.n + i];
+    const double root = std::sqrt(static_cast<double>(s.n) * q[i]);
+    estimates[i] =
+        squares > 0.0 ? root * sum / std::sqrt(static_cast<double>(m) * squares)
+                      : root;
+  }
+  return estimates;
+}
+
+// Step 2 on all threads: every pair once, each thread into its own sums.
+row_sums round_pairs(isa set, const packed& s, terms t,
+                     const std::vector<double>& grids, unsigned threads,
+                     pair_counter* done) {
+  const std::size_t padded = s.padded();
+  std::vector<row_sums> partial(
+      threads, {std::vector<double>(padded), std::vector<double>(padded)});
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned w) {
+    for (std::size_t b; (b = next.fetch_add(1)) < s.count();) {
+      round_band(set, s, b, t, grids, partial[w]);
+      if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
+    }
+  });
+  for (std::size_t w = 1; w < partial.size(); ++w)
+    combine(partial[0], partial[w]);
+  return std::move(partial[0]);
+}
+
+// Step 3 on all threads.
+void recompute_all(isa set, const packed& s, terms t,
+                   std::vector<doubtful_row>& redo, unsigned threads) {
+  std::vector<std::vector<double>> rows(threads,
+                                        std::vector<double>(s.padded()));
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned w) {
+    for (std::size_t k; (k = next.fetch_add(1)) < redo.size();)
+      recompute(set, s, t, redo[k], rows[w]);
+  });
+}
+
+struct pass_result {
+  pass_sum sum;
+  std::vector<double> totals;  // each row's total, approximately
+};
+
+pass_result run_pass(const packed& s, terms t,
+                     const std::vector<double>& estimates, unsigned threads,
+                     isa set, pair_counter* done) {
+  const std::vector<double> grids = predict_grids(s, estimates);
+  row_sums total = round_pairs(set, s, t, grids, threads, done);
+  std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
+  recompute_all(set, s, t, redo, threads);
+  pass_result result{settle(set, s, t, grids, total, redo),
+                     std::move(total.sum)};
+  result.totals.resize(s.n);
+  return result;
+}
+
+// Each thread keeps two sums per row: at most 8 MiB more than the packed
+// samples take, and never more threads than bands.
+unsigned form_threads(const packed& s, unsigned threads) {
+  if (threads == 0) threads = available_threads();
+  const std::size_t per_thread = 2 * s.padded() * sizeof(double);
+  const std::size_t budget = (std::size_t{8} << 20) + s.panels.size() * 8;
+  return static_cast<unsigned>(std::clamp<std::size_t>(
+      std::min<std::size_t>({threads, s.count(), budget / per_thread}), 1,
+      threads));
+}
+
+}  // namespace
+
+std::vector<double> predict_grids(const packed& s,
+                                  const std::vector<double>& estimates) {
+  // The padding's terms are masked to 0, which any grid takes.
+  std::vector<double> grids(s.padded(), 1.0);
+  double estimate = 0.0;
+  for (std::size_t i = 0; i < s.n; ++i) {
+    grids[i] = grid_of(estimate);
+    estimate += estimates[i];
+  }
+  return grids;
+}
+
+void round_band(isa set, const packed& s, std::size_t b, terms t,
+                const std::vector<double>& grids, row_sums& partial) {
+  kernels_for(set).form(s, b, t,
+                        {grids.data(), partial.sum.data(), partial.off.data()});
+}
+
+void combine(row_sums& total, const row_sums& partial) {
+  for (std::size_t i = 0; i < total.sum.size(); ++i) {
+    total.sum[i] += partial.sum[i];
+    total.off[i] = std::max(total.off[i], partial.off[i]);
+  }
+}
+
+std::vector<doubtful_row> doubtful_rows(const std::vector<double>& grids,
+                                        const row_sums& total, std::size_t n) {
+  std::vector<doubtful_row> redo;
+  double approximate = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double grid = grid_of(approximate);
+    const double after = approximate + total.sum[i];
+    if ((total.off[i] >= half(grids[i]) || grid != grids[i]) &&
+        grid_of(after) == grid)
+      redo.push_back({i, {grid, infinity, 0.0}});
+    approximate = after;
+  }
+  return redo;
+}
+
+void recompute(isa set, const packed& s, terms t, doubtful_row& doubtful,
+               std::vector<double>& row) {
+  const kernels& k = kernels_for(set);
+  k.rows(s, {doubtful.row, 1}, t, row.data(), s.padded());
+  doubtful.record = k.record(doubtful.record.grid, row.data(), s.n);
+}
+
+pass_sum settle(isa set, const packed& s, terms t,
+                const std::vector<double>& grids, const row_sums& total,
+                const std::vector<doubtful_row>& redone) {
+  pass_sum result;
+  result.rows.again = redone.size();
+  std::vector<double> row(s.padded());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < s.n; ++i) {
+    grid_record record{grids[i],
+                       total.off[i] >= half(grids[i]) ? infinity : total.sum[i],
+                       0.0};
+    if (k < redone.size() && redone[k].row == i) record = redone[k++].record;
+    if (const auto next = advance(result.sum, record)) {
+      result.sum = *next;
+      continue;
+    }
+    kernels_for(set).rows(s, {i, 1}, t, row.data(), s.padded());
+    result.sum = grid_sum(set, result.sum, row.data(), s.n);
+    ++result.rows.replayed;
+  }
+  return result;
+}
+
+moments form_moments(const packed& s, unsigned threads, isa set,
+                     pair_counter* done) {
+  const double count = static_cast<double>(static_cast<std::int64_t>(s.n) *
+                                           static_cast<std::int64_t>(s.n));
+  if (s.n == 0) return {0.0 / count, 0.0 / count, {}, {}};
+  threads = form_threads(s, threads);
+  const std::vector<double> q = squared_sums(s);
+  moments m;
+  pass_result pass = run_pass(s, {}, distance_estimates(s, q, threads, set),
+                              threads, set, done);
+  m.mean = pass.sum.sum / count;
+  m.mean_rows = pass.sum.rows;
+
+  // square(d - mean) summed over a row is Q_i - 2 mean R_i + n mean^2, with
+  // R_i the row's total of distances.
+  std::vector<double> estimates(s.n);
+  const auto n = static_cast<double>(s.n);
+  for (std::size_t i = 0; i < s.n; ++i)
+    estimates[i] = std::max(
+        0.0, q[i] - 2.0 * m.mean * pass.totals[i] + n * square(m.mean));
+  pass = run_pass(s, {true, m.mean}, estimates, threads, set, done);
+  m.variance = pass.sum.sum / count;
+  m.variance_rows = pass.sum.rows;
+  return m;
+}
+
+}  // namespace kernel_width::detail

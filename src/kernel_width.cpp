@@ -1,0 +1,192 @@
+#include "kernel_width/kernel_width.h"
+
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "cpu.h"
+#include "form_passes.h"
+#include "labelled_total.h"
+#include "packed_statistics.h"
+
+namespace kernel_width {
+
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+std::size_t stride_of(const matrix_view& m) {
+  return m.stride == 0 ? m.cols : m.stride;
+}
+
+// Index of the key(r), r < count, that lies nearest to ratio: the earlier
+// on ties, 0 when none lies within 1,000 or ratio is not a number.
+template <class Key>
+std::size_t nearest(std::size_t count, double ratio, Key key) {
+  double best = 1000000.0;
+  std::size_t chosen = 0;
+  for (std::size_t r = 0; r < count; ++r) {
+    const double d = (ratio - key(r)) * (ratio - key(r));
+    if (d < best) {
+      best = d;
+      chosen = r;
+    }
+  }
+  return chosen;
+}
+
+form_statistics form_failed(std::size_t n, error status) {
+  return {n, 0, nan, nan, nan, status};
+}
+
+labelled_statistics labelled_failed(std::size_t n, error status) {
+  labelled_statistics l;
+  l.n = n;
+  l.total = l.mean = l.width = nan;
+  l.status = status;
+  return l;
+}
+
+// compute(), or failed() when memory runs out (or a size that no vector
+// can hold is asked for): nothing partial escapes.
+template <class Compute, class Failed>
+auto guarded(Compute compute, Failed failed) noexcept {
+  try {
+    return compute();
+  } catch (const std::bad_alloc&) {
+    return failed();
+  } catch (const std::length_error&) {
+    return failed();
+  }
+}
+
+}  // namespace
+
+const char* describe(error e) noexcept {
+  switch (e) {
+    case error::none:
+      return "";
+    case error::no_samples:
+      return "no samples";
+    case error::no_features:
+      return "no feature values";
+    case error::no_rows_to_search:
+      return "no rows to search";
+    case error::no_key:
+      return "no key on the line";
+    case error::no_divisor:
+      return "no divisor after the key";
+    case error::out_of_memory:
+      return "out of memory";
+    case error::unsupported_isa:
+      return "unknown or unsupported instruction set in KERNEL_WIDTH_ISA";
+  }
+  return "";
+}
+
+const char* version() noexcept { return KERNEL_WIDTH_VERSION; }
+
+namespace detail {
+
+form_statistics form(const packed& s, unsigned threads,
+                     pair_counter* done) noexcept {
+  if (!selected_isa().ok) return form_failed(s.n, error::unsupported_isa);
+  return guarded(
+      [&] {
+        const moments m = form_moments(s, threads, selected_isa().chosen, done);
+        return form_statistics{s.n,
+                               s.cols,
+                               m.mean,
+                               m.variance,
+                               square(m.mean) / m.variance,
+                               s.n == 0 ? error::no_samples : error::none};
+      },
+      [&] { return form_failed(s.n, error::out_of_memory); });
+}
+
+labelled_statistics labelled(const packed& s, unsigned threads,
+                             pair_counter* done) noexcept {
+  if (!selected_isa().ok) return labelled_failed(s.n, error::unsupported_isa);
+  return guarded(
+      [&] {
+        labelled_statistics l;
+        l.n = s.n;
+        l.columns = s.cols;
+        const auto n = static_cast<std::int64_t>(s.n);
+        l.pairs = n * n - n;
+        l.total = pair_total(s, threads, selected_isa().chosen, done);
+        l.mean = l.total / static_cast<double>(l.pairs);
+        l.width = l.mean * l.mean * 2;
+        if (s.n == 0) l.status = error::no_samples;
+        return l;
+      },
+      [&] { return labelled_failed(s.n, error::out_of_memory); });
+}
+
+}  // namespace detail
+
+form_statistics form(matrix_view samples, unsigned threads) noexcept {
+  if (samples.rows > 0 && samples.cols == 0)
+    return form_failed(samples.rows, error::no_features);
+  return guarded(
+      [&] {
+        return detail::form(detail::pack(samples.data, samples.rows,
+                                         samples.cols, stride_of(samples), 0),
+                            threads, nullptr);
+      },
+      [&] { return form_failed(samples.rows, error::out_of_memory); });
+}
+
+form_width_result form_width(const form_statistics& statistics,
+                             matrix_view table) noexcept {
+  form_width_result r{statistics.n,     statistics.columns,
+                      statistics.mean,  statistics.variance,
+                      statistics.ratio, 0.0,
+                      form_rule::table, 0,
+                      statistics.status};
+  if (r.status != error::none && r.status != error::no_samples) {
+    r.width = nan;
+    return r;
+  }
+  if (r.ratio < 0.01) {
+    r.rule = form_rule::low_ratio;
+    r.width = r.variance / 2.6;
+  } else if (r.ratio > 100) {
+    r.rule = form_rule::high_ratio;
+    r.width = r.variance * r.ratio;
+  } else if (table.rows == 0) {
+    r.status = error::no_rows_to_search;
+  } else if (table.cols == 0) {
+    r.status = error::no_key;
+  } else {
+    const std::size_t stride = stride_of(table);
+    r.row = nearest(table.rows, r.ratio,
+                    [&](std::size_t k) { return table.data[k * stride]; });
+    if (table.cols < 2)
+      r.status = error::no_divisor;
+    else
+      r.width = r.variance / table.data[r.row * stride + 1];
+  }
+  return r;
+}
+
+form_width_result form_width(matrix_view samples, matrix_view table,
+                             unsigned threads) noexcept {
+  return form_width(form(samples, threads), table);
+}
+
+labelled_statistics labelled(matrix_view samples, std::size_t first_column,
+                             unsigned threads) noexcept {
+  if (samples.rows > 0 && samples.cols <= first_column)
+    return labelled_failed(samples.rows, error::no_features);
+  return guarded(
+      [&] {
+        return detail::labelled(
+            detail::pack(samples.data, samples.rows, samples.cols,
+                         stride_of(samples), first_column),
+            threads, nullptr);
+      },
+      [&] { return labelled_failed(samples.rows, error::out_of_memory); });
+}
+
+}  // namespace kernel_width

@@ -1,0 +1,44 @@
+#include "labelled_total.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "kernels.h"
+
+namespace kernel_width::detail {
+
+void labelled_band(isa set, const packed& s, std::size_t b, double* row_sums) {
+  double lane_sums[panel_width * panel_width];
+  kernels_for(set).band(s, b, lane_sums);
+  const std::size_t i = b * panel_width;
+  for (std::size_t r = 0; r < std::min(panel_width, s.n - i); ++r) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < panel_width; ++k)
+      sum += lane_sums[r * panel_width + k];
+    row_sums[i + r] = sum;
+  }
+}
+
+double labelled_combine(const std::vector<double>& row_sums) {
+  double total = 0.0;
+  for (const double x : row_sums) total += x;
+  return 2.0 * total;
+}
+
+double pair_total(const packed& s, unsigned threads, isa set,
+                  pair_counter* done) {
+  if (threads == 0) threads = available_threads();
+  const std::size_t bands = s.count();
+  std::vector<double> row_sums(s.n);
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned) {
+    for (std::size_t b;
+         (b = next.fetch_add(1, std::memory_order_relaxed)) < bands;) {
+      labelled_band(set, s, b, row_sums.data());
+      if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
+    }
+  });
+  return labelled_combine(row_sums);
+}
+
+}  // namespace kernel_width::detail

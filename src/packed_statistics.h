@@ -1,0 +1,18 @@
+// The statistics of samples already packed, as the programs hold them, with
+// an optional progress counter; on the instruction set selected_isa()
+// chose. Errors are values, as in the public header.
+#pragma once
+
+#include "kernel_width/kernel_width.h"
+#include "packed.h"
+#include "threads.h"
+
+namespace kernel_width::detail {
+
+form_statistics form(const packed& s, unsigned threads,
+                     pair_counter* done) noexcept;
+
+labelled_statistics labelled(const packed& s, unsigned threads,
+                             pair_counter* done) noexcept;
+
+}  // namespace kernel_width::detail

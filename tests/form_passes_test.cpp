@@ -1,0 +1,112 @@
+// Form's two passes against the plain chains of the scalar reference, bit
+// for bit, for every instruction set and thread count.
+#include "form_passes.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace reference;
+using namespace test_support;
+namespace detail = kernel_width::detail;
+using detail::packed;
+
+// form_moments against the plain chains, bit for bit, for every isa and
+// thread count.
+void expect_moments(const Table& data, std::initializer_list<unsigned> threads,
+                    const std::string& what) {
+  const double mean = distance_mean(data, 0);
+  const double variance = distance_variance(data, 0, mean);
+  const packed s = pack(data, 0);
+  for (const isa set : isas())
+    for (const unsigned t : threads) {
+      const detail::moments m = detail::form_moments(s, t, set);
+      ASSERT_EQ(bits(m.mean), bits(mean))
+          << what << ", " << name(set) << ", " << t << " threads: " << m.mean
+          << " vs " << mean;
+      ASSERT_EQ(bits(m.variance), bits(variance))
+          << what << ", " << name(set) << ", " << t
+          << " threads: " << m.variance << " vs " << variance;
+    }
+}
+
+TEST(BlockForm, MomentsMatchMeanAndVarianceForEveryIsaAndThreadCount) {
+  for (const Shape& s : shapes)
+    expect_moments(samples(s.n, s.cols, 23 + s.n), {1u, 2u, 3u},
+                   "n=" + std::to_string(s.n));
+}
+
+TEST(BlockForm, NoSamplesGiveNotANumber) {
+  const detail::moments m =
+      detail::form_moments(pack({}, 0), 2, detail::best_isa());
+  EXPECT_TRUE(std::isnan(m.mean));
+  EXPECT_TRUE(std::isnan(m.variance));
+}
+
+TEST(BlockForm, ManyBandsAndCacheChunksAreTheSameForEveryThreadCount) {
+  // 70 columns: 58 panels per cache chunk, so 301 samples span two.
+  for (const std::size_t cols : {3u, 17u, 70u})
+    expect_moments(samples(301, cols, 99), {1u, 2u, 3u, 4u},
+                   "cols " + std::to_string(cols));
+}
+
+// Data sets whose terms break a careless grid sum: ties on most terms
+// (values on a grid of powers of two), repeated points, squares that
+// overflow or are subnormal, and a large common offset.
+TEST(BlockForm, AdversarialDataSets) {
+  std::mt19937_64 gen(5);
+  std::uniform_int_distribution<int> pick(0, 15);
+  auto make = [&](std::size_t n, std::size_t cols, auto value) {
+    Table data(n, Row(cols));
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t c = 0; c < cols; ++c) data[i][c] = value(i, c);
+    return data;
+  };
+  const struct {
+    const char* what;
+    Table data;
+  } sets[] = {
+      {"one column on a grid of 1/4",
+       make(700, 1, [&](auto, auto) { return pick(gen) * 0.25 + 4096; })},
+      {"integers, Pythagorean distances",
+       make(300, 2,
+            [&](auto i, auto c) { return (i * 3 + c * 4) % 12 * 1.0; })},
+      {"powers of two",
+       make(260, 3, [&](auto, auto) { return std::ldexp(1.0, pick(gen)); })},
+      {"all points equal", make(90, 4, [](auto, auto) { return 7.5; })},
+      {"two points repeated",
+       make(333, 2, [](auto i, auto) { return i % 2 ? 1.0 : 0.0; })},
+      {"subnormal squares",
+       make(150, 2, [&](auto, auto) { return pick(gen) * 1e-160; })},
+      {"overflowing squares",
+       make(70, 2, [&](auto i, auto) { return i % 3 ? 1e200 : -1e200; })},
+      {"large common offset",
+       make(400, 3, [&](auto, auto) { return 1e12 + pick(gen) * 0.5; })},
+      {"tiny values",
+       make(120, 1, [&](auto, auto) { return pick(gen) * 1e-300; })},
+  };
+  for (const auto& set : sets) expect_moments(set.data, {1u, 2u, 3u}, set.what);
+}
+
+// Exactness never depends on the predicted grids, but speed does: on
+// clustered samples nearly every row adds up at once.
+TEST(BlockForm, PredictedGridsSettleNearlyEveryRowAtOnce) {
+  std::mt19937_64 gen(3);
+  std::normal_distribution<double> normal(0.0, 3.0);
+  Table data(3000, Row(8));
+  for (std::size_t i = 0; i < data.size(); ++i)
+    for (double& x : data[i]) x = normal(gen) + static_cast<double>(i % 5 * 4);
+  const detail::moments m =
+      detail::form_moments(pack(data, 0), 2, detail::best_isa());
+  for (const detail::pass_rows& rows : {m.mean_rows, m.variance_rows}) {
+    EXPECT_LT(rows.again, 60u);
+    EXPECT_LT(rows.replayed, 30u);  // about one row per binade crossed
+  }
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// The public API: results, errors as values (out of memory and an
+// unsupported KERNEL_WIDTH_ISA included), and the version.
+#include "kernel_width/kernel_width.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace kw = kernel_width;
+
+TEST(KernelWidth, TwoSamplesAndTheirWidths) {
+  const double samples[] = {0, 0, 3, 4};
+  const double labelled[] = {1, 0, 0, 2, 3, 4};
+  const double table[] = {0.5, 2, 1.5, 4};
+  const kw::form_width_result r =
+      kw::form_width({samples, 2, 2}, {table, 2, 2});
+  EXPECT_EQ(r.status, kw::error::none);
+  EXPECT_EQ(r.n, 2u);
+  EXPECT_EQ(r.columns, 2u);
+  EXPECT_EQ(r.mean, 2.5);
+  EXPECT_EQ(r.variance, 6.25);
+  EXPECT_EQ(r.ratio, 1.0);
+  EXPECT_EQ(r.rule, kw::form_rule::table);
+  EXPECT_EQ(r.row, 0u);
+  EXPECT_EQ(r.width, 3.125);
+  const kw::labelled_statistics l = kw::labelled({labelled, 2, 3}, 1);
+  EXPECT_EQ(l.status, kw::error::none);
+  EXPECT_EQ(l.width, 50.0);
+}
+
+TEST(KernelWidth, ErrorsAreValues) {
+  const double x[] = {1, 2, 3, 4};
+  const double keys[] = {0.5, 1.5};
+  EXPECT_EQ(kw::form({x, 2, 0}).status, kw::error::no_features);
+  EXPECT_EQ(kw::form({nullptr, 0, 2}).status, kw::error::no_samples);
+  EXPECT_EQ(kw::labelled({x, 2, 1}, 1).status, kw::error::no_features);
+  EXPECT_EQ(kw::form_width({x, 2, 2}, {}).status, kw::error::no_rows_to_search);
+  EXPECT_EQ(kw::form_width({x, 2, 2}, {keys, 2, 0}).status, kw::error::no_key);
+  EXPECT_EQ(kw::form_width({x, 2, 2}, {keys, 2, 1}).status,
+            kw::error::no_divisor);
+  EXPECT_TRUE(std::isnan(kw::form_width({x, 2, 0}, {keys, 2, 1}).width));
+  EXPECT_STREQ(kw::describe(kw::error::out_of_memory), "out of memory");
+  EXPECT_STREQ(kw::describe(kw::error::none), "");
+  EXPECT_STREQ(kw::version(), KERNEL_WIDTH_VERSION);
+}
+
+// The address space of this process now, in bytes.
+rlim_t address_space() {
+  unsigned long pages = 0;
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f) {
+    if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  return static_cast<rlim_t>(pages) * 4096;
+}
+
+// In a process of its own: samples that fit under the address-space
+// limit, and no room for the library's packed copy of them.
+void compute_beyond_the_limit(bool labelled) {
+  std::vector<double> x(std::size_t{24} << 20, 1.0);  // 192 MiB
+  const rlimit limit{address_space() + (std::size_t{64} << 20), RLIM_INFINITY};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(3);
+  const kw::matrix_view view{x.data(), x.size() / 8, 8, 8};
+  const kw::error status =
+      labelled ? kw::labelled(view, 1, 1).status : kw::form(view, 1).status;
+  std::exit(status == kw::error::out_of_memory ? 0 : 1);
+}
+
+TEST(KernelWidthDeathTest, OutOfMemoryIsAValueNotATermination) {
+#ifdef SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than any limit";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(compute_beyond_the_limit(false), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(compute_beyond_the_limit(true), testing::ExitedWithCode(0), "");
+}
+
+// In a process of its own, so that the variable is read afresh.
+void compute_with_isa(const char* name) {
+  setenv("KERNEL_WIDTH_ISA", name, 1);
+  const double x[] = {0, 0, 3, 4};
+  const kw::form_statistics f = kw::form({x, 2, 2});
+  const kw::labelled_statistics l = kw::labelled({x, 2, 2}, 0);
+  if (f.status == kw::error::unsupported_isa &&
+      l.status == kw::error::unsupported_isa && std::isnan(f.mean) &&
+      std::isnan(l.width))
+    std::exit(2);
+  std::exit(f.status == kw::error::none && f.mean == 2.5 ? 0 : 1);
+}
+
+TEST(KernelWidthDeathTest, AnIsaThatIsNotThereIsRefused) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(compute_with_isa("base"), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(compute_with_isa("avx9"), testing::ExitedWithCode(2), "");
+  EXPECT_EXIT(compute_with_isa("Base"), testing::ExitedWithCode(2), "");
+}
+
+}  // namespace

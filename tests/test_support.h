@@ -1,0 +1,62 @@
+// What the unit tests share: bit patterns, the instruction sets this CPU
+// runs, and deterministic samples.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cpu.h"
+#include "reference.h"
+#include "samples.h"
+
+namespace test_support {
+
+using isa = kernel_width::detail::isa;
+
+// Deterministic samples mixing fractions of several magnitudes, repeated
+// values (zero distances) and small integers (exact ties).
+inline Table samples(std::size_t n, std::size_t cols, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> real(-1.0, 1.0);
+  std::uniform_int_distribution<int> pick(0, 9);
+  Table data(n, Row(cols));
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t c = 0; c < cols; ++c) {
+      const int kind = pick(gen);
+      if (kind == 0 && i > 0)
+        data[i][c] = data[i - 1][c];
+      else if (kind == 1)
+        data[i][c] = static_cast<double>(pick(gen));
+      else
+        data[i][c] = real(gen) * std::pow(10.0, pick(gen) - 4);
+    }
+  return data;
+}
+
+inline std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+// The instruction sets this CPU runs.
+inline std::vector<isa> isas() {
+  std::vector<isa> out;
+  for (const isa set : kernel_width::detail::all_isas)
+    if (kernel_width::detail::isa_supported(set)) out.push_back(set);
+  return out;
+}
+
+inline std::string name(isa set) { return kernel_width::detail::isa_name(set); }
+
+struct Shape {
+  std::size_t n;
+  std::size_t cols;
+};
+
+// n around the panel width and the register blocks.
+inline const Shape shapes[] = {{1, 1},   {2, 3},    {3, 17},   {7, 1},  {8, 3},
+                               {9, 17},  {13, 128}, {16, 4},   {17, 1}, {33, 3},
+                               {41, 17}, {64, 2},   {70, 128}, {100, 5}};
+
+}  // namespace test_support
