@@ -105,8 +105,8 @@ int run(const options& opts) {
   if (!samples) return 1;
   const std::size_t n = samples->n;
   progress line(program, opts.progress, std::uint64_t{n} * (n - (n > 0)));
-  const kernel_width::form_statistics statistics =
-      kernel_width::detail::form(*samples, opts.threads, line.counter());
+  const kernel_width::form_statistics statistics = kernel_width::detail::form(
+      *samples, opts.threads, {line.counter(), nullptr});
   line.finish();
   if (statistics.status == kernel_width::error::out_of_memory)
     return out_of_memory(program, shown_name(opts.file));

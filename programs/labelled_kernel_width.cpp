@@ -31,8 +31,8 @@ int run(const options& opts) {
   const auto n = static_cast<std::int64_t>(samples->n);
   progress line(program, opts.progress,
                 static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
-  const kernel_width::labelled_statistics l =
-      kernel_width::detail::labelled(*samples, opts.threads, line.counter());
+  const kernel_width::labelled_statistics l = kernel_width::detail::labelled(
+      *samples, opts.threads, {line.counter(), nullptr});
   line.finish();
   if (l.status == kernel_width::error::out_of_memory)
     return out_of_memory(program, shown_name(opts.file));

@@ -11,6 +11,7 @@ namespace kernel_width::detail {
 namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 // |term - rounded term| on a tie; +inf on the grid of 2^-1022, which has
 // none.
@@ -89,15 +90,16 @@ std::vector<double> distance_estimates(const packed& s,
 // Step 2 on all threads: every pair once, each thread into its own sums.
 row_sums round_pairs(isa set, const packed& s, terms t,
                      const std::vector<double>& grids, unsigned threads,
-                     pair_counter* done) {
+                     const run_control& control) {
   const std::size_t padded = s.padded();
   std::vector<row_sums> partial(
       threads, {std::vector<double>(padded), std::vector<double>(padded)});
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned w) {
     for (std::size_t b; (b = next.fetch_add(1)) < s.count();) {
+      if (control.cancelled()) return;
       round_band(set, s, b, t, grids, partial[w]);
-      if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
+      control.add(band_pairs(s, b));
     }
   });
   for (std::size_t w = 1; w < partial.size(); ++w)
@@ -107,13 +109,16 @@ row_sums round_pairs(isa set, const packed& s, terms t,
 
 // Step 3 on all threads.
 void recompute_all(isa set, const packed& s, terms t,
-                   std::vector<doubtful_row>& redo, unsigned threads) {
+                   std::vector<doubtful_row>& redo, unsigned threads,
+                   const run_control& control) {
   std::vector<std::vector<double>> rows(threads,
                                         std::vector<double>(s.padded()));
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned w) {
-    for (std::size_t k; (k = next.fetch_add(1)) < redo.size();)
+    for (std::size_t k; (k = next.fetch_add(1)) < redo.size();) {
+      if (control.cancelled()) return;
       recompute(set, s, t, redo[k], rows[w]);
+    }
   });
 }
 
@@ -124,12 +129,12 @@ struct pass_result {
 
 pass_result run_pass(const packed& s, terms t,
                      const std::vector<double>& estimates, unsigned threads,
-                     isa set, pair_counter* done) {
+                     isa set, const run_control& control) {
   const std::vector<double> grids = predict_grids(s, estimates);
-  row_sums total = round_pairs(set, s, t, grids, threads, done);
+  row_sums total = round_pairs(set, s, t, grids, threads, control);
   std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
-  recompute_all(set, s, t, redo, threads);
-  pass_result result{settle(set, s, t, grids, total, redo),
+  recompute_all(set, s, t, redo, threads, control);
+  pass_result result{settle(set, s, t, grids, total, redo, control),
                      std::move(total.sum)};
   result.totals.resize(s.n);
   return result;
@@ -197,12 +202,17 @@ void recompute(isa set, const packed& s, terms t, doubtful_row& doubtful,
 
 pass_sum settle(isa set, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
-                const std::vector<doubtful_row>& redone) {
+                const std::vector<doubtful_row>& redone,
+                const run_control& control) {
   pass_sum result;
   result.rows.again = redone.size();
   std::vector<double> row(s.padded());
   std::size_t k = 0;
   for (std::size_t i = 0; i < s.n; ++i) {
+    if (control.cancelled()) {
+      result.sum = not_a_number;
+      return result;
+    }
     grid_record record{grids[i],
                        total.off[i] >= half(grids[i]) ? infinity : total.sum[i],
                        0.0};
@@ -219,7 +229,7 @@ pass_sum settle(isa set, const packed& s, terms t,
 }
 
 moments form_moments(const packed& s, unsigned threads, isa set,
-                     pair_counter* done) {
+                     const run_control& control) {
   const double count = static_cast<double>(static_cast<std::int64_t>(s.n) *
                                            static_cast<std::int64_t>(s.n));
   if (s.n == 0) return {0.0 / count, 0.0 / count, {}, {}};
@@ -227,7 +237,7 @@ moments form_moments(const packed& s, unsigned threads, isa set,
   const std::vector<double> q = squared_sums(s);
   moments m;
   pass_result pass = run_pass(s, {}, distance_estimates(s, q, threads, set),
-                              threads, set, done);
+                              threads, set, control);
   m.mean = pass.sum.sum / count;
   m.mean_rows = pass.sum.rows;
 
@@ -238,7 +248,8 @@ moments form_moments(const packed& s, unsigned threads, isa set,
   for (std::size_t i = 0; i < s.n; ++i)
     estimates[i] = std::max(
         0.0, q[i] - 2.0 * m.mean * pass.totals[i] + n * square(m.mean));
-  pass = run_pass(s, {true, m.mean}, estimates, threads, set, done);
+  if (control.cancelled()) return {not_a_number, not_a_number, {}, {}};
+  pass = run_pass(s, {true, m.mean}, estimates, threads, set, control);
   m.variance = pass.sum.sum / count;
   m.variance_rows = pass.sum.rows;
   return m;

@@ -43,9 +43,10 @@ struct moments {
 };
 
 // threads 0 means available_threads(); the result is the same for every
-// thread count. No samples give NaN for both. done counts 2 n(n-1)/2 pairs.
+// thread count. No samples give NaN for both, and so does a cancelled run.
+// The control counts 2 n(n-1)/2 pairs.
 moments form_moments(const packed& s, unsigned threads, isa set,
-                     pair_counter* done = nullptr);
+                     const run_control& control = {});
 
 // The steps of a pass, for any engine that shares out the bands.
 
@@ -88,8 +89,10 @@ struct pass_sum {
   double sum = 0.0;
   pass_rows rows;
 };
+// A cancelled run stops between rows with a NaN sum.
 pass_sum settle(isa set, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
-                const std::vector<doubtful_row>& redone);
+                const std::vector<doubtful_row>& redone,
+                const run_control& control = {});
 
 }  // namespace kernel_width::detail

@@ -80,6 +80,8 @@ const char* describe(error e) noexcept {
       return "out of memory";
     case error::unsupported_isa:
       return "unknown or unsupported instruction set in KERNEL_WIDTH_ISA";
+    case error::cancelled:
+      return "cancelled";
   }
   return "";
 }
@@ -89,11 +91,13 @@ const char* version() noexcept { return KERNEL_WIDTH_VERSION; }
 namespace detail {
 
 form_statistics form(const packed& s, unsigned threads,
-                     pair_counter* done) noexcept {
+                     const run_control& control) noexcept {
   if (!selected_isa().ok) return form_failed(s.n, error::unsupported_isa);
   return guarded(
       [&] {
-        const moments m = form_moments(s, threads, selected_isa().chosen, done);
+        const moments m =
+            form_moments(s, threads, selected_isa().chosen, control);
+        if (control.cancelled()) return form_failed(s.n, error::cancelled);
         return form_statistics{s.n,
                                s.cols,
                                m.mean,
@@ -105,7 +109,7 @@ form_statistics form(const packed& s, unsigned threads,
 }
 
 labelled_statistics labelled(const packed& s, unsigned threads,
-                             pair_counter* done) noexcept {
+                             const run_control& control) noexcept {
   if (!selected_isa().ok) return labelled_failed(s.n, error::unsupported_isa);
   return guarded(
       [&] {
@@ -114,7 +118,8 @@ labelled_statistics labelled(const packed& s, unsigned threads,
         l.columns = s.cols;
         const auto n = static_cast<std::int64_t>(s.n);
         l.pairs = n * n - n;
-        l.total = pair_total(s, threads, selected_isa().chosen, done);
+        l.total = pair_total(s, threads, selected_isa().chosen, control);
+        if (control.cancelled()) return labelled_failed(s.n, error::cancelled);
         l.mean = l.total / static_cast<double>(l.pairs);
         l.width = l.mean * l.mean * 2;
         if (s.n == 0) l.status = error::no_samples;
@@ -125,14 +130,15 @@ labelled_statistics labelled(const packed& s, unsigned threads,
 
 }  // namespace detail
 
-form_statistics form(matrix_view samples, unsigned threads) noexcept {
+form_statistics form(matrix_view samples, unsigned threads,
+                     const std::atomic<bool>* cancel) noexcept {
   if (samples.rows > 0 && samples.cols == 0)
     return form_failed(samples.rows, error::no_features);
   return guarded(
       [&] {
         return detail::form(detail::pack(samples.data, samples.rows,
                                          samples.cols, stride_of(samples), 0),
-                            threads, nullptr);
+                            threads, {nullptr, cancel});
       },
       [&] { return form_failed(samples.rows, error::out_of_memory); });
 }
@@ -171,12 +177,14 @@ form_width_result form_width(const form_statistics& statistics,
 }
 
 form_width_result form_width(matrix_view samples, matrix_view table,
-                             unsigned threads) noexcept {
-  return form_width(form(samples, threads), table);
+                             unsigned threads,
+                             const std::atomic<bool>* cancel) noexcept {
+  return form_width(form(samples, threads, cancel), table);
 }
 
 labelled_statistics labelled(matrix_view samples, std::size_t first_column,
-                             unsigned threads) noexcept {
+                             unsigned threads,
+                             const std::atomic<bool>* cancel) noexcept {
   if (samples.rows > 0 && samples.cols <= first_column)
     return labelled_failed(samples.rows, error::no_features);
   return guarded(
@@ -184,7 +192,7 @@ labelled_statistics labelled(matrix_view samples, std::size_t first_column,
         return detail::labelled(
             detail::pack(samples.data, samples.rows, samples.cols,
                          stride_of(samples), first_column),
-            threads, nullptr);
+            threads, {nullptr, cancel});
       },
       [&] { return labelled_failed(samples.rows, error::out_of_memory); });
 }

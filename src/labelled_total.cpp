@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 #include "kernels.h"
 
@@ -26,7 +27,7 @@ double labelled_combine(const std::vector<double>& row_sums) {
 }
 
 double pair_total(const packed& s, unsigned threads, isa set,
-                  pair_counter* done) {
+                  const run_control& control) {
   if (threads == 0) threads = available_threads();
   const std::size_t bands = s.count();
   std::vector<double> row_sums(s.n);
@@ -34,10 +35,12 @@ double pair_total(const packed& s, unsigned threads, isa set,
   run_threads(threads, [&](unsigned) {
     for (std::size_t b;
          (b = next.fetch_add(1, std::memory_order_relaxed)) < bands;) {
+      if (control.cancelled()) return;
       labelled_band(set, s, b, row_sums.data());
-      if (done) done->fetch_add(band_pairs(s, b), std::memory_order_relaxed);
+      control.add(band_pairs(s, b));
     }
   });
+  if (control.cancelled()) return std::numeric_limits<double>::quiet_NaN();
   return labelled_combine(row_sums);
 }
 

@@ -24,8 +24,9 @@ void labelled_band(isa set, const packed& s, std::size_t b, double* row_sums);
 double labelled_combine(const std::vector<double>& row_sums);
 
 // The total over all ordered pairs of different samples, on threads (0:
-// available_threads()); the same for every thread count.
+// available_threads()); the same for every thread count. NaN once
+// cancelled.
 double pair_total(const packed& s, unsigned threads, isa set,
-                  pair_counter* done = nullptr);
+                  const run_control& control = {});
 
 }  // namespace kernel_width::detail

@@ -1,6 +1,6 @@
-// The statistics of samples already packed, as the programs hold them, with
-// an optional progress counter; on the instruction set selected_isa()
-// chose. Errors are values, as in the public header.
+// The statistics of samples already packed, as the programs hold them,
+// watched and stopped through a run_control; on the instruction set
+// selected_isa() chose. Errors are values, as in the public header.
 #pragma once
 
 #include "kernel_width/kernel_width.h"
@@ -10,9 +10,9 @@
 namespace kernel_width::detail {
 
 form_statistics form(const packed& s, unsigned threads,
-                     pair_counter* done) noexcept;
+                     const run_control& control) noexcept;
 
 labelled_statistics labelled(const packed& s, unsigned threads,
-                             pair_counter* done) noexcept;
+                             const run_control& control) noexcept;
 
 }  // namespace kernel_width::detail

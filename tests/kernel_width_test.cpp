@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -49,6 +52,42 @@ TEST(KernelWidth, ErrorsAreValues) {
   EXPECT_STREQ(kw::describe(kw::error::out_of_memory), "out of memory");
   EXPECT_STREQ(kw::describe(kw::error::none), "");
   EXPECT_STREQ(kw::version(), KERNEL_WIDTH_VERSION);
+}
+
+TEST(KernelWidth, ACancelFlagSetBeforehandComputesNothing) {
+  const double x[] = {0, 0, 3, 4};
+  const double table[] = {0.5, 2};
+  const std::atomic<bool> cancel{true};
+  const kw::form_statistics f = kw::form({x, 2, 2}, 1, &cancel);
+  EXPECT_EQ(f.status, kw::error::cancelled);
+  EXPECT_TRUE(std::isnan(f.mean));
+  EXPECT_EQ(kw::form_width({x, 2, 2}, {table, 1, 2}, 2, &cancel).status,
+            kw::error::cancelled);
+  EXPECT_EQ(kw::labelled({x, 2, 2}, 0, 2, &cancel).status,
+            kw::error::cancelled);
+  EXPECT_STREQ(kw::describe(kw::error::cancelled), "cancelled");
+  // A flag that stays clear changes nothing.
+  const std::atomic<bool> clear{false};
+  EXPECT_EQ(kw::form({x, 2, 2}, 1, &clear).mean, 2.5);
+}
+
+// Seconds of work, stopped a moment after it starts.
+TEST(KernelWidth, ACancelFlagSetDuringTheRunStopsIt) {
+  std::vector<double> x(std::size_t{60000} * 16);
+  for (std::size_t k = 0; k < x.size(); ++k)
+    x[k] = static_cast<double>(k * 7919 % 1000) / 7.0;
+  for (const bool labelled : {false, true}) {
+    std::atomic<bool> cancel{false};
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      cancel = true;
+    });
+    const kw::matrix_view view{x.data(), 60000, 16, 16};
+    const kw::error status = labelled ? kw::labelled(view, 0, 2, &cancel).status
+                                      : kw::form(view, 2, &cancel).status;
+    stopper.join();
+    EXPECT_EQ(status, kw::error::cancelled) << labelled;
+  }
 }
 
 // The address space of this process now, in bytes.

@@ -14,6 +14,7 @@
 // run, makes every computation return error::unsupported_isa.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -37,12 +38,13 @@ enum class error {
   no_divisor,         // the chosen table row has no divisor (one column)
   out_of_memory,      // an allocation failed: nothing was computed
   unsupported_isa,    // KERNEL_WIDTH_ISA names no set this CPU runs
+  cancelled,          // the cancel flag was set: nothing was computed
 };
 
 // The programs' words for an error: "no samples", "no feature values",
 // "no rows to search", "no key on the line", "no divisor after the key",
 // "out of memory", "unknown or unsupported instruction set in
-// KERNEL_WIDTH_ISA"; "" for none.
+// KERNEL_WIDTH_ISA", "cancelled"; "" for none.
 const char* describe(error e) noexcept;
 
 // The library's version, as the programs' --version prints it ("1.0.0").
@@ -60,8 +62,11 @@ struct form_statistics {
 };
 
 // threads 0: every core the process may use. The result is the same for
-// every thread count.
-form_statistics form(matrix_view samples, unsigned threads = 0) noexcept;
+// every thread count. cancel, when given, may be set from another thread:
+// the threads stop between bands of pairs (within a fraction of a second)
+// and the result is error::cancelled.
+form_statistics form(matrix_view samples, unsigned threads = 0,
+                     const std::atomic<bool>* cancel = nullptr) noexcept;
 
 enum class form_rule { low_ratio, high_ratio, table };
 
@@ -84,8 +89,9 @@ struct form_width_result {
 
 form_width_result form_width(const form_statistics& statistics,
                              matrix_view table) noexcept;
-form_width_result form_width(matrix_view samples, matrix_view table,
-                             unsigned threads = 0) noexcept;
+form_width_result form_width(
+    matrix_view samples, matrix_view table, unsigned threads = 0,
+    const std::atomic<bool>* cancel = nullptr) noexcept;
 
 // The mean distance between different samples over the columns from
 // first_column on, and the width 2 mean^2.
@@ -99,7 +105,8 @@ struct labelled_statistics {
   error status = error::none;
 };
 
-labelled_statistics labelled(matrix_view samples, std::size_t first_column,
-                             unsigned threads = 0) noexcept;
+labelled_statistics labelled(
+    matrix_view samples, std::size_t first_column, unsigned threads = 0,
+    const std::atomic<bool>* cancel = nullptr) noexcept;
 
 }  // namespace kernel_width
