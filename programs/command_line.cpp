@@ -16,7 +16,11 @@ const char* const options_help =
     "-v, --verbose: the statistics behind the width on standard error.\n"
     "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
     "  each one number, blanks around it allowed.\n"
-    "--header: skip line 1 of DATAFILE.\n"
+    "-l, --label N: the label is column N (from 1, or \"last\"), any text;\n"
+    "  labelled_kernel_width: default 1; form_kernel_width: the column is\n"
+    "  left out (default: none).\n"
+    "--skip-lines N: skip the first N lines of DATAFILE.\n"
+    "--header: skip line 1 of DATAFILE (--skip-lines 1).\n"
     "--progress, --no-progress: a progress line on standard error (by\n"
     "  default on a terminal, for 10^9 distances or more).\n"
     "\n"
@@ -25,8 +29,9 @@ const char* const options_help =
 std::string usage_of(const char* program) {
   return std::string("usage: ") + program +
          " [-h | --help | --version] [-j N | --threads N] [-v | --verbose]\n"
-         "       [-d CHAR | --delimiter CHAR] [--header]"
-         " [--progress | --no-progress] DATAFILE\n";
+         "       [-d CHAR | --delimiter CHAR] [-l N | --label N]"
+         " [--skip-lines N | --header]\n"
+         "       [--progress | --no-progress] DATAFILE\n";
 }
 
 // A thread count from 1 to 1024; nothing for anything else.
@@ -37,6 +42,23 @@ std::optional<unsigned> thread_count(const std::string& text) {
   if (ec != std::errc{} || stop != end || value < 1 || value > 1024)
     return std::nullopt;
   return value;
+}
+
+// A count of lines: any whole number from 0.
+std::optional<std::size_t> line_count(const std::string& text) {
+  std::size_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc{} || stop != end) return std::nullopt;
+  return value;
+}
+
+// A column from 1, or "last".
+std::optional<std::size_t> label_column(const std::string& text) {
+  if (text == "last") return last_column;
+  const auto column = line_count(text);
+  if (!column || *column == 0 || *column == last_column) return std::nullopt;
+  return column;
 }
 
 // One byte, or "tab"; never a byte that a number or a blank is made of.
@@ -57,10 +79,10 @@ struct arguments {
 };
 
 // Whether the argument is the option: "-j", "-j4", "--threads",
-// "--threads=4".
+// "--threads=4". An option without a short form has shorter "".
 bool is(const std::string& arg, const char* shorter, const char* longer) {
   return arg == longer || arg.rfind(std::string(longer) + "=", 0) == 0 ||
-         arg.rfind(shorter, 0) == 0;
+         (*shorter && arg.rfind(shorter, 0) == 0);
 }
 
 // An option's value: the next argument, or what follows "-j" or "=".
@@ -83,7 +105,7 @@ std::optional<std::string> take_option(arguments& a, options& o) {
   if (arg == "-v" || arg == "--verbose") {
     o.verbose = true;
   } else if (arg == "--header") {
-    o.reading.header = true;
+    o.reading.skip = 1;
   } else if (arg == "--progress") {
     o.progress = progress_mode::on;
   } else if (arg == "--no-progress") {
@@ -100,6 +122,18 @@ std::optional<std::string> take_option(arguments& a, options& o) {
     const auto byte = delimiter(*text);
     if (!byte) return "bad delimiter '" + visible(*text) + "'";
     o.reading.delimiter = *byte;
+  } else if (is(arg, "-l", "--label")) {
+    const auto text = value(a, "-l", "--label");
+    if (!text) return "option '" + arg + "' needs a column";
+    const auto column = label_column(*text);
+    if (!column) return "bad label column '" + visible(*text) + "'";
+    o.reading.label = *column;
+  } else if (is(arg, "", "--skip-lines")) {
+    const auto text = value(a, "", "--skip-lines");
+    if (!text) return "option '" + arg + "' needs a number";
+    const auto count = line_count(*text);
+    if (!count) return "bad line count '" + visible(*text) + "'";
+    o.reading.skip = *count;
   } else {
     return "unknown option '" + arg + "'";
   }

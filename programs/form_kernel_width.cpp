@@ -26,7 +26,8 @@ const char* const help =
     "\n"
     "DATAFILE: one sample per line, numbers separated by whitespace; text\n"
     "after the last number of a line is ignored, with a warning. \"-\" reads\n"
-    "standard input.\n"
+    "standard input; a name ending in .gz is decompressed. --label leaves a\n"
+    "column out.\n"
     "form_of_relationship.txt: one row per line, a key (spread ratio) and its "
     "divisor.\n"
     "\n";
@@ -101,7 +102,8 @@ void report_form(const kernel_width::form_width_result& r) {
 }
 
 int run(const options& opts) {
-  const auto samples = read_packed(program, opts, 0);
+  // A label column, when there is one, stands first in every row.
+  const auto samples = read_packed(program, opts, opts.reading.label ? 1 : 0);
   if (!samples) return 1;
   const std::size_t n = samples->n;
   progress line(program, opts.progress, std::uint64_t{n} * (n - (n > 0)));

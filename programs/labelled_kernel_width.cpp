@@ -22,10 +22,13 @@ const char* const help =
     "\n"
     "DATAFILE: one sample per line, the label (a number) then the features,\n"
     "separated by whitespace; text after the last number of a line is\n"
-    "ignored, with a warning. \"-\" reads standard input.\n"
+    "ignored, with a warning. With -d or --label the label may be any text.\n"
+    "\"-\" reads standard input; a name ending in .gz is decompressed.\n"
     "\n";
 
-int run(const options& opts) {
+int run(options opts) {
+  // Delimited fields are read as they stand: the label is text there.
+  if (opts.reading.delimiter && opts.reading.label == 0) opts.reading.label = 1;
   const auto samples = read_packed(program, opts, 1);
   if (!samples) return 1;
   const auto n = static_cast<std::int64_t>(samples->n);

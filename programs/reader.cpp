@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "gzip_source.h"
 #include "number_scan.h"
 
 namespace {
@@ -18,8 +19,8 @@ bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool is_blank(char c, char delimiter) { return c != delimiter && is_space(c); }
 
 // Keeps what the warning about ignored text needs: the first line that has
-// some, its text, and the count of such lines.
-void note_ignored(std::string_view rest, std::size_t line,
+// some, its text, the numbers before it, and the count of such lines.
+void note_ignored(std::string_view rest, std::size_t values, std::size_t line,
                   ignored_text& ignored) {
   if (rest.empty()) return;
   for (std::size_t k = 0; k < sizeof separators - 1; ++k)
@@ -29,6 +30,7 @@ void note_ignored(std::string_view rest, std::size_t line,
   while (is_space(rest[size - 1])) --size;  // rest starts with a non-space
   ignored.line = line;
   ignored.text = rest.substr(0, std::min(size, ignored_cut + 1));
+  ignored.values = values;
 }
 
 // The lines of a file as they arrive, each parsed into a new last row.
@@ -37,30 +39,66 @@ struct line_parser {
   read_result& out;
   std::size_t line = 0;
   Row row;
+  std::string rest;  // a line without its label token
+
+  // Puts the label's place at the front of the row, or notes its absence.
+  void label(bool found) {
+    if (found)
+      row.insert(row.begin(), 0.0);
+    else if (out.unlabelled == 0)
+      out.unlabelled = line;
+  }
 
   // False once a bad field has stopped reading.
   bool add(std::string_view text) {
-    if (++line == 1 && options.header) {
-      out.first_line = 2;
-      return true;
-    }
+    if (++line <= options.skip) return true;
     row.clear();
-    if (options.delimiter) {
-      const field_check check = parse_fields(text, options.delimiter, row);
-      if (check.position != 0) {
-        out.bad = {line, check.position,
-                   std::string(check.text.substr(0, ignored_cut + 1))};
-        return false;
-      }
-      out.rows.emplace_back(row.begin(), row.end());
-      return true;
+    if (options.delimiter) return add_fields(text);
+    bool found = false;
+    if (options.label) {
+      found = without_token(text, options.label, rest);
+      if (found) text = rest;
+      label(found);
     }
     const std::size_t stop = parse_line(text, row);
     out.rows.emplace_back(row.begin(), row.end());
-    note_ignored(text.substr(stop), line, out.ignored);
+    note_ignored(text.substr(stop), row.size() - found, line, out.ignored);
+    return true;
+  }
+
+  bool add_fields(std::string_view text) {
+    bool found = false;
+    const field_check check =
+        parse_fields(text, options.delimiter, row, options.label, &found);
+    if (check.position != 0) {
+      out.bad = {line, check.position,
+                 std::string(check.text.substr(0, ignored_cut + 1))};
+      return false;
+    }
+    if (options.label) label(found);
+    out.rows.emplace_back(row.begin(), row.end());
     return true;
   }
 };
+
+// The field from start to end without the blanks around it.
+std::string_view trimmed(std::string_view line, std::size_t start,
+                         std::size_t end, char delimiter) {
+  while (start < end && is_blank(line[start], delimiter)) ++start;
+  while (end > start && is_blank(line[end - 1], delimiter)) --end;
+  return line.substr(start, end - start);
+}
+
+// Appends the field to row when it is exactly one number.
+bool add_field(std::string_view field, Row& row) {
+  const char* const end = field.data() + field.size();
+  double value = 0.0;
+  const char* const stop =
+      field.empty() ? nullptr : scan_value(field.data(), end, value);
+  if (stop != end) return false;
+  row.push_back(value);
+  return true;
+}
 
 read_result read_path(const std::string& path, read_options options) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -69,7 +107,9 @@ read_result read_path(const std::string& path, read_options options) {
     result.error = std::strerror(errno);
     return result;
   }
-  read_result result = read_fd(fd, std::size_t{1} << 20, options);
+  const std::size_t block = std::size_t{1} << 20;
+  read_result result = is_gzip_name(path) ? read_gzip_fd(fd, block, options)
+                                          : read_fd(fd, block, options);
   ::close(fd);
   return result;
 }
@@ -91,48 +131,66 @@ std::size_t parse_line(std::string_view line, Row& row) {
   return static_cast<std::size_t>(p - begin);
 }
 
-field_check parse_fields(std::string_view line, char delimiter, Row& row) {
-  std::size_t start = 0;
+field_check parse_fields(std::string_view line, char delimiter, Row& row,
+                         std::size_t label, bool* label_found) {
+  if (label_found) *label_found = false;
   bool blank = true;
   for (const char c : line) blank = blank && is_blank(c, delimiter);
   if (blank) return {};
+  std::size_t start = 0;
   for (std::size_t position = 1;; ++position) {
     std::size_t end = line.find(delimiter, start);
     if (end == std::string_view::npos) end = line.size();
-    std::size_t first = start;
-    std::size_t last = end;
-    while (first < last && is_blank(line[first], delimiter)) ++first;
-    while (last > first && is_blank(line[last - 1], delimiter)) --last;
-    double value = 0.0;
-    const char* stop = first == last ? nullptr
-                                     : scan_value(line.data() + first,
-                                                  line.data() + last, value);
-    if (stop != line.data() + last)
-      return {position, line.substr(first, last - first)};
-    row.push_back(value);
-    if (end == line.size()) return {};
+    const bool last = end == line.size();
+    if (position == label || (last && label == last_column)) {
+      if (label_found) *label_found = true;
+    } else {
+      const std::string_view field = trimmed(line, start, end, delimiter);
+      if (!add_field(field, row)) return {position, field};
+    }
+    if (last) return {};
     start = end + 1;
   }
 }
 
-// Reads fd in large blocks and parses every line, the last one also without a
-// final line feed. A line longer than the buffer grows it.
-read_result read_fd(int fd, std::size_t block, read_options options) {
+bool without_token(std::string_view line, std::size_t label,
+                   std::string& rest) {
+  std::size_t begin = std::string_view::npos;
+  std::size_t end = 0;
+  std::size_t p = 0;
+  for (std::size_t column = 1; column <= label; ++column) {
+    while (p < line.size() && is_space(line[p])) ++p;
+    if (p == line.size()) break;
+    const std::size_t start = p;
+    while (p < line.size() && !is_space(line[p])) ++p;
+    if (column == label || label == last_column) {
+      begin = start;
+      end = p;
+    }
+  }
+  if (begin == std::string_view::npos) return false;
+  rest.assign(line.substr(0, begin));
+  rest.append(line.substr(end));
+  return true;
+}
+
+// Reads the source in large blocks and parses every line, the last one also
+// without a final line feed. A line longer than the buffer grows it.
+read_result read_source(const byte_source& source, std::size_t block,
+                        read_options options) {
   read_result result;
-  line_parser lines{options, result, 0, {}};
+  result.first_line = options.skip + 1;
+  line_parser lines{options, result, 0, {}, {}};
   std::vector<char> buf(std::max(block, std::size_t{1}));
   std::size_t have = 0;
   for (;;) {
     if (have == buf.size()) buf.resize(buf.size() * 2);
-    const ssize_t got = ::read(fd, buf.data() + have, buf.size() - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      result.error = std::strerror(errno);
-      return result;
-    }
+    const std::size_t got =
+        source(buf.data() + have, buf.size() - have, result.error);
+    if (!result.error.empty()) return result;
     if (got == 0) break;
     const char* base = buf.data();
-    const std::size_t size = have + static_cast<std::size_t>(got);
+    const std::size_t size = have + got;
     std::size_t start = 0;
     std::size_t from = have;  // the carried-over part holds no line feed
     while (const void* hit = std::memchr(base + from, '\n', size - from)) {
@@ -145,6 +203,20 @@ read_result read_fd(int fd, std::size_t block, read_options options) {
   }
   if (have > 0) lines.add(std::string_view(buf.data(), have));
   return result;
+}
+
+read_result read_fd(int fd, std::size_t block, read_options options) {
+  const auto from_fd = [fd](char* to, std::size_t size,
+                            std::string& error) -> std::size_t {
+    for (;;) {
+      const ssize_t got = ::read(fd, to, size);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno == EINTR) continue;
+      error = std::strerror(errno);
+      return 0;
+    }
+  };
+  return read_source(from_fd, block, options);
 }
 
 read_result read_table(const std::string& path, read_options options) {

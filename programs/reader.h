@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,25 +21,35 @@ Table input(std::string path);
 // message.
 constexpr std::size_t ignored_cut = 20;
 
+// The label column `last`: the last field, or the last whitespace-separated
+// token, of each line.
+constexpr std::size_t last_column = std::numeric_limits<std::size_t>::max();
+
 // How to read a file. By default values are separated by whitespace, and
 // the first text that does not read as a number ends its row (the rest of
 // the line is ignored, and reported). With a delimiter, fields are separated
 // by it, and each must be exactly one number, blanks around it allowed.
-// header skips line 1.
+// skip lines come before the data. A label column (from 1, or last_column;
+// 0 for none) holds any text: its field, or its whitespace-separated token,
+// is taken out of the line before the numbers are read, and the row gets a
+// 0 in its place at the front, so that every row holds its label first.
 struct read_options {
   char delimiter = 0;
-  bool header = false;
+  std::size_t skip = 0;
+  std::size_t label = 0;
 };
 
 // Lines whose row ended before the line did, on text that is not
 // whitespace: the first one (counted from 1; 0 when there is none), that
 // text without trailing whitespace, kept to at most ignored_cut + 1 bytes so
-// that a longer one shows, how many lines hold such text, and how many of
-// those begin with each of separators.
+// that a longer one shows, the numbers read before it on its line, how many
+// lines hold such text, and how many of those begin with each of
+// separators.
 constexpr char separators[] = ",;|";
 struct ignored_text {
   std::size_t line = 0;
   std::string text;
+  std::size_t values = 0;
   std::size_t lines = 0;
   std::size_t separated[3] = {};
 };
@@ -51,20 +63,33 @@ struct bad_field {
   std::string text;
 };
 
-// What reading a file gives: its rows, the line of the first one (2 after a
-// header), and what was wrong: the system's reason why the file could not
-// be read, or a bad field. Rows read before an error stay.
+// What reading a file gives: its rows, the line of the first one (after the
+// skipped lines), the first line without the label column (0 when every line
+// has it), and what was wrong: the system's reason why the file could not be
+// read, or a bad field. Rows read before an error stay.
 struct read_result {
   Table rows;
   std::size_t first_line = 1;
+  std::size_t unlabelled = 0;
   ignored_text ignored;
   std::string error;
   bad_field bad;
   bool ok() const { return error.empty() && bad.position == 0; }
 };
 
-// Reads the file at path; "-" reads standard input.
+// Reads the file at path; "-" reads standard input (plain text), and a path
+// ending in ".gz" is decompressed as it is read (gzip_source.h).
 read_result read_table(const std::string& path, read_options options = {});
+
+// Where the reader gets its bytes: fills at most `size` bytes at `to` and
+// returns how many, 0 at the end; on failure sets `error` and returns 0.
+using byte_source =
+    std::function<std::size_t(char* to, std::size_t size, std::string& error)>;
+
+// Reads from source to its end as read_table does, with a buffer of `block`
+// bytes at first (at least 1).
+read_result read_source(const byte_source& source, std::size_t block,
+                        read_options options = {});
 
 // Reads the open file fd to its end as read_table does, with a buffer of
 // `block` bytes at first (at least 1); does not close fd.
@@ -83,5 +108,13 @@ struct field_check {
 
 // Appends the fields of one line, separated by delimiter, to row, up to the
 // first that is not one number with blanks around it. A line of blanks has
-// no fields.
-field_check parse_fields(std::string_view line, char delimiter, Row& row);
+// no fields. The field in column `label` (from 1, or last_column; 0 for
+// none) may hold any text and is not appended; label_found tells whether
+// the line has it.
+field_check parse_fields(std::string_view line, char delimiter, Row& row,
+                         std::size_t label = 0, bool* label_found = nullptr);
+
+// The line without its whitespace-separated token in column `label` (from 1,
+// or last_column): the text before the token, then the text after it, in
+// `rest`. False, and rest untouched, when the line has no such token.
+bool without_token(std::string_view line, std::size_t label, std::string& rest);

@@ -32,8 +32,7 @@ std::string ignored_warning(const std::string& name, const read_result& read) {
   if (ignored.line == 0) return "";
   std::string message =
       name + ":" + std::to_string(ignored.line) + ": warning: ignored " +
-      quoted(ignored.text, ignored_cut) + " after " +
-      values(read.rows[ignored.line - read.first_line].size());
+      quoted(ignored.text, ignored_cut) + " after " + values(ignored.values);
   const std::size_t more = ignored.lines - 1;
   if (more > 0)
     message += " (and on " + std::to_string(more) +
@@ -51,7 +50,7 @@ loaded load(const char* program, const std::string& path,
   if (!read.error.empty()) return {{}, 1, name + ": " + read.error};
   if (read.bad.position != 0) return {{}, 1, bad_field_message(name, read.bad)};
   warn(program, ignored_warning(name, read));
-  return {std::move(read.rows), read.first_line, ""};
+  return {std::move(read.rows), read.first_line, "", read.unlabelled};
 }
 
 std::string check_samples(const Table& data, std::size_t first,
@@ -81,8 +80,10 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     return std::nullopt;
   }
   const std::string name = shown_name(opts.file);
-  const std::string why =
-      check_samples(data.rows, first, name, data.first_line);
+  std::string why = check_samples(data.rows, first, name, data.first_line);
+  if (why.empty() && data.unlabelled != 0)  // rows of equal length
+    why = name + ":" + std::to_string(data.unlabelled) + ": no column " +
+          std::to_string(opts.reading.label) + " for --label";
   if (!why.empty()) {
     fail(program, why);
     return std::nullopt;

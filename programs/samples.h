@@ -18,11 +18,13 @@ std::string ignored_warning(const std::string& name, const read_result& read);
 
 // Reads path as the options say and warns about ignored text on standard
 // error. Empty rows and "name: reason" or "name:line: ..." in error when the
-// file could not be read.
+// file could not be read; unlabelled is the first line without the label
+// column (0: none).
 struct loaded {
   Table rows;
   std::size_t first_line = 1;
   std::string error;
+  std::size_t unlabelled = 0;
 };
 loaded load(const char* program, const std::string& path, read_options options);
 
@@ -32,8 +34,9 @@ loaded load(const char* program, const std::string& path, read_options options);
 std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name, std::size_t first_line = 1);
 
-// How both programs read their data file: load, then check_samples, with a
-// warning for fewer than two samples. Nothing once the error is printed.
+// How both programs read their data file: load, then check_samples and that
+// every line has the label column, with a warning for fewer than two
+// samples. Nothing once the error is printed.
 std::optional<Table> read_samples(const char* program, const options& opts,
                                   std::size_t first);
 

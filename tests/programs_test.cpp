@@ -85,8 +85,9 @@ const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
 const std::string usage_form =
     "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
     "[-v | --verbose]\n"
-    "       [-d CHAR | --delimiter CHAR] [--header] [--progress | "
-    "--no-progress] DATAFILE\n";
+    "       [-d CHAR | --delimiter CHAR] [-l N | --label N] [--skip-lines N "
+    "| --header]\n"
+    "       [--progress | --no-progress] DATAFILE\n";
 
 // Resource limits do not mix with the sanitizers' own memory.
 #ifdef SANITIZED
