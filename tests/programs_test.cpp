@@ -78,6 +78,41 @@ std::string spread_samples() {
   return text;
 }
 
+// The lines of `spaced` (blank-separated, label first) as comma-separated
+// fields with the label moved last, written as a word when `words`.
+std::string label_last_csv(const std::string& spaced, bool words) {
+  std::istringstream in(spaced);
+  std::string text = "p,q,class\n";
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string label, field, rest;
+    fields >> label;
+    while (fields >> field) rest += field + ',';
+    text += rest + (words ? "\"class " + label + "\"" : label) + '\n';
+  }
+  return text;
+}
+
+// The lines of `spaced` as comma-separated fields with a class name after.
+std::string with_class_column(const std::string& spaced) {
+  std::istringstream in(spaced);
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    for (char& c : line) c = c == ' ' ? ',' : c;
+    text += line + ",Iris-setosa\n";
+  }
+  return text;
+}
+
+// A shell command that compresses `file` to file.gz with gzip, runs
+// `before`, then the program with the arguments `rest`.
+std::vector<std::string> gz(const std::string& file, const char* program,
+                            const std::string& rest,
+                            const std::string& before = "true") {
+  return {"-c",
+          "gzip -kn " + file + " && " + before + " && " + program + ' ' + rest};
+}
+
 const std::pair<std::string, std::string> table = {"form_of_relationship.txt",
                                                    "0.5 2\n1.5 4\n"};
 const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
@@ -286,6 +321,114 @@ std::vector<Case> cases() {
        "labelled_kernel_width: option '--delimiter' needs a character\n"
        "usage: labelled_kernel_width ...", 2},
 
+      // The label in any column, as any text (-d, or --label).
+      {"label_last_as_label_first", labelled,
+       {"-v", "-d", ",", "--header", "--label", "last", "l.csv"},
+       {{"l.csv", label_last_csv(spread_samples(), false)}}, "212.201\n",
+       labelled_spread, 0},
+      {"label_last_in_words", labelled,
+       {"-v", "-d", ",", "--header", "-l", "last", "l.csv"},
+       {{"l.csv", label_last_csv(spread_samples(), true)}}, "212.201\n",
+       labelled_spread, 0},
+      {"form_leaves_the_label_out", form,
+       {"-v", "-d", ",", "-l", "last", "d.csv"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"},
+        {"d.csv", with_class_column(spread_samples())}},
+       "19.8065\n", form_spread, 0},
+      {"form_label_first_any_text", form, {"--label=1", "d.txt"},
+       {table, {"d.txt", "origin 0 0\n\"far 3 4\n"}}, "3.125\n", "", 0},
+      {"label_1_is_text_with_d", labelled, {"-d", ",", "l.csv"},
+       {{"l.csv", "setosa,0,0\n\"class 2\",3,4\n"}}, "50\n", "", 0},
+      {"label_1_a_word", labelled, {"-l1", "l.txt"},
+       {{"l.txt", "cat 0 0\ndog 3 4\n"}}, "50\n", "", 0},
+      {"label_in_the_middle", labelled, {"-l", "2", "l.txt"},
+       {{"l.txt", "0 cat 0\n3 Iris-setosa 4\n"}}, "50\n", "", 0},
+      {"label_empty_field", labelled, {"-d", ",", "-l", "last", "l.csv"},
+       {{"l.csv", "0,0,\n3,4,\n"}}, "50\n", "", 0},
+      {"label_one_past_the_last_column", labelled, {"-l", "4", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
+       "labelled_kernel_width: l.txt:1: no column 4 for --label\n", 1},
+      {"label_missing_on_one_row", form, {"-d", ",", "-l", "3", "d.csv"},
+       {table, {"d.csv", "0,0,a\n3,4\n"}}, "",
+       "form_kernel_width: d.csv:2: 2 values, expected 3 as on line 1\n", 1},
+      {"label_missing_rows_of_equal_length", form, {"-l", "3", "d.txt"},
+       {table, {"d.txt", "5 x a\n1 2\n"}}, "",
+       "form_kernel_width: d.txt:1: warning: ignored \"x\" after 1 value\n"
+       "form_kernel_width: d.txt:2: no column 3 for --label\n", 1},
+      {"label_only", form, {"-l", "last", "d.txt"},
+       {table, {"d.txt", "a\nb\n"}}, "",
+       "form_kernel_width: d.txt: only labels, no feature values\n", 1},
+      // The last token is the label; text before it still ends the row.
+      {"label_last_token_then_text", labelled, {"-l", "last", "l.txt"},
+       {{"l.txt", "0 0 # a\n3 4 b\n"}}, "50\n",
+       "labelled_kernel_width: l.txt:1: warning: ignored \"#\" after 2 "
+       "values\n", 0},
+      {"label_zero", labelled, {"--label", "0", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad label column '0'\nusage: ...", 2},
+      {"label_word", form, {"-l", "first", "d.txt"}, {}, "",
+       "form_kernel_width: bad label column 'first'\n" + usage_form, 2},
+      {"label_needs_a_column", form, {"d.txt", "-l"}, {table, two}, "3.125\n",
+       "", 0},
+      {"label_missing_value", form, {"-l"}, {}, "",
+       "form_kernel_width: option '-l' needs a column\n" + usage_form, 2},
+
+      // Lines before the data.
+      {"skip_lines_0", form, {"--skip-lines", "0", "d.txt"}, {table, two},
+       "3.125\n", "", 0},
+      {"skip_lines_2", form, {"-d", ",", "--skip-lines=2", "d.csv"},
+       {table, {"d.csv", "506,13,,\n\"CRIM\",\"ZN\"\n0,0\n3,4\n"}},
+       "3.125\n", "", 0},
+      {"skip_lines_keep_line_numbers", labelled, {"--skip-lines", "2", "l.txt"},
+       {{"l.txt", "a\nb\n1 0 0\n2 3 4\n5\n"}}, "",
+       "labelled_kernel_width: l.txt:5: 1 value, expected 3 as on line 3\n",
+       1},
+      {"skip_lines_to_the_last", form, {"--skip-lines", "2", "d.txt"},
+       {table, two}, "-nan\n", "form_kernel_width: d.txt: warning: no samples\n",
+       0},
+      {"skip_lines_beyond_the_end", form, {"--skip-lines", "3", "d.txt"},
+       {table, two}, "-nan\n", "form_kernel_width: d.txt: warning: no samples\n",
+       0},
+      {"skip_lines_negative", form, {"--skip-lines", "-1", "d.txt"}, {}, "",
+       "form_kernel_width: bad line count '-1'\n" + usage_form, 2},
+      {"skip_lines_not_a_number", labelled, {"--skip-lines=2x", "l.txt"}, {},
+       "", "labelled_kernel_width: bad line count '2x'\nusage: ...", 2},
+      {"skip_lines_needs_a_number", form, {"--skip-lines"}, {}, "",
+       "form_kernel_width: option '--skip-lines' needs a number\n" + usage_form,
+       2},
+
+      // Compressed data files: the same numbers, messages and line numbers.
+      {"gzip_same_statistics", shell, gz("d.txt", form, "-v d.txt.gz"),
+       {{"form_of_relationship.txt", "1 1\n4 2\n"},
+        {"d.txt", spread_samples()}}, "19.8065\n", form_spread, 0},
+      {"gzip_label_last", shell,
+       gz("l.csv", labelled, "-v -d , --header -l last l.csv.gz"),
+       {{"l.csv", label_last_csv(spread_samples(), true)}}, "212.201\n",
+       labelled_spread, 0},
+      {"gzip_messages_and_lines", shell, gz("d.txt", form, "--header d.txt.gz"),
+       {table, {"d.txt", "x y\n0 0\n3 4 z\n5"}}, "",
+       "form_kernel_width: d.txt.gz:3: warning: ignored \"z\" after 2 values\n"
+       "form_kernel_width: d.txt.gz:4: 1 value, expected 2 as on line 2\n", 1},
+      {"gzip_truncated", shell,
+       gz("d.txt", form, "t.gz", "head -c -9 d.txt.gz > t.gz"), {table, two},
+       "", "form_kernel_width: t.gz: not a valid gzip stream (unexpected end "
+       "of file)\n", 1},
+      {"gzip_damaged_checksum", shell,
+       gz("d.txt", form, "c.gz", "head -c -8 d.txt.gz > c.gz && printf abcd "
+          ">> c.gz && tail -c 4 d.txt.gz >> c.gz"), {table, two}, "",
+       "form_kernel_width: c.gz: not a valid gzip stream (incorrect data "
+       "check)\n", 1},
+      {"gzip_not_gzip", form, {"d.gz"}, {table, {"d.gz", "0 0\n3 4\n"}}, "",
+       "form_kernel_width: d.gz: not a valid gzip stream (incorrect header "
+       "check)\n", 1},
+      {"gzip_empty_file", labelled, {"e.gz"}, {{"e.gz", ""}}, "",
+       "labelled_kernel_width: e.gz: not a valid gzip stream (unexpected end "
+       "of file)\n", 1},
+      {"gzip_of_nothing", shell, gz("e", labelled, "e.gz"), {{"e", ""}},
+       "-nan\n", "labelled_kernel_width: e.gz: warning: no samples\n", 0},
+      {"gzip_stdin_stays_plain", shell, gz("d.txt", form, "- < d.txt.gz"),
+       {table, two}, "",
+       "form_kernel_width: <stdin>:1: warning: ignored \"\\x1f\\x8b...", 1},
+
       // Progress: forced on, the line is drawn at once and erased at the
       // end; standard output is untouched. Off by default off a terminal.
       {"progress_forced", form, {"--progress", "d.txt"}, {table, two},
@@ -487,8 +630,8 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class Cli : public testing::TestWithParam<Case> {};
 
-TEST_P(Cli, Runs) {
-  const Case& c = GetParam();
+// Runs the case in a fresh directory and checks what it printed.
+void check(const Case& c) {
   if (*c.program == '\0') GTEST_SKIP() << "program not installed";
   if (c.memory_limit && !limited) GTEST_SKIP() << "under the sanitizers";
   // The whole suite runs again with KERNEL_WIDTH_ISA set to each set.
@@ -507,7 +650,77 @@ TEST_P(Cli, Runs) {
   fs::remove_all(base);
 }
 
+TEST_P(Cli, Runs) { check(GetParam()); }
+
 INSTANTIATE_TEST_SUITE_P(Programs, Cli, testing::ValuesIn(cases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The data sets that ship with scikit-learn, as they are laid out: each
+// command prints the same as the same numbers rewritten the plain way.
+const std::string sklearn_data =
+    "/usr/lib/python3/dist-packages/sklearn/"
+    "datasets/data/";
+
+// After `before`, the program's -v output on `options path`, and on `plain`
+// (a pipeline writing the plain file to standard output) read from standard
+// input; "same" when they agree, both otherwise.
+std::vector<std::string> same_as(const char* program,
+                                 const std::string& options,
+                                 const std::string& path,
+                                 const std::string& plain,
+                                 const std::string& before = "true") {
+  const std::string p = std::string(program) + " -v ";
+  return {"-c", before + " && a=$(" + p + options + " " + path +
+                    " 2>&1) && b=$(" + plain + " | " + p +
+                    "- 2>&1) && if [ \"$a\" = \"$b\" ]; then echo same; "
+                    "else echo \"$a\"; echo \"$b\"; fi"};
+}
+
+// clang-format off
+std::vector<Case> real_data() {
+  const std::string iris = sklearn_data + "iris.csv";
+  const std::string wine = sklearn_data + "wine_data.csv";
+  const std::string boston = sklearn_data + "boston_house_prices.csv";
+  const std::string digits = sklearn_data + "digits.csv.gz";
+  const std::string class_first =
+      "tail -n +2 " + iris + " | awk -F, '{ print $5, $1, $2, $3, $4 }'";
+  const std::string in_words =
+      "tail -n +2 " + iris + " | awk -F, 'BEGIN { split(\"Iris-setosa "
+      "Iris-versicolor Iris-virginica\", name, \" \") } { print $1 \",\" $2 "
+      "\",\" $3 \",\" $4 \",\" name[$5 + 1] }' > w.csv";
+  return {
+      {"iris_label_last", shell,
+       same_as(labelled, "-d , --header --label last", iris, class_first),
+       {}, "same\n", "", 0},
+      {"iris_label_as_a_word", shell,
+       same_as(labelled, "-d , --label last", "w.csv", class_first, in_words),
+       {}, "same\n", "", 0},
+      {"wine_form_leaves_the_class_out", shell,
+       same_as(form, "-d , --header --label last", wine,
+               "tail -n +2 " + wine + " | cut -d, -f1-13 | tr , ' '"),
+       {table}, "same\n", "", 0},
+      {"boston_two_lines_before", shell,
+       same_as(form, "-d , --skip-lines 2", boston,
+               "tail -n +3 " + boston + " | tr , ' '"),
+       {table}, "same\n", "", 0},
+      {"digits_compressed", shell,
+       same_as(labelled, "-d , --label last", digits,
+               "zcat " + digits + " | awk -F, '{ l = $NF; $NF = \"\"; "
+               "print l, $0 }'"),
+       {}, "same\n", "", 0},
+  };
+}
+// clang-format on
+
+class RealData : public testing::TestWithParam<Case> {};
+
+TEST_P(RealData, SameAsPlain) {
+  if (!fs::exists(sklearn_data + "iris.csv"))
+    GTEST_SKIP() << "no scikit-learn data in " << sklearn_data;
+  check(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, RealData, testing::ValuesIn(real_data()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

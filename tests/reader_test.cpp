@@ -272,19 +272,138 @@ TEST(Reader, DelimitedFields) {
 
 TEST(Reader, HeaderAndBadFieldsInAFile) {
   const std::string name = temp_file("a,b\n1,2\n3,x\n5,6\n");
-  const read_result read = read_table(name, {',', true});
+  const read_result read = read_table(name, {',', 1});
   EXPECT_EQ(read.first_line, 2u);
   EXPECT_EQ(read.rows, (Table{{1, 2}}));
   EXPECT_EQ(read.bad.line, 3u);
   EXPECT_EQ(read.bad.position, 2u);
   EXPECT_EQ(read.bad.text, "x");
-  const read_result plain = read_table(name, {0, true});
+  const read_result plain = read_table(name, {0, 1});
   EXPECT_EQ(plain.rows.size(), 3u);
   EXPECT_EQ(plain.ignored.line, 2u);  // lines keep their numbers
   EXPECT_EQ(ignored_warning("f", plain),
             "f:2: warning: ignored \",2\" after 1 value (and on 2 more "
             "lines); comma-separated? try -d ,");
   std::remove(name.c_str());
+}
+
+// The label's token is taken out of the line before the numbers are read;
+// the line has no such token when it is short of the column.
+TEST(Reader, LabelTokens) {
+  struct {
+    const char* line;
+    std::size_t label;
+    bool found;
+    const char* rest;
+  } const cases[] = {
+      {"setosa 1 2", 1, true, " 1 2"},
+      {"1 Iris-setosa 2", 2, true, "1  2"},
+      {"1 2 class\r", 3, true, "1 2 \r"},
+      {"1 2 class", 4, false, ""},
+      {"\t a\v", 1, true, "\t \v"},
+      {"1 2 \"class 2\"", last_column, true, "1 2 \"class "},
+      {"only", last_column, true, ""},
+      {" \t\r", last_column, false, ""},
+      {"", 1, false, ""},
+  };
+  for (const auto& c : cases) {
+    std::string rest;
+    EXPECT_EQ(without_token(c.line, c.label, rest), c.found) << c.line;
+    EXPECT_EQ(rest, c.rest) << c.line;
+  }
+}
+
+// Any line: reading it with its last token as the label gives the numbers of
+// the other tokens, as the stream reads them once the label is gone.
+TEST(Reader, LastTokenLabelMatchesStreamWithoutIt) {
+  std::mt19937_64 rng(42);
+  for (int i = 0; i < 100000; ++i) {
+    const std::string line = random_line(rng);
+    std::istringstream words(line);
+    std::vector<std::string> tokens;
+    for (std::string w; words >> w;) tokens.push_back(w);
+    if (tokens.empty()) continue;
+    std::string joined;
+    for (std::size_t k = 0; k + 1 < tokens.size(); ++k)
+      joined += tokens[k] + ' ';
+    std::string rest;
+    ASSERT_TRUE(without_token(line, last_column, rest));
+    ASSERT_TRUE(same(parse(rest), reference_row(joined)))
+        << "line " << i << ": \"" << line << '"';
+  }
+}
+
+TEST(Reader, DelimitedLabelFields) {
+  struct {
+    const char* line;
+    std::size_t label;
+    Row row;
+    bool found;
+    std::size_t bad;
+  } const cases[] = {
+      {"Iris-setosa,1,2", 1, {1, 2}, true, 0},
+      {"1,class 2,2", 2, {1, 2}, true, 0},
+      {"1,2,\"class 2\"", last_column, {1, 2}, true, 0},
+      {"1,,2", 2, {1, 2}, true, 0},
+      {"1,2,", last_column, {1, 2}, true, 0},
+      {"1,2", 3, {1, 2}, false, 0},
+      {"7", last_column, {}, true, 0},
+      {" \r", last_column, {}, false, 0},
+      {"x,1,y", 1, {1}, true, 3},  // positions count the label's field
+      {"1,x,y", last_column, {1}, false, 2},
+  };
+  for (const auto& c : cases) {
+    Row row;
+    bool found = false;
+    const field_check check = parse_fields(c.line, ',', row, c.label, &found);
+    EXPECT_TRUE(same(row, c.row)) << c.line;
+    EXPECT_EQ(found, c.found) << c.line;
+    EXPECT_EQ(check.position, c.bad) << c.line;
+  }
+}
+
+// Rows hold the label's place first; the first line without the label
+// column is noted; skipped lines keep their numbers.
+TEST(Reader, LabelsAndSkippedLinesInAFile) {
+  struct {
+    const char* text;
+    read_options options;
+    Table rows;
+    std::size_t unlabelled;
+    std::size_t ignored_line;
+    std::size_t ignored_values;
+  } const cases[] = {
+      {"a b\n1 2 x\n3 4 y\n",
+       {0, 1, last_column},
+       {{0, 1, 2}, {0, 3, 4}},
+       0,
+       0,
+       0},
+      {"n\nnames\n1,x,2\n3,y,4\n",
+       {',', 2, 2},
+       {{0, 1, 2}, {0, 3, 4}},
+       0,
+       0,
+       0},
+      {"1 2 3\n4 5\n", {0, 0, 3}, {{0, 1, 2}, {4, 5}}, 2, 0, 0},
+      {"1 2 a\n\n", {0, 0, last_column}, {{0, 1, 2}, {}}, 2, 0, 0},
+      {"1 x 3 cat\n", {0, 0, last_column}, {{0, 1}}, 0, 1, 1},
+      {"1 2\n3 4\n", {0, 0, 0}, {{1, 2}, {3, 4}}, 0, 0, 0},
+      {"1 2\n3 4\n", {0, 2, 0}, {}, 0, 0, 0},
+      {"1 2\n3 4", {0, 3, 0}, {}, 0, 0, 0},
+      {"h\n1 2 z\n", {0, 1, 0}, {{1, 2}}, 0, 2, 2},
+  };
+  for (const auto& c : cases) {
+    const std::string name = temp_file(c.text);
+    const read_result read = read_table(name, c.options);
+    ASSERT_TRUE(read.ok()) << c.text;
+    EXPECT_TRUE(same(read.rows, c.rows)) << c.text;
+    EXPECT_EQ(read.first_line, c.options.skip + 1) << c.text;
+    EXPECT_EQ(read.unlabelled, c.unlabelled) << c.text;
+    EXPECT_EQ(read.ignored.line, c.ignored_line) << c.text;
+    EXPECT_EQ(read.ignored.values, c.ignored_values) << c.text;
+    std::remove(name.c_str());
+  }
 }
 
 }  // namespace
