@@ -4,11 +4,12 @@
 BUILD ?= build
 FUZZ_SECONDS ?= 60
 
-# What the tests need beyond g++, cmake and make: GoogleTest, the Python
-# module's build and test packages, groff for the man pages, and
-# scikit-learn and matplotlib for the worked example's test.
-TEST_PACKAGES = libgtest-dev pybind11-dev python3-dev python3-numpy \
-  python3-pytest groff-base python3-sklearn python3-matplotlib
+# What the tests need beyond g++, cmake and make: zlib (the programs read
+# compressed data files), GoogleTest, the Python module's build and test
+# packages, groff for the man pages, and scikit-learn and matplotlib for the
+# worked example's test (its data sets serve the programs' tests too).
+TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
+  python3-numpy python3-pytest groff-base python3-sklearn python3-matplotlib
 
 .PHONY: all demo test sanitize fuzz package clean
 
@@ -29,7 +30,7 @@ test:
 	ctest --test-dir $(BUILD) --output-on-failure
 
 sanitize:
-	tests/install_packages.sh libgtest-dev
+	tests/install_packages.sh zlib1g-dev libgtest-dev
 	cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-sanitize -j2

@@ -78,6 +78,40 @@ read_result read_bytes(const std::string& bytes, std::size_t block,
   return read;
 }
 
+// With the last token of each line as its label: the rows are those of the
+// lines with that token gone, as the stream reads them, each after a 0 in
+// the label's place; the first line with no token is the one reported.
+void check_last_label(const std::string& bytes, std::size_t block) {
+  const read_result read = read_bytes(bytes, block, {0, 0, last_column});
+  require(read.ok());
+  std::size_t start = 0;
+  std::size_t number = 0;
+  std::size_t unlabelled = 0;
+  while (start < bytes.size()) {
+    std::size_t nl = bytes.find('\n', start);
+    if (nl == std::string::npos) nl = bytes.size();
+    std::istringstream words(bytes.substr(start, nl - start));
+    std::string joined, word, previous;
+    bool any = false;
+    while (words >> word) {
+      if (any) joined += previous + ' ';
+      previous = word;
+      any = true;
+    }
+    std::istringstream in(joined);
+    Table expected = reference_read(in);
+    Row want = {0.0};
+    if (!expected.empty())
+      want.insert(want.end(), expected[0].begin(), expected[0].end());
+    if (!any) want.clear();
+    if (!any && unlabelled == 0) unlabelled = number + 1;
+    require(number < read.rows.size() && same(read.rows[number], want));
+    ++number;
+    start = nl + 1;
+  }
+  require(read.rows.size() == number && read.unlabelled == unlabelled);
+}
+
 void check_sums(const Table& table) {
   if (table.size() > max_rows) return;
   if (check_samples(table, 0, "f").empty()) {
@@ -118,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     require(static_cast<unsigned char>(c) >= 0x20 &&
             static_cast<unsigned char>(c) < 0x7f);
   check_sums(table);
+  check_last_label(bytes, block);
 
   // Delimited: every row read holds whole fields, and a bad field is
   // reported with its line.
