@@ -182,9 +182,9 @@ def form_statistics(X: npt.ArrayLike,
 
         A NaN or an infinity anywhere in X makes mean, variance and ratio
         NaN: that sample's distance to itself, part of the sums, is NaN.
-        Finite values whose distances overflow make mean infinite and
-        variance and ratio NaN. One sample gives mean 0, variance 0 and
-        ratio NaN.
+        Finite values whose squared differences overflow (a difference
+        beyond about 1.3e154) make mean infinite and variance and ratio
+        NaN. One sample gives mean 0, variance 0 and ratio NaN.
 
     Raises
     ------
@@ -278,8 +278,9 @@ def labelled_statistics(X: npt.ArrayLike, threads: SupportsIndex = 0,
         A NaN in a feature column makes total, mean and width NaN. An
         infinity makes them infinite, or NaN when another sample holds an
         infinity of the same sign in that column (inf - inf). Finite
-        values whose distances overflow make them infinite. One sample
-        gives total 0, pairs 0 and mean and width NaN.
+        values whose squared differences overflow (a difference beyond
+        about 1.3e154) make them infinite. One sample gives total 0,
+        pairs 0 and mean and width NaN.
 
     Raises
     ------

@@ -69,8 +69,12 @@ def missing(*modules):
 def test_pip_install_into_a_virtual_environment(tmp_path):
     # A clean copy of the tree, as a fresh clone has it.
     source = tmp_path / "source"
-    shutil.copytree(TOP, source, ignore=shutil.ignore_patterns(
-        ".git", "build*", "*.egg-info", "__pycache__"))
+    def ignore(directory, names):
+        top = pathlib.Path(directory) == TOP
+        return [n for n in names if n in (".git", "__pycache__")
+                or n.endswith(".egg-info") or (top and n.startswith("build"))]
+
+    shutil.copytree(TOP, source, ignore=ignore)
     env = tmp_path / "env"
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages",
                     str(env)], check=True)
