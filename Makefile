@@ -6,10 +6,14 @@ FUZZ_SECONDS ?= 60
 
 # What the tests need beyond g++, cmake and make: zlib (the programs read
 # compressed data files), GoogleTest, the Python module's build and test
-# packages, groff for the man pages, and scikit-learn and matplotlib for the
-# worked example's test (its data sets serve the programs' tests too).
+# packages (pandas; venv, pip, setuptools, wheel and mypy for pip install .
+# and its types), groff for the man pages, and scikit-learn and matplotlib
+# for the worked example's test (its data sets serve the programs' tests
+# too).
 TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
-  python3-numpy python3-pytest groff-base python3-sklearn python3-matplotlib
+  python3-numpy python3-pytest python3-pandas python3-venv python3-pip \
+  python3-setuptools python3-wheel mypy groff-base python3-sklearn \
+  python3-matplotlib
 
 .PHONY: all demo test sanitize fuzz package clean
 
@@ -55,4 +59,4 @@ package:
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) build-sanitize build-fuzz build-pip python/*.egg-info

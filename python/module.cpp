@@ -1,10 +1,16 @@
-// The Python module kernel_width: the programs' exact kernel widths for
-// samples in numpy arrays (or anything numpy turns into a 2-D array).
+// kernel_width._core: the library's computations for float64 arrays, the
+// results as plain tuples. The package (python/kernel_width/__init__.py)
+// checks the arguments, converts X and names the result fields; this part
+// only computes, with the GIL released and Ctrl-C honoured.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "kernel_width/kernel_width.h"
 
@@ -13,8 +19,8 @@ namespace kw = kernel_width;
 
 namespace {
 
-// float64 in C order: taken as it is when it already is, converted once
-// otherwise.
+// The package hands over C-contiguous float64 arrays, so nothing is copied
+// here; forcecast only keeps direct calls from failing on other types.
 using array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 kw::matrix_view view_of(const array& x, const char* what) {
@@ -40,214 +46,90 @@ void check(kw::error e) {
   if (e != kw::error::none) throw py::value_error(kw::describe(e));
 }
 
-kw::form_statistics form(const array& x, long threads) {
-  const kw::matrix_view samples = view_of(x, "X");
-  const unsigned count = thread_count(threads);
-  kw::form_statistics s;
+// compute(cancel) on a thread of its own, while this thread, the one that
+// holds the interpreter, looks every 50 ms for a signal: Python runs its
+// handlers only on the main thread, and only when asked. When a handler
+// raises (KeyboardInterrupt for Ctrl-C) the flag stops the library's
+// threads between bands of pairs, and the exception goes on once they
+// have stopped; the module is then as before.
+template <class Compute>
+auto interruptible(Compute compute) -> decltype(compute(nullptr)) {
+  std::atomic<bool> cancel{false};
+  bool raised = false;
+  decltype(compute(nullptr)) result;
   {
     py::gil_scoped_release free;
-    s = kw::form(samples, count);
+    std::future<decltype(result)> done;
+    try {
+      done = std::async(std::launch::async, compute, &cancel);
+    } catch (const std::system_error&) {
+      // No thread to be had: compute here, and Ctrl-C waits for the end.
+      return compute(nullptr);
+    }
+    while (done.wait_for(std::chrono::milliseconds(50)) !=
+           std::future_status::ready) {
+      py::gil_scoped_acquire held;
+      if (PyErr_CheckSignals() != 0) {
+        raised = true;
+        cancel.store(true);
+        break;
+      }
+    }
+    result = done.get();
   }
+  // The handler's exception is still set on this thread.
+  if (raised) throw py::error_already_set();
+  return result;
+}
+
+kw::form_statistics form_of(const array& x, long threads) {
+  const kw::matrix_view samples = view_of(x, "X");
+  const unsigned count = thread_count(threads);
+  const kw::form_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::form(samples, count, cancel);
+      });
   check(s.status);
   return s;
 }
 
-kw::labelled_statistics labelled(const array& x, long threads,
-                                 long first_column) {
-  const kw::matrix_view samples = view_of(x, "X");
-  const unsigned count = thread_count(threads);
-  if (first_column < 0) throw py::value_error("first_column must be 0 or more");
-  kw::labelled_statistics s;
-  {
-    py::gil_scoped_release free;
-    s = kw::labelled(samples, static_cast<std::size_t>(first_column), count);
-  }
-  check(s.status);
-  return s;
+py::tuple form(const array& x, long threads) {
+  const kw::form_statistics s = form_of(x, threads);
+  return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);
 }
 
 double form_width(const array& x, const array& table, long threads) {
   const kw::matrix_view rows = view_of(table, "table");
-  const kw::form_width_result r = kw::form_width(form(x, threads), rows);
+  const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
   check(r.status);
   return r.width;
 }
 
-const char* const module_doc =
-    R"(Kernel widths from the pairwise distances between samples.
-
-The same exact numbers as the programs form_kernel_width and
-labelled_kernel_width print, for samples already in an array: each row of X
-is a sample, and the Euclidean distances between all pairs of samples are
-reduced to one width, without building the n x n distance matrix (memory
-O(n d)) and on every core. The results do not depend on the thread count,
-bit for bit. NaN and infinity in X follow the arithmetic, as in the
-programs.
-
-Functions
----------
-form_width, form_statistics
-    From the spread of the n*n distances (the zero diagonal included).
-labelled_width, labelled_statistics
-    From the mean distance between different samples over the feature
-    columns.
-)";
+py::tuple labelled(const array& x, long threads, long first_column) {
+  const kw::matrix_view samples = view_of(x, "X");
+  const unsigned count = thread_count(threads);
+  if (first_column < 0) throw py::value_error("first_column must be 0 or more");
+  const auto first = static_cast<std::size_t>(first_column);
+  const kw::labelled_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::labelled(samples, first, count, cancel);
+      });
+  check(s.status);
+  return py::make_tuple(s.n, s.columns, s.total, s.pairs, s.mean, s.width);
+}
 
 }  // namespace
 
-PYBIND11_MODULE(kernel_width, m) {
-  m.doc() = module_doc;
+PYBIND11_MODULE(_core, m) {
+  m.doc() =
+      "The computations behind kernel_width; use the package's functions.";
   m.attr("__version__") = kw::version();
-
-  py::class_<kw::form_statistics>(m, "FormStatistics",
-                                  "Spread of the n*n pairwise distances.")
-      .def_readonly("n", &kw::form_statistics::n, "Number of samples.")
-      .def_readonly("mean", &kw::form_statistics::mean,
-                    "Mean of all n*n distances, the diagonal included.")
-      .def_readonly("variance", &kw::form_statistics::variance,
-                    "Mean of (distance - mean)**2 over all n*n distances.")
-      .def_readonly("ratio", &kw::form_statistics::ratio,
-                    "Spread ratio mean**2 / variance.")
-      .def("__repr__", [](const kw::form_statistics& s) {
-        return "FormStatistics(n=" + std::to_string(s.n) +
-               ", mean=" + py::repr(py::float_(s.mean)).cast<std::string>() +
-               ", variance=" +
-               py::repr(py::float_(s.variance)).cast<std::string>() +
-               ", ratio=" + py::repr(py::float_(s.ratio)).cast<std::string>() +
-               ")";
-      });
-
-  py::class_<kw::labelled_statistics>(
-      m, "LabelledStatistics",
-      "Mean distance between different samples over the feature columns.")
-      .def_readonly("n", &kw::labelled_statistics::n, "Number of samples.")
-      .def_readonly("total", &kw::labelled_statistics::total,
-                    "Sum of the distances over all ordered pairs of "
-                    "different samples.")
-      .def_readonly("pairs", &kw::labelled_statistics::pairs, "n*n - n.")
-      .def_readonly("mean", &kw::labelled_statistics::mean, "total / pairs.")
-      .def_readonly("width", &kw::labelled_statistics::width, "2 * mean**2.")
-      .def("__repr__", [](const kw::labelled_statistics& s) {
-        return "LabelledStatistics(n=" + std::to_string(s.n) +
-               ", total=" + py::repr(py::float_(s.total)).cast<std::string>() +
-               ", pairs=" + std::to_string(s.pairs) +
-               ", mean=" + py::repr(py::float_(s.mean)).cast<std::string>() +
-               ")";
-      });
-
-  m.def("form_statistics", &form, py::arg("X"), py::arg("threads") = 0,
-        R"(Spread of the pairwise distances between the rows of X.
-
-Parameters
-----------
-X : array_like, shape (n_samples, n_features)
-    The samples, converted to float64 (no copy when X already is a
-    C-contiguous float64 array).
-threads : int, default 0
-    Threads to compute on; 0 uses every core the process may run on.
-
-Returns
--------
-FormStatistics
-    n, mean, variance and ratio, exactly as form_kernel_width --verbose
-    prints them.
-
-Raises
-------
-ValueError
-    X is not 2-D, has no samples ("no samples") or no columns ("no feature
-    values"), or the environment variable KERNEL_WIDTH_ISA names an
-    instruction set that is unknown or that this CPU cannot run.
-MemoryError
-    The memory for the samples' packed copy or the sums cannot be had.
-)");
-
+  m.def("form", &form, py::arg("X"), py::arg("threads"),
+        "(n, columns, mean, variance, ratio) of X's n*n distances.");
   m.def("form_width", &form_width, py::arg("X"), py::arg("table"),
-        py::arg("threads") = 0,
-        R"(Kernel width from the spread of the pairwise distances.
-
-variance / 2.6 when the spread ratio is below 0.01, variance * ratio above
-100, and otherwise variance divided by the divisor of the table row whose
-key lies nearest to the ratio (the earlier row on ties; row 0 when no key
-lies within 1,000 or the ratio is not a number).
-
-Parameters
-----------
-X : array_like, shape (n_samples, n_features)
-    The samples.
-table : array_like, shape (n_rows, 2)
-    Rows of (key, divisor), as in form_of_relationship.txt; read only when
-    the search runs.
-threads : int, default 0
-    Threads to compute on; 0 uses every core the process may run on.
-
-Returns
--------
-float
-    The width form_kernel_width prints, bit for bit.
-
-Raises
-------
-ValueError, MemoryError
-    As form_statistics; ValueError also when the search runs on an empty table ("no
-    rows to search") or a table of keys only ("no divisor after the key").
-)");
-
-  m.def("labelled_statistics", &labelled, py::arg("X"), py::arg("threads") = 0,
-        py::arg("first_column") = 1,
-        R"(Mean distance between different samples over the feature columns.
-
-Parameters
-----------
-X : array_like, shape (n_samples, n_columns)
-    The samples; columns before first_column (the label) are left out.
-threads : int, default 0
-    Threads to compute on; 0 uses every core the process may run on.
-first_column : int, default 1
-    The first feature column: 1 skips a label in column 0, as
-    labelled_kernel_width does; 0 for an array of features only.
-
-Returns
--------
-LabelledStatistics
-    n, total, pairs, mean and width, exactly as labelled_kernel_width
-    --verbose prints them.
-
-Raises
-------
-ValueError
-    X is not 2-D, has no samples ("no samples") or no feature columns ("no
-    feature values"), or KERNEL_WIDTH_ISA names an instruction set that is
-    unknown or that this CPU cannot run.
-MemoryError
-    The memory for the samples' packed copy or the sums cannot be had.
-)");
-
-  m.def(
-      "labelled_width",
-      [](const array& x, long threads, long first_column) {
-        return labelled(x, threads, first_column).width;
-      },
-      py::arg("X"), py::arg("threads") = 0, py::arg("first_column") = 1,
-      R"(Kernel width 2 * mean**2 from the mean distance between different samples.
-
-Parameters
-----------
-X : array_like, shape (n_samples, n_columns)
-    The samples; columns before first_column (the label) are left out.
-threads : int, default 0
-    Threads to compute on; 0 uses every core the process may run on.
-first_column : int, default 1
-    1 skips a label in column 0; 0 for an array of features only.
-
-Returns
--------
-float
-    The width labelled_kernel_width prints, bit for bit.
-
-Raises
-------
-ValueError, MemoryError
-    As labelled_statistics.
-)");
+        py::arg("threads"), "The width form_kernel_width prints, in full.");
+  m.def("labelled", &labelled, py::arg("X"), py::arg("threads"),
+        py::arg("first_column"),
+        "(n, columns, total, pairs, mean, width) over the columns from "
+        "first_column on.");
 }

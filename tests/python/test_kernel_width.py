@@ -41,17 +41,21 @@ def test_same_numbers_as_the_programs(name, x, threads, tmp_path):
     table = np.array([[0.5, 2.0], [1.5, 4.0]])
     width, lines = verbose(FORM, x, tmp_path, threads)
     s = kw.form_statistics(x, threads=threads)
-    assert (s.n, s.mean, s.variance, s.ratio) == (
-        int(lines["n"]), float(lines["mean"]), float(lines["variance"]),
-        float(lines["ratio"]))
+    assert (s.n, s.columns, s.mean, s.variance, s.ratio) == (
+        int(lines["n"]), int(lines["columns"]), float(lines["mean"]),
+        float(lines["variance"]), float(lines["ratio"]))
+    # Every number the program shows but the table's is a field.
+    assert set(lines) - {"rule", "width"} == set(s._fields)
     assert "%g" % kw.form_width(x, table, threads=threads) == "%g" % width
 
     labelled = np.column_stack([np.arange(len(x)) % 3, x])
     width, lines = verbose(LABELLED, labelled, tmp_path, threads)
     s = kw.labelled_statistics(labelled, threads=threads)
-    assert (s.n, s.total, s.pairs, s.mean) == (
-        int(lines["n"]), float(lines["total"]), int(lines["pairs"]),
-        float(lines["mean"]))
+    assert (s.n, s.columns, s.total, s.pairs, s.mean) == (
+        int(lines["n"]), int(lines["columns"]), float(lines["total"]),
+        int(lines["pairs"]), float(lines["mean"]))
+    assert set(lines) <= set(s._fields)
+    assert "%g" % s.width == "%g" % width
     assert kw.labelled_width(x, threads=threads, first_column=0) == s.width
 
 

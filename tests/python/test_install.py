@@ -1,0 +1,138 @@
+"""The package installed: with pip into a virtual environment (and checked
+by mypy there), and by cmake --install."""
+
+import importlib.util
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import kernel_width as kw
+
+TOP = pathlib.Path(__file__).resolve().parents[2]
+
+# Printed by a script run with the installed package, from another directory.
+PROBE = """\
+import sys
+import numpy as np
+import kernel_width as kw
+x = np.random.default_rng(9).normal(size=(300, 5))
+print(kw.__file__)
+print(repr(kw.form_statistics(x, threads=2)))
+print(repr(kw.labelled_statistics(x, threads=3)))
+print(repr(kw.form_width(x, [[0.5, 2.0], [1.5, 4.0]])))
+"""
+
+
+def probe_here():
+    """What PROBE prints after the file name, from the module under test."""
+    x = np.random.default_rng(9).normal(size=(300, 5))
+    return [repr(kw.form_statistics(x, threads=2)),
+            repr(kw.labelled_statistics(x, threads=3)),
+            repr(kw.form_width(x, [[0.5, 2.0], [1.5, 4.0]]))]
+
+
+TYPED = """\
+import numpy as np
+import kernel_width as kw
+x = np.zeros((3, 2))
+s: kw.FormStatistics = kw.form_statistics(x, threads=2)
+n: int = s.n
+w: float = kw.form_width(x, [[0.5, 2.0]]) + kw.labelled_width(x.tolist())
+l: kw.LabelledStatistics = kw.labelled_statistics(x, first_column=0)
+"""
+
+# Each line a mistake that mypy must find.
+MISTAKES = """\
+import numpy as np
+import kernel_width as kw
+x = np.zeros((3, 2))
+kw.form_statistics(x, threads="2")
+kw.form_width(x)
+kw.labelled_width(x, first_column=1.5)
+name: str = kw.form_statistics(x).mean
+kw.form_statistics(x).width
+"""
+
+
+def missing(*modules):
+    return [m for m in modules if importlib.util.find_spec(m) is None]
+
+
+@pytest.mark.skipif(bool(missing("venv", "pip", "setuptools", "wheel")),
+                    reason="needs python3-venv, python3-pip, "
+                    "python3-setuptools and python3-wheel")
+def test_pip_install_into_a_virtual_environment(tmp_path):
+    # A clean copy of the tree, as a fresh clone has it.
+    source = tmp_path / "source"
+    def ignore(directory, names):
+        top = pathlib.Path(directory) == TOP
+        return [n for n in names if n in (".git", "__pycache__")
+                or n.endswith(".egg-info") or (top and n.startswith("build"))]
+
+    shutil.copytree(TOP, source, ignore=ignore)
+    env = tmp_path / "env"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages",
+                    str(env)], check=True)
+    python = str(env / "bin" / "python")
+    done = subprocess.run([python, "-m", "pip", "install", "--no-index",
+                           "--no-build-isolation", "--quiet", str(source)],
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    clean = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    done = subprocess.run([python, "-c", PROBE], cwd=elsewhere, env=clean,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[0].startswith(str(env)) and lines[0].endswith("__init__.py")
+    # Compiled by setuptools, the same numbers as compiled by CMake.
+    assert lines[1:] == probe_here()
+
+    mypy = shutil.which("mypy")
+    if mypy is None:
+        pytest.skip("mypy is not installed")
+    for name, text in (("typed.py", TYPED), ("mistakes.py", MISTAKES)):
+        (elsewhere / name).write_text(text)
+    command = [mypy, "--python-executable", python, "--no-incremental",
+               "--cache-dir", str(tmp_path / "cache")]
+    done = subprocess.run(command + ["typed.py"], cwd=elsewhere, env=clean,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    done = subprocess.run(command + ["mistakes.py"], cwd=elsewhere, env=clean,
+                          capture_output=True, text=True)
+    found = {line.split(":")[1] for line in done.stdout.splitlines()
+             if line.startswith("mistakes.py:") and ": error:" in line}
+    assert found == {"4", "5", "6", "7", "8"}, done.stdout
+
+
+BUILD = os.environ.get("KERNEL_WIDTH_BUILD_DIR")
+CMAKE = os.environ.get("CMAKE_COMMAND")
+
+
+@pytest.mark.skipif(not BUILD or not CMAKE, reason="build directory unknown")
+def test_cmake_install_puts_the_package_under_the_prefix(tmp_path):
+    prefix = tmp_path / "prefix"
+    subprocess.run([CMAKE, "--install", BUILD, "--prefix", str(prefix)],
+                   check=True, capture_output=True)
+    version = "%d.%d" % sys.version_info[:2]
+    package = prefix / "lib" / f"python{version}" / "dist-packages"
+    files = sorted(p.name for p in (package / "kernel_width").iterdir())
+    assert files[0] == "__init__.py" and files[2:] == ["_core.pyi",
+                                                        "py.typed"]
+    assert files[1].startswith("_core.cpython-") and files[1].endswith(".so")
+
+    clean = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    done = subprocess.run([sys.executable, "-c", PROBE], cwd=tmp_path,
+                          env={**clean, "PYTHONPATH": str(package)},
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[0] == str(package / "kernel_width" / "__init__.py")
+    assert lines[1:] == probe_here()
