@@ -90,8 +90,6 @@ std::size_t inflate_into(inflater& s, char* to, std::size_t size,
 
 }  // namespace
 
-bool is_gzip_name(const std::string& path) { return path.ends_with(".gz"); }
-
 read_result read_gzip_fd(int fd, std::size_t block, read_options options) {
   inflater stream(fd);
   return read_source(
