@@ -29,6 +29,7 @@ void note_ignored(std::string_view rest, std::size_t line,
   while (is_space(rest[size - 1])) --size;  // rest starts with a non-space
   ignored.line = line;
   ignored.text = rest.substr(0, std::min(size, ignored_cut + 1));
+  ignored.out_of_range = out_of_range(rest.data(), rest.data() + rest.size());
 }
 
 // The lines of a file as they arrive, each parsed into a new last row.
@@ -40,7 +41,9 @@ struct line_parser {
 
   // False once a bad field has stopped reading.
   bool add(std::string_view text) {
-    if (++line == 1 && options.header) {
+    if (++line == 1 && text.starts_with(byte_order_mark))
+      text.remove_prefix(byte_order_mark.size());
+    if (line == 1 && options.header) {
       out.first_line = 2;
       return true;
     }
@@ -49,14 +52,17 @@ struct line_parser {
       const field_check check = parse_fields(text, options.delimiter, row);
       if (check.position != 0) {
         out.bad = {line, check.position,
-                   std::string(check.text.substr(0, ignored_cut + 1))};
+                   std::string(check.text.substr(0, ignored_cut + 1)),
+                   check.out_of_range};
         return false;
       }
       out.rows.emplace_back(row.begin(), row.end());
+      out.blank.push_back(row.empty());  // a line of blanks has no fields
       return true;
     }
     const std::size_t stop = parse_line(text, row);
     out.rows.emplace_back(row.begin(), row.end());
+    out.blank.push_back(row.empty() && stop == text.size());
     note_ignored(text.substr(stop), line, out.ignored);
     return true;
   }
@@ -108,7 +114,10 @@ field_check parse_fields(std::string_view line, char delimiter, Row& row) {
                                      : scan_value(line.data() + first,
                                                   line.data() + last, value);
     if (stop != line.data() + last)
-      return {position, line.substr(first, last - first)};
+      return {position, line.substr(first, last - first),
+              first != last &&
+                  out_of_range(line.data() + first, line.data() + last) ==
+                      line.data() + last};
     row.push_back(value);
     if (end == line.size()) return {};
     start = end + 1;

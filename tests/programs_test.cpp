@@ -86,7 +86,8 @@ const std::string usage_form =
     "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
     "[-v | --verbose]\n"
     "       [-d CHAR | --delimiter CHAR] [--header] [--progress | "
-    "--no-progress] DATAFILE\n";
+    "--no-progress]\n"
+    "       [--strict] [--table FILE] DATAFILE\n";
 
 // Resource limits do not mix with the sanitizers' own memory.
 #ifdef SANITIZED
@@ -99,13 +100,16 @@ constexpr std::size_t limited = 1;
 const std::string runs =
     " (this CPU runs: " + kernel_width::detail::supported_isas() + ")\n";
 
-const std::string form_spread =
+// The statistics; the width (table line 2's divisor 2) after them.
+const std::string form_spread_statistics =
     "n: 300\ncolumns: 3\nmean: 12.102500965926183\n"
     "variance: 39.612972889286247\nratio: 3.6975394409203433\n"
     "rule: table line 2\n";
+const std::string form_spread =
+    form_spread_statistics + "width: 19.806486444643124\n";
 const std::string labelled_spread =
     "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
-    "mean: 10.300511863299612\n";
+    "mean: 10.300511863299612\nwidth: 212.20108929195206\n";
 
 // One case a row, laid out by hand.
 // clang-format off
@@ -132,9 +136,13 @@ std::vector<Case> cases() {
        {{"form_of_relationship.txt", "0.5 -2\n"}, {"d.txt", "1 1\n1 1\n"}},
        "-0\n", "", 0},
       {"form_zero_divisor", form, {"d.txt"},
-       {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n", "", 0},
+       {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n",
+       "form_kernel_width: d.txt: warning: the width is not finite (inf): the "
+       "divisor on form_of_relationship.txt:1 is 0\n", 0},
       {"form_extra_arguments_ignored", form, {"d.txt", "more", "-x"},
-       {table, two}, "3.125\n", "", 0},
+       {table, two}, "3.125\n",
+       "form_kernel_width: warning: ignored extra argument 'more'\n"
+       "form_kernel_width: warning: ignored extra argument '-x'\n", 0},
       {"form_dash_dash", form, {"--", "d.txt"}, {table, two}, "3.125\n", "", 0},
       {"form_empty_data", form, {"d.txt"}, {table, {"d.txt", ""}}, "-nan\n",
        "form_kernel_width: d.txt: warning: no samples\n", 0},
@@ -162,7 +170,8 @@ std::vector<Case> cases() {
        "", "form_kernel_width: d.txt:3: 2 values, expected 3 as on line 1\n", 1},
       {"blank_line_at_end", labelled, {"l.txt"},
        {{"l.txt", "1 0 0\n2 3 4\n\n"}}, "",
-       "labelled_kernel_width: l.txt:3: 0 values, expected 3 as on line 1\n", 1},
+       "labelled_kernel_width: l.txt:3: a blank line, expected 3 values as on "
+       "line 1 (a blank line at the end?)\n", 1},
       {"no_values", form, {"d.txt"}, {table, {"d.txt", "\n\n"}}, "",
        "form_kernel_width: d.txt: no values on any line\n", 1},
       {"labels_only", labelled, {"l.txt"}, {{"l.txt", "1\n2\n3\n"}}, "",
@@ -190,8 +199,8 @@ std::vector<Case> cases() {
       {"no_argument", form, {}, {}, "", usage_form, 2},
       {"unknown_option", form, {"-x", "d.txt"}, {table, two}, "",
        "form_kernel_width: unknown option '-x'\n" + usage_form, 2},
-      {"bad_thread_count", labelled, {"-j", "0", "l.txt"}, {}, "",
-       "labelled_kernel_width: bad thread count '0'\nusage: "
+      {"bad_thread_count", labelled, {"-j", "1025", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad thread count '1025'\nusage: "
        "labelled_kernel_width ...", 2},
       {"help", form, {"--help"}, {}, usage_form + "...", "", 0},
       {"help_short", labelled, {"-h"}, {}, "usage: labelled_kernel_width ...",
@@ -213,16 +222,13 @@ std::vector<Case> cases() {
        {table, {"d.txt", std::string("0 0\0 1\n3 4\n", 11)}}, "3.125\n",
        "form_kernel_width: d.txt:1: warning: ignored \"\\x00 1\" after 2 "
        "values\n", 0},
-      {"warn_byte_order_mark_then_fail", form, {"d.txt"},
-       {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "",
-       "form_kernel_width: d.txt:1: warning: ignored \"\\xef\\xbb\\xbf0 0\" "
-       "after 0 values\n"
-       "form_kernel_width: d.txt:2: 2 values, expected 0 as on line 1 (a "
-       "header on line 1? try --header)\n", 1},
+      {"byte_order_mark_skipped", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "3.125\n", "",
+       0},
       {"warn_number_too_large", labelled, {"l.txt"},
        {{"l.txt", "1 2 1e400 3\n1 2 5\n"}}, "",
-       "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" after 2 "
-       "values\n"
+       "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" (out of "
+       "range) after 2 values\n"
        "labelled_kernel_width: l.txt:2: 3 values, expected 2 as on line 1\n",
        1},
       {"warn_string_labels", labelled, {"l.txt"},
@@ -280,7 +286,8 @@ std::vector<Case> cases() {
       {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
        "form_kernel_width: bad delimiter '.'\n" + usage_form, 2},
       {"delimiter_missing", labelled, {"l.csv", "-d"}, {{"l.csv", "1 0 0\n2 3 4\n"}},
-       "50\n", "", 0},
+       "50\n",
+       "labelled_kernel_width: warning: ignored extra argument '-d'\n", 0},
       {"delimiter_needs_a_value", labelled, {"--delimiter"}, {}, "",
        "labelled_kernel_width: option '--delimiter' needs a character\n"
        "usage: labelled_kernel_width ...", 2},
@@ -326,21 +333,22 @@ std::vector<Case> cases() {
       // --verbose: the statistics after the width, standard output unchanged.
       {"verbose_table_rule", form, {"-v", "d.txt"}, {table, two}, "3.125\n",
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\n", 0},
+       "rule: table line 1\nwidth: 3.125\n", 0},
       {"verbose_low_spread", form, {"--verbose", "d.txt"},
        {{"d.txt", low_spread}}, "0.00377028\n",
        "n: 201\ncolumns: 1\nmean: 0.0099007450310635882\n"
        "variance: 0.0098027202788927709\nratio: 0.0099997500062505452\n"
-       "rule: ratio < 0.01\n", 0},
+       "rule: ratio < 0.01\nwidth: 0.0037702770303433735\n", 0},
       {"verbose_high_spread", form, {"-v", "d.txt"}, {{"d.txt", unit_vectors()}},
        "1.96098\n", "n: 102\ncolumns: 102\n...", 0},
       {"verbose_after_warnings", form, {"-v", "-"}, {table}, "3.125\n",
        "form_kernel_width: <stdin>:2: warning: ignored \",\" after 2 values\n"
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\n", 0, "", "0 0\n3 4,\n"},
+       "rule: table line 1\nwidth: 3.125\n", 0, "", "0 0\n3 4,\n"},
       {"verbose_labelled", labelled, {"-v", "l.txt"},
        {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n",
-       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n",
+       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n"
+       "width: 88.8888888888889\n",
        0},
       // Every thread count gives the same sums, bit for bit (the expected
       // values were computed independently, in the same order).
@@ -389,7 +397,8 @@ std::vector<Case> cases() {
        "labelled_kernel_width: KERNEL_WIDTH_ISA: unknown or unsupported "
        "\"base\\t\\x1b\"" + runs, 1, "", "", 0, "base\t\x1b"},
       {"isa_base_same_numbers", form, {"-v", "-j", "2", "d.txt"},
-       {table, {"d.txt", spread_samples()}}, "9.90324\n", form_spread, 0, "",
+       {table, {"d.txt", spread_samples()}}, "9.90324\n",
+       form_spread_statistics + "width: 9.9032432223215618\n", 0, "",
        "", 0, "base"},
       {"isa_unknown_help_still_works", form, {"--version"}, {},
        "form_kernel_width 1.0.0\n", "", 0, "", "", 0, "sse9"},

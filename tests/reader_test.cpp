@@ -212,15 +212,20 @@ TEST(Reader, WarnsAboutIgnoredText) {
        "f:1: warning: ignored \"a2345678901234567890\" after 1 value"},
       {"\xEF\xBB\xBF"
        "1\n",
-       "f:1: warning: ignored \"\\xef\\xbb\\xbf1\" after 0 "
+       ""},
+      {"1\n\xEF\xBB\xBF"
+       "2\n",
+       "f:2: warning: ignored \"\\xef\\xbb\\xbf2\" after 0 "
        "values"},
       {"1 \"q\" \\ \x1b\x7f\r\v\f\t.\n",
        "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after "
        "1 "
        "value"},
       {"1e400 5\n2e",
-       "f:1: warning: ignored \"1e400 5\" after 0 values (and on "
-       "1 more line)"},
+       "f:1: warning: ignored \"1e400 5\" (out of range) after 0 values (and "
+       "on 1 more line)"},
+      {"1 2e\n1e400\n",
+       "f:1: warning: ignored \"2e\" after 1 value (and on 1 more line)"},
   };
   for (const auto& c : cases) {
     const std::string name = temp_file(c.text);
