@@ -292,4 +292,87 @@ TEST(Reader, HeaderAndBadFieldsInAFile) {
   std::remove(name.c_str());
 }
 
+// A byte-order mark is skipped at the start of a file only, in either
+// grammar, with the header and across any buffer size; lines keep their
+// numbers.
+TEST(Reader, ByteOrderMarkAtTheStart) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct {
+    std::string text;
+    read_options options;
+    Table rows;
+    std::size_t ignored_line;
+  } const cases[] = {
+      {bom, {}, {{}}, 0},
+      {bom + "\n1 2\n", {}, {{}, {1, 2}}, 0},
+      {bom + "1 2\n3 4 x\n", {}, {{1, 2}, {3, 4}}, 2},
+      {bom + "1,2\n3,4\n", {',', false}, {{1, 2}, {3, 4}}, 0},
+      {bom + "a,b\n3,4\n", {',', true}, {{3, 4}}, 0},
+      {bom + bom + "1\n", {}, {{}}, 1},  // only one is a mark
+      {"1\n" + bom + "2\n", {}, {{1}, {}}, 2},
+      {"\xEF\xBB"
+       "1\n",
+       {},
+       {{}},
+       1},  // part of a mark is text
+  };
+  for (const auto& c : cases) {
+    const std::string name = temp_file(c.text);
+    for (const std::size_t block : {1, 2, 4, 1 << 20}) {
+      const int fd = open(name.c_str(), O_RDONLY);
+      const read_result read = read_fd(fd, block, c.options);
+      close(fd);
+      EXPECT_TRUE(read.ok()) << c.text;
+      EXPECT_EQ(read.rows, c.rows) << c.text << ' ' << block;
+      EXPECT_EQ(read.ignored.line, c.ignored_line) << c.text;
+    }
+    std::remove(name.c_str());
+  }
+  const std::string name = temp_file(bom + "1,x\n");
+  const read_result bad = read_table(name, {',', false});
+  EXPECT_EQ(bad.bad.line, 1u);
+  EXPECT_EQ(bad.bad.position, 2u);  // the mark is not part of field 1
+  std::remove(name.c_str());
+}
+
+// Which rows come from blank lines: whitespace only, not text without a
+// number, in either grammar.
+TEST(Reader, MarksBlankLines) {
+  const std::string name = temp_file("1 2\n\n \t\r\n# note\n3 4\n  ");
+  const read_result plain = read_table(name);
+  EXPECT_EQ(plain.blank,
+            (std::vector<bool>{false, true, true, false, false, true}));
+  std::remove(name.c_str());
+  const std::string csv = temp_file("h\n1;2\n \n3;4\n\n");
+  const read_result fields = read_table(csv, {';', true});
+  ASSERT_TRUE(fields.ok());
+  EXPECT_EQ(fields.blank, (std::vector<bool>{false, true, false, true}));
+  EXPECT_EQ(fields.rows.size(), fields.blank.size());
+  std::remove(csv.c_str());
+}
+
+// A field that is one number beyond the double range is out of range; one
+// with more text after it is not a number.
+TEST(Reader, FieldsOutOfRange) {
+  struct {
+    const char* line;
+    std::size_t bad;
+    bool out_of_range;
+  } const cases[] = {
+      {"1,1e308", 0, false},  {"1,1e309", 2, true},    {"-1e309 ,2", 1, true},
+      {"1,1e400x", 2, false}, {"1,1e400 2", 2, false}, {"1,x", 2, false},
+  };
+  for (const auto& c : cases) {
+    Row row;
+    const field_check check = parse_fields(c.line, ',', row);
+    EXPECT_EQ(check.position, c.bad) << c.line;
+    EXPECT_EQ(check.out_of_range, c.out_of_range) << c.line;
+  }
+  const std::string name = temp_file("1,2\n3,1e999\n");
+  const read_result read = read_table(name, {',', false});
+  EXPECT_EQ(read.bad.line, 2u);
+  EXPECT_TRUE(read.bad.out_of_range);
+  std::remove(name.c_str());
+}
+
 }  // namespace
