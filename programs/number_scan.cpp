@@ -32,8 +32,10 @@ constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // A token of at most 19 digits, with mantissa m <= 2^53 and decimal exponent
 // |e| <= 22, is m * 10^e or m / 10^-e with both operands exact: one correctly
 // rounded operation, the value from_chars and strtod give. Others: false.
-bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
-                  int exponent, double& value) {
+[[gnu::always_inline]] inline bool convert_fast(bool negative,
+                                                std::uint64_t mantissa,
+                                                int digits, int exponent,
+                                                double& value) {
   if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || exponent < -22 ||
       exponent > 22)
     return false;
@@ -49,8 +51,9 @@ bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
 // fit and then converts what it took. A token without mantissa digits, or
 // with an exponent but no exponent digits, fails as a whole. On failure,
 // `stop` is the end of the token when it was one too large for a double.
-inline const char* scan(const char* p, const char* end, double& value,
-                        const char*& stop) {
+[[gnu::always_inline]] inline const char* scan(const char* p, const char* end,
+                                               double& value,
+                                               const char*& stop) {
   const char* token = p;
   const bool negative = p != end && *p == '-';
   if (p != end && (*p == '+' || *p == '-')) ++p;
