@@ -94,14 +94,4 @@ TEST(Interrupt, FinishRestoresTheActions) {
   EXPECT_TRUE(e.err.ends_with(erase + "done")) << e.err;
 }
 
-// No line shown, no handler: the default action at once.
-TEST(Interrupt, NoLineNoHandler) {
-  const ending e = in_child([] {
-    progress line("p", progress_mode::off, 100);
-    kill(getpid(), SIGINT);
-  });
-  EXPECT_EQ(e.signal, SIGINT);
-  EXPECT_EQ(e.err, "");
-}
-
 }  // namespace

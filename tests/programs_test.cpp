@@ -422,9 +422,6 @@ std::vector<Case> cases() {
       // numbers. Elsewhere it is text like any other.
       {"bom_csv_as_without", form, {"-d", ",", "d.csv"},
        {table, {"d.csv", "\xEF\xBB\xBF" "0,0\r\n3,4\r\n"}}, "3.125\n", "", 0},
-      {"bom_csv_header", labelled, {"-d", ",", "--header", "l.csv"},
-       {{"l.csv", "\xEF\xBB\xBF" "label,a,b\n1,0,0\n2,3,4\n"}}, "50\n", "",
-       0},
       {"bom_csv_header_forgotten", labelled, {"-d", ",", "l.csv"},
        {{"l.csv", "\xEF\xBB\xBF" "label,a\n1,0\n"}}, "",
        "labelled_kernel_width: l.csv:1: field 1: \"label\" is not a number "
@@ -490,10 +487,6 @@ std::vector<Case> cases() {
        "(inf): 2 * mean^2 overflowed\n", 0},
       {"width_labelled_just_finite", labelled, {"l.txt"},
        {{"l.txt", "1 0\n2 9e153\n"}}, "1.62e+308\n", "", 0},
-      {"width_labelled_distances_overflow", labelled, {"l.txt"},
-       {{"l.txt", "1 0 0\n2 1e200 1e200\n"}}, "inf\n",
-       "labelled_kernel_width: l.txt: warning: the width is not finite "
-       "(inf): the distances overflowed\n", 0},
       // One sample: the ratio is not a number, so the table's row 1 divides
       // the zero variance.
       {"form_one_sample_reads_the_table", form, {"-v", "d.txt"},
