@@ -66,6 +66,13 @@ struct line_parser {
     note_ignored(text.substr(stop), line, out.ignored);
     return true;
   }
+
+  // The last line, without a line feed. A file of nothing but a byte-order
+  // mark has no line, as an empty one has none.
+  void add_last(std::string_view text) {
+    if (line == 0 && text == byte_order_mark) return;
+    add(text);
+  }
 };
 
 read_result read_path(const std::string& path, read_options options) {
@@ -152,7 +159,7 @@ read_result read_fd(int fd, std::size_t block, read_options options) {
     have = size - start;
     std::memmove(buf.data(), buf.data() + start, have);
   }
-  if (have > 0) lines.add(std::string_view(buf.data(), have));
+  if (have > 0) lines.add_last(std::string_view(buf.data(), have));
   return result;
 }
 

@@ -426,7 +426,10 @@ std::vector<Case> cases() {
        {{"l.csv", "\xEF\xBB\xBF" "label,a\n1,0\n"}}, "",
        "labelled_kernel_width: l.csv:1: field 1: \"label\" is not a number "
        "(a header? try --header)\n", 1},
-      {"bom_alone", form, {"d.txt"}, {table, {"d.txt", "\xEF\xBB\xBF"}}, "",
+      {"bom_alone", form, {"d.txt"}, {table, {"d.txt", "\xEF\xBB\xBF"}},
+       "-nan\n", "form_kernel_width: d.txt: warning: no samples\n", 0},
+      {"bom_and_line_feed", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF\n"}}, "",
        "form_kernel_width: d.txt: no values on any line\n", 1},
       {"bom_then_blank_line", form, {"d.txt"},
        {table, {"d.txt", "\xEF\xBB\xBF" "\n0 0\n3 4\n"}}, "",

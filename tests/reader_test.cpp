@@ -303,7 +303,9 @@ TEST(Reader, ByteOrderMarkAtTheStart) {
     Table rows;
     std::size_t ignored_line;
   } const cases[] = {
-      {bom, {}, {{}}, 0},
+      {bom, {}, {}, 0},  // as an empty file
+      {bom, {',', true}, {}, 0},
+      {bom + "\n", {}, {{}}, 0},
       {bom + "\n1 2\n", {}, {{}, {1, 2}}, 0},
       {bom + "1 2\n3 4 x\n", {}, {{1, 2}, {3, 4}}, 2},
       {bom + "1,2\n3,4\n", {',', false}, {{1, 2}, {3, 4}}, 0},
