@@ -12,7 +12,8 @@ namespace {
 
 // The options, after each program's own description.
 const char* const options_help =
-    "-j, --threads N: compute on N threads (default: every CPU allowed).\n"
+    "-j, --threads N: compute on N threads, 1 to 1024 (0 or by default: every\n"
+    "  CPU allowed).\n"
     "-v, --verbose: the statistics behind the width on standard error.\n"
     "-d, --delimiter CHAR: fields separated by CHAR (one byte, or \"tab\"),\n"
     "  each one number, blanks around it allowed.\n"
@@ -23,24 +24,32 @@ const char* const options_help =
     "--header: skip line 1 of DATAFILE (--skip-lines 1).\n"
     "--progress, --no-progress: a progress line on standard error (by\n"
     "  default on a terminal, for 10^9 distances or more).\n"
+    "--strict: every warning is an error (\"error\" in place of \"warning\"):\n"
+    "  status 1, nothing on standard output; extra arguments a usage error.\n";
+
+const char* const table_help =
+    "--table FILE: read the table from FILE instead of\n"
+    "  ./form_of_relationship.txt.\n";
+
+const char* const status_help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
-std::string usage_of(const char* program) {
+std::string usage_of(const char* program, bool table) {
   return std::string("usage: ") + program +
          " [-h | --help | --version] [-j N | --threads N] [-v | --verbose]\n"
          "       [-d CHAR | --delimiter CHAR] [-l N | --label N]"
          " [--skip-lines N | --header]\n"
-         "       [--progress | --no-progress] DATAFILE\n";
+         "       [--progress | --no-progress] [--strict] " +
+         (table ? "[--table FILE] " : "") + "DATAFILE\n";
 }
 
-// A thread count from 1 to 1024; nothing for anything else.
+// A thread count from 0 (every core) to 1024; nothing for anything else.
 std::optional<unsigned> thread_count(const std::string& text) {
   unsigned value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc{} || stop != end || value < 1 || value > 1024)
-    return std::nullopt;
+  if (ec != std::errc{} || stop != end || value > 1024) return std::nullopt;
   return value;
 }
 
@@ -90,7 +99,7 @@ std::optional<std::string> value(arguments& a, const char* shorter,
                                  const char* longer) {
   const std::string arg = a.arg();
   const std::string l = std::string(longer) + "=";
-  if (arg == shorter || arg == longer) {
+  if ((*shorter && arg == shorter) || arg == longer) {
     if (a.i + 1 == a.argc) return std::nullopt;
     return std::string(a.argv[++a.i]);
   }
@@ -98,12 +107,25 @@ std::optional<std::string> value(arguments& a, const char* shorter,
   return arg.substr(std::strlen(shorter));
 }
 
+// What is wrong with a delimiter that is not one: `-d '\t'` is a tab
+// written as in C.
+std::string bad_delimiter(const std::string& text) {
+  return "bad delimiter '" + visible(text) + "'" +
+         (text == "\\t" ? " (a tab? try -d tab)" : "");
+}
+
 // Takes the option at a.i (and its value) into o; what is wrong with it,
-// or nothing.
-std::optional<std::string> take_option(arguments& a, options& o) {
+// or nothing. --table only where `table` says so.
+std::optional<std::string> take_option(arguments& a, options& o, bool table) {
   const std::string arg = a.arg();
   if (arg == "-v" || arg == "--verbose") {
     o.verbose = true;
+  } else if (arg == "--strict") {
+    o.strict = true;
+  } else if (table && is(arg, "", "--table")) {
+    const auto text = value(a, "", "--table");
+    if (!text || text->empty()) return "option '--table' needs a file name";
+    o.table = *text;
   } else if (arg == "--header") {
     o.reading.skip = 1;
   } else if (arg == "--progress") {
@@ -120,7 +142,7 @@ std::optional<std::string> take_option(arguments& a, options& o) {
     const auto text = value(a, "-d", "--delimiter");
     if (!text) return "option '" + arg + "' needs a character";
     const auto byte = delimiter(*text);
-    if (!byte) return "bad delimiter '" + visible(*text) + "'";
+    if (!byte) return bad_delimiter(*text);
     o.reading.delimiter = *byte;
   } else if (is(arg, "-l", "--label")) {
     const auto text = value(a, "-l", "--label");
@@ -135,23 +157,43 @@ std::optional<std::string> take_option(arguments& a, options& o) {
     if (!count) return "bad line count '" + visible(*text) + "'";
     o.reading.skip = *count;
   } else {
-    return "unknown option '" + arg + "'";
+    return "unknown option '" + visible(arg) + "'";
   }
   return std::nullopt;
 }
 
-// Help or the version on standard output: status 0, or 1 when it could not
-// be written.
-command info(const std::string& text) {
-  std::cout << text << std::flush;
-  return {false, std::cout.fail() ? 1 : 0, {}};
+// Help or the version on standard output: status 0, or 1 after a message
+// when it could not be written.
+command info(const char* program, const std::string& text) {
+  return {false, print_out(program, text), {}};
+}
+
+// A usage error: its message and the usage line, status 2.
+command usage_error(const char* program, const std::string& wrong,
+                    const std::string& usage) {
+  std::cerr << program << ": " << wrong << '\n' << usage;
+  return {false, 2, {}};
+}
+
+// The arguments after the data file: a warning each, or under --strict a
+// usage error. Returns the exit status, 0 to go on.
+int extra_arguments(const arguments& a, const options& o,
+                    const std::string& usage, const char* program) {
+  for (int i = a.i + 1; i < a.argc; ++i) {
+    const std::string quoted = "'" + visible(a.argv[i]) + "'";
+    if (o.strict)
+      return usage_error(program, "extra argument " + quoted, usage).status;
+    std::cerr << program << ": warning: ignored extra argument " << quoted
+              << '\n';
+  }
+  return 0;
 }
 
 }  // namespace
 
 command command_line(int argc, char** argv, const char* program,
-                     const char* help) {
-  const std::string usage = usage_of(program);
+                     const char* help, bool table) {
+  const std::string usage = usage_of(program, table);
   command c;
   arguments a{argc, argv, 1};
   for (; a.i < argc; ++a.i) {
@@ -162,19 +204,25 @@ command command_line(int argc, char** argv, const char* program,
     }
     if (arg.size() < 2 || arg[0] != '-') break;  // "-" is a file name
     if (arg == "-h" || arg == "--help")
-      return info(usage + help + options_help);
+      return info(program, usage + help + options_help +
+                               (table ? table_help : "") + status_help);
     if (arg == "--version")
-      return info(std::string(program) + ' ' + kernel_width::version() + '\n');
-    if (const auto wrong = take_option(a, c.opts)) {
-      std::cerr << program << ": " << *wrong << '\n' << usage;
-      return {false, 2, {}};
-    }
+      return info(program,
+                  std::string(program) + ' ' + kernel_width::version() + '\n');
+    if (const auto wrong = take_option(a, c.opts, table))
+      return usage_error(program, *wrong, usage);
   }
   if (a.i >= argc) {
     std::cerr << usage;
     return {false, 2, {}};
   }
   c.opts.file = argv[a.i];
+  if (c.opts.file == "-" && c.opts.table == "-")
+    return usage_error(program,
+                       "standard input cannot hold both the data and the table",
+                       usage);
+  if (const int status = extra_arguments(a, c.opts, usage, program))
+    return {false, status, {}};
   c.run = true;
   return c;
 }

@@ -14,6 +14,8 @@ struct options {
   bool verbose = false;
   read_options reading;  // how to read the data file
   progress_mode progress = progress_mode::automatic;
+  bool strict = false;  // every warning ends the run with status 1
+  std::string table = "form_of_relationship.txt";  // for programs with one
 };
 
 // The parsed command line: run with opts, or end at once with status, once
@@ -26,7 +28,9 @@ struct command {
 
 // Reads the command line of the programs (the usage line in
 // command_line.cpp). Options stand before the data file; later arguments
-// are ignored. For -h and --help, `help` (the program's own description)
-// goes between the usage line and the options.
+// draw a warning each and are ignored (under --strict they are a usage
+// error). For -h and --help, `help` (the program's own description) goes
+// between the usage line and the options. --table FILE is an option only
+// where `table` says so.
 command command_line(int argc, char** argv, const char* program,
-                     const char* help);
+                     const char* help, bool table = false);

@@ -11,25 +11,25 @@
 #include "packed_statistics.h"
 #include "progress.h"
 #include "samples.h"
+#include "width_warning.h"
 
 namespace {
 
 const char* const program = "form_kernel_width";
-const char* const table_name = "form_of_relationship.txt";
 
 const char* const help =
     "Prints the width of a distance-based kernel for the samples in DATAFILE.\n"
     "The mean m and variance v of the n*n Euclidean distances between samples\n"
     "give the spread ratio r = m^2 / v; the width is v / 2.6 when r < 0.01,\n"
     "v * r when r > 100, and otherwise v divided by the divisor of the row of\n"
-    "./form_of_relationship.txt whose key lies nearest to r.\n"
+    "the table (./form_of_relationship.txt, or --table FILE) whose key lies\n"
+    "nearest to r.\n"
     "\n"
     "DATAFILE: one sample per line, numbers separated by whitespace; text\n"
     "after the last number of a line is ignored, with a warning. \"-\" reads\n"
     "standard input; a name ending in .gz is decompressed. --label leaves a\n"
     "column out.\n"
-    "form_of_relationship.txt: one row per line, a key (spread ratio) and its "
-    "divisor.\n"
+    "The table: one row per line, a key (spread ratio) and its divisor.\n"
     "\n";
 
 // The relationship-form table as rows of (key, divisor), the divisor NaN
@@ -40,9 +40,9 @@ struct form_table {
   std::string error;
 };
 
-form_table read_form_table() {
-  const std::string name = table_name;
-  const loaded table = load(program, name, {});
+form_table read_form_table(const options& opts) {
+  const std::string name = shown_name(opts.table);
+  const loaded table = load(program, opts.table, {}, opts.strict);
   form_table t;
   t.error = table.error;
   for (std::size_t r = 0; r < table.rows.size() && t.error.empty(); ++r) {
@@ -64,29 +64,39 @@ const char* rule_name(kernel_width::form_rule rule) {
                                                        : "table line ";
 }
 
+// The width, and where the table's divisor came from when the search chose
+// one ("t.txt:2").
+struct form_outcome {
+  kernel_width::form_width_result r;
+  std::string place;
+  double divisor = 0.0;
+};
+
 // The width from the statistics, reading the table only when the search
 // needs it. Nothing once an error has been printed.
-std::optional<kernel_width::form_width_result> width_of(
-    const kernel_width::form_statistics& statistics) {
+std::optional<form_outcome> width_of(
+    const kernel_width::form_statistics& statistics, const options& opts) {
   namespace kw = kernel_width;
   kw::form_width_result r = kw::form_width(statistics, {});
-  if (r.status != kw::error::no_rows_to_search) return r;
-  const form_table table = read_form_table();
+  if (r.status != kw::error::no_rows_to_search) return form_outcome{r, "", 0.0};
+  const form_table table = read_form_table(opts);
   if (!table.error.empty()) {
     fail(program, table.error);
     return std::nullopt;
   }
   r = kw::form_width(statistics,
                      {table.values.data(), table.divisor.size(), 2, 2});
-  std::string error;
-  if (r.status == kw::error::no_rows_to_search)
-    error = std::string(table_name) + ": no rows to search";
-  else if (!table.divisor[r.row])
-    error = std::string(table_name) + ":" + std::to_string(r.row + 1) +
-            ": no divisor after the key";
-  if (error.empty()) return r;
-  fail(program, error);
-  return std::nullopt;
+  const std::string name = shown_name(opts.table);
+  if (r.status == kw::error::no_rows_to_search) {
+    fail(program, name + ": no rows to search");
+    return std::nullopt;
+  }
+  const std::string place = name + ":" + std::to_string(r.row + 1);
+  if (!table.divisor[r.row]) {
+    fail(program, place + ": no divisor after the key");
+    return std::nullopt;
+  }
+  return form_outcome{r, place, table.values[2 * r.row + 1]};
 }
 
 void report_form(const kernel_width::form_width_result& r) {
@@ -98,7 +108,8 @@ void report_form(const kernel_width::form_width_result& r) {
           {"mean", exact(r.mean)},
           {"variance", exact(r.variance)},
           {"ratio", exact(r.ratio)},
-          {"rule", rule}});
+          {"rule", rule},
+          {"width", exact(r.width)}});
 }
 
 int run(const options& opts) {
@@ -112,17 +123,20 @@ int run(const options& opts) {
   line.finish();
   if (statistics.status == kernel_width::error::out_of_memory)
     return out_of_memory(program, shown_name(opts.file));
-  const auto r = width_of(statistics);
-  if (!r) return 1;
-  const int status = print_width(program, r->width);
-  if (opts.verbose && status == 0) report_form(*r);
+  const auto w = width_of(statistics, opts);
+  if (!w) return 1;
+  if (!check_width(program, opts, w->r.width,
+                   form_width_doubt(w->r, w->place, w->divisor)))
+    return 1;
+  const int status = print_width(program, w->r.width);
+  if (opts.verbose && status == 0) report_form(w->r);
   return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const command cmd = command_line(argc, argv, program, help);
+  const command cmd = command_line(argc, argv, program, help, true);
   if (!cmd.run) return cmd.status;
   if (check_isa(program) != 0) return 1;
   try {

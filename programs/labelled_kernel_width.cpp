@@ -10,6 +10,7 @@
 #include "packed_statistics.h"
 #include "progress.h"
 #include "samples.h"
+#include "width_warning.h"
 
 namespace {
 
@@ -39,13 +40,15 @@ int run(options opts) {
   line.finish();
   if (l.status == kernel_width::error::out_of_memory)
     return out_of_memory(program, shown_name(opts.file));
+  if (!check_width(program, opts, l.width, labelled_width_doubt(l))) return 1;
   const int status = print_width(program, l.width);
   if (opts.verbose && status == 0)
     report({{"n", std::to_string(n)},
             {"columns", std::to_string(samples->cols)},
             {"total", exact(l.total)},
             {"pairs", std::to_string(l.pairs)},
-            {"mean", exact(l.mean)}});
+            {"mean", exact(l.mean)},
+            {"width", exact(l.width)}});
   return status;
 }
 

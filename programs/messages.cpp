@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "cpu.h"
 
 std::string shown_name(const std::string& path) {
-  return path == "-" ? "<stdin>" : path;
+  return path == "-" ? "<stdin>" : visible(path);
 }
+
+const char* warning_word(bool strict) { return strict ? "error" : "warning"; }
 
 std::string visible(std::string_view text) {
   static const char hex[] = "0123456789abcdef";
@@ -69,13 +72,23 @@ int out_of_memory(const char* program, const std::string& name,
   return fail(program, message);
 }
 
-int print_width(const char* program, double width) {
+int print_out(const char* program, const std::string& text) {
   errno = 0;
-  std::cout << width << '\n';
+  std::cout << text;
   std::cout.flush();
   if (!std::cout.fail()) return 0;
   return fail(program, std::string("standard output: ") +
                            (errno ? std::strerror(errno) : "write error"));
+}
+
+int print_width(const char* program, double width) {
+  return print_out(program, width_text(width) + '\n');
+}
+
+std::string width_text(double width) {
+  std::ostringstream text;
+  text << width;
+  return text.str();
 }
 
 std::string exact(double value) {

@@ -8,8 +8,13 @@
 #include <utility>
 #include <vector>
 
-// The name messages give a data file: "<stdin>" for "-".
+// The name messages give a file: "<stdin>" for "-", otherwise the path
+// escaped as by visible().
 std::string shown_name(const std::string& path);
+
+// The word before a warning's text: "warning", or "error" under --strict,
+// where every warning ends the run with status 1.
+const char* warning_word(bool strict);
 
 // text with every byte that is not printable ASCII, and '"' and '\\', in
 // C escapes (\t, \r, \x00, \xef), so that it cannot garble a terminal.
@@ -33,10 +38,16 @@ void warn(const char* program, const std::string& message);
 int out_of_memory(const char* program, const std::string& name,
                   std::size_t bytes = 0);
 
+// Writes text to standard output and flushes. Returns the exit status: 0,
+// or 1 after "program: standard output: reason" when the write failed.
+int print_out(const char* program, const std::string& text);
+
 // Writes width to standard output as one line in the stream's default
-// notation and flushes. Returns the exit status: 0, or 1 after a message
-// when the write failed.
+// notation (%g, as width_text gives it), as print_out does.
 int print_width(const char* program, double width);
+
+// A width as standard output shows it: "3.125", "-nan", "inf".
+std::string width_text(double width);
 
 // A value as the --verbose report gives it: 17 significant digits (%.17g).
 std::string exact(double value);

@@ -11,12 +11,15 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // strtod's reading of a token from_chars would not take; like the stream, an
-// overflow to infinity counts as a failed extraction.
-bool convert_slow(const char* first, const char* last, double& value) {
+// overflow to infinity counts as a failed extraction, noted in `overflow`.
+bool convert_slow(const char* first, const char* last, double& value,
+                  bool& overflow) {
   const std::string token(first, last);
   char* stop = nullptr;
   const double v = std::strtod(token.c_str(), &stop);
-  if (stop != token.c_str() + token.size() || std::isinf(v)) return false;
+  if (stop != token.c_str() + token.size()) return false;
+  overflow = std::isinf(v);
+  if (overflow) return false;
   value = v;
   return true;
 }
@@ -29,8 +32,10 @@ constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // A token of at most 19 digits, with mantissa m <= 2^53 and decimal exponent
 // |e| <= 22, is m * 10^e or m / 10^-e with both operands exact: one correctly
 // rounded operation, the value from_chars and strtod give. Others: false.
-bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
-                  int exponent, double& value) {
+[[gnu::always_inline]] inline bool convert_fast(bool negative,
+                                                std::uint64_t mantissa,
+                                                int digits, int exponent,
+                                                double& value) {
   if (digits > 19 || mantissa > (std::uint64_t{1} << 53) || exponent < -22 ||
       exponent > 22)
     return false;
@@ -41,13 +46,14 @@ bool convert_fast(bool negative, std::uint64_t mantissa, int digits,
   return true;
 }
 
-}  // namespace
-
 // The stream takes an optional sign, digits with at most one point, and an
 // exponent only after a digit; it stops at the first character that does not
 // fit and then converts what it took. A token without mantissa digits, or
-// with an exponent but no exponent digits, fails as a whole.
-const char* scan_value(const char* p, const char* end, double& value) {
+// with an exponent but no exponent digits, fails as a whole. On failure,
+// `stop` is the end of the token when it was one too large for a double.
+[[gnu::always_inline]] inline const char* scan(const char* p, const char* end,
+                                               double& value,
+                                               const char*& stop) {
   const char* token = p;
   const bool negative = p != end && *p == '-';
   if (p != end && (*p == '+' || *p == '-')) ++p;
@@ -83,7 +89,23 @@ const char* scan_value(const char* p, const char* end, double& value) {
   }
   if (convert_fast(negative, mantissa, digits, exponent - fraction, value))
     return p;
-  const auto [stop, ec] = std::from_chars(token, p, value);
-  if (ec == std::errc{} && stop == p) return p;
-  return convert_slow(token, p, value) ? p : nullptr;
+  const auto [last, ec] = std::from_chars(token, p, value);
+  if (ec == std::errc{} && last == p) return p;
+  bool overflow = false;
+  if (convert_slow(token, p, value, overflow)) return p;
+  if (overflow) stop = p;
+  return nullptr;
+}
+
+}  // namespace
+
+const char* scan_value(const char* p, const char* end, double& value) {
+  const char* unused = nullptr;
+  return scan(p, end, value, unused);
+}
+
+const char* out_of_range(const char* p, const char* end) {
+  double value = 0.0;
+  const char* stop = nullptr;
+  return scan(p, end, value, stop) ? nullptr : stop;
 }

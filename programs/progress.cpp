@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "interrupt.h"
+
 progress::progress(const char* program, progress_mode mode, std::uint64_t pairs)
     : program_(program),
       pairs_(pairs),
@@ -15,6 +17,7 @@ progress::progress(const char* program, progress_mode mode, std::uint64_t pairs)
             isatty(STDERR_FILENO));
   if (!shown_) return;
   draw();
+  erase_line_on_interrupt();
   try {
     drawer_ = std::thread([this] {
       std::unique_lock lock(mutex_);
@@ -63,5 +66,6 @@ void progress::finish() {
   if (drawer_.joinable()) drawer_.join();
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
+  restore_interrupts();
   shown_ = false;
 }

@@ -15,8 +15,9 @@ constexpr std::uint64_t progress_pairs = 1000000000;
 
 // "program: 42% (3.1 s, about 4.2 s left)", redrawn at most 10 times a
 // second while `pairs` pairs are computed, and erased by finish() (or when
-// the program leaves early). Shown when mode is on, or automatic with
-// standard error a terminal and at least progress_pairs pairs.
+// the program leaves early, or is interrupted by SIGINT or SIGTERM). Shown
+// when mode is on, or automatic with standard error a terminal and at least
+// progress_pairs pairs.
 struct progress {
   progress(const char* program, progress_mode mode, std::uint64_t pairs);
   ~progress();

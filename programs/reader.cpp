@@ -31,6 +31,7 @@ void note_ignored(std::string_view rest, std::size_t values, std::size_t line,
   ignored.line = line;
   ignored.text = rest.substr(0, std::min(size, ignored_cut + 1));
   ignored.values = values;
+  ignored.out_of_range = out_of_range(rest.data(), rest.data() + rest.size());
 }
 
 // The lines of a file as they arrive, each parsed into a new last row.
@@ -51,7 +52,9 @@ struct line_parser {
 
   // False once a bad field has stopped reading.
   bool add(std::string_view text) {
-    if (++line <= options.skip) return true;
+    if (++line == 1 && text.starts_with(byte_order_mark))
+      text.remove_prefix(byte_order_mark.size());
+    if (line <= options.skip) return true;
     row.clear();
     if (options.delimiter) return add_fields(text);
     bool found = false;
@@ -62,6 +65,7 @@ struct line_parser {
     }
     const std::size_t stop = parse_line(text, row);
     out.rows.emplace_back(row.begin(), row.end());
+    out.blank.push_back(row.empty() && stop == text.size());
     note_ignored(text.substr(stop), row.size() - found, line, out.ignored);
     return true;
   }
@@ -72,12 +76,21 @@ struct line_parser {
         parse_fields(text, options.delimiter, row, options.label, &found);
     if (check.position != 0) {
       out.bad = {line, check.position,
-                 std::string(check.text.substr(0, ignored_cut + 1))};
+                 std::string(check.text.substr(0, ignored_cut + 1)),
+                 check.out_of_range};
       return false;
     }
     if (options.label) label(found);
     out.rows.emplace_back(row.begin(), row.end());
+    out.blank.push_back(row.empty());  // a line of blanks has no fields
     return true;
+  }
+
+  // The last line, without a line feed. A file of nothing but a byte-order
+  // mark has no line, as an empty one has none.
+  void add_last(std::string_view text) {
+    if (line == 0 && text == byte_order_mark) return;
+    add(text);
   }
 };
 
@@ -146,7 +159,11 @@ field_check parse_fields(std::string_view line, char delimiter, Row& row,
       if (label_found) *label_found = true;
     } else {
       const std::string_view field = trimmed(line, start, end, delimiter);
-      if (!add_field(field, row)) return {position, field};
+      if (!add_field(field, row))
+        return {position, field,
+                !field.empty() && out_of_range(field.data(),
+                                               field.data() + field.size()) ==
+                                      field.data() + field.size()};
     }
     if (last) return {};
     start = end + 1;
@@ -201,7 +218,7 @@ read_result read_source(const byte_source& source, std::size_t block,
     have = size - start;
     std::memmove(buf.data(), buf.data() + start, have);
   }
-  if (have > 0) lines.add(std::string_view(buf.data(), have));
+  if (have > 0) lines.add_last(std::string_view(buf.data(), have));
   return result;
 }
 

@@ -44,7 +44,8 @@ struct read_options {
 // text without trailing whitespace, kept to at most ignored_cut + 1 bytes so
 // that a longer one shows, the numbers read before it on its line, how many
 // lines hold such text, and how many of those begin with each of
-// separators.
+// separators; and whether the first one's text begins with a number too
+// large for a double.
 constexpr char separators[] = ",;|";
 struct ignored_text {
   std::size_t line = 0;
@@ -52,33 +53,42 @@ struct ignored_text {
   std::size_t values = 0;
   std::size_t lines = 0;
   std::size_t separated[3] = {};
+  bool out_of_range = false;
 };
 
 // A field of a delimited line that is not one number: its line, its
-// position on the line (from 1; 0 when there is none) and its text (kept as
-// the ignored text is).
+// position on the line (from 1; 0 when there is none), its text (kept as
+// the ignored text is), and whether it is one number too large for a double.
 struct bad_field {
   std::size_t line = 0;
   std::size_t position = 0;
   std::string text;
+  bool out_of_range = false;
 };
 
 // What reading a file gives: its rows, the line of the first one (after the
 // skipped lines), the first line without the label column (0 when every line
-// has it), and what was wrong: the system's reason why the file could not be
-// read, or a bad field. Rows read before an error stay.
+// has it), which rows come from blank lines (nothing but whitespace), and
+// what was wrong: the system's reason why the file could not be read, or a
+// bad field. Rows read before an error stay.
 struct read_result {
   Table rows;
   std::size_t first_line = 1;
   std::size_t unlabelled = 0;
+  std::vector<bool> blank;
   ignored_text ignored;
   std::string error;
   bad_field bad;
   bool ok() const { return error.empty() && bad.position == 0; }
 };
 
+// A UTF-8 byte-order mark, skipped at the start of a file.
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
 // Reads the file at path; "-" reads standard input (plain text), and a path
-// ending in ".gz" is decompressed as it is read (gzip_source.h).
+// ending in ".gz" is decompressed as it is read (gzip_source.h). A
+// byte-order mark at the start is skipped, in either grammar; line numbers
+// stay as they are.
 read_result read_table(const std::string& path, read_options options = {});
 
 // Where the reader gets its bytes: fills at most `size` bytes at `to` and
@@ -100,10 +110,12 @@ read_result read_fd(int fd, std::size_t block, read_options options = {});
 std::size_t parse_line(std::string_view line, Row& row);
 
 // The first field of a line that is not one number: its position (from 1;
-// 0 when every field is one) and its text.
+// 0 when every field is one), its text, and whether it is one number too
+// large for a double.
 struct field_check {
   std::size_t position = 0;
   std::string_view text;
+  bool out_of_range = false;
 };
 
 // Appends the fields of one line, separated by delimiter, to row, up to the

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "messages.h"
 
@@ -15,24 +16,59 @@ const char* const separator_hints[] = {"comma-separated? try -d ,",
 
 // The message for a field of a delimited line that is not one number.
 std::string bad_field_message(const std::string& name, const bad_field& bad) {
-  std::string message =
-      name + ":" + std::to_string(bad.line) + ": field " +
-      std::to_string(bad.position) +
-      (bad.text.empty()
-           ? " is empty"
-           : ": " + quoted(bad.text, ignored_cut) + " is not a number");
-  if (bad.line == 1) message += " (a header? try --header)";
+  const std::string where = name + ":" + std::to_string(bad.line) + ": field " +
+                            std::to_string(bad.position);
+  if (bad.text.empty()) return where + " is empty";
+  const std::string text = ": " + quoted(bad.text, ignored_cut);
+  if (bad.out_of_range) return where + text + " is out of range";
+  return where + text + " is not a number" +
+         (bad.line == 1 ? " (a header? try --header)" : "");
+}
+
+// Whether rows[r] and every row after it come from blank lines.
+bool blank_to_the_end(const std::vector<bool>& blank, std::size_t r) {
+  if (blank.empty()) return false;
+  for (; r < blank.size(); ++r)
+    if (!blank[r]) return false;
+  return true;
+}
+
+// The message for row r, the first whose length differs from row 0's.
+std::string unequal_message(const Table& data, std::size_t r,
+                            const std::vector<bool>& blank,
+                            const std::string& name, std::size_t first_line) {
+  const auto line = [&](std::size_t k) {
+    return std::to_string(first_line + k);
+  };
+  const bool known = !blank.empty();
+  if (known && blank[0] && !blank[r])  // the data begins after a blank line
+    return name + ":" + line(0) + ": a blank line, expected " +
+           values(data[r].size()) + " as on line " + line(r);
+  const std::string where = name + ":" + line(r) + ": ";
+  const std::string as_on = " as on line " + line(0);
+  if (known && blank[r])
+    return where + "a blank line, expected " + values(data[0].size()) + as_on +
+           (r + 1 == data.size()         ? " (a blank line at the end?)"
+            : blank_to_the_end(blank, r) ? " (blank lines at the end?)"
+                                         : "");
+  std::string message = where + values(data[r].size()) + ", expected " +
+                        std::to_string(data[0].size()) + as_on;
+  if (r == 1 && data[0].empty() && first_line == 1)
+    message += " (a header on line 1? try --header)";
   return message;
 }
 
 }  // namespace
 
-std::string ignored_warning(const std::string& name, const read_result& read) {
+std::string ignored_warning(const std::string& name, const read_result& read,
+                            bool strict) {
   const ignored_text& ignored = read.ignored;
   if (ignored.line == 0) return "";
   std::string message =
-      name + ":" + std::to_string(ignored.line) + ": warning: ignored " +
-      quoted(ignored.text, ignored_cut) + " after " + values(ignored.values);
+      name + ":" + std::to_string(ignored.line) + ": " + warning_word(strict) +
+      ": ignored " + quoted(ignored.text, ignored_cut) +
+      (ignored.out_of_range ? " (out of range)" : "") + " after " +
+      values(ignored.values);
   const std::size_t more = ignored.lines - 1;
   if (more > 0)
     message += " (and on " + std::to_string(more) +
@@ -43,30 +79,28 @@ std::string ignored_warning(const std::string& name, const read_result& read) {
   return message;
 }
 
-loaded load(const char* program, const std::string& path,
-            read_options options) {
+loaded load(const char* program, const std::string& path, read_options options,
+            bool strict) {
   const std::string name = shown_name(path);
   read_result read = read_table(path, options);
-  if (!read.error.empty()) return {{}, 1, name + ": " + read.error};
-  if (read.bad.position != 0) return {{}, 1, bad_field_message(name, read.bad)};
-  warn(program, ignored_warning(name, read));
-  return {std::move(read.rows), read.first_line, "", read.unlabelled};
+  if (!read.error.empty()) return {{}, {}, 1, name + ": " + read.error};
+  if (read.bad.position != 0)
+    return {{}, {}, 1, bad_field_message(name, read.bad)};
+  const std::string warning = ignored_warning(name, read, strict);
+  if (strict && !warning.empty()) return {{}, {}, 1, warning};
+  warn(program, warning);
+  return {std::move(read.rows), std::move(read.blank), read.first_line, "",
+          read.unlabelled};
 }
 
 std::string check_samples(const Table& data, std::size_t first,
-                          const std::string& name, std::size_t first_line) {
+                          const std::string& name, std::size_t first_line,
+                          const std::vector<bool>& blank) {
   if (data.empty()) return "";
   const std::size_t width = data[0].size();
   for (std::size_t r = 1; r < data.size(); ++r)
-    if (data[r].size() != width) {
-      std::string message = name + ":" + std::to_string(first_line + r) + ": " +
-                            values(data[r].size()) + ", expected " +
-                            std::to_string(width) + " as on line " +
-                            std::to_string(first_line);
-      if (r == 1 && width == 0 && first_line == 1)
-        message += " (a header on line 1? try --header)";
-      return message;
-    }
+    if (data[r].size() != width)
+      return unequal_message(data, r, blank, name, first_line);
   if (width == 0) return name + ": no values on any line";
   if (width <= first) return name + ": only labels, no feature values";
   return "";
@@ -74,13 +108,14 @@ std::string check_samples(const Table& data, std::size_t first,
 
 std::optional<Table> read_samples(const char* program, const options& opts,
                                   std::size_t first) {
-  loaded data = load(program, opts.file, opts.reading);
+  loaded data = load(program, opts.file, opts.reading, opts.strict);
   if (!data.error.empty()) {
     fail(program, data.error);
     return std::nullopt;
   }
   const std::string name = shown_name(opts.file);
-  std::string why = check_samples(data.rows, first, name, data.first_line);
+  std::string why =
+      check_samples(data.rows, first, name, data.first_line, data.blank);
   if (why.empty() && data.unlabelled != 0)  // rows of equal length
     why = name + ":" + std::to_string(data.unlabelled) + ": no column " +
           std::to_string(opts.reading.label) + " for --label";
@@ -88,9 +123,16 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     fail(program, why);
     return std::nullopt;
   }
-  if (data.rows.size() < 2)
-    warn(program, name + ": warning: " +
-                      (data.rows.empty() ? "no samples" : "one sample"));
+  if (data.rows.size() < 2) {
+    const std::string warning =
+        name + ": " + warning_word(opts.strict) + ": " +
+        (data.rows.empty() ? "no samples" : "one sample");
+    if (opts.strict) {
+      fail(program, warning);
+      return std::nullopt;
+    }
+    warn(program, warning);
+  }
   return std::move(data.rows);
 }
 

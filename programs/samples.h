@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "packed.h"
@@ -12,31 +13,38 @@
 
 // The warning about ignored text, or "" when there is none:
 // `name:3: warning: ignored ",2.5" after 1 value (and on 9 more lines)`,
-// with a hint at -d when most lines go on with ',', ';' or '|'. The text is
-// cut at ignored_cut bytes and escaped as by visible().
-std::string ignored_warning(const std::string& name, const read_result& read);
+// with "(out of range)" after the text when it begins with a number too
+// large for a double, and a hint at -d when most lines go on with ',', ';'
+// or '|'. The text is cut at ignored_cut bytes and escaped as by visible().
+// Under strict, "error" stands for "warning".
+std::string ignored_warning(const std::string& name, const read_result& read,
+                            bool strict = false);
 
 // Reads path as the options say and warns about ignored text on standard
 // error. Empty rows and "name: reason" or "name:line: ..." in error when the
-// file could not be read; unlabelled is the first line without the label
-// column (0: none).
+// file could not be read, or, under strict, when it holds ignored text;
+// unlabelled is the first line without the label column (0: none).
 struct loaded {
   Table rows;
+  std::vector<bool> blank;  // which rows come from blank lines
   std::size_t first_line = 1;
   std::string error;
   std::size_t unlabelled = 0;
 };
-loaded load(const char* program, const std::string& path, read_options options);
+loaded load(const char* program, const std::string& path, read_options options,
+            bool strict = false);
 
 // Checks that data is a set of samples: every row as long as the first,
 // with values beyond column `first`. Returns "" or a message naming
-// name:line (the first row on first_line).
+// name:line (the first row on first_line); blank (which rows come from
+// blank lines, when known) names a blank line as one.
 std::string check_samples(const Table& data, std::size_t first,
-                          const std::string& name, std::size_t first_line = 1);
+                          const std::string& name, std::size_t first_line = 1,
+                          const std::vector<bool>& blank = {});
 
 // How both programs read their data file: load, then check_samples and that
 // every line has the label column, with a warning for fewer than two
-// samples. Nothing once the error is printed.
+// samples (an error under --strict). Nothing once the error is printed.
 std::optional<Table> read_samples(const char* program, const options& opts,
                                   std::size_t first);
 

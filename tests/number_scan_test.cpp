@@ -66,4 +66,43 @@ TEST(ScanFast, GeneratedDecimalsMatchStrtod) {
   }
 }
 
+// A number the stream would take but that overflows a double is told from
+// text that is no number; the largest double and underflow still read.
+TEST(OutOfRange, OnlyNumbersBeyondTheLargestDouble) {
+  struct {
+    const char* text;
+    std::size_t length;  // of the out-of-range number; 0 when there is none
+  } const cases[] = {
+      {"1e308", 0},
+      {"1e309", 5},
+      {"-1e309", 6},
+      {"+1e+400", 7},
+      {"1.7976931348623157e308", 0},
+      {"1.7976931348623158e308", 0},  // below the midpoint: the largest
+      {"1.7976931348623159e308", 22},
+      {"1e400x", 5},
+      {"1e400 3", 5},
+      {"1e-400", 0},
+      {"0e99999", 0},
+      {"abc", 0},
+      {"1e", 0},
+      {"-", 0},
+  };
+  for (const auto& c : cases) {
+    const std::string text = c.text;
+    const char* end = text.data() + text.size();
+    const char* stop = out_of_range(text.data(), end);
+    if (c.length == 0) {
+      EXPECT_EQ(stop, nullptr) << text;
+    } else {
+      EXPECT_EQ(stop, text.data() + c.length) << text;
+      double value = 7.0;
+      EXPECT_EQ(scan_value(text.data(), end, value), nullptr) << text;
+    }
+  }
+  const std::string long_one = "1" + std::string(400, '0') + " 2";
+  EXPECT_EQ(out_of_range(long_one.data(), long_one.data() + long_one.size()),
+            long_one.data() + 401);
+}
+
 }  // namespace

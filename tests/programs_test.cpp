@@ -122,7 +122,7 @@ const std::string usage_form =
     "[-v | --verbose]\n"
     "       [-d CHAR | --delimiter CHAR] [-l N | --label N] [--skip-lines N "
     "| --header]\n"
-    "       [--progress | --no-progress] DATAFILE\n";
+    "       [--progress | --no-progress] [--strict] [--table FILE] DATAFILE\n";
 
 // Resource limits do not mix with the sanitizers' own memory.
 #ifdef SANITIZED
@@ -135,13 +135,16 @@ constexpr std::size_t limited = 1;
 const std::string runs =
     " (this CPU runs: " + kernel_width::detail::supported_isas() + ")\n";
 
-const std::string form_spread =
+// The statistics; the width (table line 2's divisor 2) after them.
+const std::string form_spread_statistics =
     "n: 300\ncolumns: 3\nmean: 12.102500965926183\n"
     "variance: 39.612972889286247\nratio: 3.6975394409203433\n"
     "rule: table line 2\n";
+const std::string form_spread =
+    form_spread_statistics + "width: 19.806486444643124\n";
 const std::string labelled_spread =
     "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
-    "mean: 10.300511863299612\n";
+    "mean: 10.300511863299612\nwidth: 212.20108929195206\n";
 
 // One case a row, laid out by hand.
 // clang-format off
@@ -168,9 +171,13 @@ std::vector<Case> cases() {
        {{"form_of_relationship.txt", "0.5 -2\n"}, {"d.txt", "1 1\n1 1\n"}},
        "-0\n", "", 0},
       {"form_zero_divisor", form, {"d.txt"},
-       {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n", "", 0},
+       {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n",
+       "form_kernel_width: d.txt: warning: the width is not finite (inf): the "
+       "divisor on form_of_relationship.txt:1 is 0\n", 0},
       {"form_extra_arguments_ignored", form, {"d.txt", "more", "-x"},
-       {table, two}, "3.125\n", "", 0},
+       {table, two}, "3.125\n",
+       "form_kernel_width: warning: ignored extra argument 'more'\n"
+       "form_kernel_width: warning: ignored extra argument '-x'\n", 0},
       {"form_dash_dash", form, {"--", "d.txt"}, {table, two}, "3.125\n", "", 0},
       {"form_empty_data", form, {"d.txt"}, {table, {"d.txt", ""}}, "-nan\n",
        "form_kernel_width: d.txt: warning: no samples\n", 0},
@@ -198,7 +205,8 @@ std::vector<Case> cases() {
        "", "form_kernel_width: d.txt:3: 2 values, expected 3 as on line 1\n", 1},
       {"blank_line_at_end", labelled, {"l.txt"},
        {{"l.txt", "1 0 0\n2 3 4\n\n"}}, "",
-       "labelled_kernel_width: l.txt:3: 0 values, expected 3 as on line 1\n", 1},
+       "labelled_kernel_width: l.txt:3: a blank line, expected 3 values as on "
+       "line 1 (a blank line at the end?)\n", 1},
       {"no_values", form, {"d.txt"}, {table, {"d.txt", "\n\n"}}, "",
        "form_kernel_width: d.txt: no values on any line\n", 1},
       {"labels_only", labelled, {"l.txt"}, {{"l.txt", "1\n2\n3\n"}}, "",
@@ -226,8 +234,8 @@ std::vector<Case> cases() {
       {"no_argument", form, {}, {}, "", usage_form, 2},
       {"unknown_option", form, {"-x", "d.txt"}, {table, two}, "",
        "form_kernel_width: unknown option '-x'\n" + usage_form, 2},
-      {"bad_thread_count", labelled, {"-j", "0", "l.txt"}, {}, "",
-       "labelled_kernel_width: bad thread count '0'\nusage: "
+      {"bad_thread_count", labelled, {"-j", "1025", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad thread count '1025'\nusage: "
        "labelled_kernel_width ...", 2},
       {"help", form, {"--help"}, {}, usage_form + "...", "", 0},
       {"help_short", labelled, {"-h"}, {}, "usage: labelled_kernel_width ...",
@@ -249,16 +257,13 @@ std::vector<Case> cases() {
        {table, {"d.txt", std::string("0 0\0 1\n3 4\n", 11)}}, "3.125\n",
        "form_kernel_width: d.txt:1: warning: ignored \"\\x00 1\" after 2 "
        "values\n", 0},
-      {"warn_byte_order_mark_then_fail", form, {"d.txt"},
-       {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "",
-       "form_kernel_width: d.txt:1: warning: ignored \"\\xef\\xbb\\xbf0 0\" "
-       "after 0 values\n"
-       "form_kernel_width: d.txt:2: 2 values, expected 0 as on line 1 (a "
-       "header on line 1? try --header)\n", 1},
+      {"byte_order_mark_skipped", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF" "0 0\r\n3 4\r\n"}}, "3.125\n", "",
+       0},
       {"warn_number_too_large", labelled, {"l.txt"},
        {{"l.txt", "1 2 1e400 3\n1 2 5\n"}}, "",
-       "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" after 2 "
-       "values\n"
+       "labelled_kernel_width: l.txt:1: warning: ignored \"1e400 3\" (out of "
+       "range) after 2 values\n"
        "labelled_kernel_width: l.txt:2: 3 values, expected 2 as on line 1\n",
        1},
       {"warn_string_labels", labelled, {"l.txt"},
@@ -316,7 +321,8 @@ std::vector<Case> cases() {
       {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
        "form_kernel_width: bad delimiter '.'\n" + usage_form, 2},
       {"delimiter_missing", labelled, {"l.csv", "-d"}, {{"l.csv", "1 0 0\n2 3 4\n"}},
-       "50\n", "", 0},
+       "50\n",
+       "labelled_kernel_width: warning: ignored extra argument '-d'\n", 0},
       {"delimiter_needs_a_value", labelled, {"--delimiter"}, {}, "",
        "labelled_kernel_width: option '--delimiter' needs a character\n"
        "usage: labelled_kernel_width ...", 2},
@@ -368,7 +374,7 @@ std::vector<Case> cases() {
       {"label_word", form, {"-l", "first", "d.txt"}, {}, "",
        "form_kernel_width: bad label column 'first'\n" + usage_form, 2},
       {"label_needs_a_column", form, {"d.txt", "-l"}, {table, two}, "3.125\n",
-       "", 0},
+       "form_kernel_width: warning: ignored extra argument '-l'\n", 0},
       {"label_missing_value", form, {"-l"}, {}, "",
        "form_kernel_width: option '-l' needs a column\n" + usage_form, 2},
 
@@ -470,21 +476,22 @@ std::vector<Case> cases() {
       // --verbose: the statistics after the width, standard output unchanged.
       {"verbose_table_rule", form, {"-v", "d.txt"}, {table, two}, "3.125\n",
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\n", 0},
+       "rule: table line 1\nwidth: 3.125\n", 0},
       {"verbose_low_spread", form, {"--verbose", "d.txt"},
        {{"d.txt", low_spread}}, "0.00377028\n",
        "n: 201\ncolumns: 1\nmean: 0.0099007450310635882\n"
        "variance: 0.0098027202788927709\nratio: 0.0099997500062505452\n"
-       "rule: ratio < 0.01\n", 0},
+       "rule: ratio < 0.01\nwidth: 0.0037702770303433735\n", 0},
       {"verbose_high_spread", form, {"-v", "d.txt"}, {{"d.txt", unit_vectors()}},
        "1.96098\n", "n: 102\ncolumns: 102\n...", 0},
       {"verbose_after_warnings", form, {"-v", "-"}, {table}, "3.125\n",
        "form_kernel_width: <stdin>:2: warning: ignored \",\" after 2 values\n"
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\n", 0, "", "0 0\n3 4,\n"},
+       "rule: table line 1\nwidth: 3.125\n", 0, "", "0 0\n3 4,\n"},
       {"verbose_labelled", labelled, {"-v", "l.txt"},
        {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n",
-       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n",
+       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n"
+       "width: 88.8888888888889\n",
        0},
       // Every thread count gives the same sums, bit for bit (the expected
       // values were computed independently, in the same order).
@@ -533,7 +540,8 @@ std::vector<Case> cases() {
        "labelled_kernel_width: KERNEL_WIDTH_ISA: unknown or unsupported "
        "\"base\\t\\x1b\"" + runs, 1, "", "", 0, "base\t\x1b"},
       {"isa_base_same_numbers", form, {"-v", "-j", "2", "d.txt"},
-       {table, {"d.txt", spread_samples()}}, "9.90324\n", form_spread, 0, "",
+       {table, {"d.txt", spread_samples()}}, "9.90324\n",
+       form_spread_statistics + "width: 9.9032432223215618\n", 0, "",
        "", 0, "base"},
       {"isa_unknown_help_still_works", form, {"--version"}, {},
        "form_kernel_width 1.0.0\n", "", 0, "", "", 0, "sse9"},
@@ -551,6 +559,182 @@ std::vector<Case> cases() {
        {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
        "labelled_kernel_width: standard output: No space left on device\n", 1,
        "/dev/full"},
+
+      // A byte-order mark at the start of a file is skipped, in either
+      // grammar, on standard input and in the table; lines keep their
+      // numbers. Elsewhere it is text like any other.
+      {"bom_csv_as_without", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "\xEF\xBB\xBF" "0,0\r\n3,4\r\n"}}, "3.125\n", "", 0},
+      {"bom_csv_header_forgotten", labelled, {"-d", ",", "l.csv"},
+       {{"l.csv", "\xEF\xBB\xBF" "label,a\n1,0\n"}}, "",
+       "labelled_kernel_width: l.csv:1: field 2: \"a\" is not a number "
+       "(a header? try --header)\n", 1},
+      {"bom_alone", form, {"d.txt"}, {table, {"d.txt", "\xEF\xBB\xBF"}},
+       "-nan\n", "form_kernel_width: d.txt: warning: no samples\n", 0},
+      {"bom_and_line_feed", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF\n"}}, "",
+       "form_kernel_width: d.txt: no values on any line\n", 1},
+      {"bom_then_blank_line", form, {"d.txt"},
+       {table, {"d.txt", "\xEF\xBB\xBF" "\n0 0\n3 4\n"}}, "",
+       "form_kernel_width: d.txt:1: a blank line, expected 2 values as on "
+       "line 2\n", 1},
+      {"bom_stdin", labelled, {"-"}, {}, "50\n", "", 0, "",
+       "\xEF\xBB\xBF" "1 0 0\n2 3 4\n"},
+      {"bom_in_table", form, {"d.txt"},
+       {{"form_of_relationship.txt", "\xEF\xBB\xBF" "0.5 2\n1.5 4\n"}, two},
+       "3.125\n", "", 0},
+      {"bom_on_line_2", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n\xEF\xBB\xBF" "3,4\n"}}, "",
+       "form_kernel_width: d.csv:2: field 1: \"\\xef\\xbb\\xbf3\" is not a "
+       "number\n", 1},
+
+      // --strict: every warning is an error, status 1, nothing on standard
+      // output; without warnings it changes nothing.
+      {"strict_clean", form, {"--strict", "-v", "d.txt"}, {table, two},
+       "3.125\n", "n: 2\n...", 0},
+      {"strict_ignored_text", form, {"--strict", "--header", "d.csv"},
+       {table, {"d.csv", "x,y\n0,0\n3,4\n"}}, "",
+       "form_kernel_width: d.csv:2: error: ignored \",0\" after 1 value (and "
+       "on 1 more line); comma-separated? try -d ,\n", 1},
+      {"strict_ignored_text_in_table", form, {"--strict", "d.txt"},
+       {{"form_of_relationship.txt", "0.5 2\n1.5 4 #\n"}, two}, "",
+       "form_kernel_width: form_of_relationship.txt:2: error: ignored \"#\" "
+       "after 2 values\n", 1},
+      {"strict_no_samples", labelled, {"--strict", "-"}, {}, "",
+       "labelled_kernel_width: <stdin>: error: no samples\n", 1},
+      {"strict_one_sample", form, {"--strict", "d.txt"},
+       {table, {"d.txt", "1 2\n"}}, "",
+       "form_kernel_width: d.txt: error: one sample\n", 1},
+      {"strict_width_not_finite", form, {"--strict", "-v", "d.txt"},
+       {{"form_of_relationship.txt", "1 0\n"}, two}, "",
+       "form_kernel_width: d.txt: error: the width is not finite (inf): the "
+       "divisor on form_of_relationship.txt:1 is 0\n", 1},
+      {"strict_extra_argument", labelled, {"--strict", "l.txt", "x.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
+       "labelled_kernel_width: extra argument 'x.txt'\nusage: "
+       "labelled_kernel_width ...", 2},
+      {"strict_after_the_file_is_extra", labelled, {"l.txt", "--strict"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "50\n",
+       "labelled_kernel_width: warning: ignored extra argument '--strict'\n",
+       0},
+
+      // A width that is not finite, or negative: a warning that says why.
+      {"width_distances_overflow", form, {"d.txt"},
+       {table, {"d.txt", "0 0\n1e200 1e200\n"}}, "-nan\n",
+       "form_kernel_width: d.txt: warning: the width is not finite (-nan): "
+       "the distances overflowed\n", 0},
+      {"width_negative_divisor", form, {"--table=t.txt", "d.txt"},
+       {{"t.txt", "0.5 -2\n"}, two}, "-3.125\n",
+       "form_kernel_width: d.txt: warning: the width is negative (-3.125): "
+       "the divisor on t.txt:1 is negative\n", 0},
+      {"width_labelled_square_overflows", labelled, {"l.txt"},
+       {{"l.txt", "1 0\n2 9.5e153\n"}}, "inf\n",
+       "labelled_kernel_width: l.txt: warning: the width is not finite "
+       "(inf): 2 * mean^2 overflowed\n", 0},
+      {"width_labelled_just_finite", labelled, {"l.txt"},
+       {{"l.txt", "1 0\n2 9e153\n"}}, "1.62e+308\n", "", 0},
+      // One sample: the ratio is not a number, so the table's row 1 divides
+      // the zero variance.
+      {"form_one_sample_reads_the_table", form, {"-v", "d.txt"},
+       {{"form_of_relationship.txt", "5 4\n0.5 2\n"}, {"d.txt", "1 2\n"}},
+       "0\n",
+       "form_kernel_width: d.txt: warning: one sample\nn: 1\ncolumns: 2\n"
+       "mean: 0\nvariance: 0\nratio: -nan\nrule: table line 1\nwidth: 0\n",
+       0},
+      {"form_one_sample_without_table", form, {"d.txt"}, {{"d.txt", "1 2\n"}},
+       "", "form_kernel_width: d.txt: warning: one sample\n"
+       "form_kernel_width: form_of_relationship.txt: No such file or "
+       "directory\n", 1},
+
+      // --table FILE: the same width as the table in the current directory.
+      {"table_in_current_directory", form, {"d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", "", 0},
+      {"table_option", form, {"--table", "t/x.txt", "d.txt"},
+       {{"t/x.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}}, "19.8065\n",
+       "", 0},
+      {"table_option_over_the_default", form, {"--table=t/x.txt", "d.txt"},
+       {{"t/x.txt", "1 1\n4 2\n"}, table, {"d.txt", spread_samples()}},
+       "19.8065\n", "", 0},
+      {"table_option_missing_file", form, {"--table", "t/none.txt", "d.txt"},
+       {two}, "", "form_kernel_width: t/none.txt: No such file or "
+       "directory\n", 1},
+      {"table_option_named_in_messages", form, {"--table", "x.txt", "d.txt"},
+       {{"x.txt", "0.5\n"}, two}, "",
+       "form_kernel_width: x.txt:1: no divisor after the key\n", 1},
+      {"table_from_stdin", form, {"--table", "-", "d.txt"}, {two},
+       "3.125\n", "", 0, "", "0.5 2\n1.5 4\n"},
+      {"table_and_data_both_stdin", form, {"--table", "-", "-"}, {}, "",
+       "form_kernel_width: standard input cannot hold both the data and the "
+       "table\n" + usage_form, 2},
+      {"table_needs_a_name", form, {"--table="}, {}, "",
+       "form_kernel_width: option '--table' needs a file name\n" + usage_form,
+       2},
+      {"table_not_an_option_of_labelled", labelled, {"--table", "t", "l.txt"},
+       {}, "", "labelled_kernel_width: unknown option '--table'\n...", 2},
+      {"table_prefix_not_the_option", form, {"--tables", "d.txt"}, {}, "",
+       "form_kernel_width: unknown option '--tables'\n...", 2},
+
+      // Messages that say what is wrong.
+      {"blank_line_in_the_middle", form, {"d.txt"},
+       {table, {"d.txt", "0 0\n\n3 4\n"}}, "",
+       "form_kernel_width: d.txt:2: a blank line, expected 2 values as on "
+       "line 1\n", 1},
+      {"blank_lines_at_end_csv", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n3,4\n\r\n \n"}}, "",
+       "form_kernel_width: d.csv:3: a blank line, expected 2 values as on "
+       "line 1 (blank lines at the end?)\n", 1},
+      {"text_line_is_not_blank", form, {"d.txt"},
+       {table, {"d.txt", "0 0\n#\n"}}, "",
+       "form_kernel_width: d.txt:2: warning: ignored \"#\" after 0 values\n"
+       "form_kernel_width: d.txt:2: 0 values, expected 2 as on line 1\n", 1},
+      {"file_name_escaped", form, {"a\x1b[2J\tb.txt"}, {}, "",
+       "form_kernel_width: a\\x1b[2J\\tb.txt: No such file or directory\n",
+       1},
+      {"extra_argument_escaped", form, {"d.txt", "\x1b[2J"}, {table, two},
+       "3.125\n",
+       "form_kernel_width: warning: ignored extra argument '\\x1b[2J'\n", 0},
+      {"threads_zero_every_core", form, {"-v", "-j", "0", "d.txt"},
+       {{"form_of_relationship.txt", "1 1\n4 2\n"}, {"d.txt", spread_samples()}},
+       "19.8065\n", form_spread, 0},
+      {"threads_upper_limit", labelled, {"-j1024", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "50\n", "", 0},
+      {"threads_negative", labelled, {"-j", "-1", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad thread count '-1'\n...", 2},
+      {"delimiter_backslash_t", form, {"-d", "\\t", "d.tsv"}, {}, "",
+       "form_kernel_width: bad delimiter '\\\\t' (a tab? try -d tab)\n" +
+       usage_form, 2},
+      {"delimiter_backslash_other", form, {"-d", "\\n", "d.tsv"}, {}, "",
+       "form_kernel_width: bad delimiter '\\\\n'\n" + usage_form, 2},
+      {"field_largest_double", form, {"-d", ",", "-v", "d.csv"},
+       {table, {"d.csv", "0,1.7976931348623157e308\n0,1.7976931348623157e308\n"}},
+       "0\n", "n: 2\n...", 0},
+      {"field_out_of_range", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,1e308\n0,-1e309\n"}}, "",
+       "form_kernel_width: d.csv:2: field 2: \"-1e309\" is out of range\n", 1},
+      {"field_out_of_range_line_1", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "1e309,0\n"}}, "",
+       "form_kernel_width: d.csv:1: field 1: \"1e309\" is out of range\n", 1},
+      {"ignored_in_range_then_not", labelled, {"l.txt"},
+       {{"l.txt", "1 2 1e308\n1 2 1e309\n"}}, "",
+       "labelled_kernel_width: l.txt:2: warning: ignored \"1e309\" (out of "
+       "range) after 2 values\n"
+       "labelled_kernel_width: l.txt:2: 2 values, expected 3 as on line 1\n",
+       1},
+      {"help_output_fails", labelled, {"--help"}, {}, "",
+       "labelled_kernel_width: standard output: No space left on device\n", 1,
+       "/dev/full"},
+      {"version_output_fails", form, {"--version"}, {}, "",
+       "form_kernel_width: standard output: No space left on device\n", 1,
+       "/dev/full"},
+      {"help_lists_strict_and_table", shell,
+       {"-c", FORM_PROGRAM " --help | grep -e '^--strict' -e '^--table'; "
+              LABELLED_PROGRAM " --help | grep -e '^--strict' -e '^--table'"},
+       {},
+       "--strict: every warning is an error (\"error\" in place of "
+       "\"warning\"):\n--table FILE: read the table from FILE instead of\n"
+       "--strict: every warning is an error (\"error\" in place of "
+       "\"warning\"):\n", "", 0},
   };
 }
 // clang-format on
@@ -642,7 +826,10 @@ void check(const Case& c) {
   const fs::path base = pattern;
   const fs::path dir = base / "run";
   fs::create_directory(dir);
-  for (const auto& [name, text] : c.files) std::ofstream(dir / name) << text;
+  for (const auto& [name, text] : c.files) {
+    fs::create_directories((dir / name).parent_path());
+    std::ofstream(dir / name) << text;
+  }
   const int status = run(c, dir, base / "out", base / "err");
   EXPECT_EQ(status, c.status);
   if (c.stdout_path.empty()) matches(slurp(base / "out"), c.out, "stdout");

@@ -212,15 +212,20 @@ TEST(Reader, WarnsAboutIgnoredText) {
        "f:1: warning: ignored \"a2345678901234567890\" after 1 value"},
       {"\xEF\xBB\xBF"
        "1\n",
-       "f:1: warning: ignored \"\\xef\\xbb\\xbf1\" after 0 "
+       ""},
+      {"1\n\xEF\xBB\xBF"
+       "2\n",
+       "f:2: warning: ignored \"\\xef\\xbb\\xbf2\" after 0 "
        "values"},
       {"1 \"q\" \\ \x1b\x7f\r\v\f\t.\n",
        "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after "
        "1 "
        "value"},
       {"1e400 5\n2e",
-       "f:1: warning: ignored \"1e400 5\" after 0 values (and on "
-       "1 more line)"},
+       "f:1: warning: ignored \"1e400 5\" (out of range) after 0 values (and "
+       "on 1 more line)"},
+      {"1 2e\n1e400\n",
+       "f:1: warning: ignored \"2e\" after 1 value (and on 1 more line)"},
   };
   for (const auto& c : cases) {
     const std::string name = temp_file(c.text);
@@ -403,6 +408,86 @@ TEST(Reader, LabelsAndSkippedLinesInAFile) {
     EXPECT_EQ(read.ignored.line, c.ignored_line) << c.text;
     EXPECT_EQ(read.ignored.values, c.ignored_values) << c.text;
     std::remove(name.c_str());
+  }
+}
+
+// A byte-order mark is skipped at the start of a file only, in either
+// grammar, with the header and across any buffer size; lines keep their
+// numbers.
+TEST(Reader, ByteOrderMarkAtTheStart) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct {
+    std::string text;
+    read_options options;
+    Table rows;
+    std::size_t ignored_line;
+  } const cases[] = {
+      {bom, {}, {}, 0},  // as an empty file
+      {bom, {',', true}, {}, 0},
+      {bom + "\n", {}, {{}}, 0},
+      {bom + "\n1 2\n", {}, {{}, {1, 2}}, 0},
+      {bom + "1 2\n3 4 x\n", {}, {{1, 2}, {3, 4}}, 2},
+      {bom + "1,2\n3,4\n", {',', false}, {{1, 2}, {3, 4}}, 0},
+      {bom + "a,b\n3,4\n", {',', true}, {{3, 4}}, 0},
+      {bom + bom + "1\n", {}, {{}}, 1},  // only one is a mark
+      {"1\n" + bom + "2\n", {}, {{1}, {}}, 2},
+      {"\xEF\xBB"
+       "1\n",
+       {},
+       {{}},
+       1},  // part of a mark is text
+  };
+  for (const auto& c : cases) {
+    const std::string name = temp_file(c.text);
+    for (const std::size_t block : {1, 2, 4, 1 << 20}) {
+      const int fd = open(name.c_str(), O_RDONLY);
+      const read_result read = read_fd(fd, block, c.options);
+      close(fd);
+      EXPECT_TRUE(read.ok()) << c.text;
+      EXPECT_EQ(read.rows, c.rows) << c.text << ' ' << block;
+      EXPECT_EQ(read.ignored.line, c.ignored_line) << c.text;
+    }
+    std::remove(name.c_str());
+  }
+  const std::string name = temp_file(bom + "1,x\n");
+  const read_result bad = read_table(name, {',', false});
+  EXPECT_EQ(bad.bad.line, 1u);
+  EXPECT_EQ(bad.bad.position, 2u);  // the mark is not part of field 1
+  std::remove(name.c_str());
+}
+
+// Which rows come from blank lines: whitespace only, not text without a
+// number, in either grammar.
+TEST(Reader, MarksBlankLines) {
+  const std::string name = temp_file("1 2\n\n \t\r\n# note\n3 4\n  ");
+  const read_result plain = read_table(name);
+  EXPECT_EQ(plain.blank,
+            (std::vector<bool>{false, true, true, false, false, true}));
+  std::remove(name.c_str());
+  const std::string csv = temp_file("h\n1;2\n \n3;4\n\n");
+  const read_result fields = read_table(csv, {';', true});
+  ASSERT_TRUE(fields.ok());
+  EXPECT_EQ(fields.blank, (std::vector<bool>{false, true, false, true}));
+  EXPECT_EQ(fields.rows.size(), fields.blank.size());
+  std::remove(csv.c_str());
+}
+
+// A field that is one number beyond the double range is out of range; one
+// with more text after it is not a number.
+TEST(Reader, FieldsOutOfRange) {
+  struct {
+    const char* line;
+    std::size_t bad;
+    bool out_of_range;
+  } const cases[] = {
+      {"1,1e308", 0, false},  {"1,1e309", 2, true},    {"-1e309 ,2", 1, true},
+      {"1,1e400x", 2, false}, {"1,1e400 2", 2, false}, {"1,x", 2, false},
+  };
+  for (const auto& c : cases) {
+    Row row;
+    const field_check check = parse_fields(c.line, ',', row);
+    EXPECT_EQ(check.position, c.bad) << c.line;
+    EXPECT_EQ(check.out_of_range, c.out_of_range) << c.line;
   }
 }
 

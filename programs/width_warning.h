@@ -1,0 +1,30 @@
+// The warning for a width that is not finite, or negative, with the reason
+// as far as the statistics tell it.
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+#include "kernel_width/kernel_width.h"
+
+// Why form's width is not finite or is negative: "the distances
+// overflowed", "the variance is zero", "the divisor on PLACE is 0", ...;
+// "" when it is neither, or when there are no samples (their own warning
+// says why). place names the chosen table row ("t.txt:2"), divisor is its
+// divisor.
+std::string form_width_doubt(const kernel_width::form_width_result& r,
+                             const std::string& place, double divisor);
+
+// Why labelled's width is not finite; "" when it is, or when fewer than two
+// samples (their own warning says why) leave no pairs.
+std::string labelled_width_doubt(const kernel_width::labelled_statistics& l);
+
+// "name: warning: the width is not finite (inf): why", or "... is negative
+// (-3.125): why"; "error" for "warning" under strict.
+std::string width_warning(const std::string& name, double width,
+                          const std::string& why, bool strict);
+
+// Prints the warning when there is a doubt about the width. Returns false
+// when the run must end (under --strict, where the warning is an error).
+bool check_width(const char* program, const options& opts, double width,
+                 const std::string& why);
