@@ -15,4 +15,9 @@ form_statistics form(const packed& s, unsigned threads,
 labelled_statistics labelled(const packed& s, unsigned threads,
                              const run_control& control) noexcept;
 
+// The control counts n(n-1)/2 pairs per pass over the pairs; most data
+// take two.
+median_statistics median(const packed& s, unsigned threads,
+                         const run_control& control) noexcept;
+
 }  // namespace kernel_width::detail

@@ -1,0 +1,60 @@
+// median_kernel_width: a kernel width from the median of the distances
+// between samples, the median heuristic, exact.
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "command_line.h"
+#include "messages.h"
+#include "packed_statistics.h"
+#include "progress.h"
+#include "samples.h"
+
+namespace {
+
+const char* const program = "median_kernel_width";
+
+const char* const help =
+    "Prints the width of a distance-based kernel for the samples in DATAFILE:\n"
+    "2 * m^2, where m is the median of the n(n-1)/2 Euclidean distances\n"
+    "between different samples (the middle one, or the mean of the middle\n"
+    "two), exactly as numpy's median of them, found without storing them.\n"
+    "\n"
+    "DATAFILE: one sample per line, numbers separated by whitespace; text\n"
+    "after the last number of a line is ignored, with a warning. \"-\" reads\n"
+    "standard input.\n"
+    "\n";
+
+int run(const options& opts) {
+  const auto samples = read_packed(program, opts, 0);
+  if (!samples) return 1;
+  const std::uint64_t n = samples->n;
+  // Most data take two passes over the pairs.
+  progress line(program, opts.progress, n * (n - (n > 0)));
+  const kernel_width::median_statistics m = kernel_width::detail::median(
+      *samples, opts.threads, {line.counter(), nullptr});
+  line.finish();
+  if (m.status == kernel_width::error::out_of_memory)
+    return out_of_memory(program, shown_name(opts.file));
+  const int status = print_width(program, m.width);
+  if (opts.verbose && status == 0)
+    report({{"n", std::to_string(n)},
+            {"columns", std::to_string(samples->cols)},
+            {"pairs", std::to_string(m.pairs)},
+            {"median", exact(m.median)}});
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const command cmd = command_line(argc, argv, program, help);
+  if (!cmd.run) return cmd.status;
+  if (check_isa(program) != 0) return 1;
+  try {
+    return run(cmd.opts);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(program, shown_name(cmd.opts.file));
+  }
+}
