@@ -12,6 +12,7 @@ namespace {
 
 // One table of kernels per instruction set, from one definition: each
 // function inlines (flatten) the templates over W, compiled for the set.
+// clang-format off
 #define KERNEL_WIDTH_KERNELS(NAME, ATTRIBUTES, W)                         \
   ATTRIBUTES void rows_##NAME(const packed& s, row_span rows, terms t,    \
                               double* out, std::size_t stride) {          \
@@ -40,7 +41,8 @@ namespace {
   }                                                                       \
   constexpr kernels NAME##_kernels{rows_##NAME,   band_##NAME,            \
                                    form_##NAME,   record_##NAME,          \
-                                   pairs_##NAME, tally_##NAME};
+                                   pairs_##NAME,  tally_##NAME};
+// clang-format on
 
 KERNEL_WIDTH_KERNELS(avx512, __attribute__((target("avx512f"), flatten)),
                      __m512d)

@@ -61,8 +61,8 @@ struct kernels {
   // The distances of the rows of band b to the samples of panels:
   // out[r * stride + l - 8 * panels.first] for row 8b + r and sample l; the
   // rows past the last sample are left out. stride >= 8 panels.
-  void (*pairs)(const packed& s, std::size_t b, panel_span panels,
-                double* out, std::size_t stride);
+  void (*pairs)(const packed& s, std::size_t b, panel_span panels, double* out,
+                std::size_t stride);
   // Tallies x[0..count) against w into t (median_tally.h).
   void (*tally)(const double* x, std::size_t count, const window& w,
                 window_tally& t);

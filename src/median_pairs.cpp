@@ -1,8 +1,8 @@
 #include "median_pairs.h"
 
 #include <algorithm>
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -11,8 +11,6 @@
 namespace kernel_width::detail {
 
 namespace {
-
-constexpr std::uint64_t unknown = std::numeric_limits<std::uint64_t>::max();
 
 // Panels per chunk: a band's distances to a chunk (8 rows of at most 1024
 // samples, 64 KiB) stay in cache until they are tallied.
@@ -29,14 +27,14 @@ struct worker {
   window_tally t;
 };
 
-// Where the threads put the values a pass collects.
-struct collected {
+// Where the threads put the values a pass keeps.
+struct kept_values {
   double* values;
   std::size_t room;
   std::atomic<std::size_t> used{0};
 };
 
-void hand_over(worker& w, collected& out) {
+void hand_over(worker& w, kept_values& out) {
   const std::size_t count = w.t.kept;
   if (count == 0) return;
   const std::size_t at = out.used.fetch_add(count, std::memory_order_relaxed);
@@ -48,7 +46,7 @@ void hand_over(worker& w, collected& out) {
 
 // Tallies the pairs i < l with i in band b, chunk by chunk.
 void tally_band(const kernels& k, const packed& s, std::size_t b,
-                const window& w, worker& wk, collected& out) {
+                const window& w, worker& wk, kept_values& out) {
   const std::size_t chunk = chunk_panels(s);
   const std::size_t stride = chunk * panel_width;
   const std::size_t first = b * panel_width;
@@ -64,20 +62,18 @@ void tally_band(const kernels& k, const packed& s, std::size_t b,
         k.tally(wk.rows.data() + (i - first) * stride + (from - start),
                 end - from, w, wk.t);
     }
-    if (w.collect) hand_over(wk, out);
+    hand_over(wk, out);
   }
 }
 
-std::vector<worker> workers_for(const packed& s, const window& w,
-                                const pass_result& out, unsigned threads) {
+std::vector<worker> workers_for(const packed& s, const pass_result& out,
+                                unsigned threads) {
   const std::size_t room = panel_width * chunk_panels(s) * panel_width;
   std::vector<worker> workers(threads);
   for (worker& wk : workers) {
     wk.rows.resize(room);
-    if (w.collect)
-      wk.kept.resize(room);
-    else
-      wk.buckets.assign(out.buckets.size(), {});
+    wk.buckets.assign(out.buckets.size(), {});
+    if (out.room > 0) wk.kept.resize(room);
     wk.t.buckets = wk.buckets.data();
     wk.t.values = wk.kept.data();
   }
@@ -88,8 +84,8 @@ std::vector<worker> workers_for(const packed& s, const window& w,
 bool run_pass(const packed& s, const window& w, unsigned threads, isa set,
               const run_control& control, pass_result& out) {
   const kernels& k = kernels_for(set);
-  std::vector<worker> workers = workers_for(s, w, out, threads);
-  collected values{out.values.data(), out.values.size()};
+  std::vector<worker> workers = workers_for(s, out, threads);
+  kept_values values{out.values.get(), out.room};
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned id) {
     for (std::size_t b;
@@ -118,52 +114,115 @@ std::uint64_t next_random(std::uint64_t& state) {
   return z ^ (z >> 31);
 }
 
-// The distances between the samples of random pairs of different bands:
-// 64 at a time, from two panels each, so that they stay cheap.
-std::vector<double> sampled_distances(const packed& s, isa set,
-                                      std::size_t tiles) {
+// The distances of `tiles` random tiles of pairs, each between the
+// samples of two different bands, handed to take(distance) one by one;
+// the tile's end to done(). A tile costs two panels from memory.
+template <class Take, class Done>
+void random_tiles(const packed& s, isa set, std::uint64_t tiles, Take take,
+                  Done done) {
   const kernels& k = kernels_for(set);
-  std::vector<double> sample;
-  sample.reserve(tiles * panel_width * panel_width);
   double tile[panel_width * panel_width];
   std::uint64_t state = 0;
-  for (std::size_t t = 0; t < tiles; ++t) {
+  for (std::uint64_t t = 0; t < tiles; ++t) {
     const std::size_t b = next_random(state) % s.count();
     const std::size_t q = next_random(state) % s.count();
     if (b == q) continue;
     k.pairs(s, b, {q, q + 1}, tile, panel_width);
-    for (std::size_t r = 0; r < std::min(panel_width, s.n - b * panel_width);
-         ++r)
-      for (std::size_t c = 0; c < panel_width; ++c) {
+    const std::size_t rows = std::min(panel_width, s.n - b * panel_width);
+    const std::size_t cols = std::min(panel_width, s.n - q * panel_width);
+    for (std::size_t r = 0; r < rows; ++r)
+      for (std::size_t c = 0; c < cols; ++c) {
         const double d = tile[r * panel_width + c];
-        if (q * panel_width + c < s.n && d == d) sample.push_back(d);
+        if (d == d) take(d);
       }
+    done();
   }
-  return sample;
 }
 
-// The first window: the middle of a sample of the distances, widened on
-// either side by a share that covers the sample's error many times over.
-// Nothing when every distance can be collected at once.
-std::optional<window> sampled_window(const packed& s, isa set,
-                                     std::uint64_t pairs,
-                                     const select_limits& limits) {
-  if (pairs <= limits.collect || s.count() < 2) return std::nullopt;
-  const std::uint64_t tiles = std::clamp<std::uint64_t>(
-      pairs / limits.sample_share, 256, limits.sample_tiles);
-  std::vector<double> sample = sampled_distances(s, set, tiles);
-  if (sample.empty()) return std::nullopt;
+// The sample's values from `low` to `high` (sorted), and how many lay under
+// and in all; the spread of its tiles' shares under `middle` gives the
+// standard error of a share of the sample.
+struct sample {
+  std::vector<double> kept;
+  std::uint64_t under = 0;
+  std::uint64_t count = 0;
+  double error = 0.0;
+};
+
+sample sample_between(const packed& s, isa set, std::uint64_t tiles, double low,
+                      double high, double middle) {
+  sample out;
+  double sum = 0.0;
+  double squares = 0.0;
+  std::uint64_t tile_count = 0;
+  std::uint64_t tile_under = 0;
+  std::uint64_t done = 0;
+  random_tiles(
+      s, set, tiles,
+      [&](double d) {
+        ++out.count, ++tile_count;
+        tile_under += d < middle;
+        if (d < low)
+          ++out.under;
+        else if (d <= high)
+          out.kept.push_back(d);
+      },
+      [&] {
+        const double share =
+            static_cast<double>(tile_under) / static_cast<double>(tile_count);
+        sum += share, squares += share * share, ++done;
+        tile_count = tile_under = 0;
+      });
+  std::sort(out.kept.begin(), out.kept.end());
+  const double tiles_done =
+      static_cast<double>(std::max<std::uint64_t>(done, 1));
   const double spread =
-      0.002 + 8 / std::sqrt(static_cast<double>(sample.size()));
+      std::max(0.0, squares / tiles_done - square(sum / tiles_done));
+  out.error = std::max(std::sqrt(spread / tiles_done),
+                       0.5 / std::sqrt(static_cast<double>(
+                                 std::max<std::uint64_t>(out.count, 1))));
+  return out;
+}
+
+// The value at a share of the sample's distances: its bounds outside the
+// part it kept.
+double share_of(const sample& x, double share, double low, double high) {
+  const double rank = share * static_cast<double>(x.count - 1);
+  if (rank < static_cast<double>(x.under)) return low;
+  const auto r = static_cast<std::size_t>(rank - static_cast<double>(x.under));
+  return r < x.kept.size() ? x.kept[r] : high;
+}
+
+// The first window: a rough sample places the middle 8% of the distances,
+// a larger one the middle within them; the window reaches 10 of its
+// standard errors either side, and keeps the values within 4 of them (as
+// many as are expected to fit). Nothing when every distance fits at once.
+std::optional<first_window> sampled_window(const packed& s, isa set,
+                                           std::uint64_t pairs,
+                                           const select_limits& limits) {
+  if (pairs <= limits.keep || s.count() < 2) return std::nullopt;
+  const double inf = std::numeric_limits<double>::infinity();
+  const sample rough = sample_between(s, set, limits.rough_tiles, 0, inf, inf);
+  if (rough.count == 0) return std::nullopt;
+  const double low = share_of(rough, 0.46, 0, inf);
+  const double high = share_of(rough, 0.54, 0, inf);
+  const std::uint64_t tiles = std::clamp(
+      pairs / limits.sample_share, limits.rough_tiles, limits.sample_tiles);
+  const sample fine =
+      sample_between(s, set, tiles, low, high, share_of(rough, 0.5, 0, inf));
   const auto at = [&](double share) {
-    const auto last = static_cast<double>(sample.size() - 1);
-    const auto r =
-        static_cast<std::ptrdiff_t>(std::clamp(share, 0.0, 1.0) * last);
-    std::nth_element(sample.begin(), sample.begin() + r, sample.end());
-    return bits_of(sample[static_cast<std::size_t>(r)]);
+    return bits_of(share_of(fine, std::clamp(share, 0.0, 1.0), low, high));
   };
-  const std::uint64_t low = at(0.5 - spread);
-  return window_over(low, at(0.5 + spread), unknown, limits);
+  const double keep =
+      std::min(4 * fine.error, 0.45 * static_cast<double>(limits.keep) /
+                                   static_cast<double>(pairs));
+  const double reach = std::max(10 * fine.error, keep);
+  first_window f{
+      window_over(at(0.5 - reach), at(0.5 + reach), unknown_count, limits),
+      limits.keep};
+  f.w.keep_first = bucket_of(f.w, at(0.5 - keep));
+  f.w.keep_last = bucket_of(f.w, at(0.5 + keep));
+  return f;
 }
 
 // Each thread keeps a row of buckets and a chunk's distances: at most 32
@@ -188,7 +247,8 @@ median_result pair_median(const packed& s, unsigned threads, isa set,
   const std::uint64_t n = s.n;
   const std::uint64_t pairs = n < 2 ? 0 : n * (n - 1) / 2;
   threads = median_threads(s, threads, limits);
-  const std::optional<window> first = sampled_window(s, set, pairs, limits);
+  const std::optional<first_window> first =
+      sampled_window(s, set, pairs, limits);
   return select_median(
       pairs,
       [&](const window& w, pass_result& out) {

@@ -8,35 +8,44 @@ namespace kernel_width::detail {
 
 namespace {
 
-constexpr std::uint64_t unknown = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint64_t top = 0x7ff0000000000000;  // +inf
 constexpr double none = -std::numeric_limits<double>::quiet_NaN();
 
 // A middle rank and what is known of its value: it lies in the patterns
-// low..high, under which lie `base` values and in which lie `room` (either
-// may be unknown).
+// low..high, under which lie `base` values and in which lie `room`. (Every
+// pass counts all values, so both stay known.)
 struct target {
   std::uint64_t rank = 0;
   std::uint64_t low = 0;
   std::uint64_t high = top;
   std::uint64_t base = 0;
-  std::uint64_t room = unknown;
+  std::uint64_t room = 0;
   std::optional<double> value;
 };
 
-// The bucket of a counted window that holds k's rank: its first or last
-// value, its only value, or its patterns.
-void into_bucket(target& k, const window& w, const pass_result& r) {
+// The rank's value among the kept values.
+double pick(const target& k, pass_result& r) {
+  double* const first = r.values.get();
+  double* const middle = first + (k.rank - r.offset);
+  std::nth_element(first, middle, first + r.t.kept);
+  return *middle;
+}
+
+// The bucket of a window that holds k's rank: its first or last value, its
+// only value, a kept value, or its patterns.
+void into_bucket(target& k, const window& w, pass_result& r) {
   std::uint64_t before = r.t.below;
-  std::size_t j = 0;
+  std::uint64_t j = 0;
   while (k.rank >= before + r.buckets[j].count) before += r.buckets[j++].count;
   const bucket& b = r.buckets[j];
   if (k.rank == before || b.low == b.high) {
     k.value = b.low;
   } else if (k.rank + 1 == before + b.count) {
     k.value = b.high;
+  } else if (r.complete && j >= w.keep_first && j <= w.keep_last) {
+    k.value = pick(k, r);
   } else {
-    k.low = std::max(bits_of(b.low), w.first + (std::uint64_t{j} << w.shift));
+    k.low = bits_of(b.low);
     k.high = bits_of(b.high);
     k.base = before;
     k.room = b.count;
@@ -49,38 +58,46 @@ void locate(target& k, const window& w, pass_result& r) {
   const std::uint64_t under = r.t.below;
   const std::uint64_t end = under + r.t.inside;
   if (k.rank < under) {
-    k.high = std::min(k.high, w.first - 1);
-    k.room = k.base == unknown ? unknown : under - k.base;
+    if (w.first - 1 < k.high) {  // else the window lay above k's patterns
+      k.high = w.first - 1;
+      k.room = under - k.base;
+    }
   } else if (k.rank >= end) {
-    const bool known = k.base != unknown && k.room != unknown;
-    k.room = known ? k.base + k.room - end : unknown;
-    k.low = std::max(k.low, bits_of(w.hi) + 1);
-    k.base = end;
-  } else if (w.collect) {
-    const auto first = r.values.begin();
-    const auto middle = first + static_cast<std::ptrdiff_t>(k.rank - under);
-    std::nth_element(first, middle,
-                     first + static_cast<std::ptrdiff_t>(r.t.kept));
-    k.value = *middle;
+    if (bits_of(w.hi) + 1 > k.low) {
+      k.room = k.base + k.room - end;
+      k.low = bits_of(w.hi) + 1;
+      k.base = end;
+    }
   } else {
     into_bucket(k, w, r);
   }
   if (!k.value && k.low == k.high) k.value = value_of(k.low);
 }
 
-// Sizes out for a pass over w that collects `room` values at most.
 void prepare(pass_result& out, const window& w, std::uint64_t room) {
   out.t = {};
-  if (w.collect) {
-    out.buckets = {};
-    out.values.assign(room, 0.0);
-  } else {
-    out.values = {};
-    out.buckets.assign(((bits_of(w.hi) - w.first) >> w.shift) + 1, {});
+  out.buckets.assign(bucket_of(w, bits_of(w.hi)) + 1, {});
+  out.room = w.keep_first <= w.keep_last ? room : 0;
+  out.values.reset(out.room > 0 ? new double[out.room] : nullptr);
+}
+
+// Whether every value the window keeps was kept, and how many lie under.
+void settle(pass_result& r, const window& w) {
+  std::uint64_t wanted = 0;
+  r.offset = r.t.below;
+  for (std::uint64_t j = 0; j < r.buckets.size(); ++j) {
+    if (j < w.keep_first) r.offset += r.buckets[j].count;
+    if (j >= w.keep_first && j <= w.keep_last) wanted += r.buckets[j].count;
   }
+  r.complete = wanted <= r.room;
 }
 
 }  // namespace
+
+std::uint64_t bucket_of(const window& w, std::uint64_t bits) {
+  const std::uint64_t last = (bits_of(w.hi) - w.first) >> w.shift;
+  return bits < w.first ? 0 : std::min(last, (bits - w.first) >> w.shift);
+}
 
 window window_over(std::uint64_t low, std::uint64_t high, std::uint64_t room,
                    const select_limits& limits) {
@@ -88,14 +105,17 @@ window window_over(std::uint64_t low, std::uint64_t high, std::uint64_t room,
   w.first = low;
   w.lo = value_of(low);
   w.hi = value_of(high);
-  w.shift = std::max(0, static_cast<int>(std::bit_width(high - low)) -
-                            limits.bucket_bits);
-  w.collect = room != unknown && room <= limits.collect;
+  w.shift = std::max(
+      0, static_cast<int>(std::bit_width(high - low)) - limits.bucket_bits);
+  if (room <= limits.keep) {
+    w.keep_first = 0;
+    w.keep_last = bucket_of(w, high);
+  }
   return w;
 }
 
 median_result select_median(std::uint64_t count, const pass_function& pass,
-                            std::optional<window> first,
+                            std::optional<first_window> first,
                             const select_limits& limits) {
   median_result m;
   m.median = none;
@@ -104,13 +124,13 @@ median_result select_median(std::uint64_t count, const pass_function& pass,
   ks.front().rank = (count - 1) / 2;
   ks.back().rank = count / 2;
   ks.front().room = ks.back().room = count;  // NaNs aside: all in +0..+inf
-  window w = first ? *first : window_over(0, top, count, limits);
-  std::uint64_t room = count;
+  first_window next =
+      first.value_or(first_window{window_over(0, top, count, limits), count});
   pass_result r;
   for (;;) {
-    prepare(r, w, room);
+    prepare(r, next.w, next.room);
     ++m.passes;
-    if (!pass(w, r)) {
+    if (!pass(next.w, r)) {
       m.cancelled = true;
       return m;
     }
@@ -118,13 +138,13 @@ median_result select_median(std::uint64_t count, const pass_function& pass,
       m.median = value_of(r.t.nan_bits);
       return m;
     }
+    settle(r, next.w);
     for (target& k : ks)
-      if (!k.value) locate(k, w, r);
+      if (!k.value) locate(k, next.w, r);
     const auto open = std::find_if(ks.begin(), ks.end(),
                                    [](const target& k) { return !k.value; });
     if (open == ks.end()) break;
-    w = window_over(open->low, open->high, open->room, limits);
-    room = open->room;
+    next = {window_over(open->low, open->high, open->room, limits), open->room};
   }
   const double a = *ks.front().value;
   const double b = *ks.back().value;

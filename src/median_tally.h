@@ -1,8 +1,8 @@
 // What one pass over the distances learns about a window of values: how
-// many lie under it, and how they spread over its buckets, with the
-// smallest and largest in each (or the values themselves). Non-negative doubles
-// order like their bit patterns, so a window is a range of patterns cut
-// into buckets of 2^shift patterns each.
+// many lie under it, how they spread over its buckets, with the smallest
+// and largest in each, and the values themselves in some of the buckets.
+// Non-negative doubles order like their bit patterns, so a window is a
+// range of patterns cut into buckets of 2^shift patterns each.
 #pragma once
 
 #include <algorithm>
@@ -14,13 +14,15 @@
 namespace kernel_width::detail {
 
 // The values lo..hi (both >= +0, hi at most +inf), with first = the bits of
-// lo. Bucket of x: (bits(x) - first) >> shift.
+// lo. Bucket of x: (bits(x) - first) >> shift. The values of buckets
+// keep_first..keep_last are kept too (none when keep_first > keep_last).
 struct window {
   double lo = 0.0;
   double hi = 0.0;
   std::uint64_t first = 0;
   int shift = 0;
-  bool collect = false;  // keep the values inside instead of counting them
+  std::uint64_t keep_first = 1;
+  std::uint64_t keep_last = 0;
 };
 
 inline std::uint64_t bits_of(double x) {
@@ -34,7 +36,7 @@ inline double value_of(std::uint64_t bits) {
 struct bucket {
   std::uint64_t count = 0;
   double low = std::numeric_limits<double>::infinity();  // smallest value
-  double high = -1.0;                                     // largest value
+  double high = -1.0;                                    // largest value
 };
 
 // One worker's findings, added up over the workers by merge(). Every field
@@ -44,23 +46,21 @@ struct window_tally {
   std::uint64_t inside = 0;    // values in the window
   std::uint64_t nan = 0;       // values that are not a number
   std::uint64_t nan_bits = 0;  // the largest bit pattern among those
-  bucket* buckets = nullptr;   // when counting
-  double* values = nullptr;    // when collecting: room for them
-  std::size_t kept = 0;        // values written to values
+  bucket* buckets = nullptr;
+  double* values = nullptr;  // room for the values kept
+  std::size_t kept = 0;      // values written to values
 };
 
-// The values inside the window, one at a time: its bucket counted, or the
-// value kept.
+// The values inside the window, one at a time: its bucket counted, and
+// the value kept where the window says.
 inline void take_inside(double x, const window& w, window_tally& t) {
   ++t.inside;
-  if (w.collect) {
-    t.values[t.kept++] = x;
-  } else {
-    bucket& b = t.buckets[(bits_of(x) - w.first) >> w.shift];
-    ++b.count;
-    b.low = std::min(b.low, x);
-    b.high = std::max(b.high, x);
-  }
+  const std::uint64_t j = (bits_of(x) - w.first) >> w.shift;
+  bucket& b = t.buckets[j];
+  ++b.count;
+  b.low = std::min(b.low, x);
+  b.high = std::max(b.high, x);
+  if (j >= w.keep_first && j <= w.keep_last) t.values[t.kept++] = x;
 }
 
 inline void take_nan(double x, window_tally& t) {

@@ -93,7 +93,8 @@ inline unsigned sign_mask(const __m128d& w) {
 }
 [[gnu::target("avx2")]] inline unsigned less_mask(const __m256d& a,
                                                   const __m256d& b) {
-  return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
+  return static_cast<unsigned>(
+      _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
 }
 inline unsigned less_mask(const __m128d& a, const __m128d& b) {
   return static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(a, b)));
@@ -106,8 +107,8 @@ inline unsigned less_mask(const __m128d& a, const __m128d& b) {
                                                     unsigned mask,
                                                     double* out) {
   // Into a register, then stored: a compressing store is slow on some CPUs.
-  _mm512_storeu_pd(out, _mm512_maskz_compress_pd(
-                            static_cast<__mmask8>(mask), d));
+  _mm512_storeu_pd(out,
+                   _mm512_maskz_compress_pd(static_cast<__mmask8>(mask), d));
   return static_cast<unsigned>(std::popcount(mask));
 }
 
