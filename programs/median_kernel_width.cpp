@@ -30,8 +30,8 @@ int run(const options& opts) {
   const auto samples = read_packed(program, opts, 0);
   if (!samples) return 1;
   const std::uint64_t n = samples->n;
-  // Most data take two passes over the pairs.
-  progress line(program, opts.progress, n * (n - (n > 0)));
+  // The first pass over the pairs; most data need no other.
+  progress line(program, opts.progress, n * (n - (n > 0)) / 2);
   const kernel_width::median_statistics m = kernel_width::detail::median(
       *samples, opts.threads, {line.counter(), nullptr});
   line.finish();

@@ -66,6 +66,18 @@ kw::labelled_statistics labelled(const array& x, long threads,
   return s;
 }
 
+kw::median_statistics median(const array& x, long threads) {
+  const kw::matrix_view samples = view_of(x, "X");
+  const unsigned count = thread_count(threads);
+  kw::median_statistics s;
+  {
+    py::gil_scoped_release free;
+    s = kw::median(samples, count);
+  }
+  check(s.status);
+  return s;
+}
+
 double form_width(const array& x, const array& table, long threads) {
   const kw::matrix_view rows = view_of(table, "table");
   const kw::form_width_result r = kw::form_width(form(x, threads), rows);
@@ -76,8 +88,8 @@ double form_width(const array& x, const array& table, long threads) {
 const char* const module_doc =
     R"(Kernel widths from the pairwise distances between samples.
 
-The same exact numbers as the programs form_kernel_width and
-labelled_kernel_width print, for samples already in an array: each row of X
+The same exact numbers as the programs form_kernel_width,
+labelled_kernel_width and median_kernel_width print, for samples already in an array: each row of X
 is a sample, and the Euclidean distances between all pairs of samples are
 reduced to one width, without building the n x n distance matrix (memory
 O(n d)) and on every core. The results do not depend on the thread count,
@@ -91,6 +103,9 @@ form_width, form_statistics
 labelled_width, labelled_statistics
     From the mean distance between different samples over the feature
     columns.
+median_width, median_statistics
+    From the median of the distances between different samples (the median
+    heuristic), equal to numpy.median(scipy.spatial.distance.pdist(X)).
 )";
 
 }  // namespace
@@ -133,6 +148,20 @@ PYBIND11_MODULE(kernel_width, m) {
                ", pairs=" + std::to_string(s.pairs) +
                ", mean=" + py::repr(py::float_(s.mean)).cast<std::string>() +
                ")";
+      });
+
+  py::class_<kw::median_statistics>(
+      m, "MedianStatistics",
+      "Median of the n(n-1)/2 distances between different samples.")
+      .def_readonly("n", &kw::median_statistics::n, "Number of samples.")
+      .def_readonly("pairs", &kw::median_statistics::pairs, "n*(n-1)/2.")
+      .def_readonly("median", &kw::median_statistics::median,
+                    "Median of the distances, as numpy.median of pdist(X).")
+      .def_readonly("width", &kw::median_statistics::width, "2 * median**2.")
+      .def("__repr__", [](const kw::median_statistics& s) {
+        return "MedianStatistics(n=" + std::to_string(s.n) +
+               ", pairs=" + std::to_string(s.pairs) + ", median=" +
+               py::repr(py::float_(s.median)).cast<std::string>() + ")";
       });
 
   m.def("form_statistics", &form, py::arg("X"), py::arg("threads") = 0,
@@ -249,5 +278,65 @@ Raises
 ------
 ValueError, MemoryError
     As labelled_statistics.
+)");
+
+  m.def("median_statistics", &median, py::arg("X"), py::arg("threads") = 0,
+        R"(Median of the distances between different samples.
+
+Exactly numpy.median(scipy.spatial.distance.pdist(X)), bit for bit: the
+middle of the n*(n-1)/2 distances, or (a + b) / 2 of the middle two for an
+even number; NaN when a distance is NaN (inf - inf in X) and for one
+sample. The distances are never stored: memory grows with X, not with
+the pairs.
+
+Parameters
+----------
+X : array_like, shape (n_samples, n_features)
+    The samples, every column a feature.
+threads : int, default 0
+    Threads to compute on; 0 uses every core the process may run on.
+
+Returns
+-------
+MedianStatistics
+    n, pairs, median and width, exactly as median_kernel_width --verbose
+    prints them.
+
+Raises
+------
+ValueError
+    X is not 2-D, has no samples ("no samples") or no columns ("no feature
+    values"), or KERNEL_WIDTH_ISA names an instruction set that is unknown
+    or that this CPU cannot run.
+MemoryError
+    The memory for the samples' packed copy or the kept distances cannot
+    be had.
+)");
+
+  m.def(
+      "median_width",
+      [](const array& x, long threads) { return median(x, threads).width; },
+      py::arg("X"), py::arg("threads") = 0,
+      R"(Kernel width 2 * median**2 from the median of the distances (the median heuristic).
+
+Equals 2 * numpy.median(scipy.spatial.distance.pdist(X)) ** 2 bit for bit,
+without the n*(n-1)/2 distances in memory.
+
+Parameters
+----------
+X : array_like, shape (n_samples, n_features)
+    The samples, every column a feature.
+threads : int, default 0
+    Threads to compute on; 0 uses every core the process may run on.
+
+Returns
+-------
+float
+    The width median_kernel_width prints, bit for bit.
+
+Raises
+------
+ValueError, MemoryError
+    As median_statistics.
 )");
 }

@@ -249,10 +249,14 @@ median_result pair_median(const packed& s, unsigned threads, isa set,
   threads = median_threads(s, threads, limits);
   const std::optional<first_window> first =
       sampled_window(s, set, pairs, limits);
+  // The progress counts the first pass: most data need no other.
+  run_control watch = control;
   return select_median(
       pairs,
       [&](const window& w, pass_result& out) {
-        return run_pass(s, w, threads, set, control, out);
+        const bool done = run_pass(s, w, threads, set, watch, out);
+        watch.done = nullptr;
+        return done;
       },
       first, limits);
 }

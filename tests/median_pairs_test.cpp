@@ -129,13 +129,15 @@ TEST(MedianPairs, ACancelledRunSaysSo) {
   EXPECT_TRUE(std::isnan(r.median));
 }
 
-// Each pass counts every pair once.
-TEST(MedianPairs, TheControlCountsThePairsOfEveryPass) {
+// The first pass counts every pair once; later ones, rarely needed, keep
+// the progress at its end.
+TEST(MedianPairs, TheControlCountsThePairsOfTheFirstPass) {
   const Table data = samples(45, 4, 3);
   detail::pair_counter done{0};
   const detail::median_result r = detail::pair_median(
       pack(data, 0), 3, detail::best_isa(), {&done, nullptr}, small_limits());
-  EXPECT_EQ(done.load(), r.passes * std::uint64_t{45 * 44 / 2});
+  EXPECT_GT(r.passes, 1u);
+  EXPECT_EQ(done.load(), std::uint64_t{45 * 44 / 2});
 }
 
 // The kernels the passes use: a band's distances to a span of panels, and
