@@ -157,7 +157,7 @@ std::optional<first_window> sampled_window(const packed& s, isa set,
                                            unsigned threads,
                                            std::uint64_t pairs,
                                            const select_limits& limits) {
-  if (pairs <= limits.keep || s.count() < 2) return std::nullopt;
+  if (pairs <= limits.at_once || s.count() < 2) return std::nullopt;
   const double inf = std::numeric_limits<double>::infinity();
   sample rough =
       draw_sample(s, set, threads, limits.rough_tiles, {0, inf, inf});

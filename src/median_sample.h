@@ -15,7 +15,7 @@
 namespace kernel_width::detail {
 
 // The window for `pairs` distances of s, on threads (at least 1); nothing
-// when every distance fits in the kept values at once.
+// for limits.at_once pairs or fewer: the first pass keeps them all.
 std::optional<first_window> sampled_window(const packed& s, isa set,
                                            unsigned threads,
                                            std::uint64_t pairs,

@@ -30,9 +30,11 @@ namespace kernel_width::detail {
 struct select_limits {
   int bucket_bits = 12;                         // at most 2^bucket_bits
   std::uint64_t keep = std::uint64_t{1} << 22;  // values a pass may keep
-  // The first window comes from a sample of random tiles of 8 x 8 pairs:
-  // rough_tiles of them, then one per sample_share pairs, from 2048 to
+  // Up to at_once values the first pass keeps them all. Beyond, the first
+  // window comes from a sample of random tiles of 8 x 8 pairs: rough_tiles
+  // of them, then one per sample_share pairs, from rough_tiles to
   // sample_tiles.
+  std::uint64_t at_once = std::uint64_t{1} << 16;
   std::uint64_t rough_tiles = 2048;
   std::uint64_t sample_share = 4096;
   std::uint64_t sample_tiles = std::uint64_t{1} << 16;

@@ -42,6 +42,7 @@ detail::select_limits small_limits() {
   detail::select_limits l;
   l.bucket_bits = 3;
   l.keep = 40;
+  l.at_once = 40;
   l.rough_tiles = 8;
   l.sample_share = 16;
   l.sample_tiles = 64;
