@@ -178,6 +178,27 @@ TEST(MedianSelect, AFirstWindowThatMissesTheMiddle) {
         << f.w.lo << ".." << f.w.hi;
 }
 
+// Kept values are picked from only when every one of them fitted: all 100
+// in room for 100 settle the middle at once, in room for 99 they do not.
+// (Four buckets: the middle is neither first nor last in its bucket.)
+TEST(MedianSelect, KeptValuesCountOnlyWhenAllFit) {
+  std::vector<double> values;
+  for (int i = 100; i >= 1; --i) values.push_back(i);  // middle (50 + 51) / 2
+  for (const std::uint64_t room : {100, 99}) {
+    select_limits l;
+    l.bucket_bits = 2;
+    l.keep = room;
+    detail::first_window f{
+        detail::window_over(bits(1.0), bits(100.0), detail::unknown_count, l),
+        room};
+    f.w.keep_first = 0;
+    f.w.keep_last = 3;
+    const detail::median_result r = select(values, l, f);
+    EXPECT_EQ(r.median, 50.5) << room;
+    EXPECT_EQ(r.passes, room == 100 ? 1u : 2u) << room;
+  }
+}
+
 TEST(MedianSelect, WindowsHaveAtMostTheirBuckets) {
   select_limits l;
   l.bucket_bits = 4;
