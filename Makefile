@@ -1,4 +1,4 @@
-# Thin wrapper over CMake: `make demo` runs both programs on the examples,
+# Thin wrapper over CMake: `make demo` runs the programs on the examples,
 # `make test` installs what the tests need (Debian packages) and builds and
 # runs every test.
 BUILD ?= build
@@ -26,6 +26,7 @@ demo: all
 	cd examples && ../$(BUILD)/programs/form_kernel_width unlabelled.txt
 	cd examples && ../$(BUILD)/programs/form_kernel_width -d , --header unlabelled.csv
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
+	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
 
 test:
 	tests/install_packages.sh $(TEST_PACKAGES)

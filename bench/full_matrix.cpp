@@ -1,11 +1,13 @@
 // The simple design, for comparison: the whole n x n distance matrix from
-// distance_matrix, then the sums over it in the fixed order. Prints the
-// same width as form_kernel_width (mode "form") or labelled_kernel_width
-// (mode "labelled").
+// distance_matrix, then the sums over it in the fixed order (or the middle
+// of its upper triangle, sorted). Prints the same width as
+// form_kernel_width (mode "form"), labelled_kernel_width (mode "labelled")
+// or median_kernel_width (mode "median").
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "reference.h"
 
@@ -42,15 +44,30 @@ double labelled_width(const Table& data) {
   return mean * mean * 2;
 }
 
+double median_width(const Table& data) {
+  const Table distances = distance_matrix(data, 0);
+  std::vector<double> upper;
+  for (std::size_t i = 0; i < distances.size(); ++i)
+    upper.insert(upper.end(), distances[i].begin() + i + 1, distances[i].end());
+  std::sort(upper.begin(), upper.end());
+  const std::size_t m = upper.size() / 2;
+  const double median =
+      upper.size() % 2 ? upper[m] : (upper[m - 1] + upper[m]) / 2;
+  return median * median * 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::cerr << "usage: full_matrix form|labelled DATAFILE\n";
+    std::cerr << "usage: full_matrix form|labelled|median DATAFILE\n";
     return 2;
   }
   const Table data = input(argv[2]);
-  const bool form = std::strcmp(argv[1], "form") == 0;
-  std::cout << (form ? form_width(data) : labelled_width(data)) << std::endl;
+  const std::string mode = argv[1];
+  std::cout << (mode == "form"       ? form_width(data)
+                : mode == "labelled" ? labelled_width(data)
+                                     : median_width(data))
+            << std::endl;
   return 0;
 }

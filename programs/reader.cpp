@@ -161,9 +161,9 @@ field_check parse_fields(std::string_view line, char delimiter, Row& row,
       const std::string_view field = trimmed(line, start, end, delimiter);
       if (!add_field(field, row))
         return {position, field,
-                !field.empty() && out_of_range(field.data(),
-                                               field.data() + field.size()) ==
-                                      field.data() + field.size()};
+                !field.empty() &&
+                    out_of_range(field.data(), field.data() + field.size()) ==
+                        field.data() + field.size()};
     }
     if (last) return {};
     start = end + 1;

@@ -64,11 +64,11 @@ std::string ignored_warning(const std::string& name, const read_result& read,
                             bool strict) {
   const ignored_text& ignored = read.ignored;
   if (ignored.line == 0) return "";
-  std::string message =
-      name + ":" + std::to_string(ignored.line) + ": " + warning_word(strict) +
-      ": ignored " + quoted(ignored.text, ignored_cut) +
-      (ignored.out_of_range ? " (out of range)" : "") + " after " +
-      values(ignored.values);
+  std::string message = name + ":" + std::to_string(ignored.line) + ": " +
+                        warning_word(strict) + ": ignored " +
+                        quoted(ignored.text, ignored_cut) +
+                        (ignored.out_of_range ? " (out of range)" : "") +
+                        " after " + values(ignored.values);
   const std::size_t more = ignored.lines - 1;
   if (more > 0)
     message += " (and on " + std::to_string(more) +

@@ -39,6 +39,13 @@ std::string labelled_width_doubt(const kernel_width::labelled_statistics& l) {
   return "2 * mean^2 overflowed";
 }
 
+std::string median_width_doubt(const kernel_width::median_statistics& m) {
+  if (std::isfinite(m.width) || m.n < 2) return "";
+  if (std::isnan(m.median)) return "the data hold NaN or infinity";
+  if (!std::isfinite(m.median)) return "the distances overflowed";
+  return "2 * median^2 overflowed";
+}
+
 std::string width_warning(const std::string& name, double width,
                           const std::string& why, bool strict) {
   const char* what = std::isfinite(width) ? "negative" : "not finite";

@@ -19,6 +19,10 @@ std::string form_width_doubt(const kernel_width::form_width_result& r,
 // samples (their own warning says why) leave no pairs.
 std::string labelled_width_doubt(const kernel_width::labelled_statistics& l);
 
+// Why the median's width is not finite; "" when it is, or when fewer than
+// two samples leave no pairs.
+std::string median_width_doubt(const kernel_width::median_statistics& m);
+
 // "name: warning: the width is not finite (inf): why", or "... is negative
 // (-3.125): why"; "error" for "warning" under strict.
 std::string width_warning(const std::string& name, double width,

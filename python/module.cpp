@@ -98,6 +98,17 @@ py::tuple form(const array& x, long threads) {
   return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);
 }
 
+py::tuple median(const array& x, long threads) {
+  const kw::matrix_view samples = view_of(x, "X");
+  const unsigned count = thread_count(threads);
+  const kw::median_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::median(samples, count, cancel);
+      });
+  check(s.status);
+  return py::make_tuple(s.n, s.columns, s.pairs, s.median, s.width);
+}
+
 double form_width(const array& x, const array& table, long threads) {
   const kw::matrix_view rows = view_of(table, "table");
   const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
@@ -132,4 +143,6 @@ PYBIND11_MODULE(_core, m) {
         py::arg("first_column"),
         "(n, columns, total, pairs, mean, width) over the columns from "
         "first_column on.");
+  m.def("median", &median, py::arg("X"), py::arg("threads"),
+        "(n, columns, pairs, median, width) of X's n(n-1)/2 distances.");
 }

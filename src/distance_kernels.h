@@ -104,14 +104,10 @@ inline std::size_t chunk_panels(std::size_t cols) {
   return std::max<std::size_t>(1, 4096 / std::max<std::size_t>(cols, 1));
 }
 
-// Panels p0..p1-1.
-struct panel_span {
-  std::size_t first = 0;
-  std::size_t end = 0;
-};
-
 // ---- rows: every term of some rows ----
 
+// The terms of rows i..i+R-1 against the given panels, from out on (the
+// first panel's samples at out[0..8)).
 template <class W, int R, int V>
 inline void rows_chunk(const packed& s, std::size_t i, panel_span panels,
                        terms t, double* out, std::size_t stride) {
@@ -119,12 +115,12 @@ inline void rows_chunk(const packed& s, std::size_t i, panel_span panels,
   for (; p + V <= panels.end; p += V) {
     sums<W, R, V> acc;
     tile<W, R, V>(s, i, p, t, acc);
-    store_tile<W, R, V>(acc, out + p * panel_width, stride);
+    store_tile<W, R, V>(acc, out + (p - panels.first) * panel_width, stride);
   }
   for (; p < panels.end; ++p) {
     sums<W, R, 1> acc;
     tile<W, R, 1>(s, i, p, t, acc);
-    store_tile<W, R, 1>(acc, out + p * panel_width, stride);
+    store_tile<W, R, 1>(acc, out + (p - panels.first) * panel_width, stride);
   }
 }
 
@@ -135,12 +131,13 @@ inline void rows_of(const packed& s, row_span rows, terms t, double* out,
   const std::size_t chunk = chunk_panels(s.cols);
   for (std::size_t p0 = 0; p0 < count; p0 += chunk) {
     const panel_span panels{p0, std::min(count, p0 + chunk)};
+    double* at = out + p0 * panel_width;
     std::size_t r = 0;
     for (; r + R <= rows.count; r += R)
-      rows_chunk<W, R, V>(s, rows.first + r, panels, t, out + r * stride,
+      rows_chunk<W, R, V>(s, rows.first + r, panels, t, at + r * stride,
                           stride);
     for (; r < rows.count; ++r)
-      rows_chunk<W, 1, V>(s, rows.first + r, panels, t, out + r * stride,
+      rows_chunk<W, 1, V>(s, rows.first + r, panels, t, at + r * stride,
                           stride);
   }
 }
@@ -153,6 +150,30 @@ inline void rows_any(const packed& s, row_span rows, terms t, double* out,
     rows_of<W, B::rows, B::wide>(s, rows, t, out, stride);
   else
     rows_of<W, B::rows, B::narrow>(s, rows, t, out, stride);
+}
+
+// ---- pairs: a band's distances to some panels, as they are ----
+
+template <class W, int R, int V>
+inline void pairs_of(const packed& s, std::size_t b, panel_span panels,
+                     double* out, std::size_t stride) {
+  const std::size_t i = b * panel_width;
+  const std::size_t rows = std::min(panel_width, s.n - i);
+  std::size_t r = 0;
+  for (; r + R <= rows; r += R)
+    rows_chunk<W, R, V>(s, i + r, panels, {}, out + r * stride, stride);
+  for (; r < rows; ++r)
+    rows_chunk<W, 1, V>(s, i + r, panels, {}, out + r * stride, stride);
+}
+
+template <class W>
+inline void pairs_any(const packed& s, std::size_t b, panel_span panels,
+                      double* out, std::size_t stride) {
+  using B = blocking<W>;
+  if (s.cols >= 64)
+    pairs_of<W, B::rows, B::wide>(s, b, panels, out, stride);
+  else
+    pairs_of<W, B::rows, B::narrow>(s, b, panels, out, stride);
 }
 
 // ---- band: the labelled lane sums of a band ----

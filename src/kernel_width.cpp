@@ -7,6 +7,7 @@
 #include "cpu.h"
 #include "form_passes.h"
 #include "labelled_total.h"
+#include "median_pairs.h"
 #include "packed_statistics.h"
 
 namespace kernel_width {
@@ -45,6 +46,14 @@ labelled_statistics labelled_failed(std::size_t n, error status) {
   l.total = l.mean = l.width = nan;
   l.status = status;
   return l;
+}
+
+median_statistics median_failed(std::size_t n, error status) {
+  median_statistics m;
+  m.n = n;
+  m.median = m.width = nan;
+  m.status = status;
+  return m;
 }
 
 // compute(), or failed() when memory runs out (or a size that no vector
@@ -128,6 +137,26 @@ labelled_statistics labelled(const packed& s, unsigned threads,
       [&] { return labelled_failed(s.n, error::out_of_memory); });
 }
 
+median_statistics median(const packed& s, unsigned threads,
+                         const run_control& control) noexcept {
+  if (!selected_isa().ok) return median_failed(s.n, error::unsupported_isa);
+  return guarded(
+      [&] {
+        const median_result r =
+            pair_median(s, threads, selected_isa().chosen, control);
+        if (r.cancelled) return median_failed(s.n, error::cancelled);
+        median_statistics m;
+        m.n = s.n;
+        m.columns = s.cols;
+        m.pairs = s.n < 2 ? 0 : std::uint64_t{s.n} * (s.n - 1) / 2;
+        m.median = r.median;
+        m.width = m.median * m.median * 2;
+        if (s.n == 0) m.status = error::no_samples;
+        return m;
+      },
+      [&] { return median_failed(s.n, error::out_of_memory); });
+}
+
 }  // namespace detail
 
 form_statistics form(matrix_view samples, unsigned threads,
@@ -195,6 +224,19 @@ labelled_statistics labelled(matrix_view samples, std::size_t first_column,
             threads, {nullptr, cancel});
       },
       [&] { return labelled_failed(samples.rows, error::out_of_memory); });
+}
+
+median_statistics median(matrix_view samples, unsigned threads,
+                         const std::atomic<bool>* cancel) noexcept {
+  if (samples.rows > 0 && samples.cols == 0)
+    return median_failed(samples.rows, error::no_features);
+  return guarded(
+      [&] {
+        return detail::median(detail::pack(samples.data, samples.rows,
+                                           samples.cols, stride_of(samples), 0),
+                              threads, {nullptr, cancel});
+      },
+      [&] { return median_failed(samples.rows, error::out_of_memory); });
 }
 
 }  // namespace kernel_width

@@ -4,6 +4,7 @@
 
 #include "distance_kernels.h"
 #include "exact_sum_kernel.h"
+#include "tally_kernel.h"
 
 namespace kernel_width::detail {
 
@@ -11,6 +12,7 @@ namespace {
 
 // One table of kernels per instruction set, from one definition: each
 // function inlines (flatten) the templates over W, compiled for the set.
+// clang-format off
 #define KERNEL_WIDTH_KERNELS(NAME, ATTRIBUTES, W)                         \
   ATTRIBUTES void rows_##NAME(const packed& s, row_span rows, terms t,    \
                               double* out, std::size_t stride) {          \
@@ -28,8 +30,19 @@ namespace {
                                        std::size_t count) {               \
     return record<W>(grid, x, count);                                     \
   }                                                                       \
-  constexpr kernels NAME##_kernels{rows_##NAME, band_##NAME, form_##NAME, \
-                                   record_##NAME};
+  ATTRIBUTES void pairs_##NAME(const packed& s, std::size_t b,            \
+                               panel_span panels, double* out,            \
+                               std::size_t stride) {                      \
+    pairs_any<W>(s, b, panels, out, stride);                              \
+  }                                                                       \
+  ATTRIBUTES void tally_##NAME(const double* x, std::size_t count,        \
+                               const window& w, window_tally& t) {        \
+    tally_any<W>(x, count, w, t);                                         \
+  }                                                                       \
+  constexpr kernels NAME##_kernels{rows_##NAME,   band_##NAME,            \
+                                   form_##NAME,   record_##NAME,          \
+                                   pairs_##NAME,  tally_##NAME};
+// clang-format on
 
 KERNEL_WIDTH_KERNELS(avx512, __attribute__((target("avx512f"), flatten)),
                      __m512d)

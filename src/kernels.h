@@ -9,6 +9,7 @@
 
 #include "cpu.h"
 #include "exact_sum.h"
+#include "median_tally.h"
 #include "packed.h"
 
 namespace kernel_width::detail {
@@ -25,6 +26,12 @@ struct terms {
 struct row_span {
   std::size_t first = 0;
   std::size_t count = 0;
+};
+
+// Panels first..end-1.
+struct panel_span {
+  std::size_t first = 0;
+  std::size_t end = 0;
 };
 
 // Where the form kernel puts the terms it rounds, one array each per
@@ -51,6 +58,14 @@ struct kernels {
   void (*form)(const packed& s, std::size_t b, terms t, grid_sums sums);
   // The record of terms[0..count) on grid (exact_sum.h).
   grid_record (*record)(double grid, const double* terms, std::size_t count);
+  // The distances of the rows of band b to the samples of panels:
+  // out[r * stride + l - 8 * panels.first] for row 8b + r and sample l; the
+  // rows past the last sample are left out. stride >= 8 panels.
+  void (*pairs)(const packed& s, std::size_t b, panel_span panels, double* out,
+                std::size_t stride);
+  // Tallies x[0..count) against w into t (median_tally.h).
+  void (*tally)(const double* x, std::size_t count, const window& w,
+                window_tally& t);
 };
 
 // The table for set, or for the best set below it that this CPU runs.

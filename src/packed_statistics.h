@@ -15,4 +15,9 @@ form_statistics form(const packed& s, unsigned threads,
 labelled_statistics labelled(const packed& s, unsigned threads,
                              const run_control& control) noexcept;
 
+// The control counts the n(n-1)/2 pairs of the first pass over the pairs;
+// most data need no other.
+median_statistics median(const packed& s, unsigned threads,
+                         const run_control& control) noexcept;
+
 }  // namespace kernel_width::detail

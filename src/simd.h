@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -82,6 +83,65 @@ inline void root(__m128d& x) { x = _mm_sqrt_pd(x); }
 }
 inline unsigned sign_mask(const __m128d& w) {
   return static_cast<unsigned>(_mm_movemask_pd(w));
+}
+
+// The lanes where a < b (neither NaN), lane 0 in bit 0. GCC's vector
+// comparisons would go lane by lane once their masks are combined.
+[[gnu::target("avx512f")]] inline unsigned less_mask(const __m512d& a,
+                                                     const __m512d& b) {
+  return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ);
+}
+[[gnu::target("avx2")]] inline unsigned less_mask(const __m256d& a,
+                                                  const __m256d& b) {
+  return static_cast<unsigned>(
+      _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
+}
+inline unsigned less_mask(const __m128d& a, const __m128d& b) {
+  return static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(a, b)));
+}
+
+// Writes the lanes of d picked by mask (lane 0 in bit 0) to out, packed,
+// in lane order, and returns how many: no branch on the mask. out must have
+// room for every lane.
+[[gnu::target("avx512f")]] inline unsigned compress(const __m512d& d,
+                                                    unsigned mask,
+                                                    double* out) {
+  // Into a register, then stored: a compressing store is slow on some CPUs.
+  _mm512_storeu_pd(out,
+                   _mm512_maskz_compress_pd(static_cast<__mmask8>(mask), d));
+  return static_cast<unsigned>(std::popcount(mask));
+}
+
+// For each mask of 4 lanes, the 32-bit halves that pack its lanes first.
+struct compress_table {
+  std::int32_t index[16][8] = {};
+  constexpr compress_table() {
+    for (int m = 0; m < 16; ++m) {
+      int k = 0;
+      for (int lane = 0; lane < 4; ++lane)
+        if (m >> lane & 1) {
+          index[m][k++] = 2 * lane;
+          index[m][k++] = 2 * lane + 1;
+        }
+    }
+  }
+};
+inline constexpr compress_table compress_indices;
+
+[[gnu::target("avx2")]] inline unsigned compress(const __m256d& d,
+                                                 unsigned mask, double* out) {
+  const __m256i index = _mm256_loadu_si256(
+      reinterpret_cast<const __m256i*>(compress_indices.index[mask]));
+  _mm256_storeu_pd(out, _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                            _mm256_castpd_ps(d), index)));
+  return static_cast<unsigned>(std::popcount(mask));
+}
+
+inline unsigned compress(const __m128d& d, unsigned mask, double* out) {
+  _mm_storel_pd(out, d);
+  const unsigned first = mask & 1;
+  _mm_storeh_pd(out + first, d);
+  return first + (mask >> 1 & 1);
 }
 
 // The lanes where a comparison held, lane 0 in bit 0.

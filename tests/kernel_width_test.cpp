@@ -38,12 +38,40 @@ TEST(KernelWidth, TwoSamplesAndTheirWidths) {
   EXPECT_EQ(l.width, 50.0);
 }
 
+TEST(KernelWidth, MedianOfTheDistances) {
+  // Distances 5, 10, 5: the middle one; then 5, 10, 15, 5, 10, 5: the
+  // mean of the middle two, (5 + 10) / 2.
+  const double three[] = {0, 0, 3, 4, 6, 8};
+  const kw::median_statistics m = kw::median({three, 3, 2});
+  EXPECT_EQ(m.status, kw::error::none);
+  EXPECT_EQ(m.n, 3u);
+  EXPECT_EQ(m.columns, 2u);
+  EXPECT_EQ(m.pairs, 3u);
+  EXPECT_EQ(m.median, 5.0);
+  EXPECT_EQ(m.width, 50.0);
+  // Two of every four columns, through the stride.
+  const double four[] = {0, 0, 9, 9, 3, 4, 9, 9, 6, 8, 9, 9, 9, 12, 9, 9};
+  const kw::median_statistics e = kw::median({four, 4, 2, 4}, 2);
+  EXPECT_EQ(e.pairs, 6u);
+  EXPECT_EQ(e.median, 7.5);
+  EXPECT_EQ(e.width, 112.5);
+  // Fewer than two samples: NaN, as numpy's median of no distances.
+  const kw::median_statistics one = kw::median({three, 1, 2});
+  EXPECT_EQ(one.status, kw::error::none);
+  EXPECT_EQ(one.pairs, 0u);
+  EXPECT_TRUE(std::isnan(one.median) && std::signbit(one.median));
+  EXPECT_TRUE(std::isnan(one.width));
+}
+
 TEST(KernelWidth, ErrorsAreValues) {
   const double x[] = {1, 2, 3, 4};
   const double keys[] = {0.5, 1.5};
   EXPECT_EQ(kw::form({x, 2, 0}).status, kw::error::no_features);
   EXPECT_EQ(kw::form({nullptr, 0, 2}).status, kw::error::no_samples);
   EXPECT_EQ(kw::labelled({x, 2, 1}, 1).status, kw::error::no_features);
+  EXPECT_EQ(kw::median({x, 2, 0}).status, kw::error::no_features);
+  EXPECT_EQ(kw::median({nullptr, 0, 2}).status, kw::error::no_samples);
+  EXPECT_TRUE(std::isnan(kw::median({x, 2, 0}).width));
   EXPECT_EQ(kw::form_width({x, 2, 2}, {}).status, kw::error::no_rows_to_search);
   EXPECT_EQ(kw::form_width({x, 2, 2}, {keys, 2, 0}).status, kw::error::no_key);
   EXPECT_EQ(kw::form_width({x, 2, 2}, {keys, 2, 1}).status,
@@ -65,6 +93,7 @@ TEST(KernelWidth, ACancelFlagSetBeforehandComputesNothing) {
             kw::error::cancelled);
   EXPECT_EQ(kw::labelled({x, 2, 2}, 0, 2, &cancel).status,
             kw::error::cancelled);
+  EXPECT_EQ(kw::median({x, 2, 2}, 2, &cancel).status, kw::error::cancelled);
   EXPECT_STREQ(kw::describe(kw::error::cancelled), "cancelled");
   // A flag that stays clear changes nothing.
   const std::atomic<bool> clear{false};
@@ -76,17 +105,19 @@ TEST(KernelWidth, ACancelFlagSetDuringTheRunStopsIt) {
   std::vector<double> x(std::size_t{60000} * 16);
   for (std::size_t k = 0; k < x.size(); ++k)
     x[k] = static_cast<double>(k * 7919 % 1000) / 7.0;
-  for (const bool labelled : {false, true}) {
+  for (const int which : {0, 1, 2}) {
     std::atomic<bool> cancel{false};
     std::thread stopper([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
       cancel = true;
     });
     const kw::matrix_view view{x.data(), 60000, 16, 16};
-    const kw::error status = labelled ? kw::labelled(view, 0, 2, &cancel).status
-                                      : kw::form(view, 2, &cancel).status;
+    const kw::error status = which == 0 ? kw::form(view, 2, &cancel).status
+                             : which == 1
+                                 ? kw::labelled(view, 0, 2, &cancel).status
+                                 : kw::median(view, 2, &cancel).status;
     stopper.join();
-    EXPECT_EQ(status, kw::error::cancelled) << labelled;
+    EXPECT_EQ(status, kw::error::cancelled) << which;
   }
 }
 
@@ -103,13 +134,14 @@ rlim_t address_space() {
 
 // In a process of its own: samples that fit under the address-space
 // limit, and no room for the library's packed copy of them.
-void compute_beyond_the_limit(bool labelled) {
+void compute_beyond_the_limit(int which) {
   std::vector<double> x(std::size_t{24} << 20, 1.0);  // 192 MiB
   const rlimit limit{address_space() + (std::size_t{64} << 20), RLIM_INFINITY};
   if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(3);
   const kw::matrix_view view{x.data(), x.size() / 8, 8, 8};
-  const kw::error status =
-      labelled ? kw::labelled(view, 1, 1).status : kw::form(view, 1).status;
+  const kw::error status = which == 0   ? kw::form(view, 1).status
+                           : which == 1 ? kw::labelled(view, 1, 1).status
+                                        : kw::median(view, 1).status;
   std::exit(status == kw::error::out_of_memory ? 0 : 1);
 }
 
@@ -118,8 +150,9 @@ TEST(KernelWidthDeathTest, OutOfMemoryIsAValueNotATermination) {
   GTEST_SKIP() << "the sanitizers reserve more address space than any limit";
 #endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(compute_beyond_the_limit(false), testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(compute_beyond_the_limit(true), testing::ExitedWithCode(0), "");
+  for (const int which : {0, 1, 2})
+    EXPECT_EXIT(compute_beyond_the_limit(which), testing::ExitedWithCode(0),
+                "");
 }
 
 // In a process of its own, so that the variable is read afresh.
@@ -128,9 +161,11 @@ void compute_with_isa(const char* name) {
   const double x[] = {0, 0, 3, 4};
   const kw::form_statistics f = kw::form({x, 2, 2});
   const kw::labelled_statistics l = kw::labelled({x, 2, 2}, 0);
+  const kw::median_statistics m = kw::median({x, 2, 2});
   if (f.status == kw::error::unsupported_isa &&
-      l.status == kw::error::unsupported_isa && std::isnan(f.mean) &&
-      std::isnan(l.width))
+      l.status == kw::error::unsupported_isa &&
+      m.status == kw::error::unsupported_isa && std::isnan(f.mean) &&
+      std::isnan(l.width) && std::isnan(m.width))
     std::exit(2);
   std::exit(f.status == kw::error::none && f.mean == 2.5 ? 0 : 1);
 }

@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 const char* const form = FORM_PROGRAM;
 const char* const labelled = LABELLED_PROGRAM;
+const char* const median = MEDIAN_PROGRAM;
 const char* const shell = "/bin/sh";
 const char* const groff = GROFF_PROGRAM;  // "" skips the case
 
@@ -145,6 +146,10 @@ const std::string form_spread =
 const std::string labelled_spread =
     "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
     "mean: 10.300511863299612\nwidth: 212.20108929195206\n";
+// numpy.median(scipy.spatial.distance.pdist(x)) of the same samples.
+const std::string median_spread =
+    "n: 300\ncolumns: 3\npairs: 44850\nmedian: 11.170295849689779\n"
+    "width: 249.55101873919341\n";
 
 // One case a row, laid out by hand.
 // clang-format off
@@ -196,6 +201,35 @@ std::vector<Case> cases() {
       {"labelled_one_sample", labelled, {"l.txt"}, {{"l.txt", "1 2 3\n"}},
        "-nan\n", "labelled_kernel_width: l.txt: warning: one sample\n", 0},
 
+      {"median_two", median, {"-v", "m.txt"}, {{"m.txt", "0 0\n3 4\n"}},
+       "50\n", "n: 2\ncolumns: 2\npairs: 1\nmedian: 5\nwidth: 50\n", 0},
+      {"median_odd_pairs_middle_one", median, {"-v", "m.txt"},
+       {{"m.txt", "0 0\n3 4\n6 8\n"}}, "50\n",
+       "n: 3\ncolumns: 2\npairs: 3\nmedian: 5\nwidth: 50\n", 0},
+      {"median_even_pairs_mean_of_two", median, {"-v", "m.txt"},
+       {{"m.txt", "0 0\n3 4\n6 8\n9 12\n"}}, "112.5\n",
+       "n: 4\ncolumns: 2\npairs: 6\nmedian: 7.5\nwidth: 112.5\n", 0},
+      {"median_every_column_counts", median, {"m.txt"},
+       {{"m.txt", "1 0 0\n2 3 4\n"}}, "52\n", "", 0},
+      {"median_repeated_distances", median, {"-v", "m.txt"},
+       {{"m.txt", "0 0\n1 0\n0 1\n1 1\n"}}, "2\n",
+       "n: 4\ncolumns: 2\npairs: 6\nmedian: 1\nwidth: 2\n", 0},
+      {"median_overflowing_squares", median, {"-v", "m.txt"},
+       {{"m.txt", "1e200 0\n0 0\n1 1\n"}}, "inf\n",
+       "median_kernel_width: m.txt: warning: the width is not finite (inf): "
+       "the distances overflowed\nn: 3\ncolumns: 2\npairs: 3\nmedian: inf\n"
+       "width: inf\n", 0},
+      {"median_strict_overflow", median, {"--strict", "m.txt"},
+       {{"m.txt", "1e200 0\n0 0\n1 1\n"}}, "",
+       "median_kernel_width: m.txt: error: the width is not finite (inf): "
+       "the distances overflowed\n", 1},
+      {"median_empty", median, {"m.txt"}, {{"m.txt", ""}}, "-nan\n",
+       "median_kernel_width: m.txt: warning: no samples\n", 0},
+      {"median_one_sample", median, {"-v", "m.txt"}, {{"m.txt", "1 2\n"}},
+       "-nan\n",
+       "median_kernel_width: m.txt: warning: one sample\nn: 1\ncolumns: 2\n"
+       "pairs: 0\nmedian: -nan\nwidth: -nan\n", 0},
+
       // Bad data.
       {"missing_data", form, {"none.txt"}, {table}, "",
        "form_kernel_width: none.txt: No such file or directory\n", 1},
@@ -242,6 +276,15 @@ std::vector<Case> cases() {
        "", 0},
       {"version", labelled, {"--version"}, {}, "labelled_kernel_width ...", "",
        0},
+      {"help_median", median, {"--help"}, {},
+       "usage: median_kernel_width [-h | --help | --version] ...", "", 0},
+      {"median_unknown_option", median, {"--median", "m.txt"}, {}, "",
+       "median_kernel_width: unknown option '--median'\nusage: "
+       "median_kernel_width ...", 2},
+      {"median_no_values", median, {"m.txt"}, {{"m.txt", "x\ny\n"}}, "",
+       "median_kernel_width: m.txt:1: warning: ignored \"x\" after 0 values "
+       "(and on 1 more line)\nmedian_kernel_width: m.txt: no values on any "
+       "line\n", 1},
 
       // Text after the last value of a line: one warning per file.
       {"warn_commas", form, {"d.csv"},
@@ -453,6 +496,9 @@ std::vector<Case> cases() {
       {"threads_under_a_memory_limit_labelled", labelled,
        {"-v", "-j", "64", "l.txt"}, {{"l.txt", spread_samples()}}, "212.201\n",
        labelled_spread, 0, "", "", 160 << 20},
+      {"threads_under_a_memory_limit_median", median,
+       {"-v", "-j", "64", "m.txt"}, {{"m.txt", spread_samples()}}, "249.551\n",
+       median_spread, 0, "", "", 160 << 20},
 
       // "-" is standard input; "./-" a file of that name.
       {"stdin_form", form, {"-"}, {table}, "3.125\n", "", 0, "",
@@ -468,6 +514,7 @@ std::vector<Case> cases() {
        "values\n"
        "labelled_kernel_width: <stdin>:2: 2 values, expected 3 as on line 1\n",
        1, "", "1 0 0\n2 3 x\n"},
+      {"stdin_median", median, {"-"}, {}, "50\n", "", 0, "", "0 0\n3 4\n"},
       {"stdin_empty", form, {"-"}, {table}, "-nan\n",
        "form_kernel_width: <stdin>: warning: no samples\n", 0},
       {"stdin_long_lines", form, {"-"}, {table}, "0\n", "", 0, "",
@@ -508,6 +555,15 @@ std::vector<Case> cases() {
        {{"l.txt", spread_samples()}}, "212.201\n", labelled_spread, 0},
       {"threads_labelled_3", labelled, {"-v", "--threads=3", "l.txt"},
        {{"l.txt", spread_samples()}}, "212.201\n", labelled_spread, 0},
+      {"threads_median_1", median, {"-v", "-j", "1", "m.txt"},
+       {{"m.txt", spread_samples()}}, "249.551\n", median_spread, 0},
+      {"threads_median_2", median, {"-v", "-j", "2", "m.txt"},
+       {{"m.txt", spread_samples()}}, "249.551\n", median_spread, 0},
+      {"threads_median_4", median, {"-v", "-j4", "m.txt"},
+       {{"m.txt", spread_samples()}}, "249.551\n", median_spread, 0},
+      {"progress_forced_median", median, {"--progress", "m.txt"},
+       {{"m.txt", spread_samples()}}, "249.551\n",
+       "\rmedian_kernel_width: 0% (0.0 s)\x1b[K...", 0},
       // Man pages render without warnings; installing puts everything under
       // the prefix, and the installed program runs.
       {"man_page_form", groff,
@@ -516,12 +572,18 @@ std::vector<Case> cases() {
       {"man_page_labelled", groff,
        {"-ww", "-z", "-man", SOURCE_DIR "/doc/labelled_kernel_width.1"}, {},
        "", "", 0},
+      {"man_page_median", groff,
+       {"-ww", "-z", "-man", SOURCE_DIR "/doc/median_kernel_width.1"}, {},
+       "", "", 0},
       {"install_into_prefix", shell,
        {"-c", CMAKE_PROGRAM " --install " BUILD_DIR " --prefix \"$PWD/p\" "
               ">/dev/null && cd p && find . -type f ! -path './lib/python*' | "
               "sed 's/Targets-.*[.]cmake/Targets-TYPE.cmake/' | sort && "
-              "bin/labelled_kernel_width -"}, {},
+              "bin/labelled_kernel_width - && "
+              "bin/median_kernel_width ../m.txt"},
+       {{"m.txt", "0 0\n3 4\n"}},
        "./bin/form_kernel_width\n./bin/labelled_kernel_width\n"
+       "./bin/median_kernel_width\n"
        "./include/kernel_width/kernel_width.h\n"
        "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
@@ -529,7 +591,8 @@ std::vector<Case> cases() {
        "./lib/cmake/KernelWidth/KernelWidthTargets.cmake\n"
        "./lib/libkernel_width.a\n./lib/pkgconfig/kernel_width.pc\n"
        "./share/man/man1/form_kernel_width.1\n"
-       "./share/man/man1/labelled_kernel_width.1\n50\n", "", 0, "",
+       "./share/man/man1/labelled_kernel_width.1\n"
+       "./share/man/man1/median_kernel_width.1\n50\n50\n", "", 0, "",
        "1 0 0\n2 3 4\n"},
       // KERNEL_WIDTH_ISA: a set this CPU does not run is refused before the
       // data is read; help needs no kernels.

@@ -74,6 +74,22 @@ TEST(WidthWarning, LabelledReasons) {
   EXPECT_EQ(doubt(2, 2e154, 1.7e308), "");  // below the largest double
 }
 
+TEST(WidthWarning, MedianReasons) {
+  auto doubt = [](std::size_t n, double median) {
+    kernel_width::median_statistics m;
+    m.n = n;
+    m.median = median;
+    m.width = median * median * 2;
+    return median_width_doubt(m);
+  };
+  EXPECT_EQ(doubt(2, 5), "");
+  EXPECT_EQ(doubt(1, nan), "");  // "one sample" says why
+  EXPECT_EQ(doubt(3, nan), "the data hold NaN or infinity");
+  EXPECT_EQ(doubt(3, inf), "the distances overflowed");
+  EXPECT_EQ(doubt(3, 1e155), "2 * median^2 overflowed");
+  EXPECT_EQ(doubt(3, 9e153), "");  // 2 * 8.1e307 is still a double
+}
+
 TEST(WidthWarning, Words) {
   EXPECT_EQ(width_warning("d.txt", inf, "why", false),
             "d.txt: warning: the width is not finite (inf): why");

@@ -1,6 +1,7 @@
 // Kernel widths from the pairwise Euclidean distances between samples that
-// are already in memory: the same exact results as form_kernel_width and
-// labelled_kernel_width, without files, in O(n d) memory, on every core.
+// are already in memory: the same exact results as form_kernel_width,
+// labelled_kernel_width and median_kernel_width, without files, in O(n d)
+// memory, on every core.
 //
 // Samples are a row-major array of doubles. Results are plain structs with
 // one status each; an error is a value in them, never an exception (every
@@ -108,5 +109,22 @@ struct labelled_statistics {
 labelled_statistics labelled(
     matrix_view samples, std::size_t first_column, unsigned threads = 0,
     const std::atomic<bool>* cancel = nullptr) noexcept;
+
+// The median heuristic: the median of the n(n-1)/2 distances d(i, l), i < l,
+// over all columns, exactly as numpy's median of them gives it (the middle
+// value, or (a + b) / 2 of the two middle values; NaN when a distance is
+// NaN), and the width 2 median^2. Found in a few passes over the pairs,
+// without storing the distances.
+struct median_statistics {
+  std::size_t n = 0;
+  std::size_t columns = 0;
+  std::uint64_t pairs = 0;  // n(n-1)/2
+  double median = 0.0;      // NaN for fewer than two samples
+  double width = 0.0;
+  error status = error::none;
+};
+
+median_statistics median(matrix_view samples, unsigned threads = 0,
+                         const std::atomic<bool>* cancel = nullptr) noexcept;
 
 }  // namespace kernel_width

@@ -1,7 +1,7 @@
 """Kernel widths from the pairwise distances between samples.
 
-The numbers that the programs form_kernel_width and labelled_kernel_width
-compute, for samples already in memory: each row of X is a sample, and the
+The numbers that the programs form_kernel_width, labelled_kernel_width and
+median_kernel_width compute, for samples already in memory: each row of X is a sample, and the
 Euclidean distances between all pairs of samples are reduced to one width,
 without building the n x n distance matrix (memory O(n d)) and on every
 core. The results are the same, bit for bit, for every thread count.
@@ -33,6 +33,9 @@ form_width, form_statistics
 labelled_width, labelled_statistics
     From the mean distance between different samples over the feature
     columns.
+median_width, median_statistics
+    From the median of the distances between different samples (the
+    median heuristic), equal to numpy.median(scipy.spatial.distance.pdist(X)).
 """
 
 from __future__ import annotations
@@ -51,10 +54,13 @@ __version__: str = _core.__version__
 __all__ = [
     "FormStatistics",
     "LabelledStatistics",
+    "MedianStatistics",
     "form_statistics",
     "form_width",
     "labelled_statistics",
     "labelled_width",
+    "median_statistics",
+    "median_width",
 ]
 
 
@@ -108,6 +114,31 @@ class LabelledStatistics(NamedTuple):
     total: float
     pairs: int
     mean: float
+    width: float
+
+
+class MedianStatistics(NamedTuple):
+    """The median of the distances between different samples, as
+    median_kernel_width --verbose shows it, and the width.
+
+    Attributes
+    ----------
+    n : int
+        Number of samples.
+    columns : int
+        Number of columns, every one a feature.
+    pairs : int
+        n*(n-1)/2.
+    median : float
+        The median of the pairs' distances, as numpy.median of pdist(X).
+    width : float
+        2 * median**2.
+    """
+
+    n: int
+    columns: int
+    pairs: int
+    median: float
     width: float
 
 
@@ -326,3 +357,72 @@ def labelled_width(X: npt.ArrayLike, threads: SupportsIndex = 0,
         As labelled_statistics.
     """
     return labelled_statistics(X, threads, first_column).width
+
+
+def median_statistics(X: npt.ArrayLike,
+                      threads: SupportsIndex = 0) -> MedianStatistics:
+    """Median of the distances between different samples.
+
+    Exactly numpy.median(scipy.spatial.distance.pdist(X)), bit for bit: the
+    middle of the n*(n-1)/2 distances, or (a + b) / 2 of the middle two for
+    an even number. The distances are never stored: memory grows with X,
+    not with the pairs.
+
+    Parameters
+    ----------
+    X : array_like, shape (n_samples, n_features)
+        The samples, every column a feature.
+    threads : int, default 0
+        Threads to compute on, 1 to 1024; 0 uses every core the process
+        may run on.
+
+    Returns
+    -------
+    MedianStatistics
+        n, columns, pairs and median, the numbers that median_kernel_width
+        --verbose prints for the same values, and the width 2 * median**2.
+
+        A NaN distance (a NaN in X, or inf - inf) makes median and width
+        NaN, as numpy's median does; an infinite distance (an infinity in
+        X, or squared differences that overflow) counts as the largest.
+        One sample gives pairs 0 and median and width NaN.
+
+    Raises
+    ------
+    TypeError
+        X holds something other than real numbers; threads is not an int.
+    ValueError
+        X is not 2-D, has no rows ("no samples") or no columns ("no feature
+        values"); threads is not 0 to 1024; KERNEL_WIDTH_ISA names an
+        instruction set that is unknown or that this CPU cannot run.
+    MemoryError
+        The memory for X's packed copy or the kept distances cannot be had.
+    KeyboardInterrupt
+        Ctrl-C during the computation.
+    """
+    return MedianStatistics(*_core.median(_matrix(X, "X"), _threads(threads)))
+
+
+def median_width(X: npt.ArrayLike, threads: SupportsIndex = 0) -> float:
+    """Kernel width 2 * median**2 from the median of the distances between
+    different samples (the median heuristic).
+
+    Parameters
+    ----------
+    X, threads
+        As median_statistics.
+
+    Returns
+    -------
+    float
+        The width in full, equal bit for bit to
+        ``2 * numpy.median(scipy.spatial.distance.pdist(X)) ** 2``;
+        ``"%g" % width`` is what median_kernel_width prints for the same
+        values. NaN and infinity: as median_statistics.
+
+    Raises
+    ------
+    TypeError, ValueError, MemoryError, KeyboardInterrupt
+        As median_statistics.
+    """
+    return median_statistics(X, threads).width

@@ -14,3 +14,6 @@ def form_width(
 def labelled(
     X: npt.NDArray[np.float64], threads: int, first_column: int
 ) -> tuple[int, int, float, int, float, float]: ...
+def median(
+    X: npt.NDArray[np.float64], threads: int
+) -> tuple[int, int, int, float, float]: ...
