@@ -32,15 +32,19 @@ int spread_grids(const packed& s, std::vector<double>& grids, int status) {
 }
 
 // Step 2: each rank rounds its share of the bands; the partial row sums are
-// combined onto rank 0's.
+// combined onto rank 0's. Memory is agreed on before any pair is computed.
 int round_on_ranks(const packed& s, terms t, const std::vector<double>& grids,
                    const workers& w, row_sums& total) {
-  const int status = agree(guarded([&] {
-    total = detail::round_pairs(
-        s, t, grids,
-        detail::share(s.count(), static_cast<unsigned>(ranks()),
-                      static_cast<unsigned>(rank())),
-        w);
+  std::vector<row_sums> partial;
+  std::vector<std::size_t> bands;
+  int status = agree(guarded([&] {
+    partial = detail::pair_sums(s, w.threads);
+    bands = detail::share(s.count(), static_cast<unsigned>(ranks()),
+                          static_cast<unsigned>(rank()));
+  }));
+  if (status != step_ok) return status;
+  status = agree(guarded([&] {
+    total = detail::round_pairs(s, t, grids, bands, w, std::move(partial));
   }));
   if (status != step_ok) return status;
   reduce_to_root(total.sum.data(), total.sum.size(), detail::combine_sums);

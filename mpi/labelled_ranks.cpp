@@ -29,23 +29,27 @@ int labelled_on_ranks(const packed& s, const detail::workers& w,
                       kernel_width::labelled_statistics& statistics) {
   stage("total");
   std::vector<double> sums, mine, all;
-  std::vector<std::size_t> sizes;
-  const int status = agree(guarded([&] {
+  std::vector<std::size_t> bands, sizes;
+  // Memory first, agreed on before any pair is computed.
+  int status = agree(guarded([&] {
     sums.resize(s.n);
-    const std::vector<std::size_t> bands = bands_of(s, rank());
-    detail::labelled_rows(s, bands, w, sums.data());
-    for (const std::size_t b : bands)
-      mine.insert(mine.end(), sums.begin() + first_row(b),
-                  sums.begin() + first_row(b) + rows_in(s, b));
+    bands = bands_of(s, rank());
+    std::size_t rows = 0;
+    for (const std::size_t b : bands) rows += rows_in(s, b);
+    mine.reserve(rows);
     if (!root()) return;
     all.resize(s.n);
     for (int p = 0; p < ranks(); ++p) {
-      std::size_t rows = 0;
+      rows = 0;
       for (const std::size_t b : bands_of(s, p)) rows += rows_in(s, b);
       sizes.push_back(rows * sizeof(double));
     }
   }));
   if (status != step_ok) return status;
+  detail::labelled_rows(s, bands, w, sums.data());
+  for (const std::size_t b : bands)
+    mine.insert(mine.end(), sums.begin() + first_row(b),
+                sums.begin() + first_row(b) + rows_in(s, b));
   // In rank order; rank 0 puts each band's rows back in place.
   gather_to_root(mine.data(), mine.size() * sizeof(double), all.data(),
                  sizes.data());

@@ -57,7 +57,8 @@ struct pass_result {
 pass_result run_pass(const packed& s, terms t,
                      const std::vector<double>& estimates, const workers& w) {
   const std::vector<double> grids = predict_grids(s, estimates);
-  row_sums total = round_pairs(s, t, grids, share(s.count(), 1, 0), w);
+  row_sums total = round_pairs(s, t, grids, share(s.count(), 1, 0), w,
+                               pair_sums(s, w.threads));
   std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
   recompute_all(s, t, redo, w);
   pass_result result{settle(w.set, s, t, grids, total, redo, w.control),
@@ -147,12 +148,17 @@ void round_band(isa set, const packed& s, std::size_t b, terms t,
                         {grids.data(), partial.sum.data(), partial.off.data()});
 }
 
-row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
-                     const std::vector<std::size_t>& bands, const workers& w) {
+std::vector<row_sums> pair_sums(const packed& s, unsigned threads) {
   const std::size_t padded = s.padded();
-  const unsigned threads = std::max(1u, w.threads);
-  std::vector<row_sums> partial(
-      threads, {std::vector<double>(padded), std::vector<double>(padded)});
+  return std::vector<row_sums>(
+      std::max(1u, threads),
+      {std::vector<double>(padded), std::vector<double>(padded)});
+}
+
+row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
+                     const std::vector<std::size_t>& bands, const workers& w,
+                     std::vector<row_sums> partial) {
+  const auto threads = static_cast<unsigned>(partial.size());
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned k) {
     for (std::size_t j; (j = next.fetch_add(1)) < bands.size();) {

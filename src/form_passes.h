@@ -89,9 +89,15 @@ struct row_sums {
 void round_band(isa set, const packed& s, std::size_t b, terms t,
                 const std::vector<double>& grids, row_sums& partial);
 
-// Step 2 for the given bands (share()), on w's threads.
+// Step 2's buffers, one per thread, zeros: made before any pair is
+// computed, so that an engine learns at once whether memory suffices.
+std::vector<row_sums> pair_sums(const packed& s, unsigned threads);
+
+// Step 2 for the given bands (share()), on one thread per buffer of
+// partial (pair_sums()); their combination.
 row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
-                     const std::vector<std::size_t>& bands, const workers& w);
+                     const std::vector<std::size_t>& bands, const workers& w,
+                     std::vector<row_sums> partial);
 
 // Adds partial into total: sums are exact on the row's grid while below it
 // (in any order), and a total that reaches it is refused in step 4 anyway.
