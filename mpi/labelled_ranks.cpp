@@ -50,6 +50,7 @@ int labelled_on_ranks(const packed& s, const detail::workers& w,
   for (const std::size_t b : bands)
     mine.insert(mine.end(), sums.begin() + first_row(b),
                 sums.begin() + first_row(b) + rows_in(s, b));
+  agree(step_ok);  // where a rank that is done early waits, idle
   // In rank order; rank 0 puts each band's rows back in place.
   gather_to_root(mine.data(), mine.size() * sizeof(double), all.data(),
                  sizes.data());

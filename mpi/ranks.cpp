@@ -3,11 +3,13 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -56,7 +58,18 @@ void speak() {
 
 int agree(int status) {
   int worst = status;
-  MPI_Allreduce(&status, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Request request;
+  MPI_Iallreduce(&status, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD,
+                 &request);
+  // The ranks meet here after each long step: one that is done early
+  // sleeps between polls rather than spin on a core that another rank's
+  // threads, or another job, could use.
+  for (int polls = 0, done = 0;; ++polls) {
+    MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+    if (done) break;
+    if (polls > 1000)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   sent += sizeof status;
   return worst;
 }

@@ -151,7 +151,7 @@ void round_band(isa set, const packed& s, std::size_t b, terms t,
 std::vector<row_sums> pair_sums(const packed& s, unsigned threads) {
   const std::size_t padded = s.padded();
   return std::vector<row_sums>(
-      std::max(1u, threads),
+      threads == 0 ? available_threads() : threads,
       {std::vector<double>(padded), std::vector<double>(padded)});
 }
 
@@ -174,7 +174,7 @@ row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
 
 void recompute_all(const packed& s, terms t, std::vector<doubtful_row>& redo,
                    const workers& w) {
-  const unsigned threads = std::max(1u, w.threads);
+  const unsigned threads = w.threads == 0 ? available_threads() : w.threads;
   std::vector<std::vector<double>> rows(threads,
                                         std::vector<double>(s.padded()));
   std::atomic<std::size_t> next{0};

@@ -89,8 +89,9 @@ struct row_sums {
 void round_band(isa set, const packed& s, std::size_t b, terms t,
                 const std::vector<double>& grids, row_sums& partial);
 
-// Step 2's buffers, one per thread, zeros: made before any pair is
-// computed, so that an engine learns at once whether memory suffices.
+// Step 2's buffers, one per thread (0: available_threads()), zeros: made
+// before any pair is computed, so that an engine learns at once whether
+// memory suffices.
 std::vector<row_sums> pair_sums(const packed& s, unsigned threads);
 
 // Step 2 for the given bands (share()), on one thread per buffer of
