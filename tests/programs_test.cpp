@@ -52,6 +52,11 @@ std::string repeat(const std::string& text, int count) {
   return all;
 }
 
+// The MPI program's line in the installed tree, where it was built.
+std::string mpi_program(const std::string& name) {
+  return MPI_PROGRAMS ? "./bin/" + name + "_kernel_width_mpi\n" : "";
+}
+
 // 200 zeros and a one: spread ratio just below 0.01.
 const std::string low_spread = lines("0", 200) + "1\n";
 
@@ -370,8 +375,9 @@ std::vector<Case> cases() {
               ">/dev/null && cd p && find . -type f ! -path './lib/python*' | "
               "sed 's/Targets-.*[.]cmake/Targets-TYPE.cmake/' | sort && "
               "bin/labelled_kernel_width -"}, {},
-       "./bin/form_kernel_width\n./bin/labelled_kernel_width\n"
-       "./include/kernel_width/kernel_width.h\n"
+       std::string("./bin/form_kernel_width\n") + mpi_program("form") +
+           "./bin/labelled_kernel_width\n" + mpi_program("labelled") +
+           "./include/kernel_width/kernel_width.h\n"
        "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthTargets-TYPE.cmake\n"
