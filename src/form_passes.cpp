@@ -19,24 +19,6 @@ double half(double grid) {
   return grid > 0x1p-1022 ? grid * 0x1p-53 : infinity;
 }
 
-// The sums of the squared distances of each row, n |x_i - m|^2 + the sum
-// of |x_l - m|^2 with m the mean sample: exact up to rounding, in O(n d).
-std::vector<double> squared_sums(const packed& s) {
-  std::vector<double> centre(s.cols, 0.0);
-  for (std::size_t i = 0; i < s.n; ++i)
-    for (std::size_t c = 0; c < s.cols; ++c) centre[c] += value(s, i, c);
-  for (double& x : centre) x /= static_cast<double>(s.n);
-  std::vector<double> q(s.n, 0.0);
-  double all = 0.0;
-  for (std::size_t i = 0; i < s.n; ++i) {
-    for (std::size_t c = 0; c < s.cols; ++c)
-      q[i] += square(value(s, i, c) - centre[c]);
-    all += q[i];
-  }
-  for (double& x : q) x = static_cast<double>(s.n) * x + all;
-  return q;
-}
-
 // Each row's sum and sum of squares of its distances to m samples spread
 // over the data, added over the threads.
 std::vector<double> sampled_sums(const packed& s, std::size_t m,
@@ -66,15 +48,63 @@ std::vector<double> sampled_sums(const packed& s, std::size_t m,
   return all;
 }
 
-// Estimated row sums of the distances: sqrt(n Q_i) times the ratio of the
+struct pass_result {
+  pass_sum sum;
+  std::vector<double> totals;  // each row's total, approximately
+};
+
+// One pass on the threads of this machine.
+pass_result run_pass(const packed& s, terms t,
+                     const std::vector<double>& estimates, const workers& w) {
+  const std::vector<double> grids = predict_grids(s, estimates);
+  row_sums total = round_pairs(s, t, grids, share(s.count(), 1, 0), w,
+                               pair_sums(s, w.threads));
+  std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
+  recompute_all(s, t, redo, w);
+  pass_result result{settle(w.set, s, t, grids, total, redo, w.control),
+                     std::move(total.sum)};
+  result.totals.resize(s.n);
+  return result;
+}
+
+}  // namespace
+
+unsigned form_threads(const packed& s, unsigned threads) {
+  if (threads == 0) threads = available_threads();
+  const std::size_t per_thread = 2 * s.padded() * sizeof(double);
+  const std::size_t budget = (std::size_t{8} << 20) + s.panels.size() * 8;
+  return static_cast<unsigned>(std::clamp<std::size_t>(
+      std::min<std::size_t>({threads, s.count(), budget / per_thread}), 1,
+      threads));
+}
+
+// n |x_i - m|^2 + the sum of |x_l - m|^2, with m the mean sample.
+std::vector<double> squared_sums(const packed& s) {
+  std::vector<double> centre(s.cols, 0.0);
+  for (std::size_t i = 0; i < s.n; ++i)
+    for (std::size_t c = 0; c < s.cols; ++c) centre[c] += value(s, i, c);
+  for (double& x : centre) x /= static_cast<double>(s.n);
+  std::vector<double> q(s.n, 0.0);
+  double all = 0.0;
+  for (std::size_t i = 0; i < s.n; ++i) {
+    for (std::size_t c = 0; c < s.cols; ++c)
+      q[i] += square(value(s, i, c) - centre[c]);
+    all += q[i];
+  }
+  for (double& x : q) x = static_cast<double>(s.n) * x + all;
+  return q;
+}
+
+// The row sums of the distances: sqrt(n Q_i) times the ratio of the
 // mean distance to the root mean square distance, as the distances to 64
 // samples spread over the data show it. The ratio varies much less than
 // the distances do.
 std::vector<double> distance_estimates(const packed& s,
                                        const std::vector<double>& q,
-                                       unsigned threads, isa set) {
+                                       const workers& w) {
   const std::size_t m = std::min<std::size_t>(s.n, 64);
-  const std::vector<double> sampled = sampled_sums(s, m, threads, set);
+  const unsigned threads = w.threads == 0 ? available_threads() : w.threads;
+  const std::vector<double> sampled = sampled_sums(s, m, threads, w.set);
   std::vector<double> estimates(s.n);
   for (std::size_t i = 0; i < s.n; ++i) {
     const double sum = sampled[i];
@@ -87,71 +117,18 @@ std::vector<double> distance_estimates(const packed& s,
   return estimates;
 }
 
-// Step 2 on all threads: every pair once, each thread into its own sums.
-row_sums round_pairs(isa set, const packed& s, terms t,
-                     const std::vector<double>& grids, unsigned threads,
-                     const run_control& control) {
-  const std::size_t padded = s.padded();
-  std::vector<row_sums> partial(
-      threads, {std::vector<double>(padded), std::vector<double>(padded)});
-  std::atomic<std::size_t> next{0};
-  run_threads(threads, [&](unsigned w) {
-    for (std::size_t b; (b = next.fetch_add(1)) < s.count();) {
-      if (control.cancelled()) return;
-      round_band(set, s, b, t, grids, partial[w]);
-      control.add(band_pairs(s, b));
-    }
-  });
-  for (std::size_t w = 1; w < partial.size(); ++w)
-    combine(partial[0], partial[w]);
-  return std::move(partial[0]);
+// square(d - mean) summed over a row is Q_i - 2 mean R_i + n mean^2, with
+// R_i the row's total of distances.
+std::vector<double> centred_estimates(const std::vector<double>& q,
+                                      const std::vector<double>& totals,
+                                      double mean) {
+  const std::size_t n = q.size();
+  std::vector<double> estimates(n);
+  for (std::size_t i = 0; i < n; ++i)
+    estimates[i] = std::max(0.0, q[i] - 2.0 * mean * totals[i] +
+                                     static_cast<double>(n) * square(mean));
+  return estimates;
 }
-
-// Step 3 on all threads.
-void recompute_all(isa set, const packed& s, terms t,
-                   std::vector<doubtful_row>& redo, unsigned threads,
-                   const run_control& control) {
-  std::vector<std::vector<double>> rows(threads,
-                                        std::vector<double>(s.padded()));
-  std::atomic<std::size_t> next{0};
-  run_threads(threads, [&](unsigned w) {
-    for (std::size_t k; (k = next.fetch_add(1)) < redo.size();) {
-      if (control.cancelled()) return;
-      recompute(set, s, t, redo[k], rows[w]);
-    }
-  });
-}
-
-struct pass_result {
-  pass_sum sum;
-  std::vector<double> totals;  // each row's total, approximately
-};
-
-pass_result run_pass(const packed& s, terms t,
-                     const std::vector<double>& estimates, unsigned threads,
-                     isa set, const run_control& control) {
-  const std::vector<double> grids = predict_grids(s, estimates);
-  row_sums total = round_pairs(set, s, t, grids, threads, control);
-  std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
-  recompute_all(set, s, t, redo, threads, control);
-  pass_result result{settle(set, s, t, grids, total, redo, control),
-                     std::move(total.sum)};
-  result.totals.resize(s.n);
-  return result;
-}
-
-// Each thread keeps two sums per row: at most 8 MiB more than the packed
-// samples take, and never more threads than bands.
-unsigned form_threads(const packed& s, unsigned threads) {
-  if (threads == 0) threads = available_threads();
-  const std::size_t per_thread = 2 * s.padded() * sizeof(double);
-  const std::size_t budget = (std::size_t{8} << 20) + s.panels.size() * 8;
-  return static_cast<unsigned>(std::clamp<std::size_t>(
-      std::min<std::size_t>({threads, s.count(), budget / per_thread}), 1,
-      threads));
-}
-
-}  // namespace
 
 std::vector<double> predict_grids(const packed& s,
                                   const std::vector<double>& estimates) {
@@ -171,11 +148,56 @@ void round_band(isa set, const packed& s, std::size_t b, terms t,
                         {grids.data(), partial.sum.data(), partial.off.data()});
 }
 
+std::vector<row_sums> pair_sums(const packed& s, unsigned threads) {
+  const std::size_t padded = s.padded();
+  return std::vector<row_sums>(
+      threads == 0 ? available_threads() : threads,
+      {std::vector<double>(padded), std::vector<double>(padded)});
+}
+
+row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
+                     const std::vector<std::size_t>& bands, const workers& w,
+                     std::vector<row_sums> partial) {
+  const auto threads = static_cast<unsigned>(partial.size());
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned k) {
+    for (std::size_t j; (j = next.fetch_add(1)) < bands.size();) {
+      if (w.control.cancelled()) return;
+      round_band(w.set, s, bands[j], t, grids, partial[k]);
+      w.control.add(band_pairs(s, bands[j]));
+    }
+  });
+  for (std::size_t k = 1; k < partial.size(); ++k)
+    combine(partial[0], partial[k]);
+  return std::move(partial[0]);
+}
+
+void recompute_all(const packed& s, terms t, std::vector<doubtful_row>& redo,
+                   const workers& w) {
+  const unsigned threads = w.threads == 0 ? available_threads() : w.threads;
+  std::vector<std::vector<double>> rows(threads,
+                                        std::vector<double>(s.padded()));
+  std::atomic<std::size_t> next{0};
+  run_threads(threads, [&](unsigned k) {
+    for (std::size_t j; (j = next.fetch_add(1)) < redo.size();) {
+      if (w.control.cancelled()) return;
+      recompute(w.set, s, t, redo[j], rows[k]);
+    }
+  });
+}
+
+void combine_sums(double* total, const double* partial, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) total[i] += partial[i];
+}
+
+void combine_offs(double* total, const double* partial, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    total[i] = std::max(total[i], partial[i]);
+}
+
 void combine(row_sums& total, const row_sums& partial) {
-  for (std::size_t i = 0; i < total.sum.size(); ++i) {
-    total.sum[i] += partial.sum[i];
-    total.off[i] = std::max(total.off[i], partial.off[i]);
-  }
+  combine_sums(total.sum.data(), partial.sum.data(), total.sum.size());
+  combine_offs(total.off.data(), partial.off.data(), total.off.size());
 }
 
 std::vector<doubtful_row> doubtful_rows(const std::vector<double>& grids,
@@ -228,29 +250,24 @@ pass_sum settle(isa set, const packed& s, terms t,
   return result;
 }
 
+double per_pair(double sum, std::size_t n) {
+  return sum / static_cast<double>(static_cast<std::int64_t>(n) *
+                                   static_cast<std::int64_t>(n));
+}
+
 moments form_moments(const packed& s, unsigned threads, isa set,
                      const run_control& control) {
-  const double count = static_cast<double>(static_cast<std::int64_t>(s.n) *
-                                           static_cast<std::int64_t>(s.n));
-  if (s.n == 0) return {0.0 / count, 0.0 / count, {}, {}};
-  threads = form_threads(s, threads);
+  if (s.n == 0) return {per_pair(0.0, 0), per_pair(0.0, 0), {}, {}};
+  const workers w{set, form_threads(s, threads), control};
   const std::vector<double> q = squared_sums(s);
   moments m;
-  pass_result pass = run_pass(s, {}, distance_estimates(s, q, threads, set),
-                              threads, set, control);
-  m.mean = pass.sum.sum / count;
+  pass_result pass = run_pass(s, {}, distance_estimates(s, q, w), w);
+  m.mean = per_pair(pass.sum.sum, s.n);
   m.mean_rows = pass.sum.rows;
-
-  // square(d - mean) summed over a row is Q_i - 2 mean R_i + n mean^2, with
-  // R_i the row's total of distances.
-  std::vector<double> estimates(s.n);
-  const auto n = static_cast<double>(s.n);
-  for (std::size_t i = 0; i < s.n; ++i)
-    estimates[i] = std::max(
-        0.0, q[i] - 2.0 * m.mean * pass.totals[i] + n * square(m.mean));
   if (control.cancelled()) return {not_a_number, not_a_number, {}, {}};
-  pass = run_pass(s, {true, m.mean}, estimates, threads, set, control);
-  m.variance = pass.sum.sum / count;
+  pass =
+      run_pass(s, {true, m.mean}, centred_estimates(q, pass.totals, m.mean), w);
+  m.variance = per_pair(pass.sum.sum, s.n);
   m.variance_rows = pass.sum.rows;
   return m;
 }

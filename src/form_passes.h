@@ -48,7 +48,30 @@ struct moments {
 moments form_moments(const packed& s, unsigned threads, isa set,
                      const run_control& control = {});
 
-// The steps of a pass, for any engine that shares out the bands.
+// The steps of a pass, for any engine that shares out the bands: the
+// threads of one machine (form_moments), or the ranks of a cluster, each
+// with its threads, that move only the samples, the grids, the partial
+// row sums, the doubtful rows and the mean between them.
+
+// The threads a pass runs on: each keeps two sums per row, at most 8 MiB
+// more than the packed samples take, never more threads than bands.
+unsigned form_threads(const packed& s, unsigned threads);
+
+// The sums of the squared distances of each row (n entries), exact up to
+// rounding, in O(n d).
+std::vector<double> squared_sums(const packed& s);
+
+// The first pass's estimates of the row sums, from squared_sums() and the
+// distances to 64 samples spread over the data.
+std::vector<double> distance_estimates(const packed& s,
+                                       const std::vector<double>& q,
+                                       const workers& w);
+
+// The second pass's, from squared_sums(), the mean and the first pass's
+// row totals (approximate).
+std::vector<double> centred_estimates(const std::vector<double>& q,
+                                      const std::vector<double>& totals,
+                                      double mean);
 
 // Step 1: the grid of each row (padded() entries; the padding's is 1) from
 // estimates of the row sums.
@@ -66,9 +89,24 @@ struct row_sums {
 void round_band(isa set, const packed& s, std::size_t b, terms t,
                 const std::vector<double>& grids, row_sums& partial);
 
+// Step 2's buffers, one per thread (0: available_threads()), zeros: made
+// before any pair is computed, so that an engine learns at once whether
+// memory suffices.
+std::vector<row_sums> pair_sums(const packed& s, unsigned threads);
+
+// Step 2 for the given bands (share()), on one thread per buffer of
+// partial (pair_sums()); their combination.
+row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
+                     const std::vector<std::size_t>& bands, const workers& w,
+                     std::vector<row_sums> partial);
+
 // Adds partial into total: sums are exact on the row's grid while below it
 // (in any order), and a total that reaches it is refused in step 4 anyway.
+// combine_sums and combine_offs do it for any range of rows, so that a
+// reduction may split the rows as it likes.
 void combine(row_sums& total, const row_sums& partial);
+void combine_sums(double* total, const double* partial, std::size_t count);
+void combine_offs(double* total, const double* partial, std::size_t count);
 
 // Step 3: the rows that a tie or a wrong grid keeps from adding up at once,
 // each with its grid (a row that leaves its binade is left to step 4).
@@ -84,6 +122,10 @@ std::vector<doubtful_row> doubtful_rows(const std::vector<double>& grids,
 void recompute(isa set, const packed& s, terms t, doubtful_row& doubtful,
                std::vector<double>& row);
 
+// Step 3 for the given rows, on w's threads.
+void recompute_all(const packed& s, terms t, std::vector<doubtful_row>& redo,
+                   const workers& w);
+
 // Step 4: the pass's sum, the rows settled in order.
 struct pass_sum {
   double sum = 0.0;
@@ -94,5 +136,8 @@ pass_sum settle(isa set, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
                 const std::vector<doubtful_row>& redone,
                 const run_control& control = {});
+
+// A pass's sum over its n * n terms: the mean.
+double per_pair(double sum, std::size_t n);
 
 }  // namespace kernel_width::detail

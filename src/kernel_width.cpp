@@ -99,6 +99,30 @@ const char* version() noexcept { return KERNEL_WIDTH_VERSION; }
 
 namespace detail {
 
+form_statistics form_of(std::size_t n, std::size_t cols, double mean,
+                        double variance) noexcept {
+  return {n,
+          cols,
+          mean,
+          variance,
+          square(mean) / variance,
+          n == 0 ? error::no_samples : error::none};
+}
+
+labelled_statistics labelled_of(std::size_t n, std::size_t cols,
+                                double total) noexcept {
+  labelled_statistics l;
+  l.n = n;
+  l.columns = cols;
+  const auto count = static_cast<std::int64_t>(n);
+  l.pairs = count * count - count;
+  l.total = total;
+  l.mean = l.total / static_cast<double>(l.pairs);
+  l.width = l.mean * l.mean * 2;
+  if (n == 0) l.status = error::no_samples;
+  return l;
+}
+
 form_statistics form(const packed& s, unsigned threads,
                      const run_control& control) noexcept {
   if (!selected_isa().ok) return form_failed(s.n, error::unsupported_isa);
@@ -107,12 +131,7 @@ form_statistics form(const packed& s, unsigned threads,
         const moments m =
             form_moments(s, threads, selected_isa().chosen, control);
         if (control.cancelled()) return form_failed(s.n, error::cancelled);
-        return form_statistics{s.n,
-                               s.cols,
-                               m.mean,
-                               m.variance,
-                               square(m.mean) / m.variance,
-                               s.n == 0 ? error::no_samples : error::none};
+        return form_of(s.n, s.cols, m.mean, m.variance);
       },
       [&] { return form_failed(s.n, error::out_of_memory); });
 }
@@ -122,17 +141,10 @@ labelled_statistics labelled(const packed& s, unsigned threads,
   if (!selected_isa().ok) return labelled_failed(s.n, error::unsupported_isa);
   return guarded(
       [&] {
-        labelled_statistics l;
-        l.n = s.n;
-        l.columns = s.cols;
-        const auto n = static_cast<std::int64_t>(s.n);
-        l.pairs = n * n - n;
-        l.total = pair_total(s, threads, selected_isa().chosen, control);
+        const double total =
+            pair_total(s, threads, selected_isa().chosen, control);
         if (control.cancelled()) return labelled_failed(s.n, error::cancelled);
-        l.mean = l.total / static_cast<double>(l.pairs);
-        l.width = l.mean * l.mean * 2;
-        if (s.n == 0) l.status = error::no_samples;
-        return l;
+        return labelled_of(s.n, s.cols, total);
       },
       [&] { return labelled_failed(s.n, error::out_of_memory); });
 }

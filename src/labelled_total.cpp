@@ -26,20 +26,25 @@ double labelled_combine(const std::vector<double>& row_sums) {
   return 2.0 * total;
 }
 
-double pair_total(const packed& s, unsigned threads, isa set,
-                  const run_control& control) {
-  if (threads == 0) threads = available_threads();
-  const std::size_t bands = s.count();
-  std::vector<double> row_sums(s.n);
+void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
+                   const workers& w, double* row_sums) {
+  const unsigned threads = w.threads == 0 ? available_threads() : w.threads;
   std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned) {
-    for (std::size_t b;
-         (b = next.fetch_add(1, std::memory_order_relaxed)) < bands;) {
-      if (control.cancelled()) return;
-      labelled_band(set, s, b, row_sums.data());
-      control.add(band_pairs(s, b));
+    for (std::size_t j;
+         (j = next.fetch_add(1, std::memory_order_relaxed)) < bands.size();) {
+      if (w.control.cancelled()) return;
+      labelled_band(w.set, s, bands[j], row_sums);
+      w.control.add(band_pairs(s, bands[j]));
     }
   });
+}
+
+double pair_total(const packed& s, unsigned threads, isa set,
+                  const run_control& control) {
+  std::vector<double> row_sums(s.n);
+  labelled_rows(s, share(s.count(), 1, 0), {set, threads, control},
+                row_sums.data());
   if (control.cancelled()) return std::numeric_limits<double>::quiet_NaN();
   return labelled_combine(row_sums);
 }

@@ -20,6 +20,11 @@ namespace kernel_width::detail {
 // The row sums of band b into row_sums[8b ..] (n entries in all).
 void labelled_band(isa set, const packed& s, std::size_t b, double* row_sums);
 
+// The row sums of the given bands (share()) on w's threads into
+// row_sums (n entries); the others are left as they are.
+void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
+                   const workers& w, double* row_sums);
+
 // Twice the row sums added in row order: the total.
 double labelled_combine(const std::vector<double>& row_sums);
 

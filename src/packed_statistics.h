@@ -19,5 +19,12 @@ labelled_statistics labelled(const packed& s, unsigned threads,
 // most data need no other.
 median_statistics median(const packed& s, unsigned threads,
                          const run_control& control) noexcept;
+// The statistics from a computation's sums, whichever engine ran it: the
+// mean and variance of the n * n distances (form), or the total over the
+// ordered pairs of different samples (labelled).
+form_statistics form_of(std::size_t n, std::size_t cols, double mean,
+                        double variance) noexcept;
+labelled_statistics labelled_of(std::size_t n, std::size_t cols,
+                                double total) noexcept;
 
 }  // namespace kernel_width::detail

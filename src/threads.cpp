@@ -7,6 +7,17 @@
 
 namespace kernel_width::detail {
 
+std::vector<std::size_t> share(std::size_t units, unsigned parts,
+                               unsigned part) {
+  std::vector<std::size_t> mine;
+  for (std::size_t round = 0; round * parts < units; ++round) {
+    const std::size_t first = round * parts;
+    const std::size_t unit = first + (round % 2 == 0 ? part : parts - 1 - part);
+    if (unit < units) mine.push_back(unit);
+  }
+  return mine;
+}
+
 void run_threads(unsigned threads, const std::function<void(unsigned)>& work) {
   std::vector<std::thread> helpers;
   try {

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+#include "cpu.h"
 
 namespace kernel_width::detail {
 
@@ -24,6 +28,22 @@ struct run_control {
     if (done) done->fetch_add(pairs, std::memory_order_relaxed);
   }
 };
+
+// How a computation runs on this machine: its kernels, how many threads
+// (0: available_threads()), and what the caller watches.
+struct workers {
+  isa set = isa::base;
+  unsigned threads = 0;
+  run_control control;
+};
+
+// The units of work (bands of pairs, rows) that part `part` of `parts`
+// takes, in increasing order: dealt out 0, 1, .., parts-1, parts-1, .., 0,
+// 0, 1, .., so that the parts get about as much work when the units' cost
+// falls steadily, as band b's pairs do. Threads of one machine (one part)
+// and the ranks of a cluster share out bands alike.
+std::vector<std::size_t> share(std::size_t units, unsigned parts,
+                               unsigned part);
 
 // Runs work(t) for t = 0..threads-1, each on its own thread (0 on the
 // calling thread). A thread that cannot be started is left out, so the

@@ -93,6 +93,64 @@ TEST(BlockForm, AdversarialDataSets) {
   for (const auto& set : sets) expect_moments(set.data, {1u, 2u, 3u}, set.what);
 }
 
+// The steps as an engine of `parts` ranks runs them (mpi/form_ranks.cpp):
+// each part rounds its share of the bands, the partials are combined last
+// part first, each part recomputes its share of the doubtful rows, and one
+// settles. The pass's sum and the row totals.
+double pass_over_parts(const packed& s, detail::terms t,
+                       const std::vector<double>& estimates, unsigned parts,
+                       std::vector<double>& totals) {
+  const detail::workers w{detail::best_isa(), 1, {}};
+  const std::vector<double> grids = detail::predict_grids(s, estimates);
+  std::vector<detail::row_sums> partial;
+  for (unsigned p = 0; p < parts; ++p)
+    partial.push_back(detail::round_pairs(s, t, grids,
+                                          detail::share(s.count(), parts, p), w,
+                                          detail::pair_sums(s, 1)));
+  detail::row_sums total = partial.back();
+  for (unsigned p = parts - 1; p-- > 0;) {
+    detail::combine_sums(total.sum.data(), partial[p].sum.data(), 8);
+    detail::combine_sums(total.sum.data() + 8, partial[p].sum.data() + 8,
+                         total.sum.size() - 8);
+    detail::combine_offs(total.off.data(), partial[p].off.data(),
+                         total.off.size());
+  }
+  std::vector<detail::doubtful_row> redo =
+      detail::doubtful_rows(grids, total, s.n);
+  for (unsigned p = 0; p < parts; ++p) {
+    std::vector<detail::doubtful_row> mine;
+    const std::vector<std::size_t> rows = detail::share(redo.size(), parts, p);
+    for (const std::size_t k : rows) mine.push_back(redo[k]);
+    detail::recompute_all(s, t, mine, w);
+    for (std::size_t j = 0; j < rows.size(); ++j) redo[rows[j]] = mine[j];
+  }
+  totals = total.sum;
+  totals.resize(s.n);
+  return detail::settle(w.set, s, t, grids, total, redo).sum;
+}
+
+TEST(BlockForm, StepsSharedOutOverPartsGiveTheSameBits) {
+  const Table data = samples(203, 5, 7);  // 26 bands, the last one short
+  const double mean = distance_mean(data, 0);
+  const double variance = distance_variance(data, 0, mean);
+  const packed s = pack(data, 0);
+  const detail::workers w{detail::best_isa(), 2, {}};
+  const std::vector<double> q = detail::squared_sums(s);
+  for (const unsigned parts : {1u, 2u, 3u, 4u, 30u}) {
+    std::vector<double> totals;
+    const double m = detail::per_pair(
+        pass_over_parts(s, {}, detail::distance_estimates(s, q, w), parts,
+                        totals),
+        s.n);
+    ASSERT_EQ(bits(m), bits(mean)) << parts << " parts";
+    const double v = detail::per_pair(
+        pass_over_parts(s, {true, m}, detail::centred_estimates(q, totals, m),
+                        parts, totals),
+        s.n);
+    ASSERT_EQ(bits(v), bits(variance)) << parts << " parts";
+  }
+}
+
 // Exactness never depends on the predicted grids, but speed does: on
 // clustered samples nearly every row adds up at once.
 TEST(BlockForm, PredictedGridsSettleNearlyEveryRowAtOnce) {

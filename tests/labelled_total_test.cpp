@@ -43,4 +43,20 @@ TEST(BlockLabelled, LongBandsCrossSeveralCacheChunks) {
           << name(set) << " threads " << threads;
 }
 
+// As the ranks of a cluster share the bands (mpi/labelled_ranks.cpp): each
+// part's row sums in place, added in row order on one.
+TEST(BlockLabelled, BandsSharedOutOverPartsGiveTheSameTotal) {
+  const Table data = samples(203, 4, 13);
+  const double want = distance_total(data, 1);
+  const packed p = pack(data, 1);
+  for (const unsigned parts : {1u, 2u, 3u, 4u, 30u}) {
+    std::vector<double> row_sums(p.n, -1.0);
+    for (unsigned part = 0; part < parts; ++part)
+      detail::labelled_rows(p, detail::share(p.count(), parts, part),
+                            {detail::best_isa(), 2, {}}, row_sums.data());
+    EXPECT_EQ(bits(detail::labelled_combine(row_sums)), bits(want))
+        << parts << " parts";
+  }
+}
+
 }  // namespace

@@ -53,6 +53,11 @@ std::string repeat(const std::string& text, int count) {
   return all;
 }
 
+// The MPI program's line in the installed tree, where it was built.
+std::string mpi_program(const std::string& name) {
+  return MPI_PROGRAMS ? "./bin/" + name + "_kernel_width_mpi\n" : "";
+}
+
 // 200 zeros and a one: spread ratio just below 0.01.
 const std::string low_spread = lines("0", 200) + "1\n";
 
@@ -582,9 +587,10 @@ std::vector<Case> cases() {
               "bin/labelled_kernel_width - && "
               "bin/median_kernel_width ../m.txt"},
        {{"m.txt", "0 0\n3 4\n"}},
-       "./bin/form_kernel_width\n./bin/labelled_kernel_width\n"
-       "./bin/median_kernel_width\n"
-       "./include/kernel_width/kernel_width.h\n"
+       std::string("./bin/form_kernel_width\n") + mpi_program("form") +
+           "./bin/labelled_kernel_width\n" + mpi_program("labelled") +
+           "./bin/median_kernel_width\n"
+           "./include/kernel_width/kernel_width.h\n"
        "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthTargets-TYPE.cmake\n"

@@ -1,0 +1,43 @@
+#include "labelled_width.h"
+
+#include <string>
+
+#include "messages.h"
+#include "width_warning.h"
+
+const char* const labelled_program = "labelled_kernel_width";
+
+const char* const labelled_help =
+    "Prints the width of a distance-based kernel for the labelled samples in\n"
+    "DATAFILE: 2 * m^2, where m is the mean Euclidean distance between\n"
+    "different samples over the feature columns (the label is left out).\n"
+    "\n"
+    "DATAFILE: one sample per line, the label (a number) then the features,\n"
+    "separated by whitespace; text after the last number of a line is\n"
+    "ignored, with a warning. With -d or --label the label may be any text.\n"
+    "\"-\" reads standard input; a name ending in .gz is decompressed.\n"
+    "\n";
+
+std::size_t labelled_reading(options& opts) {
+  if (opts.reading.delimiter && opts.reading.label == 0) opts.reading.label = 1;
+  return 1;
+}
+
+int finish_labelled(const kernel_width::labelled_statistics& statistics,
+                    const options& opts) {
+  const char* const program = labelled_program;
+  if (statistics.status == kernel_width::error::out_of_memory)
+    return out_of_memory(program, shown_name(opts.file));
+  if (!check_width(program, opts, statistics.width,
+                   labelled_width_doubt(statistics)))
+    return 1;
+  const int status = print_width(program, statistics.width);
+  if (opts.verbose && status == 0)
+    report({{"n", std::to_string(statistics.n)},
+            {"columns", std::to_string(statistics.columns)},
+            {"total", exact(statistics.total)},
+            {"pairs", std::to_string(statistics.pairs)},
+            {"mean", exact(statistics.mean)},
+            {"width", exact(statistics.width)}});
+  return status;
+}

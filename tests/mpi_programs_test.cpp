@@ -1,0 +1,349 @@
+// The MPI programs under mpirun, 1 to 4 ranks of 1 or 2 threads, against
+// the plain programs on the same files: standard output, standard error
+// (the --verbose numbers, warnings and messages) and the exit status, bit
+// for bit; and the faults, which must end every rank with one message.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct program_pair {
+  const char* plain;
+  const char* mpi;
+};
+const program_pair form = {FORM_PROGRAM, FORM_MPI_PROGRAM};
+const program_pair labelled = {LABELLED_PROGRAM, LABELLED_MPI_PROGRAM};
+
+struct outcome {
+  int status = 0;  // -1: still running after the time allowed, killed
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs words in dir, standard input from stdin_path; kills the whole
+// process group after `seconds`: a rank left waiting is a fault.
+outcome run(std::vector<std::string> words, const fs::path& dir,
+            const std::string& stdin_path = "/dev/null", int seconds = 120) {
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const fs::path out = dir / ".out", err = dir / ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    if (chdir(dir.c_str()) != 0 ||
+        !std::freopen(stdin_path.c_str(), "r", stdin) ||
+        !std::freopen(out.c_str(), "w", stdout) ||
+        !std::freopen(err.c_str(), "w", stderr))
+      _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return {-1, slurp(out), slurp(err)};
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          slurp(out), slurp(err)};
+}
+
+// mpirun's words for P ranks: quiet, so that a non-zero status brings no
+// note of mpirun's own; threads unbound; as root where the tests run so.
+std::vector<std::string> mpirun(int ranks) {
+  std::vector<std::string> words = {MPIRUN, "-q", "--oversubscribe",
+                                    "--bind-to", "none"};
+  if (geteuid() == 0) words.push_back("--allow-run-as-root");
+  words.insert(words.end(), {"-n", std::to_string(ranks)});
+  return words;
+}
+
+using file_list = std::vector<std::pair<std::string, std::string>>;
+
+// A fresh directory holding the relationship-form table and `files`.
+struct scratch {
+  fs::path dir;
+  explicit scratch(
+      const std::vector<std::pair<std::string, std::string>>& files) {
+    char pattern[] = "/tmp/mpi_test_XXXXXX";
+    dir = mkdtemp(pattern);
+    std::ofstream(dir / "form_of_relationship.txt")
+        << "0.5 2\n1.5 4\n2.5 5\n4 7\n";
+    for (const auto& [name, text] : files) std::ofstream(dir / name) << text;
+  }
+  ~scratch() { fs::remove_all(dir); }
+};
+
+// n rows of cols values, value(i, c) each, written as %.17g and separated
+// by `separator`.
+std::string table(std::size_t n, std::size_t cols,
+                  const std::function<double(std::size_t, std::size_t)>& value,
+                  const char* separator = " ") {
+  std::string text;
+  char number[32];
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t c = 0; c < cols; ++c) {
+      std::snprintf(number, sizeof number, "%.17g", value(i, c));
+      text += (c ? separator : "") + std::string(number);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+struct data_set {
+  std::string name;
+  std::string text;
+  std::vector<std::string> args;          // before the file
+  std::vector<std::pair<int, int>> runs;  // (ranks, threads)
+  std::string file = "data.txt";
+};
+
+const std::vector<std::pair<int, int>> every_run = {
+    {1, 1}, {1, 2}, {2, 1}, {2, 2}, {3, 1}, {3, 2}, {4, 1}, {4, 2}};
+const std::vector<std::pair<int, int>> some_runs = {
+    {1, 2}, {2, 1}, {3, 2}, {4, 1}};
+
+std::vector<data_set> data_sets() {
+  std::mt19937_64 gen(17);
+  std::normal_distribution<double> normal(0.0, 2.0);
+  std::uniform_int_distribution<int> pick(0, 15);
+  auto r = [&](std::size_t, std::size_t) { return normal(gen); };
+  auto grid = [&](std::size_t, std::size_t) { return pick(gen) * 0.25 + 4096; };
+  return {
+      {"clustered",
+       table(301, 5,
+             [&](std::size_t i, std::size_t c) {
+               return r(i, c) + static_cast<double>(i % 5 * 3);
+             }),
+       {},
+       every_run},
+      {"ties_on_a_grid_of_quarters", table(700, 2, grid), {}, some_runs},
+      {"integers_pythagorean",
+       table(300, 3,
+             [](std::size_t i, std::size_t c) {
+               return static_cast<double>((i * 3 + c * 4) % 12);
+             }),
+       {},
+       some_runs},
+      {"powers_of_two",
+       table(260, 4,
+             [&](std::size_t, std::size_t) {
+               return std::ldexp(1.0, pick(gen));
+             }),
+       {},
+       some_runs},
+      {"repeated_points",
+       table(333, 3,
+             [](std::size_t i, std::size_t) { return i % 2 ? 1.0 : 0.0; }),
+       {},
+       some_runs},
+      {"all_equal",
+       table(90, 3, [](std::size_t, std::size_t) { return 7.5; }),
+       {},
+       some_runs},
+      {"subnormal_squares",
+       table(150, 3,
+             [&](std::size_t, std::size_t) { return pick(gen) * 1e-160; }),
+       {},
+       some_runs},
+      {"overflowing_squares",
+       table(70, 3,
+             [](std::size_t i, std::size_t) { return i % 3 ? 1e200 : -1e200; }),
+       {},
+       some_runs},
+      {"no_samples", "", {}, {{4, 1}}},
+      {"one_sample", "1 2 3\n", {}, {{4, 2}}},
+      {"two_samples", "1 2 3\n4 6 3\n", {}, {{4, 1}}},
+      {"three_samples", "1 2 3\n4 6 3\n0 0 1\n", {}, {{4, 2}, {2, 1}}},
+      {"delimited_with_header",
+       "a,b,c\n" + table(40, 3, r, ","),
+       {"-d", ",", "--header"},
+       {{3, 1}},
+       "data.csv"},
+      {"ignored_text_warning", "1 2 3 x\n4 5 6\n7 8 9,\n", {}, {{2, 2}}},
+  };
+}
+
+void PrintTo(const data_set& d, std::ostream* out) { *out << d.name; }
+
+class MpiPrograms : public testing::TestWithParam<data_set> {};
+
+// The plain program's every output, and the MPI program's for each run.
+void expect_same(const program_pair& p, const data_set& d) {
+  const scratch s(file_list{{d.file, d.text}});
+  std::vector<std::string> plain = {p.plain, "-v"};
+  plain.insert(plain.end(), d.args.begin(), d.args.end());
+  plain.push_back(d.file);
+  const outcome want = run(plain, s.dir);
+  ASSERT_EQ(want.status, 0) << want.err;
+  ASSERT_FALSE(want.out.empty());
+  for (const auto& [ranks, threads] : d.runs) {
+    std::vector<std::string> words = mpirun(ranks);
+    words.insert(words.end(), {p.mpi, "-j", std::to_string(threads)});
+    words.insert(words.end(), plain.begin() + 1, plain.end());
+    const outcome got = run(words, s.dir);
+    const std::string what = std::string(p.mpi) + " with " +
+                             std::to_string(ranks) + " ranks of " +
+                             std::to_string(threads) + " threads";
+    EXPECT_EQ(got.status, want.status) << what << "\n" << got.err;
+    EXPECT_EQ(got.out, want.out) << what;
+    EXPECT_EQ(got.err, want.err) << what;
+  }
+}
+
+TEST_P(MpiPrograms, FormPrintsThePlainProgramsWidthAndNumbers) {
+  expect_same(form, GetParam());
+}
+
+TEST_P(MpiPrograms, LabelledPrintsThePlainProgramsWidthAndNumbers) {
+  expect_same(labelled, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSets, MpiPrograms, testing::ValuesIn(data_sets()),
+                         [](const auto& info) { return info.param.name; });
+
+// The data on standard input reaches rank 0, which reads it.
+TEST(MpiFaults, StandardInputIsReadByRankZero) {
+  const scratch s(file_list{{"in.txt", "0 0\n3 4\n6 8\n"}});
+  const outcome want = run({form.plain, "-v", "-"}, s.dir, "in.txt");
+  std::vector<std::string> words = mpirun(3);
+  words.insert(words.end(), {form.mpi, "-v", "-"});
+  const outcome got = run(words, s.dir, (s.dir / "in.txt").string());
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out, want.out);
+  EXPECT_EQ(got.err, want.err);
+}
+
+struct fault {
+  std::string name;
+  const program_pair* program;
+  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> files;
+  int status;
+  std::string env = "";  // NAME=VALUE for both runs
+};
+
+void PrintTo(const fault& f, std::ostream* out) { *out << f.name; }
+
+class MpiFault : public testing::TestWithParam<fault> {};
+
+// One message, the plain program's, and its status, from every rank count;
+// no rank left waiting.
+TEST_P(MpiFault, EndsEveryRankWithThePlainProgramsMessage) {
+  const fault& f = GetParam();
+  scratch s(f.files);
+  if (f.name == "missing_table") fs::remove(s.dir / "form_of_relationship.txt");
+  std::vector<std::string> env_words;
+  if (!f.env.empty()) env_words = {"/usr/bin/env", f.env};
+  std::vector<std::string> plain = env_words;
+  plain.push_back(f.program->plain);
+  plain.insert(plain.end(), f.args.begin(), f.args.end());
+  const outcome want = run(plain, s.dir);
+  ASSERT_EQ(want.status, f.status) << want.err;
+  for (const int ranks : {1, 3}) {
+    std::vector<std::string> words = env_words;
+    const std::vector<std::string> start = mpirun(ranks);
+    words.insert(words.end(), start.begin(), start.end());
+    words.push_back(f.program->mpi);
+    words.insert(words.end(), f.args.begin(), f.args.end());
+    const outcome got = run(words, s.dir, "/dev/null", 60);
+    EXPECT_EQ(got.status, f.status) << ranks << " ranks\n" << got.err;
+    EXPECT_EQ(got.out, want.out) << ranks << " ranks";
+    EXPECT_EQ(got.err, want.err) << ranks << " ranks";
+  }
+}
+
+const std::pair<std::string, std::string> good = {"d.txt", "0 0\n3 4\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, MpiFault,
+    testing::Values(
+        fault{"bad_file", &form, {"d.txt"}, {{"d.txt", "1 2\n3\n"}}, 1},
+        fault{"bad_labelled_file",
+              &labelled,
+              {"d.txt"},
+              {{"d.txt", "1\n2\n"}},
+              1},
+        fault{"no_such_file", &labelled, {"none.txt"}, {}, 1},
+        fault{"missing_table", &form, {"d.txt"}, {good}, 1},
+        fault{"unknown_option", &form, {"-x", "d.txt"}, {good}, 2},
+        fault{"bad_thread_count", &labelled, {"-j", "1025", "d.txt"}, {good}, 2},
+        fault{"no_data_file", &labelled, {"-v"}, {}, 2},
+        fault{"help", &form, {"--help"}, {}, 0},
+        fault{"unknown_isa",
+              &form,
+              {"d.txt"},
+              {good},
+              1,
+              "KERNEL_WIDTH_ISA=bogus"}),
+    [](const auto& info) { return info.param.name; });
+
+#ifndef SANITIZED
+// Out of memory on rank 2 only (its data segment limited with ulimit -d,
+// which leaves the libraries that MPI maps alone): one message from rank 0,
+// status 1, no rank left waiting. When the samples do not fit, the size
+// is known; when the pass's sums do not, it is not.
+TEST(MpiFaults, OutOfMemoryOnOneRankEndsEveryRank) {
+  const std::string wide =
+      table(20001, 800, [](std::size_t i, std::size_t) { return i % 3; });
+  std::string tall;
+  for (int i = 0; i < 3000000; ++i) tall += std::to_string(i % 1000) + "\n";
+  const scratch s(file_list{{"wide.txt", wide}, {"tall.txt", tall}});
+  const struct {
+    const char* program;
+    const char* file;
+    const char* limit;  // KiB
+    std::string err;
+  } cases[] = {
+      {labelled.mpi, "wide.txt", "65536",
+       "labelled_kernel_width: wide.txt: out of memory (122.0 MiB needed)\n"},
+      {form.mpi, "tall.txt", "73728",
+       "form_kernel_width: tall.txt: out of memory\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> words = mpirun(3);
+    words.insert(
+        words.end(),
+        {"/bin/sh", "-c",
+         std::string("[ \"$OMPI_COMM_WORLD_RANK\" != 2 ] || ulimit -d ") +
+             c.limit + "; exec \"$0\" \"$@\"",
+         c.program, "-j", "1", c.file});
+    const outcome got = run(words, s.dir, "/dev/null", 120);
+    EXPECT_EQ(got.status, 1) << c.file << "\n" << got.err;
+    EXPECT_EQ(got.out, "") << c.file;
+    EXPECT_EQ(got.err, c.err) << c.file;
+  }
+}
+#endif
+
+}  // namespace
