@@ -103,7 +103,7 @@ int pass_on_ranks(const packed& s, terms t, const workers& w,
   if ((status = recompute_on_ranks(s, t, w, redo)) != step_ok) return status;
   if (root())
     status = guarded([&] {
-      out.sum = detail::settle(w.set, s, t, grids, total, redo, w.control).sum;
+      out.sum = detail::settle(w, s, t, grids, total, redo).sum;
       out.totals = std::move(total.sum);
       out.totals.resize(s.n);
     });

@@ -61,7 +61,7 @@ pass_result run_pass(const packed& s, terms t,
                                pair_sums(s, w.threads));
   std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
   recompute_all(s, t, redo, w);
-  pass_result result{settle(w.set, s, t, grids, total, redo, w.control),
+  pass_result result{settle(w, s, t, grids, total, redo),
                      std::move(total.sum)};
   result.totals.resize(s.n);
   return result;
@@ -222,10 +222,11 @@ void recompute(isa set, const packed& s, terms t, doubtful_row& doubtful,
   doubtful.record = k.record(doubtful.record.grid, row.data(), s.n);
 }
 
-pass_sum settle(isa set, const packed& s, terms t,
+pass_sum settle(const workers& w, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
-                const std::vector<doubtful_row>& redone,
-                const run_control& control) {
+                const std::vector<doubtful_row>& redone) {
+  const isa set = w.set;
+  const run_control& control = w.control;
   pass_sum result;
   result.rows.again = redone.size();
   std::vector<double> row(s.padded());

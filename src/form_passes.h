@@ -131,11 +131,11 @@ struct pass_sum {
   double sum = 0.0;
   pass_rows rows;
 };
-// A cancelled run stops between rows with a NaN sum.
-pass_sum settle(isa set, const packed& s, terms t,
+// On the workers' instruction set, on one thread; a cancelled run stops
+// between rows with a NaN sum.
+pass_sum settle(const workers& w, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
-                const std::vector<doubtful_row>& redone,
-                const run_control& control = {});
+                const std::vector<doubtful_row>& redone);
 
 // A pass's sum over its n * n terms: the mean.
 double per_pair(double sum, std::size_t n);

@@ -126,7 +126,7 @@ double pass_over_parts(const packed& s, detail::terms t,
   }
   totals = total.sum;
   totals.resize(s.n);
-  return detail::settle(w.set, s, t, grids, total, redo).sum;
+  return detail::settle({w.set, w.threads, {}}, s, t, grids, total, redo).sum;
 }
 
 TEST(BlockForm, StepsSharedOutOverPartsGiveTheSameBits) {
