@@ -81,16 +81,17 @@ read_result read_bytes(const std::string& bytes, std::size_t block,
 // With the last token of each line as its label: the rows are those of the
 // lines with that token gone, as the stream reads them, each after a 0 in
 // the label's place; the first line with no token is the one reported.
-void check_last_label(const std::string& bytes, std::size_t block) {
+void check_last_label(const std::string& bytes, const std::string& plain,
+                      std::size_t block) {
   const read_result read = read_bytes(bytes, block, {0, 0, last_column});
   require(read.ok());
   std::size_t start = 0;
   std::size_t number = 0;
   std::size_t unlabelled = 0;
-  while (start < bytes.size()) {
-    std::size_t nl = bytes.find('\n', start);
-    if (nl == std::string::npos) nl = bytes.size();
-    std::istringstream words(bytes.substr(start, nl - start));
+  while (start < plain.size()) {
+    std::size_t nl = plain.find('\n', start);
+    if (nl == std::string::npos) nl = plain.size();
+    std::istringstream words(plain.substr(start, nl - start));
     std::string joined, word, previous;
     bool any = false;
     while (words >> word) {
@@ -156,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     require(static_cast<unsigned char>(c) >= 0x20 &&
             static_cast<unsigned char>(c) < 0x7f);
   check_sums(table);
-  check_last_label(bytes, block);
+  check_last_label(bytes, plain, block);
 
   // Delimited: every row read holds whole fields, and a bad field is
   // reported with its line.
