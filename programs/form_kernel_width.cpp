@@ -1,12 +1,12 @@
 // form_kernel_width: a kernel width from the spread of the pairwise distances
 // between unlabelled samples.
 #include <cstdint>
-#include <new>
 
 #include "command_line.h"
 #include "form_width.h"
 #include "messages.h"
 #include "packed_statistics.h"
+#include "program_main.h"
 #include "progress.h"
 #include "samples.h"
 
@@ -29,12 +29,5 @@ int run(options opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const command cmd = command_line(argc, argv, program, form_help, true);
-  if (!cmd.run) return cmd.status;
-  if (check_isa(program) != 0) return 1;
-  try {
-    return run(cmd.opts);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory(program, shown_name(cmd.opts.file));
-  }
+  return program_main(argc, argv, program, form_help, true, run);
 }

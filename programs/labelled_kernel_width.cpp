@@ -1,12 +1,12 @@
 // labelled_kernel_width: a kernel width from the mean distance between
 // labelled samples, measured over their features.
 #include <cstdint>
-#include <new>
 
 #include "command_line.h"
 #include "labelled_width.h"
 #include "messages.h"
 #include "packed_statistics.h"
+#include "program_main.h"
 #include "progress.h"
 #include "samples.h"
 
@@ -30,12 +30,5 @@ int run(options opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const command cmd = command_line(argc, argv, program, labelled_help);
-  if (!cmd.run) return cmd.status;
-  if (check_isa(program) != 0) return 1;
-  try {
-    return run(cmd.opts);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory(program, shown_name(cmd.opts.file));
-  }
+  return program_main(argc, argv, program, labelled_help, false, run);
 }

@@ -1,13 +1,13 @@
 // median_kernel_width: a kernel width from the median of the distances
 // between samples, the median heuristic, exact.
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string>
 
 #include "command_line.h"
 #include "messages.h"
 #include "packed_statistics.h"
+#include "program_main.h"
 #include "progress.h"
 #include "samples.h"
 #include "width_warning.h"
@@ -28,7 +28,7 @@ const char* const help =
     "column out.\n"
     "\n";
 
-int run(const options& opts) {
+int run(options opts) {
   // A label column, when there is one, stands first in every row.
   const auto samples = read_packed(program, opts, opts.reading.label ? 1 : 0);
   if (!samples) return 1;
@@ -54,12 +54,5 @@ int run(const options& opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const command cmd = command_line(argc, argv, program, help);
-  if (!cmd.run) return cmd.status;
-  if (check_isa(program) != 0) return 1;
-  try {
-    return run(cmd.opts);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory(program, shown_name(cmd.opts.file));
-  }
+  return program_main(argc, argv, program, help, false, run);
 }
