@@ -61,8 +61,7 @@ pass_result run_pass(const packed& s, terms t,
                                pair_sums(s, w.threads));
   std::vector<doubtful_row> redo = doubtful_rows(grids, total, s.n);
   recompute_all(s, t, redo, w);
-  pass_result result{settle(w, s, t, grids, total, redo),
-                     std::move(total.sum)};
+  pass_result result{settle(w, s, t, grids, total, redo), std::move(total.sum)};
   result.totals.resize(s.n);
   return result;
 }
@@ -156,20 +155,25 @@ std::vector<row_sums> pair_sums(const packed& s, unsigned threads) {
 }
 
 row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
-                     const std::vector<std::size_t>& bands, const workers& w,
+                     const unit_source& next, const workers& w,
                      std::vector<row_sums> partial) {
   const auto threads = static_cast<unsigned>(partial.size());
-  std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned k) {
-    for (std::size_t j; (j = next.fetch_add(1)) < bands.size();) {
-      if (w.control.cancelled()) return;
-      round_band(w.set, s, bands[j], t, grids, partial[k]);
-      w.control.add(band_pairs(s, bands[j]));
+    for (std::size_t b; !w.control.cancelled() && next(b);) {
+      round_band(w.set, s, b, t, grids, partial[k]);
+      w.control.add(band_pairs(s, b));
     }
   });
   for (std::size_t k = 1; k < partial.size(); ++k)
     combine(partial[0], partial[k]);
   return std::move(partial[0]);
+}
+
+row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
+                     const std::vector<std::size_t>& bands, const workers& w,
+                     std::vector<row_sums> partial) {
+  std::atomic<std::size_t> next{0};
+  return round_pairs(s, t, grids, in_order(bands, next), w, std::move(partial));
 }
 
 void recompute_all(const packed& s, terms t, std::vector<doubtful_row>& redo,

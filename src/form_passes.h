@@ -94,8 +94,12 @@ void round_band(isa set, const packed& s, std::size_t b, terms t,
 // memory suffices.
 std::vector<row_sums> pair_sums(const packed& s, unsigned threads);
 
-// Step 2 for the given bands (share()), on one thread per buffer of
+// Step 2 for the bands that next hands out, on one thread per buffer of
 // partial (pair_sums()); their combination.
+row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
+                     const unit_source& next, const workers& w,
+                     std::vector<row_sums> partial);
+// The same for the given bands (share()).
 row_sums round_pairs(const packed& s, terms t, const std::vector<double>& grids,
                      const std::vector<std::size_t>& bands, const workers& w,
                      std::vector<row_sums> partial);

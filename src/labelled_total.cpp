@@ -26,18 +26,21 @@ double labelled_combine(const std::vector<double>& row_sums) {
   return 2.0 * total;
 }
 
-void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
-                   const workers& w, double* row_sums) {
+void labelled_rows(const packed& s, const unit_source& next, const workers& w,
+                   double* row_sums) {
   const unsigned threads = w.threads == 0 ? available_threads() : w.threads;
-  std::atomic<std::size_t> next{0};
   run_threads(threads, [&](unsigned) {
-    for (std::size_t j;
-         (j = next.fetch_add(1, std::memory_order_relaxed)) < bands.size();) {
-      if (w.control.cancelled()) return;
-      labelled_band(w.set, s, bands[j], row_sums);
-      w.control.add(band_pairs(s, bands[j]));
+    for (std::size_t b; !w.control.cancelled() && next(b);) {
+      labelled_band(w.set, s, b, row_sums);
+      w.control.add(band_pairs(s, b));
     }
   });
+}
+
+void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
+                   const workers& w, double* row_sums) {
+  std::atomic<std::size_t> next{0};
+  labelled_rows(s, in_order(bands, next), w, row_sums);
 }
 
 double pair_total(const packed& s, unsigned threads, isa set,

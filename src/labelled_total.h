@@ -20,8 +20,11 @@ namespace kernel_width::detail {
 // The row sums of band b into row_sums[8b ..] (n entries in all).
 void labelled_band(isa set, const packed& s, std::size_t b, double* row_sums);
 
-// The row sums of the given bands (share()) on w's threads into
+// The row sums of the bands that next hands out, on w's threads, into
 // row_sums (n entries); the others are left as they are.
+void labelled_rows(const packed& s, const unit_source& next, const workers& w,
+                   double* row_sums);
+// The same for the given bands (share()).
 void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
                    const workers& w, double* row_sums);
 

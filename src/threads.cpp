@@ -18,6 +18,16 @@ std::vector<std::size_t> share(std::size_t units, unsigned parts,
   return mine;
 }
 
+unit_source in_order(const std::vector<std::size_t>& units,
+                     std::atomic<std::size_t>& next) {
+  return [&units, &next](std::size_t& unit) {
+    const std::size_t j = next.fetch_add(1, std::memory_order_relaxed);
+    if (j >= units.size()) return false;
+    unit = units[j];
+    return true;
+  };
+}
+
 void run_threads(unsigned threads, const std::function<void(unsigned)>& work) {
   std::vector<std::thread> helpers;
   try {

@@ -40,10 +40,23 @@ struct workers {
 // The units of work (bands of pairs, rows) that part `part` of `parts`
 // takes, in increasing order: dealt out 0, 1, .., parts-1, parts-1, .., 0,
 // 0, 1, .., so that the parts get about as much work when the units' cost
-// falls steadily, as band b's pairs do. Threads of one machine (one part)
-// and the ranks of a cluster share out bands alike.
+// falls steadily, as band b's pairs do. For units dealt out once and for
+// all, such as the doubtful rows over the ranks of a cluster; bands go to
+// whichever thread or rank asks first (unit_source).
 std::vector<std::size_t> share(std::size_t units, unsigned parts,
                                unsigned part);
+
+// Where a computation's threads take their units of work (bands of
+// pairs), one at a time, from any thread: true with the next unit in
+// `unit`, false once none is left. The results never depend on which
+// thread, or which machine, computes a unit, so an engine may hand the
+// units out as it likes.
+using unit_source = std::function<bool(std::size_t& unit)>;
+
+// The given units in order, to whichever thread asks first; next counts
+// the units taken and must outlive the source.
+unit_source in_order(const std::vector<std::size_t>& units,
+                     std::atomic<std::size_t>& next);
 
 // Runs work(t) for t = 0..threads-1, each on its own thread (0 on the
 // calling thread). A thread that cannot be started is left out, so the

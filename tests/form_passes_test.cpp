@@ -94,19 +94,25 @@ TEST(BlockForm, AdversarialDataSets) {
 }
 
 // The steps as an engine of `parts` ranks runs them (mpi/form_ranks.cpp):
-// each part rounds its share of the bands, the partials are combined last
-// part first, each part recomputes its share of the doubtful rows, and one
-// settles. The pass's sum and the row totals.
+// each part rounds its share of the bands (dealt: the parts at once, each
+// taking the next band of one scrambled order), the partials are combined
+// last part first, each part recomputes its share of the doubtful rows,
+// and one settles. The pass's sum and the row totals.
 double pass_over_parts(const packed& s, detail::terms t,
                        const std::vector<double>& estimates, unsigned parts,
-                       std::vector<double>& totals) {
+                       bool dealt, std::vector<double>& totals) {
   const detail::workers w{detail::best_isa(), 1, {}};
   const std::vector<double> grids = detail::predict_grids(s, estimates);
-  std::vector<detail::row_sums> partial;
-  for (unsigned p = 0; p < parts; ++p)
-    partial.push_back(detail::round_pairs(s, t, grids,
-                                          detail::share(s.count(), parts, p), w,
-                                          detail::pair_sums(s, 1)));
+  std::vector<detail::row_sums> partial(parts);
+  scrambled_bands bands(s.count(), parts);
+  run_parts(dealt ? parts : 0, [&](unsigned p) {
+    partial[p] = detail::round_pairs(s, t, grids, bands.source(), w,
+                                     detail::pair_sums(s, 1));
+  });
+  for (unsigned p = 0; p < parts && !dealt; ++p)
+    partial[p] =
+        detail::round_pairs(s, t, grids, detail::share(s.count(), parts, p), w,
+                            detail::pair_sums(s, 1));
   detail::row_sums total = partial.back();
   for (unsigned p = parts - 1; p-- > 0;) {
     detail::combine_sums(total.sum.data(), partial[p].sum.data(), 8);
@@ -136,19 +142,20 @@ TEST(BlockForm, StepsSharedOutOverPartsGiveTheSameBits) {
   const packed s = pack(data, 0);
   const detail::workers w{detail::best_isa(), 2, {}};
   const std::vector<double> q = detail::squared_sums(s);
-  for (const unsigned parts : {1u, 2u, 3u, 4u, 30u}) {
-    std::vector<double> totals;
-    const double m = detail::per_pair(
-        pass_over_parts(s, {}, detail::distance_estimates(s, q, w), parts,
-                        totals),
-        s.n);
-    ASSERT_EQ(bits(m), bits(mean)) << parts << " parts";
-    const double v = detail::per_pair(
-        pass_over_parts(s, {true, m}, detail::centred_estimates(q, totals, m),
-                        parts, totals),
-        s.n);
-    ASSERT_EQ(bits(v), bits(variance)) << parts << " parts";
-  }
+  for (const bool dealt : {false, true})
+    for (const unsigned parts : {1u, 2u, 3u, 4u, 30u}) {
+      std::vector<double> totals;
+      const double m = detail::per_pair(
+          pass_over_parts(s, {}, detail::distance_estimates(s, q, w), parts,
+                          dealt, totals),
+          s.n);
+      ASSERT_EQ(bits(m), bits(mean)) << parts << " parts, dealt " << dealt;
+      const double v = detail::per_pair(
+          pass_over_parts(s, {true, m}, detail::centred_estimates(q, totals, m),
+                          parts, dealt, totals),
+          s.n);
+      ASSERT_EQ(bits(v), bits(variance)) << parts << " parts, dealt " << dealt;
+    }
 }
 
 // Exactness never depends on the predicted grids, but speed does: on

@@ -2,16 +2,20 @@
 // runs, and deterministic samples.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cpu.h"
 #include "reference.h"
 #include "samples.h"
+#include "threads.h"
 
 namespace test_support {
 
@@ -58,5 +62,29 @@ struct Shape {
 inline const Shape shapes[] = {{1, 1},   {2, 3},    {3, 17},   {7, 1},  {8, 3},
                                {9, 17},  {13, 128}, {16, 4},   {17, 1}, {33, 3},
                                {41, 17}, {64, 2},   {70, 128}, {100, 5}};
+
+// Runs work(part) for every part at once, each on its own thread: the
+// ranks of a cluster taking bands from one dealer as they come.
+template <class Work>
+void run_parts(unsigned parts, Work work) {
+  std::vector<std::thread> running;
+  for (unsigned part = 0; part < parts; ++part)
+    running.emplace_back(work, part);
+  for (std::thread& t : running) t.join();
+}
+
+// Bands 0..count-1 in a scrambled order, handed to whoever asks first.
+struct scrambled_bands {
+  std::vector<std::size_t> order;
+  std::atomic<std::size_t> next{0};
+  scrambled_bands(std::size_t count, unsigned seed) : order(count) {
+    for (std::size_t b = 0; b < count; ++b) order[b] = b;
+    std::mt19937_64 gen(seed);
+    std::shuffle(order.begin(), order.end(), gen);
+  }
+  kernel_width::detail::unit_source source() {
+    return kernel_width::detail::in_order(order, next);
+  }
+};
 
 }  // namespace test_support
