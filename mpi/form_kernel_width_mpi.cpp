@@ -1,5 +1,4 @@
 // form_kernel_width over MPI ranks: the same width, bit for bit.
-#include "form_passes.h"  // share, band_pairs
 #include "form_ranks.h"
 #include "form_width.h"
 #include "ranks.h"
@@ -22,19 +21,9 @@ int run(const detail::packed& s, const detail::workers& w, const options& opts,
   return finish_form(statistics, opts);
 }
 
-// Both passes over rank 0's bands.
-std::uint64_t pairs(const detail::packed& s) {
-  std::uint64_t all = 0;
-  for (const std::size_t b :
-       detail::share(s.count(), static_cast<unsigned>(ranks()),
-                     static_cast<unsigned>(rank())))
-    all += 2 * detail::band_pairs(s, b);
-  return all;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  return run_mpi_program(
-      argc, argv, {form_program, form_help, true, form_reading, run, pairs});
+  return run_mpi_program(argc, argv,
+                         {form_program, form_help, true, form_reading, run, 2});
 }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "deal_bands.h"
 #include "form_passes.h"
 #include "packed_statistics.h"
 #include "ranks.h"
@@ -31,22 +32,23 @@ int spread_grids(const packed& s, std::vector<double>& grids, int status) {
   return status;
 }
 
-// Step 2: each rank rounds its share of the bands; the partial row sums are
-// combined onto rank 0's. Memory is agreed on before any pair is computed.
+// Step 2: the ranks round the bands dealt to them; the partial row sums
+// are combined onto rank 0's. Memory is agreed on before any pair is
+// computed.
 int round_on_ranks(const packed& s, terms t, const std::vector<double>& grids,
                    const workers& w, row_sums& total) {
   std::vector<row_sums> partial;
-  std::vector<std::size_t> bands;
-  int status = agree(guarded([&] {
-    partial = detail::pair_sums(s, w.threads);
-    bands = detail::share(s.count(), static_cast<unsigned>(ranks()),
-                          static_cast<unsigned>(rank()));
-  }));
+  int status =
+      agree(guarded([&] { partial = detail::pair_sums(s, w.threads); }));
   if (status != step_ok) return status;
-  status = agree(guarded([&] {
-    total = detail::round_pairs(s, t, grids, bands, w, std::move(partial));
-  }));
-  if (status != step_ok) return status;
+  const auto threads = static_cast<unsigned>(partial.size());
+  const dealt d = deal_bands(
+      s, threads,
+      [&](const detail::unit_source& next) {
+        total = detail::round_pairs(s, t, grids, next, w, std::move(partial));
+      },
+      w.control);
+  if ((status = agree(d.status)) != step_ok) return status;
   reduce_to_root(total.sum.data(), total.sum.size(), detail::combine_sums);
   reduce_to_root(total.off.data(), total.off.size(), detail::combine_offs);
   return step_ok;

@@ -22,20 +22,10 @@ int run(const detail::packed& s, const detail::workers& w, const options& opts,
   return finish_labelled(statistics, opts);
 }
 
-// Rank 0's bands.
-std::uint64_t pairs(const detail::packed& s) {
-  std::uint64_t all = 0;
-  for (const std::size_t b :
-       detail::share(s.count(), static_cast<unsigned>(ranks()),
-                     static_cast<unsigned>(rank())))
-    all += detail::band_pairs(s, b);
-  return all;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   return run_mpi_program(
       argc, argv,
-      {labelled_program, labelled_help, false, labelled_reading, run, pairs});
+      {labelled_program, labelled_help, false, labelled_reading, run, 1});
 }

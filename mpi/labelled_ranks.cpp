@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "deal_bands.h"
 #include "labelled_total.h"
 #include "packed_statistics.h"
 #include "ranks.h"
@@ -12,15 +13,48 @@ namespace {
 namespace detail = kernel_width::detail;
 using detail::packed;
 
-std::vector<std::size_t> bands_of(const packed& s, int p) {
-  return detail::share(s.count(), static_cast<unsigned>(ranks()),
-                       static_cast<unsigned>(p));
+// The rows of a range of bands.
+std::size_t first_row(const band_range& r) {
+  return r.first * detail::panel_width;
+}
+std::size_t rows_in(const packed& s, const band_range& r) {
+  return std::min((r.first + r.count) * detail::panel_width, s.n) -
+         first_row(r);
 }
 
-// The rows of band b.
-std::size_t first_row(std::size_t b) { return b * detail::panel_width; }
-std::size_t rows_in(const packed& s, std::size_t b) {
-  return std::min(detail::panel_width, s.n - first_row(b));
+// Rank p's rows in the order it was dealt them.
+std::size_t rows_of(const packed& s, const std::vector<band_range>& ranges) {
+  std::size_t rows = 0;
+  for (const band_range& r : ranges) rows += rows_in(s, r);
+  return rows;
+}
+
+// The other ranks' rows to rank 0, in rank order, each put back in place.
+int gather_rows(const packed& s, const dealt& d, std::vector<double>& sums) {
+  std::vector<double> mine, all;
+  std::vector<std::size_t> sizes;
+  const std::vector<band_range>& own =
+      d.ranges[static_cast<std::size_t>(rank())];
+  const int status = agree(guarded([&] {
+    mine.reserve(rows_of(s, own));
+    for (const band_range& r : own)
+      mine.insert(mine.end(), sums.begin() + first_row(r),
+                  sums.begin() + first_row(r) + rows_in(s, r));
+    if (!root()) return;
+    for (const std::vector<band_range>& ranges : d.ranges)
+      sizes.push_back(rows_of(s, ranges) * sizeof(double));
+    all.resize(s.n);  // at most every row
+  }));
+  if (status != step_ok) return status;
+  gather_to_root(mine.data(), mine.size() * sizeof(double), all.data(),
+                 sizes.data());
+  if (!root()) return step_ok;
+  std::size_t next = 0;
+  for (const std::vector<band_range>& ranges : d.ranges)
+    for (const band_range& r : ranges)
+      for (std::size_t k = 0; k < rows_in(s, r); ++k)
+        sums[first_row(r) + k] = all[next++];
+  return step_ok;
 }
 
 }  // namespace
@@ -28,40 +62,21 @@ std::size_t rows_in(const packed& s, std::size_t b) {
 int labelled_on_ranks(const packed& s, const detail::workers& w,
                       kernel_width::labelled_statistics& statistics) {
   stage("total");
-  std::vector<double> sums, mine, all;
-  std::vector<std::size_t> bands, sizes;
+  std::vector<double> sums;
   // Memory first, agreed on before any pair is computed.
-  int status = agree(guarded([&] {
-    sums.resize(s.n);
-    bands = bands_of(s, rank());
-    std::size_t rows = 0;
-    for (const std::size_t b : bands) rows += rows_in(s, b);
-    mine.reserve(rows);
-    if (!root()) return;
-    all.resize(s.n);
-    for (int p = 0; p < ranks(); ++p) {
-      rows = 0;
-      for (const std::size_t b : bands_of(s, p)) rows += rows_in(s, b);
-      sizes.push_back(rows * sizeof(double));
-    }
-  }));
+  int status = agree(guarded([&] { sums.resize(s.n); }));
   if (status != step_ok) return status;
-  detail::labelled_rows(s, bands, w, sums.data());
-  for (const std::size_t b : bands)
-    mine.insert(mine.end(), sums.begin() + first_row(b),
-                sums.begin() + first_row(b) + rows_in(s, b));
-  agree(step_ok);  // where a rank that is done early waits, idle
-  // In rank order; rank 0 puts each band's rows back in place.
-  gather_to_root(mine.data(), mine.size() * sizeof(double), all.data(),
-                 sizes.data());
-  if (!root()) return step_ok;
-  std::vector<double>& row_sums = sums;
-  std::size_t next = 0;
-  for (int p = 0; p < ranks(); ++p)
-    for (const std::size_t b : bands_of(s, p))
-      for (std::size_t r = 0; r < rows_in(s, b); ++r)
-        row_sums[first_row(b) + r] = all[next++];
-  statistics =
-      detail::labelled_of(s.n, s.cols, detail::labelled_combine(row_sums));
+  const unsigned threads =
+      w.threads == 0 ? detail::available_threads() : w.threads;
+  const dealt d = deal_bands(
+      s, threads,
+      [&](const detail::unit_source& next) {
+        detail::labelled_rows(s, next, w, sums.data());
+      },
+      w.control);
+  // where a rank that is done early waits, idle
+  if ((status = agree(d.status)) != step_ok) return status;
+  if ((status = gather_rows(s, d, sums)) != step_ok || !root()) return status;
+  statistics = detail::labelled_of(s.n, s.cols, detail::labelled_combine(sums));
   return step_ok;
 }

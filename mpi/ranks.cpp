@@ -125,6 +125,8 @@ void gather_to_root(const void* data, std::size_t bytes, void* out,
   if (!root()) sent += bytes;
 }
 
+void count_sent(std::uint64_t bytes) { sent += bytes; }
+
 void stage(const char* name) {
   if (!stages.empty()) stages.back().second = sent;
   stages.emplace_back(name, 0);

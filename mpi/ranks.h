@@ -64,6 +64,9 @@ int guarded(Work work) {
   }
 }
 
+// Counts bytes this rank handed to MPI outside the helpers above.
+void count_sent(std::uint64_t bytes);
+
 // Starts a new stage of the byte count; the bytes this rank handed to MPI
 // in the one before it are kept under its name.
 void stage(const char* name);

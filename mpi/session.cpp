@@ -3,7 +3,10 @@
 #include <mpi.h>
 
 #include <new>
+#include <optional>
+#include <utility>
 
+#include "early_read.h"
 #include "messages.h"
 #include "progress.h"
 #include "ranks.h"
@@ -25,18 +28,20 @@ int check_isa_everywhere(const char* program) {
   return step_failed;
 }
 
-int compute(const mpi_program& p, options opts) {
+int compute(const mpi_program& p, options opts, early_read& early) {
   detail::packed s;
   const std::size_t first = p.reading(opts);
-  if (spread_samples(p.name, opts, first, s) != step_ok) return 1;
+  std::optional<detail::packed> read;
+  if (root()) read = read_on_root(early, p, opts, first);
+  if (spread_samples(p.name, opts, std::move(read), s) != step_ok) return 1;
   progress line(p.name, root() ? opts.progress : progress_mode::off,
-                p.pairs(s));
+                p.passes * (s.n * (s.n - (s.n > 0)) / 2));
   const detail::workers w{
       detail::selected_isa().chosen, opts.threads, {line.counter(), nullptr}};
   return p.run(s, w, opts, line);
 }
 
-int run(int argc, char** argv, const mpi_program& p) {
+int run(int argc, char** argv, const mpi_program& p, early_read& early) {
   silence_others();
   const command cmd = command_line(argc, argv, p.name, p.help, p.table);
   // The same arguments on every rank: only writing help can go otherwise.
@@ -44,7 +49,7 @@ int run(int argc, char** argv, const mpi_program& p) {
   broadcast(status);
   if (!cmd.run) return status;
   if (check_isa_everywhere(p.name) != step_ok) return 1;
-  status = compute(p, cmd.opts);
+  status = compute(p, cmd.opts, early);
   broadcast(status);  // rank 0's, after it printed
   report_bytes(p.name);
   return status;
@@ -53,9 +58,13 @@ int run(int argc, char** argv, const mpi_program& p) {
 }  // namespace
 
 int run_mpi_program(int argc, char** argv, const mpi_program& program) {
+  early_read early;
+  start_early_read(early, argc, argv, program);
   int provided = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
-  const int status = run(argc, argv, program);
+  if (!root()) end_early_read(early);  // the launcher was wrong
+  const int status = run(argc, argv, program, early);
+  end_early_read(early);
   MPI_Finalize();
   return status;
 }

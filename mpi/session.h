@@ -25,8 +25,10 @@ struct mpi_program {
   int (*run)(const kernel_width::detail::packed& s,
              const kernel_width::detail::workers& w, const options& opts,
              progress& line);
-  // The pairs whose progress rank 0 shows: its own share's.
-  std::uint64_t (*pairs)(const kernel_width::detail::packed& s);
+  // Passes over the n(n-1)/2 pairs, for rank 0's progress line: it counts
+  // its own pairs as they are computed and the other ranks' as they are
+  // dealt to them.
+  unsigned passes;
 };
 
 // MPI_Init to MPI_Finalize; returns the exit status.

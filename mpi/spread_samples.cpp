@@ -7,12 +7,12 @@
 
 #include "messages.h"
 #include "ranks.h"
-#include "samples.h"
+#include "samples.h"  // shown_name
 
 namespace detail = kernel_width::detail;
 
-int spread_samples(const char* program, const options& opts, std::size_t first,
-                   detail::packed& s) {
+int spread_samples(const char* program, const options& opts,
+                   std::optional<detail::packed> read, detail::packed& s) {
   stage("samples");
   // Rank 0's shape, or a failure that it has already printed.
   struct shape {
@@ -20,7 +20,6 @@ int spread_samples(const char* program, const options& opts, std::size_t first,
     int status = step_ok;
   } got;
   if (root()) {
-    std::optional<detail::packed> read = read_packed(program, opts, first);
     if (read) {
       s = std::move(*read);
       got = {s.n, s.cols, step_ok};

@@ -2,14 +2,15 @@
 // rank: each holds O(n d) for them.
 #pragma once
 
-#include <cstddef>
+#include <optional>
 
 #include "command_line.h"
 #include "packed.h"
 
-// Reads and packs the data file on rank 0 (its warnings and errors printed
-// there), then sends the samples to the others. A step status agreed by
-// every rank: step_failed once the message is printed, out of memory on
-// any rank included.
-int spread_samples(const char* program, const options& opts, std::size_t first,
+// Sends rank 0's samples, as read_packed gave them (its warnings and
+// errors printed there; nothing once one was), to the other ranks. A step
+// status agreed by every rank: step_failed once the message is printed,
+// out of memory on any rank included.
+int spread_samples(const char* program, const options& opts,
+                   std::optional<kernel_width::detail::packed> read,
                    kernel_width::detail::packed& s);
