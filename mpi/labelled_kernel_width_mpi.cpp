@@ -1,8 +1,6 @@
 // labelled_kernel_width over MPI ranks: the same width, bit for bit.
-#include "kernels.h"
 #include "labelled_ranks.h"
 #include "labelled_width.h"
-#include "ranks.h"
 #include "session.h"
 
 namespace {
@@ -13,13 +11,7 @@ int run(const detail::packed& s, const detail::workers& w, const options& opts,
         progress& line) {
   kernel_width::labelled_statistics statistics;
   const int status = labelled_on_ranks(s, w, statistics);
-  line.finish();
-  if (!root()) return 0;
-  if (status == step_no_memory)
-    statistics.status = kernel_width::error::out_of_memory;
-  else if (status != step_ok)
-    return 1;
-  return finish_labelled(statistics, opts);
+  return finish_on_root(status, statistics, line, finish_labelled, opts);
 }
 
 }  // namespace

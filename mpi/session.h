@@ -8,8 +8,10 @@
 #include <cstdint>
 
 #include "command_line.h"
+#include "kernel_width/kernel_width.h"
 #include "packed.h"
 #include "progress.h"
+#include "ranks.h"
 #include "threads.h"
 
 struct mpi_program {
@@ -30,6 +32,22 @@ struct mpi_program {
   // dealt to them.
   unsigned passes;
 };
+
+// The end of an mpi_program's run: ends the progress line and, on rank 0,
+// prints the statistics with finish (the plain program's), out of memory
+// on any rank included; status is the ranks' agreed step.
+template <class Statistics>
+int finish_on_root(int status, Statistics statistics, progress& line,
+                   int (*finish)(const Statistics&, const options&),
+                   const options& opts) {
+  line.finish();
+  if (!root()) return 0;
+  if (status == step_no_memory)
+    statistics.status = kernel_width::error::out_of_memory;
+  else if (status != step_ok)
+    return 1;
+  return finish(statistics, opts);
+}
 
 // MPI_Init to MPI_Finalize; returns the exit status.
 int run_mpi_program(int argc, char** argv, const mpi_program& program);
