@@ -7,8 +7,8 @@ namespace {
 
 namespace detail = kernel_width::detail;
 
-int run(const detail::packed& s, const detail::workers& w, const options& opts,
-        progress& line) {
+int run(const detail::packed& s, const shared_samples&,
+        const detail::workers& w, const options& opts, progress& line) {
   kernel_width::form_statistics statistics;
   const int status = form_on_ranks(s, w, statistics);
   return finish_on_root(status, statistics, line, finish_form, opts);
@@ -17,6 +17,7 @@ int run(const detail::packed& s, const detail::workers& w, const options& opts,
 }  // namespace
 
 int main(int argc, char** argv) {
-  return run_mpi_program(argc, argv,
-                         {form_program, form_help, true, form_reading, run, 2});
+  return run_mpi_program(
+      argc, argv,
+      {form_program, form_help, true, form_reading, run, 2, run_form});
 }

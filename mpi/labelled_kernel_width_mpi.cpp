@@ -7,17 +7,17 @@ namespace {
 
 namespace detail = kernel_width::detail;
 
-int run(const detail::packed& s, const detail::workers& w, const options& opts,
-        progress& line) {
+int run(const detail::packed& s, const shared_samples& shared,
+        const detail::workers& w, const options& opts, progress& line) {
   kernel_width::labelled_statistics statistics;
-  const int status = labelled_on_ranks(s, w, statistics);
+  const int status = labelled_on_ranks(s, shared, w, statistics);
   return finish_on_root(status, statistics, line, finish_labelled, opts);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  return run_mpi_program(
-      argc, argv,
-      {labelled_program, labelled_help, false, labelled_reading, run, 1});
+  return run_mpi_program(argc, argv,
+                         {labelled_program, labelled_help, false,
+                          labelled_reading, run, 1, run_labelled});
 }

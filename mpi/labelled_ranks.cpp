@@ -57,15 +57,37 @@ int gather_rows(const packed& s, const dealt& d, std::vector<double>& sums) {
   return step_ok;
 }
 
-}  // namespace
+// Rank p's sums, zero but for the rows of the bands it took: each row is
+// set on one rank only, and x + 0 is x, so the sum over the ranks, in any
+// order, is that row's sum (never -0: a sum of distances from +0 on).
+void add_rows(double* total, const double* partial, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) total[k] += partial[k];
+}
 
-int labelled_on_ranks(const packed& s, const detail::workers& w,
-                      kernel_width::labelled_statistics& statistics) {
-  stage("total");
-  std::vector<double> sums;
-  // Memory first, agreed on before any pair is computed.
-  int status = agree(guarded([&] { sums.resize(s.n); }));
-  if (status != step_ok) return status;
+// Every rank on one machine: the threads of all take the bands from the
+// counter they share, with no messages; the other ranks' pairs reach
+// rank 0's progress line through a counter there too.
+int take_shared(const packed& s, const shared_samples& shared,
+                const detail::workers& w, std::vector<double>& sums) {
+  shared_header& h = shared.header();
+  detail::workers mine = w;
+  if (!root()) mine.control.done = &h.pairs;
+  const detail::unit_source next = [&](std::size_t& band) {
+    if (root()) w.control.add(h.pairs.exchange(0, std::memory_order_relaxed));
+    band = h.next_band.fetch_add(1, std::memory_order_relaxed);
+    return band < s.count();
+  };
+  int status =
+      guarded([&] { detail::labelled_rows(s, next, mine, sums.data()); });
+  // where a rank that is done early waits, idle
+  if ((status = agree(status)) != step_ok) return status;
+  reduce_to_root(sums.data(), sums.size(), add_rows);
+  return step_ok;
+}
+
+// The bands dealt by rank 0, and the rows gathered by the ranges dealt.
+int take_dealt(const packed& s, const detail::workers& w,
+               std::vector<double>& sums) {
   const unsigned threads =
       w.threads == 0 ? detail::available_threads() : w.threads;
   const dealt d = deal_bands(
@@ -75,8 +97,23 @@ int labelled_on_ranks(const packed& s, const detail::workers& w,
       },
       w.control);
   // where a rank that is done early waits, idle
-  if ((status = agree(d.status)) != step_ok) return status;
-  if ((status = gather_rows(s, d, sums)) != step_ok || !root()) return status;
+  const int status = agree(d.status);
+  return status != step_ok ? status : gather_rows(s, d, sums);
+}
+
+}  // namespace
+
+int labelled_on_ranks(const packed& s, const shared_samples& shared,
+                      const detail::workers& w,
+                      kernel_width::labelled_statistics& statistics) {
+  stage("total");
+  std::vector<double> sums;
+  // Memory first, agreed on before any pair is computed.
+  int status = agree(guarded([&] { sums.resize(s.n); }));
+  if (status != step_ok) return status;
+  status = shared.one_machine ? take_shared(s, shared, w, sums)
+                              : take_dealt(s, w, sums);
+  if (status != step_ok || !root()) return status;
   statistics = detail::labelled_of(s.n, s.cols, detail::labelled_combine(sums));
   return step_ok;
 }

@@ -81,13 +81,16 @@ int first_failing(bool failed) {
   return first;
 }
 
-void broadcast(void* data, std::size_t bytes) {
+void broadcast(void* data, std::size_t bytes, MPI_Comm among) {
   auto* at = static_cast<char*>(data);
   for (std::size_t done = 0; done < bytes; done += chunk) {
     const std::size_t part = std::min(chunk, bytes - done);
-    MPI_Bcast(at + done, static_cast<int>(part), MPI_BYTE, 0, MPI_COMM_WORLD);
+    MPI_Bcast(at + done, static_cast<int>(part), MPI_BYTE, 0, among);
   }
-  if (root()) sent += bytes;
+  int first = 0, size = 1;
+  MPI_Comm_rank(among, &first);
+  MPI_Comm_size(among, &size);
+  if (first == 0 && size > 1) sent += bytes;
 }
 
 void reduce_to_root(double* data, std::size_t count, combining combine) {

@@ -3,6 +3,8 @@
 // data; what each rank hands to MPI is counted for the benchmark.
 #pragma once
 
+#include <mpi.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -33,8 +35,8 @@ int agree(int status);
 // The lowest rank for which failed holds, or ranks() when none.
 int first_failing(bool failed);
 
-// Rank 0's bytes at data, to every rank.
-void broadcast(void* data, std::size_t bytes);
+// The first rank's bytes at data, to every rank of among.
+void broadcast(void* data, std::size_t bytes, MPI_Comm among = MPI_COMM_WORLD);
 template <class T>
 void broadcast(T& value) {
   broadcast(&value, sizeof value);

@@ -2,12 +2,15 @@
 
 #include <mpi.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <utility>
 
 #include "early_read.h"
 #include "messages.h"
+#include "program_main.h"
 #include "progress.h"
 #include "ranks.h"
 #include "spread_samples.h"
@@ -28,17 +31,28 @@ int check_isa_everywhere(const char* program) {
   return step_failed;
 }
 
+// Whether the launcher started this process as the only rank (Open MPI's
+// mpirun, and the PMI of others' launchers). Without one, MPI_Init decides.
+bool launched_alone() {
+  for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE"})
+    if (const char* value = std::getenv(name))
+      return std::strcmp(value, "1") == 0;
+  return false;
+}
+
 int compute(const mpi_program& p, options opts, early_read& early) {
-  detail::packed s;
+  shared_samples shared;
+  detail::packed s;  // may view shared's memory
   const std::size_t first = p.reading(opts);
   std::optional<detail::packed> read;
   if (root()) read = read_on_root(early, p, opts, first);
-  if (spread_samples(p.name, opts, std::move(read), s) != step_ok) return 1;
+  if (spread_samples(p.name, opts, std::move(read), s, shared) != step_ok)
+    return 1;
   progress line(p.name, root() ? opts.progress : progress_mode::off,
                 p.passes * (s.n * (s.n - (s.n > 0)) / 2));
   const detail::workers w{
       detail::selected_isa().chosen, opts.threads, {line.counter(), nullptr}};
-  return p.run(s, w, opts, line);
+  return p.run(s, shared, w, opts, line);
 }
 
 int run(int argc, char** argv, const mpi_program& p, early_read& early) {
@@ -58,6 +72,9 @@ int run(int argc, char** argv, const mpi_program& p, early_read& early) {
 }  // namespace
 
 int run_mpi_program(int argc, char** argv, const mpi_program& program) {
+  if (launched_alone())
+    return program_main(argc, argv, program.name, program.help, program.table,
+                        program.alone);
   early_read early;
   start_early_read(early, argc, argv, program);
   int provided = 0;

@@ -12,6 +12,7 @@
 #include "packed.h"
 #include "progress.h"
 #include "ranks.h"
+#include "shared_samples.h"
 #include "threads.h"
 
 struct mpi_program {
@@ -25,12 +26,16 @@ struct mpi_program {
   // prints the width; returns the exit status (rank 0's counts), every
   // rank taking part in every collective.
   int (*run)(const kernel_width::detail::packed& s,
+             const shared_samples& shared,
              const kernel_width::detail::workers& w, const options& opts,
              progress& line);
   // Passes over the n(n-1)/2 pairs, for rank 0's progress line: it counts
   // its own pairs as they are computed and the other ranks' as they are
   // dealt to them.
   unsigned passes;
+  // The plain program's run, for a launch of one rank: with no other rank
+  // to talk to, it does without MPI.
+  int (*alone)(options opts);
 };
 
 // The end of an mpi_program's run: ends the progress line and, on rank 0,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "messages.h"
 #include "ranks.h"
@@ -11,8 +12,28 @@
 
 namespace detail = kernel_width::detail;
 
+namespace {
+
+// Rank 0's samples into each machine's shared copy, which every rank then
+// reads.
+void send_to_machines(detail::packed& s, std::size_t values,
+                      const shared_samples& shared) {
+  double* to = shared.values();
+  if (root()) {
+    std::copy(s.panels.begin(), s.panels.end(), to);
+    std::vector<double>().swap(s.panels);
+  }
+  if (shared.firsts != MPI_COMM_NULL)
+    broadcast(to, values * sizeof(double), shared.firsts);
+  MPI_Barrier(shared.machine);  // the copy is whole before any rank reads
+  s.view = to;
+}
+
+}  // namespace
+
 int spread_samples(const char* program, const options& opts,
-                   std::optional<detail::packed> read, detail::packed& s) {
+                   std::optional<detail::packed> read, detail::packed& s,
+                   shared_samples& shared) {
   stage("samples");
   // Rank 0's shape, or a failure that it has already printed.
   struct shape {
@@ -29,11 +50,15 @@ int spread_samples(const char* program, const options& opts,
   }
   broadcast(got);
   if (got.status != step_ok) return got.status;
+  s.n = got.n;
+  s.cols = got.cols;
+  const std::size_t values = std::max(s.padded() * s.cols, detail::panel_width);
+  if (share_on_machines(values, shared)) {
+    send_to_machines(s, values, shared);
+    return step_ok;
+  }
   int status = guarded([&] {
-    if (root()) return;
-    s.n = got.n;
-    s.cols = got.cols;
-    s.panels.resize(std::max(s.padded() * s.cols, detail::panel_width));
+    if (!root()) s.panels.resize(values);
   });
   status = agree(status);
   if (status == step_no_memory && root())

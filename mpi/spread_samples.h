@@ -1,16 +1,19 @@
 // The data file read once, on rank 0, and its packed samples sent to every
-// rank: each holds O(n d) for them.
+// machine: its ranks share one copy (shared_samples.h), or each holds its
+// own, O(n d).
 #pragma once
 
 #include <optional>
 
 #include "command_line.h"
 #include "packed.h"
+#include "shared_samples.h"
 
 // Sends rank 0's samples, as read_packed gave them (its warnings and
-// errors printed there; nothing once one was), to the other ranks. A step
+// errors printed there; nothing once one was), to the other ranks: s views
+// the machine's shared copy when every machine could have one. A step
 // status agreed by every rank: step_failed once the message is printed,
 // out of memory on any rank included.
 int spread_samples(const char* program, const options& opts,
                    std::optional<kernel_width::detail::packed> read,
-                   kernel_width::detail::packed& s);
+                   kernel_width::detail::packed& s, shared_samples& shared);

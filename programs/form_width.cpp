@@ -1,10 +1,13 @@
 #include "form_width.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "messages.h"
+#include "packed_statistics.h"
+#include "progress.h"
 #include "samples.h"
 #include "width_warning.h"
 
@@ -125,4 +128,16 @@ int finish_form(const kernel_width::form_statistics& statistics,
   const int status = print_width(program, w->r.width);
   if (opts.verbose && status == 0) report_form(w->r);
   return status;
+}
+
+int run_form(options opts) {
+  const std::size_t first = form_reading(opts);
+  const auto samples = read_packed(form_program, opts, first);
+  if (!samples) return 1;
+  const std::size_t n = samples->n;
+  progress line(form_program, opts.progress, std::uint64_t{n} * (n - (n > 0)));
+  const kernel_width::form_statistics statistics = kernel_width::detail::form(
+      *samples, opts.threads, {line.counter(), nullptr});
+  line.finish();
+  return finish_form(statistics, opts);
 }

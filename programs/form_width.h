@@ -19,3 +19,7 @@ std::size_t form_reading(options& opts);
 // message for an error. Returns the exit status.
 int finish_form(const kernel_width::form_statistics& statistics,
                 const options& opts);
+
+// The plain program on this machine's threads: reads the data file named
+// in opts, computes and prints. Returns the exit status.
+int run_form(options opts);

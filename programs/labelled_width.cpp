@@ -1,8 +1,12 @@
 #include "labelled_width.h"
 
+#include <cstdint>
 #include <string>
 
 #include "messages.h"
+#include "packed_statistics.h"
+#include "progress.h"
+#include "samples.h"
 #include "width_warning.h"
 
 const char* const labelled_program = "labelled_kernel_width";
@@ -40,4 +44,17 @@ int finish_labelled(const kernel_width::labelled_statistics& statistics,
             {"mean", exact(statistics.mean)},
             {"width", exact(statistics.width)}});
   return status;
+}
+
+int run_labelled(options opts) {
+  const std::size_t first = labelled_reading(opts);
+  const auto samples = read_packed(labelled_program, opts, first);
+  if (!samples) return 1;
+  const auto n = static_cast<std::int64_t>(samples->n);
+  progress line(labelled_program, opts.progress,
+                static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
+  const kernel_width::labelled_statistics l = kernel_width::detail::labelled(
+      *samples, opts.threads, {line.counter(), nullptr});
+  line.finish();
+  return finish_labelled(l, opts);
 }

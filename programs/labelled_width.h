@@ -20,3 +20,7 @@ std::size_t labelled_reading(options& opts);
 // message for an error. Returns the exit status.
 int finish_labelled(const kernel_width::labelled_statistics& statistics,
                     const options& opts);
+
+// The plain program on this machine's threads: reads the data file named
+// in opts, computes and prints. Returns the exit status.
+int run_labelled(options opts);

@@ -54,9 +54,8 @@ inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
   const double* a[R];
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
-    a[r] =
-        s.panels.data() + (i + r) / panel_width * span + (i + r) % panel_width;
-  const double* b = s.panels.data() + p * span;
+    a[r] = s.values() + (i + r) / panel_width * span + (i + r) % panel_width;
+  const double* b = s.values() + p * span;
 #pragma GCC unroll 32
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 32

@@ -71,7 +71,7 @@ pass_result run_pass(const packed& s, terms t,
 unsigned form_threads(const packed& s, unsigned threads) {
   if (threads == 0) threads = available_threads();
   const std::size_t per_thread = 2 * s.padded() * sizeof(double);
-  const std::size_t budget = (std::size_t{8} << 20) + s.panels.size() * 8;
+  const std::size_t budget = (std::size_t{8} << 20) + packed_bytes(s.n, s.cols);
   return static_cast<unsigned>(std::clamp<std::size_t>(
       std::min<std::size_t>({threads, s.count(), budget / per_thread}), 1,
       threads));

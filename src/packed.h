@@ -12,13 +12,16 @@ constexpr std::size_t panel_width = 8;
 
 // Panel p holds samples 8p..8p+7, column by column, 8 values per column.
 // The last panel is padded with copies of the last sample; panels is never
-// empty.
+// empty. The values are panels' own or, when view is set, the same layout
+// held elsewhere (memory that processes share), which must outlive them.
 struct packed {
   std::vector<double> panels;
+  const double* view = nullptr;
   std::size_t n = 0;     // samples
   std::size_t cols = 0;  // columns of each sample
   std::size_t count() const { return (n + panel_width - 1) / panel_width; }
   std::size_t padded() const { return count() * panel_width; }
+  const double* values() const { return view ? view : panels.data(); }
 };
 
 // The bytes of the packed values of n samples of cols columns.
@@ -48,8 +51,8 @@ packed pack(const double* data, std::size_t n, std::size_t width,
 
 // Value c of sample i.
 inline double value(const packed& s, std::size_t i, std::size_t c) {
-  return s.panels[i / panel_width * s.cols * panel_width + c * panel_width +
-                  i % panel_width];
+  return s.values()[i / panel_width * s.cols * panel_width + c * panel_width +
+                    i % panel_width];
 }
 
 }  // namespace kernel_width::detail

@@ -120,18 +120,29 @@ std::string table(std::size_t n, std::size_t cols,
   return text;
 }
 
+// P ranks of T threads (P = 0: started without mpirun, MPI's one rank;
+// under mpirun one rank needs no MPI); share: KERNEL_WIDTH_MPI_SHARE, the ranks
+// that share a copy of the samples ("1": each its own, the bands dealt by rank
+// 0; "2" on 3 or 4 ranks: two copies, as on two machines), or unset: one
+// copy, the bands taken from the counter there.
+struct mpi_run {
+  int ranks = 1, threads = 1;
+  const char* share = nullptr;
+};
+
 struct data_set {
   std::string name;
   std::string text;
-  std::vector<std::string> args;          // before the file
-  std::vector<std::pair<int, int>> runs;  // (ranks, threads)
+  std::vector<std::string> args;  // before the file
+  std::vector<mpi_run> runs;
   std::string file = "data.txt";
 };
 
-const std::vector<std::pair<int, int>> every_run = {
-    {1, 1}, {1, 2}, {2, 1}, {2, 2}, {3, 1}, {3, 2}, {4, 1}, {4, 2}};
-const std::vector<std::pair<int, int>> some_runs = {
-    {1, 2}, {2, 1}, {3, 2}, {4, 1}};
+const std::vector<mpi_run> every_run = {
+    {0, 2}, {1, 1}, {1, 2},      {2, 1},      {2, 2},      {3, 1},     {3, 2},
+    {4, 1}, {4, 2}, {2, 1, "1"}, {3, 2, "1"}, {4, 1, "2"}, {3, 2, "2"}};
+const std::vector<mpi_run> some_runs = {{1, 2}, {2, 1},      {3, 2},
+                                        {4, 1}, {2, 2, "1"}, {3, 1, "2"}};
 
 std::vector<data_set> data_sets() {
   std::mt19937_64 gen(17);
@@ -149,7 +160,10 @@ std::vector<data_set> data_sets() {
        every_run},
       {"ties_on_a_grid_of_quarters", table(700, 2, grid), {}, some_runs},
       // 376 bands, the last one short: many ranges dealt to every rank.
-      {"many_bands", table(3001, 3, r), {}, {{2, 1}, {3, 2}, {4, 1}}},
+      {"many_bands",
+       table(3001, 3, r),
+       {},
+       {{2, 1}, {3, 2}, {4, 1}, {2, 2, "1"}, {4, 1, "2"}}},
       {"integers_pythagorean",
        table(300, 3,
              [](std::size_t i, std::size_t c) {
@@ -183,10 +197,13 @@ std::vector<data_set> data_sets() {
              [](std::size_t i, std::size_t) { return i % 3 ? 1e200 : -1e200; }),
        {},
        some_runs},
-      {"no_samples", "", {}, {{4, 1}}},
-      {"one_sample", "1 2 3\n", {}, {{4, 2}}},
-      {"two_samples", "1 2 3\n4 6 3\n", {}, {{4, 1}}},
-      {"three_samples", "1 2 3\n4 6 3\n0 0 1\n", {}, {{4, 2}, {2, 1}}},
+      {"no_samples", "", {}, {{4, 1}, {4, 1, "2"}, {0, 1}}},
+      {"one_sample", "1 2 3\n", {}, {{4, 2}, {3, 1, "1"}}},
+      {"two_samples", "1 2 3\n4 6 3\n", {}, {{4, 1}, {4, 2, "2"}}},
+      {"three_samples",
+       "1 2 3\n4 6 3\n0 0 1\n",
+       {},
+       {{4, 2}, {2, 1}, {3, 1, "1"}}},
       {"delimited_with_header",
        "a,b,c\n" + table(40, 3, r, ","),
        {"-d", ",", "--header"},
@@ -209,18 +226,27 @@ void expect_same(const program_pair& p, const data_set& d) {
   const outcome want = run(plain, s.dir);
   ASSERT_EQ(want.status, 0) << want.err;
   ASSERT_FALSE(want.out.empty());
-  for (const auto& [ranks, threads] : d.runs) {
-    std::vector<std::string> words = mpirun(ranks);
-    words.insert(words.end(), {p.mpi, "-j", std::to_string(threads)});
+  for (const mpi_run& r : d.runs) {
+    std::vector<std::string> words;
+    if (r.ranks > 0) words = mpirun(r.ranks);
+    if (r.share)
+      words.insert(words.end(),
+                   {"-x", std::string("KERNEL_WIDTH_MPI_SHARE=") + r.share});
+    words.insert(words.end(), {p.mpi, "-j", std::to_string(r.threads)});
     words.insert(words.end(), plain.begin() + 1, plain.end());
     const outcome got = run(words, s.dir);
     const std::string what = std::string(p.mpi) + " with " +
-                             std::to_string(ranks) + " ranks of " +
-                             std::to_string(threads) + " threads";
+                             std::to_string(r.ranks) + " ranks of " +
+                             std::to_string(r.threads) + " threads, sharing " +
+                             (r.share ? r.share : "all");
     EXPECT_EQ(got.status, want.status) << what << "\n" << got.err;
     EXPECT_EQ(got.out, want.out) << what;
     EXPECT_EQ(got.err, want.err) << what;
   }
+  // The shared memory is gone once the ranks have mapped it.
+  for (const auto& entry : fs::directory_iterator("/dev/shm"))
+    EXPECT_NE(entry.path().filename().string().rfind("kernel_width_mpi.", 0), 0)
+        << entry.path();
 }
 
 TEST_P(MpiPrograms, FormPrintsThePlainProgramsWidthAndNumbers) {
@@ -345,7 +371,9 @@ TEST(MpiFaults, OutOfMemoryOnOneRankEndsEveryRank) {
        "labelled_kernel_width: wide.txt: out of memory\n"},
   };
   for (const auto& c : cases) {
+    // Each rank with a copy of its own: a shared one is not its memory.
     std::vector<std::string> words = mpirun(3);
+    words.insert(words.end(), {"-x", "KERNEL_WIDTH_MPI_SHARE=1"});
     words.insert(words.end(),
                  {"/bin/sh", "-c",
                   std::string("[ \"$OMPI_COMM_WORLD_RANK\" != ") + c.rank +
