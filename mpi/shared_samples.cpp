@@ -1,6 +1,7 @@
 #include "shared_samples.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,7 +74,15 @@ int create(const std::string& name, std::size_t bytes) {
   const int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
   if (fd < 0) return -1;
   const auto size = static_cast<off_t>(bytes);
-  if (ftruncate(fd, size) != 0 || posix_fallocate(fd, 0, size) != 0) {
+  // Past a file size limit (ulimit -f) the calls fail rather than kill.
+  struct sigaction ignore {
+  }, before{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &before);
+  const bool reserved =
+      ftruncate(fd, size) == 0 && posix_fallocate(fd, 0, size) == 0;
+  sigaction(SIGXFSZ, &before, nullptr);
+  if (!reserved) {
     close(fd);
     shm_unlink(name.c_str());
     return -1;

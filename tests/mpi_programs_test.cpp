@@ -344,6 +344,34 @@ INSTANTIATE_TEST_SUITE_P(
               "KERNEL_WIDTH_ISA=bogus"}),
     [](const auto& info) { return info.param.name; });
 
+// A machine that cannot have the shared memory (here: rank 0, which
+// would create it, under a file size limit) gives every rank a copy of its
+// own, sent by rank 0, and the same output. Open MPI's shared memory
+// transport, whose files that limit would stop too, is left out.
+TEST(MpiFaults, SharedMemoryRefusedGivesEveryRankACopy) {
+  const std::string text = table(600, 3, [](std::size_t i, std::size_t c) {
+    return static_cast<double>((i * 7 + c) % 11);
+  });
+  const scratch s(file_list{{"d.txt", text}});
+  const outcome want = run({labelled.plain, "-v", "d.txt"}, s.dir);
+  std::vector<std::string> words = mpirun(3);
+  words.insert(words.end(),
+               {"--mca", "btl", "self,tcp", "-x", "KERNEL_WIDTH_MPI_BYTES=1",
+                "/bin/sh", "-c",
+                "[ \"$OMPI_COMM_WORLD_RANK\" != 0 ] || ulimit -f 16; "
+                "exec \"$0\" \"$@\"",
+                labelled.mpi, "-v", "d.txt"});
+  const outcome got = run(words, s.dir);
+  EXPECT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out, want.out);
+  EXPECT_NE(got.err.find(want.err), std::string::npos) << got.err;
+  const std::string sent = "rank 0 sent: samples ";
+  const std::size_t at = got.err.find(sent);
+  ASSERT_NE(at, std::string::npos) << got.err;
+  // the label and two features of 600 samples
+  EXPECT_GE(std::stoul(got.err.substr(at + sent.size())), 600u * 2 * 8);
+}
+
 #ifndef SANITIZED
 // Out of memory on one rank only (its data segment limited with ulimit -d,
 // which leaves the libraries that MPI maps alone): one message from rank 0,
