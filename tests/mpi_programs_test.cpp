@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -217,6 +218,16 @@ void PrintTo(const data_set& d, std::ostream* out) { *out << d.name; }
 
 class MpiPrograms : public testing::TestWithParam<data_set> {};
 
+// The MPI programs' shared memory in /dev/shm (left only by a rank killed
+// while the others opened it).
+std::set<std::string> shared_memory() {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator("/dev/shm"))
+    if (entry.path().filename().string().rfind("kernel_width_mpi.", 0) == 0)
+      names.insert(entry.path().filename());
+  return names;
+}
+
 // The plain program's every output, and the MPI program's for each run.
 void expect_same(const program_pair& p, const data_set& d) {
   const scratch s(file_list{{d.file, d.text}});
@@ -226,6 +237,7 @@ void expect_same(const program_pair& p, const data_set& d) {
   const outcome want = run(plain, s.dir);
   ASSERT_EQ(want.status, 0) << want.err;
   ASSERT_FALSE(want.out.empty());
+  const std::set<std::string> left_before = shared_memory();
   for (const mpi_run& r : d.runs) {
     std::vector<std::string> words;
     if (r.ranks > 0) words = mpirun(r.ranks);
@@ -244,9 +256,7 @@ void expect_same(const program_pair& p, const data_set& d) {
     EXPECT_EQ(got.err, want.err) << what;
   }
   // The shared memory is gone once the ranks have mapped it.
-  for (const auto& entry : fs::directory_iterator("/dev/shm"))
-    EXPECT_NE(entry.path().filename().string().rfind("kernel_width_mpi.", 0), 0)
-        << entry.path();
+  EXPECT_EQ(shared_memory(), left_before);
 }
 
 TEST_P(MpiPrograms, FormPrintsThePlainProgramsWidthAndNumbers) {
