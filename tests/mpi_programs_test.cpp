@@ -124,8 +124,9 @@ std::string table(std::size_t n, std::size_t cols,
 // P ranks of T threads (P = 0: started without mpirun, MPI's one rank;
 // under mpirun one rank needs no MPI); share: KERNEL_WIDTH_MPI_SHARE, the ranks
 // that share a copy of the samples ("1": each its own, the bands dealt by rank
-// 0; "2" on 3 or 4 ranks: two copies, as on two machines), or unset: one
-// copy, the bands taken from the counter there.
+// 0; "2" on 3 or 4 ranks: two copies, as on two machines; "3" on 4: a
+// copy of 3 ranks and one of 1), or unset (or not a count, "0"): one copy,
+// the bands taken from the counter there.
 struct mpi_run {
   int ranks = 1, threads = 1;
   const char* share = nullptr;
@@ -140,8 +141,9 @@ struct data_set {
 };
 
 const std::vector<mpi_run> every_run = {
-    {0, 2}, {1, 1}, {1, 2},      {2, 1},      {2, 2},      {3, 1},     {3, 2},
-    {4, 1}, {4, 2}, {2, 1, "1"}, {3, 2, "1"}, {4, 1, "2"}, {3, 2, "2"}};
+    {0, 2},      {1, 1},      {1, 2},      {2, 1},      {2, 2},
+    {3, 1},      {3, 2},      {4, 1},      {4, 2},      {2, 1, "1"},
+    {3, 2, "1"}, {4, 1, "2"}, {3, 2, "2"}, {4, 2, "3"}, {3, 1, "0"}};
 const std::vector<mpi_run> some_runs = {{1, 2}, {2, 1},      {3, 2},
                                         {4, 1}, {2, 2, "1"}, {3, 1, "2"}};
 
@@ -354,6 +356,42 @@ INSTANTIATE_TEST_SUITE_P(
               "KERNEL_WIDTH_ISA=bogus"}),
     [](const auto& info) { return info.param.name; });
 
+// --progress: rank 0 alone draws the line (redrawn every 0.1 s of the
+// run's half second), over the pairs of every rank,
+// never past 100% (the other ranks' pairs counted once, whether they come
+// through the shared counter or as dealt), and erases it; standard output
+// is the plain program's.
+TEST(MpiProgress, LineCountsEveryRanksPairsOnce) {
+  const std::string text = table(60000, 4, [](std::size_t i, std::size_t c) {
+    return static_cast<double>((i * 13 + c * 5) % 97);
+  });
+  const scratch s(file_list{{"d.txt", text}});
+  for (const program_pair* p : {&labelled, &form})
+    for (const char* share : {"0", "1"}) {
+      const outcome want = run({p->plain, "d.txt"}, s.dir);
+      std::vector<std::string> words = mpirun(3);
+      words.insert(words.end(),
+                   {"-x", std::string("KERNEL_WIDTH_MPI_SHARE=") + share,
+                    p->mpi, "-j", "1", "--progress", "d.txt"});
+      const outcome got = run(words, s.dir);
+      const std::string what = std::string(p->mpi) + ", sharing " + share;
+      EXPECT_EQ(got.status, 0) << what << "\n" << got.err;
+      EXPECT_EQ(got.out, want.out) << what;
+      const std::string name = fs::path(p->plain).filename().string();
+      const std::string line = "\r" + name + ": ";
+      EXPECT_EQ(got.err.rfind(line + "0% (", 0), 0u) << what << got.err;
+      ASSERT_GE(got.err.size(), 4u) << what;
+      EXPECT_EQ(got.err.substr(got.err.size() - 4), "\r\x1b[K") << what;
+      for (std::size_t at = 0;
+           (at = got.err.find('\r', at)) != std::string::npos; ++at) {
+        if (got.err.compare(at, 4, "\r\x1b[K") == 0) continue;
+        ASSERT_EQ(got.err.compare(at, line.size(), line), 0) << what << got.err;
+        EXPECT_LE(std::stoi(got.err.substr(at + line.size())), 100)
+            << what << got.err;
+      }
+    }
+}
+
 // A machine that cannot have the shared memory (here: rank 0, which
 // would create it, under a file size limit) gives every rank a copy of its
 // own, sent by rank 0, and the same output. Open MPI's shared memory
@@ -408,20 +446,34 @@ TEST(MpiFaults, OutOfMemoryOnOneRankEndsEveryRank) {
       {labelled.mpi, "wide.txt", "65536", "0",
        "labelled_kernel_width: wide.txt: out of memory\n"},
   };
-  for (const auto& c : cases) {
-    // Each rank with a copy of its own: a shared one is not its memory.
+  // 3 ranks, `program -j 1 file` with rank's data segment limited.
+  auto limited = [](const char* program, const char* file, const char* limit,
+                    const char* rank, const char* share) {
     std::vector<std::string> words = mpirun(3);
-    words.insert(words.end(), {"-x", "KERNEL_WIDTH_MPI_SHARE=1"});
+    words.insert(words.end(),
+                 {"-x", std::string("KERNEL_WIDTH_MPI_SHARE=") + share});
     words.insert(words.end(),
                  {"/bin/sh", "-c",
-                  std::string("[ \"$OMPI_COMM_WORLD_RANK\" != ") + c.rank +
-                      " ] || ulimit -d " + c.limit + "; exec \"$0\" \"$@\"",
-                  c.program, "-j", "1", c.file});
-    const outcome got = run(words, s.dir, "/dev/null", 120);
+                  std::string("[ \"$OMPI_COMM_WORLD_RANK\" != ") + rank +
+                      " ] || ulimit -d " + limit + "; exec \"$0\" \"$@\"",
+                  program, "-j", "1", file});
+    return words;
+  };
+  for (const auto& c : cases) {
+    // Each rank with a copy of its own: a shared one is not its memory.
+    const outcome got =
+        run(limited(c.program, c.file, c.limit, c.rank, "1"), s.dir);
     EXPECT_EQ(got.status, 1) << c.file << "\n" << got.err;
     EXPECT_EQ(got.out, "") << c.file;
     EXPECT_EQ(got.err, c.err) << c.file;
   }
+  // Sharing one copy, rank 2 needs none of its own under the same limit.
+  const outcome want = run({labelled.plain, "wide.txt"}, s.dir);
+  const outcome got =
+      run(limited(labelled.mpi, "wide.txt", "65536", "2", "3"), s.dir);
+  EXPECT_EQ(got.status, 0) << got.err;
+  EXPECT_EQ(got.out, want.out);
+  EXPECT_EQ(got.err, "");
 }
 #endif
 
