@@ -16,15 +16,14 @@ namespace {
 
 // Rank 0's samples into each machine's shared copy, which every rank then
 // reads.
-void send_to_machines(detail::packed& s, std::size_t values,
-                      const shared_samples& shared) {
+void send_to_machines(detail::packed& s, const shared_samples& shared) {
   double* to = shared.values();
   if (root()) {
     std::copy(s.panels.begin(), s.panels.end(), to);
     std::vector<double>().swap(s.panels);
   }
   if (shared.firsts != MPI_COMM_NULL)
-    broadcast(to, values * sizeof(double), shared.firsts);
+    broadcast(to, s.stored() * sizeof(double), shared.firsts);
   MPI_Barrier(shared.machine);  // the copy is whole before any rank reads
   s.view = to;
 }
@@ -52,13 +51,12 @@ int spread_samples(const char* program, const options& opts,
   if (got.status != step_ok) return got.status;
   s.n = got.n;
   s.cols = got.cols;
-  const std::size_t values = std::max(s.padded() * s.cols, detail::panel_width);
-  if (share_on_machines(values, shared)) {
-    send_to_machines(s, values, shared);
+  if (share_on_machines(s.stored(), shared)) {
+    send_to_machines(s, shared);
     return step_ok;
   }
   int status = guarded([&] {
-    if (!root()) s.panels.resize(values);
+    if (!root()) s.panels.resize(s.stored());
   });
   status = agree(status);
   if (status == step_no_memory && root())

@@ -21,6 +21,9 @@ struct packed {
   std::size_t cols = 0;  // columns of each sample
   std::size_t count() const { return (n + panel_width - 1) / panel_width; }
   std::size_t padded() const { return count() * panel_width; }
+  // The values held, never none, so that row pointers stay valid without
+  // columns.
+  std::size_t stored() const { return std::max(padded() * cols, panel_width); }
   const double* values() const { return view ? view : panels.data(); }
 };
 
@@ -33,8 +36,7 @@ packed pack_rows(std::size_t n, std::size_t cols, Row row) {
   packed s;
   s.n = n;
   s.cols = cols;
-  // Never empty, so that row pointers stay valid without columns.
-  s.panels.assign(std::max(s.padded() * s.cols, panel_width), 0.0);
+  s.panels.assign(s.stored(), 0.0);
   for (std::size_t k = 0; k < s.padded() && s.cols > 0; ++k) {
     const double* values = row(std::min(k, n - 1));
     double* out = s.panels.data() + k / panel_width * s.cols * panel_width +
