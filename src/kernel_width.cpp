@@ -7,7 +7,6 @@
 #include "cpu.h"
 #include "form_passes.h"
 #include "labelled_total.h"
-#include "median_pairs.h"
 #include "packed_statistics.h"
 
 namespace kernel_width {
@@ -43,17 +42,9 @@ form_statistics form_failed(std::size_t n, error status) {
 labelled_statistics labelled_failed(std::size_t n, error status) {
   labelled_statistics l;
   l.n = n;
-  l.total = l.mean = l.width = nan;
+  l.total = l.mean = l.width = l.sigma = l.gamma = nan;
   l.status = status;
   return l;
-}
-
-median_statistics median_failed(std::size_t n, error status) {
-  median_statistics m;
-  m.n = n;
-  m.median = m.width = nan;
-  m.status = status;
-  return m;
 }
 
 // compute(), or failed() when memory runs out (or a size that no vector
@@ -91,6 +82,12 @@ const char* describe(error e) noexcept {
       return "unknown or unsupported instruction set in KERNEL_WIDTH_ISA";
     case error::cancelled:
       return "cancelled";
+    case error::columns_differ:
+      return "the two sets of samples have different numbers of columns";
+    case error::bad_probability:
+      return "a probability outside [0, 1]";
+    case error::internal:
+      return "internal error: the selection did not narrow";
   }
   return "";
 }
@@ -119,6 +116,9 @@ labelled_statistics labelled_of(std::size_t n, std::size_t cols,
   l.total = total;
   l.mean = l.total / static_cast<double>(l.pairs);
   l.width = l.mean * l.mean * 2;
+  l.sigma = l.mean;
+  l.gamma = gamma_of(l.width);
+  l.zero_width = l.width == 0;
   if (n == 0) l.status = error::no_samples;
   return l;
 }
@@ -149,26 +149,6 @@ labelled_statistics labelled(const packed& s, unsigned threads,
       [&] { return labelled_failed(s.n, error::out_of_memory); });
 }
 
-median_statistics median(const packed& s, unsigned threads,
-                         const run_control& control) noexcept {
-  if (!selected_isa().ok) return median_failed(s.n, error::unsupported_isa);
-  return guarded(
-      [&] {
-        const median_result r =
-            pair_median(s, threads, selected_isa().chosen, control);
-        if (r.cancelled) return median_failed(s.n, error::cancelled);
-        median_statistics m;
-        m.n = s.n;
-        m.columns = s.cols;
-        m.pairs = s.n < 2 ? 0 : std::uint64_t{s.n} * (s.n - 1) / 2;
-        m.median = r.median;
-        m.width = m.median * m.median * 2;
-        if (s.n == 0) m.status = error::no_samples;
-        return m;
-      },
-      [&] { return median_failed(s.n, error::out_of_memory); });
-}
-
 }  // namespace detail
 
 form_statistics form(matrix_view samples, unsigned threads,
@@ -186,13 +166,15 @@ form_statistics form(matrix_view samples, unsigned threads,
 
 form_width_result form_width(const form_statistics& statistics,
                              matrix_view table) noexcept {
-  form_width_result r{statistics.n,     statistics.columns,
-                      statistics.mean,  statistics.variance,
-                      statistics.ratio, 0.0,
-                      form_rule::table, 0,
-                      statistics.status};
+  form_width_result r;
+  r.n = statistics.n;
+  r.columns = statistics.columns;
+  r.mean = statistics.mean;
+  r.variance = statistics.variance;
+  r.ratio = statistics.ratio;
+  r.status = statistics.status;
   if (r.status != error::none && r.status != error::no_samples) {
-    r.width = nan;
+    r.width = r.sigma = r.gamma = nan;
     return r;
   }
   if (r.ratio < 0.01) {
@@ -214,6 +196,9 @@ form_width_result form_width(const form_statistics& statistics,
     else
       r.width = r.variance / table.data[r.row * stride + 1];
   }
+  r.sigma = sigma_of(r.width);
+  r.gamma = gamma_of(r.width);
+  r.zero_width = r.width == 0;
   return r;
 }
 
@@ -236,19 +221,6 @@ labelled_statistics labelled(matrix_view samples, std::size_t first_column,
             threads, {nullptr, cancel});
       },
       [&] { return labelled_failed(samples.rows, error::out_of_memory); });
-}
-
-median_statistics median(matrix_view samples, unsigned threads,
-                         const std::atomic<bool>* cancel) noexcept {
-  if (samples.rows > 0 && samples.cols == 0)
-    return median_failed(samples.rows, error::no_features);
-  return guarded(
-      [&] {
-        return detail::median(detail::pack(samples.data, samples.rows,
-                                           samples.cols, stride_of(samples), 0),
-                              threads, {nullptr, cancel});
-      },
-      [&] { return median_failed(samples.rows, error::out_of_memory); });
 }
 
 }  // namespace kernel_width

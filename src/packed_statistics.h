@@ -5,6 +5,7 @@
 
 #include "kernel_width/kernel_width.h"
 #include "packed.h"
+#include "pair_set.h"
 #include "threads.h"
 
 namespace kernel_width::detail {
@@ -15,10 +16,20 @@ form_statistics form(const packed& s, unsigned threads,
 labelled_statistics labelled(const packed& s, unsigned threads,
                              const run_control& control) noexcept;
 
-// The control counts the n(n-1)/2 pairs of the first pass over the pairs;
-// most data need no other.
+// The control counts the pairs of the first pass over the pairs; most data
+// need no other. n_y: the samples of a second set, pooled as the last n_y
+// of pairs.rows, or across in pairs.cols (for the results' counts).
 median_statistics median(const packed& s, unsigned threads,
                          const run_control& control) noexcept;
+median_statistics median(const pair_set& pairs, std::size_t n_y,
+                         unsigned threads, const run_control& control) noexcept;
+selection order_statistics(const pair_set& pairs, std::size_t n_y,
+                           const std::uint64_t* ranks, std::size_t count,
+                           double* values, unsigned threads,
+                           const run_control& control) noexcept;
+selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
+                    std::size_t count, quantile* out, unsigned threads,
+                    const run_control& control) noexcept;
 // The statistics from a computation's sums, whichever engine ran it: the
 // mean and variance of the n * n distances (form), or the total over the
 // ordered pairs of different samples (labelled).

@@ -40,16 +40,29 @@ enum class error {
   out_of_memory,      // an allocation failed: nothing was computed
   unsupported_isa,    // KERNEL_WIDTH_ISA names no set this CPU runs
   cancelled,          // the cancel flag was set: nothing was computed
+  columns_differ,     // the two sets of samples have different columns
+  bad_probability,    // a quantile's probability is not in [0, 1]
+  internal,           // a selection stopped narrowing: a fault of ours
 };
 
 // The programs' words for an error: "no samples", "no feature values",
 // "no rows to search", "no key on the line", "no divisor after the key",
 // "out of memory", "unknown or unsupported instruction set in
-// KERNEL_WIDTH_ISA", "cancelled"; "" for none.
+// KERNEL_WIDTH_ISA", "cancelled", "the two sets of samples have different
+// numbers of columns", "a probability outside [0, 1]", "internal error: the
+// selection did not narrow"; "" for none.
 const char* describe(error e) noexcept;
 
 // The library's version, as the programs' --version prints it ("1.0.0").
 const char* version() noexcept;
+
+// A width w of the kernel exp(-d^2 / w) as the other common parameters of
+// the same kernel: sigma = sqrt(w / 2), of exp(-d^2 / (2 sigma^2)) (a
+// length scale), and gamma = 1 / w, of exp(-gamma d^2). Each result below
+// gives all three; the median's and the quantiles' sigma is the distance
+// itself, and labelled's the mean distance, bit for bit.
+double sigma_of(double width) noexcept;
+double gamma_of(double width) noexcept;
 
 // The spread of the n*n distances over all columns, the zero diagonal
 // included, summed in row order exactly as form_kernel_width sums them.
@@ -85,6 +98,9 @@ struct form_width_result {
   double width = 0.0;
   form_rule rule = form_rule::table;
   std::size_t row = 0;  // the chosen row, for form_rule::table
+  double sigma = 0.0;   // sigma_of(width)
+  double gamma = 0.0;   // gamma_of(width)
+  bool zero_width = false;  // width == 0: the kernel's gamma is infinite
   error status = error::none;
 };
 
@@ -103,6 +119,9 @@ struct labelled_statistics {
   std::int64_t pairs = 0;   // n * n - n
   double mean = 0.0;
   double width = 0.0;
+  double sigma = 0.0;  // the mean itself
+  double gamma = 0.0;  // gamma_of(width)
+  bool zero_width = false;  // width == 0 (every distance 0, or underflow)
   error status = error::none;
 };
 
@@ -110,21 +129,102 @@ labelled_statistics labelled(
     matrix_view samples, std::size_t first_column, unsigned threads = 0,
     const std::atomic<bool>* cancel = nullptr) noexcept;
 
-// The median heuristic: the median of the n(n-1)/2 distances d(i, l), i < l,
-// over all columns, exactly as numpy's median of them gives it (the middle
-// value, or (a + b) / 2 of the two middle values; NaN when a distance is
-// NaN), and the width 2 median^2. Found in a few passes over the pairs,
-// without storing the distances.
+// Which distances a median or quantile runs over.
+enum class pairing {
+  within,  // every pair i < l of the samples of x: n(n-1)/2
+  pooled,  // every pair of x's and y's samples taken as one set, x first
+  cross,   // each sample of x with each sample of y: n * n_y
+};
+
+// One set of samples, or two and the pairs between them; y is read only
+// for pooled and cross, and must have x's columns. (Made from views, never
+// from a view's own fields, so that median({data, rows, cols}) stays the
+// one-matrix call.)
+struct sample_pairs {
+  matrix_view x;
+  matrix_view y;
+  pairing kind = pairing::within;
+
+  sample_pairs(matrix_view one) noexcept : x(one) {}
+  sample_pairs(matrix_view first, matrix_view second, pairing how) noexcept
+      : x(first), y(second), kind(how) {}
+};
+
+// The median heuristic: the median of the distances over all columns,
+// exactly as numpy's median of them gives it (the middle value, or
+// (a + b) / 2 of the two middle values; NaN when a distance is NaN: numpy's
+// NaN, positive), and the width 2 median^2. Found in a few passes over the
+// pairs, without storing the distances. Fewer than two samples (cross: an
+// empty x or y) leave no pairs: the median is -NaN, as 0.0 / 0.0 gives it.
 struct median_statistics {
-  std::size_t n = 0;
+  std::size_t n = 0;        // samples of x
+  std::size_t n_y = 0;      // samples of y (pooled and cross; else 0)
   std::size_t columns = 0;
-  std::uint64_t pairs = 0;  // n(n-1)/2
-  double median = 0.0;      // NaN for fewer than two samples
+  std::uint64_t pairs = 0;  // the distances the median is taken over
+  double median = 0.0;
   double width = 0.0;
+  double sigma = 0.0;  // the median itself
+  double gamma = 0.0;  // gamma_of(width)
+  // The distances that are 0, counted when the median is 0 (width 0, the
+  // kernel's gamma infinite): at least half of the pairs coincide.
+  std::uint64_t zero_pairs = 0;
+  bool zero_width = false;
   error status = error::none;
 };
 
 median_statistics median(matrix_view samples, unsigned threads = 0,
                          const std::atomic<bool>* cancel = nullptr) noexcept;
+median_statistics median(const sample_pairs& samples, unsigned threads = 0,
+                         const std::atomic<bool>* cancel = nullptr) noexcept;
+
+// What a selection over the distances found besides its values.
+struct selection {
+  std::size_t n = 0;        // samples of x
+  std::size_t n_y = 0;      // samples of y (pooled and cross; else 0)
+  std::size_t columns = 0;
+  std::uint64_t pairs = 0;  // the distances, m
+  std::uint64_t nan_pairs = 0;  // of them NaN (then every value is NaN)
+  // The distances that are 0, counted when a value found is 0; else 0.
+  std::uint64_t zero_pairs = 0;
+  error status = error::none;
+};
+
+// The distances at the given ranks among the m distances sorted in
+// increasing order (rank 0 the smallest, m - 1 the largest), bit for bit
+// as a sort of them would place them, for any interpolation formula to
+// build on: values[k] for ranks[k], count of each, in any order, repeats
+// allowed. A rank of m or more is NaN, and so is every value when a
+// distance is NaN (nan_pairs > 0); no pairs give -NaN. All in the same
+// passes over the pairs, in O((n + n_y) d) memory and a bounded kept part.
+selection order_statistics(const sample_pairs& samples,
+                           const std::uint64_t* ranks, std::size_t count,
+                           double* values, unsigned threads = 0,
+                           const std::atomic<bool>* cancel = nullptr) noexcept;
+
+// One quantile of the distances, numpy's default ("linear") method: the
+// virtual index (m - 1) p, the distances at its floor and the rank after it
+// (both m - 1 from the top), interpolated by numpy's own formula. NaN when
+// a distance is NaN; -NaN for no pairs.
+struct quantile {
+  double p = 0.0;             // the probability asked for
+  std::uint64_t lower_rank = 0;
+  std::uint64_t upper_rank = 0;
+  double lower = 0.0;         // the distance at lower_rank
+  double upper = 0.0;         // the distance at upper_rank
+  double value = 0.0;         // the quantile Q(p)
+  double width = 0.0;         // 2 Q(p)^2
+  double sigma = 0.0;         // Q(p) itself
+  double gamma = 0.0;         // gamma_of(width)
+  bool zero_width = false;    // width == 0
+};
+
+// The quantiles out[k] for the probabilities p[k], k < count, each equal bit
+// for bit to numpy.quantile(distances, p[k]) on pdist(x) (within), on
+// pdist of x stacked on y (pooled) or on cdist(x, y) (cross); all from the
+// same passes. A probability outside [0, 1] (or NaN) is
+// error::bad_probability and computes nothing.
+selection quantiles(const sample_pairs& samples, const double* p,
+                    std::size_t count, quantile* out, unsigned threads = 0,
+                    const std::atomic<bool>* cancel = nullptr) noexcept;
 
 }  // namespace kernel_width
