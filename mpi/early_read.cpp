@@ -37,7 +37,7 @@ bool launched_as_root() {
 command quiet_command_line(int argc, char** argv, const mpi_program& p) {
   std::streambuf* out = std::cout.rdbuf(nullptr);
   std::streambuf* error = std::cerr.rdbuf(nullptr);
-  command cmd = command_line(argc, argv, p.name, p.help, p.table);
+  command cmd = command_line(argc, argv, p.name, p.help, p.kind);
   std::cout.rdbuf(out);
   std::cerr.rdbuf(error);
   std::cout.clear();

@@ -123,7 +123,7 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     fail(program, why);
     return std::nullopt;
   }
-  if (data.rows.size() < 2) {
+  if (data.rows.size() < 2 && opts.second.empty()) {  // one data file
     const std::string warning =
         name + ": " + warning_word(opts.strict) + ": " +
         (data.rows.empty() ? "no samples" : "one sample");

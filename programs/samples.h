@@ -42,9 +42,10 @@ std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name, std::size_t first_line = 1,
                           const std::vector<bool>& blank = {});
 
-// How both programs read their data file: load, then check_samples and that
+// How the programs read their data file: load, then check_samples and that
 // every line has the label column, with a warning for fewer than two
-// samples (an error under --strict). Nothing once the error is printed.
+// samples (an error under --strict) unless there is a second data file.
+// Nothing once the error is printed.
 std::optional<Table> read_samples(const char* program, const options& opts,
                                   std::size_t first);
 
