@@ -363,8 +363,8 @@ std::vector<Case> cases() {
        {table, {"d.csv", "sepal,width\n5.1,3.5\n4.9,3.0\n"}}, "",
        "form_kernel_width: d.csv:1: warning: ignored \"sepal,width\" after 0 "
        "values (and on 2 more lines); comma-separated? try -d ,\n"
-       "form_kernel_width: d.csv:2: 1 value, expected 0 as on line 1 (a "
-       "header on line 1? try --header)\n", 1},
+       "form_kernel_width: d.csv:1: no number on the line, expected 1 value "
+       "as on line 2 (a header? try --header)\n", 1},
       {"bad_delimiter", form, {"-d", "ab", "d.csv"}, {}, "",
        "form_kernel_width: bad delimiter 'ab'\n" + usage_form, 2},
       {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
@@ -405,9 +405,17 @@ std::vector<Case> cases() {
        "labelled_kernel_width: l.txt:1: no column 4 for --label\n", 1},
       {"label_missing_on_one_row", form, {"-d", ",", "-l", "3", "d.csv"},
        {table, {"d.csv", "0,0,a\n3,4\n"}}, "",
-       "form_kernel_width: d.csv:2: 2 values, expected 3 as on line 1\n", 1},
+       "form_kernel_width: d.csv:2: no column 3 for --label\n", 1},
+      // The counts leave the label out, as the samples do.
+      {"label_left_out_of_the_counts", form, {"-d", ",", "-l", "3", "d.csv"},
+       {table, {"d.csv", "0,0,a\n3\n"}}, "",
+       "form_kernel_width: d.csv:2: 1 value, expected 2 as on line 1\n", 1},
+      {"label_last_left_out_of_the_counts", labelled, {"-l", "last", "l.txt"},
+       {{"l.txt", "0 0 a\n3 4 b\n5 6 7 c\n"}}, "",
+       "labelled_kernel_width: l.txt:3: 3 values, expected 2 as on line 1\n",
+       1},
       {"label_missing_rows_of_equal_length", form, {"-l", "3", "d.txt"},
-       {table, {"d.txt", "5 x a\n1 2\n"}}, "",
+       {table, {"d.txt", "5 x a\n1\n"}}, "",
        "form_kernel_width: d.txt:1: warning: ignored \"x\" after 1 value\n"
        "form_kernel_width: d.txt:2: no column 3 for --label\n", 1},
       {"label_only", form, {"-l", "last", "d.txt"},
@@ -472,6 +480,14 @@ std::vector<Case> cases() {
           ">> c.gz && tail -c 4 d.txt.gz >> c.gz"), {table, two}, "",
        "form_kernel_width: c.gz: not a valid gzip stream (incorrect data "
        "check)\n", 1},
+      {"gzip_zero_padding", shell,
+       gz("d.txt", form, "d.txt.gz", "head -c 1000 /dev/zero >> d.txt.gz"),
+       {table, two}, "3.125\n", "", 0},
+      {"gzip_data_after_zero_padding", shell,
+       gz("d.txt", form, "d.txt.gz",
+          "head -c 10 /dev/zero >> d.txt.gz && printf x >> d.txt.gz"),
+       {table, two}, "", "form_kernel_width: d.txt.gz: not a valid gzip "
+       "stream (data after the zero padding)\n", 1},
       {"gzip_not_gzip", form, {"d.gz"}, {table, {"d.gz", "0 0\n3 4\n"}}, "",
        "form_kernel_width: d.gz: not a valid gzip stream (incorrect header "
        "check)\n", 1},
@@ -777,6 +793,29 @@ std::vector<Case> cases() {
        "form_kernel_width: unknown option '--tables'\n...", 2},
 
       // Messages that say what is wrong.
+      {"carriage_returns_alone", form, {"d.txt"},
+       {table, {"d.txt", "0 0\r3 4\r"}}, "",
+       "form_kernel_width: d.txt:1: lines end in a carriage return alone "
+       "(classic Mac OS text); convert them to line feeds first, e.g. with "
+       "tr '\\r' '\\n'\n", 1},
+      {"carriage_returns_alone_delimited", labelled,
+       {"-d", ",", "--header", "l.csv"},
+       {{"l.csv", "a,b,c\n1,0,0\r2,3,4\r"}}, "",
+       "labelled_kernel_width: l.csv:2: lines end in a carriage return "
+       "alone...", 1},
+      {"quoted_field", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n3,4\n5,\"6\"\n"}}, "",
+       "form_kernel_width: d.csv:3: field 2: \"\\\"6\\\"\" is quoted, and "
+       "quoted fields are not read (remove the quotes)\n", 1},
+      {"quoted_header", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "\"x\",\"y\"\n0,0\n"}}, "",
+       "form_kernel_width: d.csv:1: field 1: \"\\\"x\\\"\" is quoted, and "
+       "quoted fields are not read (a header? try --header)\n", 1},
+      {"first_line_without_a_number", form, {"d.txt"},
+       {table, {"d.txt", "nan 1\n0 0\n3 4\n"}}, "",
+       "form_kernel_width: d.txt:1: warning: ignored \"nan 1\" after 0 "
+       "values\nform_kernel_width: d.txt:1: no number on the line, expected "
+       "2 values as on line 2 (a header? try --header)\n", 1},
       {"blank_line_in_the_middle", form, {"d.txt"},
        {table, {"d.txt", "0 0\n\n3 4\n"}}, "",
        "form_kernel_width: d.txt:2: a blank line, expected 2 values as on "
