@@ -10,6 +10,9 @@
 
 namespace {
 
+// The licence's SPDX identifier, which --version names beside the version.
+const char* const licence = "BSD-3-Clause";
+
 // The options, after each program's own description.
 const char* const options_help =
     "-j, --threads N: compute on N threads, 1 to 1024 (0 or by default: every\n"
@@ -321,8 +324,9 @@ command command_line(int argc, char** argv, const char* program,
                       (kind == program_kind::median ? median_help : "") +
                       status_help);
     if (arg == "--version")
-      return info(program,
-                  std::string(program) + ' ' + kernel_width::version() + '\n');
+      return info(program, std::string(program) + ' ' +
+                               kernel_width::version() + " (" + licence +
+                               ")\n");
     if (const auto wrong = take_option(a, c.opts, kind))
       return usage_error(program, *wrong, usage);
   }

@@ -509,6 +509,7 @@ INSTANTIATE_TEST_SUITE_P(
             "bad_thread_count", &labelled, {"-j", "1025", "d.txt"}, {good}, 2},
         fault{"no_data_file", &labelled, {"-v"}, {}, 2},
         fault{"help", &form, {"--help"}, {}, 0},
+        fault{"version", &median, {"--version"}, {}, 0},
         fault{"unknown_isa",
               &form,
               {"d.txt"},

@@ -411,8 +411,14 @@ std::vector<Case> cases() {
       {"help", form, {"--help"}, {}, usage_form + "...", "", 0},
       {"help_short", labelled, {"-h"}, {}, "usage: labelled_kernel_width ...",
        "", 0},
-      {"version", labelled, {"--version"}, {}, "labelled_kernel_width ...", "",
+      // The whole line: name, version and the licence's SPDX identifier.
+      {"version_form", form, {"--version"}, {},
+       "form_kernel_width " KERNEL_WIDTH_VERSION " (BSD-3-Clause)\n", "", 0},
+      {"version_labelled", labelled, {"--version"}, {},
+       "labelled_kernel_width " KERNEL_WIDTH_VERSION " (BSD-3-Clause)\n", "",
        0},
+      {"version_median", median, {"--version"}, {},
+       "median_kernel_width " KERNEL_WIDTH_VERSION " (BSD-3-Clause)\n", "", 0},
       {"help_median", median, {"--help"}, {},
        "usage: median_kernel_width [-h | --help | --version] ...", "", 0},
       {"median_unknown_option", median, {"--median", "m.txt"}, {}, "",
@@ -763,7 +769,8 @@ std::vector<Case> cases() {
        form_spread_statistics + form_widths(9.9032432223215618), 0, "",
        "", 0, "base"},
       {"isa_unknown_help_still_works", form, {"--version"}, {},
-       "form_kernel_width 1.0.0\n", "", 0, "", "", 0, "sse9"},
+       "form_kernel_width " KERNEL_WIDTH_VERSION " (BSD-3-Clause)\n", "", 0,
+       "", "", 0, "sse9"},
       // The installed library defines, for the linker, names in namespace
       // kernel_width and instances of the standard library's templates only.
       {"library_symbols_in_namespace", shell,

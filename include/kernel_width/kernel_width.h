@@ -53,7 +53,7 @@ enum class error {
 // selection did not narrow"; "" for none.
 const char* describe(error e) noexcept;
 
-// The library's version, as the programs' --version prints it ("1.0.0").
+// The library's version ("1.1.0"), which the programs' --version prints.
 const char* version() noexcept;
 
 // A width w of the kernel exp(-d^2 / w) as the other common parameters of

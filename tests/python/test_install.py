@@ -107,6 +107,13 @@ def test_pip_install_into_a_virtual_environment(tmp_path):
     assert lines[0].startswith(str(env)) and lines[0].endswith("__init__.py")
     # Compiled by setuptools, the same numbers as compiled by CMake.
     assert lines[1:] == probe_here()
+    # The licence in the metadata, by its SPDX identifier, and its text.
+    done = subprocess.run(
+        [python, "-c", "from importlib import metadata as m; "
+         "d = m.distribution('kernel-width'); print(d.metadata['License']); "
+         "print(any(f.name == 'LICENSE' for f in d.files))"],
+        cwd=elsewhere, env=clean, capture_output=True, text=True)
+    assert done.stdout.splitlines() == ["BSD-3-Clause", "True"], done.stderr
 
     mypy = shutil.which("mypy")
     if mypy is None:
@@ -149,3 +156,9 @@ def test_cmake_install_puts_the_package_under_the_prefix(tmp_path):
     lines = done.stdout.splitlines()
     assert lines[0] == str(package / "kernel_width" / "__init__.py")
     assert lines[1:] == probe_here()
+    # Debian's place for the licence, in its machine-readable form.
+    copyright = (prefix / "share" / "doc" / "kernel-width" /
+                 "copyright").read_text()
+    assert "\nLicense: BSD-3-Clause\n Redistribution and use" in copyright
+    assert copyright.endswith(" OF THIS SOFTWARE, EVEN IF ADVISED OF THE "
+                              "POSSIBILITY OF SUCH DAMAGE.\n")
