@@ -39,7 +39,8 @@ may use, or 1 to 1024. The result is the same for every count.}
 }
 \value{
 A numeric vector, one value per probability, without names.
-  Fewer than two samples leave no distances: \code{NA}. A \code{NaN}
+  Fewer than two samples leave no distances: \code{NA}; no samples (across:
+  an empty \code{x} or \code{y}) are an error. A \code{NaN}
   distance makes every value \code{NaN} (where \code{quantile} would
   stop).
 }

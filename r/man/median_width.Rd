@@ -35,9 +35,9 @@ arithmetic (a \code{NaN} makes the mean, variance and ratio \code{NaN}).}
 may use, or 1 to 1024. The result is the same for every count.}
 }
 \value{
-One number. With fewer than two samples (across: an empty
-  \code{x} or \code{y}) there are no distances and, as from
-  \code{median}, \code{NA}; no samples at all are an error. A \code{NaN}
+One number. Fewer than two samples leave no distances and, as
+  from \code{median}, \code{NA}; no samples at all (across: an empty
+  \code{x} or \code{y}) are an error. A \code{NaN}
   distance (from \code{NaN} or infinities in the data) makes it
   \code{NaN}, as in the programs (\code{dist} would leave such columns
   out instead).
