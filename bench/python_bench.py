@@ -5,10 +5,10 @@ Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [n] [d]
 
 For n samples of d clustered values (default 20,000 x 16) prints the wall
 time and the peak memory above the interpreter's own (with numpy and the
-array loaded) of: the module's form statistics, labelled mean and median
-of the distances, and the same numbers through
-scipy.spatial.distance.pdist (numpy.median of it for the median), best of
-3 runs each.
+array loaded) of: the module's form statistics, labelled mean, median
+and 10 %, 50 % and 90 % quantiles of the distances, and the same numbers
+through scipy.spatial.distance.pdist (numpy.median and numpy.quantile of
+it for the last two), best of 3 runs each.
 """
 
 import resource
@@ -37,6 +37,10 @@ elif what == "module_median":
     result = (kw.median_statistics(x).median,)
 elif what == "scipy_median":
     result = (np.median(pdist(x)),)
+elif what == "module_quantiles":
+    result = tuple(kw.distance_quantiles(x, [0.1, 0.5, 0.9]))
+elif what == "scipy_quantiles":
+    result = tuple(np.quantile(pdist(x), [0.1, 0.5, 0.9]))
 elif what == "scipy_form":
     p = pdist(x)
     mean = 2.0 * p.sum() / (n * n)
@@ -67,7 +71,7 @@ def main():
           "| pdist / module | pdist MiB / module MiB | bound MiB "
           "| relative difference |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
-    for name in ("form", "labelled", "median"):
+    for name in ("form", "labelled", "median", "quantiles"):
         ours = min((run(n, d, "module_" + name) for _ in range(3)),
                    key=lambda r: r[0])
         theirs = min((run(n, d, "scipy_" + name) for _ in range(3)),

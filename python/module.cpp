@@ -1,17 +1,21 @@
 // kernel_width._core: the library's computations for float64 arrays, the
 // results as plain tuples. The package (python/kernel_width/__init__.py)
-// checks the arguments, converts X and names the result fields; this part
-// only computes, with the GIL released and Ctrl-C honoured.
+// checks the arguments, converts X, leaves out a label column and names the
+// result fields; this part only computes, with the GIL released and Ctrl-C
+// honoured.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "cpu.h"
 #include "kernel_width/kernel_width.h"
 
 namespace py = pybind11;
@@ -19,17 +23,34 @@ namespace kw = kernel_width;
 
 namespace {
 
-// The package hands over C-contiguous float64 arrays, so nothing is copied
-// here; forcecast only keeps direct calls from failing on other types.
-using array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+// float64 arrays of any strides; the package hands over rows of adjacent
+// values (a C-contiguous array, or a window of its columns), which are read
+// in place. forcecast only keeps direct calls from failing on other types.
+using array = py::array_t<double, py::array::forcecast>;
+using contiguous =
+    py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-kw::matrix_view view_of(const array& x, const char* what) {
+// A 2-D array as the library's view. Rows whose values are not adjacent,
+// or a row stride the view cannot express (negative, 0, not whole
+// doubles), are first copied into `copy`, which the view then reads.
+kw::matrix_view view_of(const array& x, const char* what, contiguous& copy) {
   if (x.ndim() != 2)
     throw py::value_error(std::string(what) + " must be a 2-D array, not " +
                           std::to_string(x.ndim()) + "-D");
-  return {x.data(), static_cast<std::size_t>(x.shape(0)),
-          static_cast<std::size_t>(x.shape(1)),
-          static_cast<std::size_t>(x.shape(1))};
+  const auto rows = static_cast<std::size_t>(x.shape(0));
+  const auto cols = static_cast<std::size_t>(x.shape(1));
+  const py::ssize_t step = sizeof(double);
+  const py::ssize_t row_step = x.strides(0);
+  const bool adjacent = cols <= 1 || x.strides(1) == step;
+  const bool expressible =
+      rows <= 1 || (row_step > 0 && row_step % step == 0);
+  if (adjacent && expressible) {
+    const std::size_t stride =
+        rows <= 1 ? cols : static_cast<std::size_t>(row_step / step);
+    return {x.data(), rows, cols, stride};
+  }
+  copy = contiguous::ensure(x);
+  return {copy.data(), rows, cols, cols};
 }
 
 unsigned thread_count(long threads) {
@@ -39,10 +60,45 @@ unsigned thread_count(long threads) {
   return static_cast<unsigned>(threads);
 }
 
+// A value as the programs quote it: printable ASCII as it is, backslash
+// and quote escaped, \t \r \v \f by name, other bytes as \xNN (so the
+// message is ASCII, whatever the environment holds).
+std::string quoted(const char* text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char* c = text; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (*c == '"' || *c == '\\') {
+      out += '\\';
+      out += *c;
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      out += *c;
+    } else if (*c == '\t' || *c == '\r' || *c == '\v' || *c == '\f') {
+      out += '\\';
+      out += *c == '\t' ? 't' : *c == '\r' ? 'r' : *c == '\v' ? 'v' : 'f';
+    } else {
+      out += "\\x";
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    }
+  }
+  return out + "\"";
+}
+
+// The programs' message for KERNEL_WIDTH_ISA: the value and the sets this
+// CPU runs.
+std::string isa_message() {
+  const char* name = std::getenv("KERNEL_WIDTH_ISA");
+  return "KERNEL_WIDTH_ISA: unknown or unsupported " +
+         quoted(name ? name : "") +
+         " (this CPU runs: " + kw::detail::supported_isas() + ")";
+}
+
 // MemoryError for out of memory (pybind11 turns std::bad_alloc into it),
 // ValueError in the programs' words for anything else.
 void check(kw::error e) {
   if (e == kw::error::out_of_memory) throw std::bad_alloc();
+  if (e == kw::error::unsupported_isa) throw py::value_error(isa_message());
   if (e != kw::error::none) throw py::value_error(kw::describe(e));
 }
 
@@ -83,7 +139,8 @@ auto interruptible(Compute compute) -> decltype(compute(nullptr)) {
 }
 
 kw::form_statistics form_of(const array& x, long threads) {
-  const kw::matrix_view samples = view_of(x, "X");
+  contiguous copy;
+  const kw::matrix_view samples = view_of(x, "X", copy);
   const unsigned count = thread_count(threads);
   const kw::form_statistics s =
       interruptible([&](const std::atomic<bool>* cancel) {
@@ -98,35 +155,81 @@ py::tuple form(const array& x, long threads) {
   return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);
 }
 
-py::tuple median(const array& x, long threads) {
-  const kw::matrix_view samples = view_of(x, "X");
+// (width, sigma, gamma, variance, rule, row); rule 0 below the low ratio,
+// 1 above the high one, 2 from the table's row.
+py::tuple form_width(const array& x, const array& table, long threads) {
+  contiguous copy;
+  const kw::matrix_view rows = view_of(table, "table", copy);
+  const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
+  check(r.status);
+  return py::make_tuple(r.width, r.sigma, r.gamma, r.variance,
+                        static_cast<int>(r.rule), r.row);
+}
+
+py::tuple labelled(const array& x, long threads) {
+  contiguous copy;
+  const kw::matrix_view samples = view_of(x, "X", copy);
+  const unsigned count = thread_count(threads);
+  const kw::labelled_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::labelled(samples, 0, count, cancel);
+      });
+  check(s.status);
+  return py::make_tuple(s.n, s.columns, s.total, s.pairs, s.mean, s.width,
+                        s.sigma, s.gamma);
+}
+
+// The pairs of x alone (y None), of x and y pooled, or across them.
+struct two_sets {
+  array y;  // held for the view: the cast may have converted it
+  contiguous x_copy;
+  contiguous y_copy;
+  kw::sample_pairs pairs{kw::matrix_view{}};
+};
+
+void set_pairs(two_sets& s, const array& x, const py::object& y,
+               bool cross) {
+  s.pairs = kw::sample_pairs(view_of(x, "X", s.x_copy));
+  if (y.is_none()) return;
+  s.y = y.cast<array>();
+  const kw::matrix_view second = view_of(s.y, "Y", s.y_copy);
+  s.pairs = kw::sample_pairs(
+      s.pairs.x, second, cross ? kw::pairing::cross : kw::pairing::pooled);
+}
+
+// (n, n_y, columns, pairs, median, width, sigma, gamma, zero_pairs)
+py::tuple median(const array& x, const py::object& y, bool cross,
+                 long threads) {
+  two_sets sets;
+  set_pairs(sets, x, y, cross);
   const unsigned count = thread_count(threads);
   const kw::median_statistics s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::median(samples, count, cancel);
+        return kw::median(sets.pairs, count, cancel);
       });
   check(s.status);
-  return py::make_tuple(s.n, s.columns, s.pairs, s.median, s.width);
+  return py::make_tuple(s.n, s.n_y, s.columns, s.pairs, s.median, s.width,
+                        s.sigma, s.gamma, s.zero_pairs);
 }
 
-double form_width(const array& x, const array& table, long threads) {
-  const kw::matrix_view rows = view_of(table, "table");
-  const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
-  check(r.status);
-  return r.width;
-}
-
-py::tuple labelled(const array& x, long threads, long first_column) {
-  const kw::matrix_view samples = view_of(x, "X");
+// (values, pairs, zero_pairs): values[k] the quantile for p[k].
+py::tuple quantiles(const array& x, const py::object& y, bool cross,
+                    const contiguous& p, long threads) {
+  if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
+  two_sets sets;
+  set_pairs(sets, x, y, cross);
   const unsigned count = thread_count(threads);
-  if (first_column < 0) throw py::value_error("first_column must be 0 or more");
-  const auto first = static_cast<std::size_t>(first_column);
-  const kw::labelled_statistics s =
-      interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::labelled(samples, first, count, cancel);
-      });
+  const auto size = static_cast<std::size_t>(p.shape(0));
+  std::vector<kw::quantile> found(size);
+  const kw::selection s = interruptible([&](const std::atomic<bool>* cancel) {
+    return kw::quantiles(sets.pairs, p.data(), size, found.data(), count,
+                         cancel);
+  });
   check(s.status);
-  return py::make_tuple(s.n, s.columns, s.total, s.pairs, s.mean, s.width);
+  py::array_t<double> values(static_cast<py::ssize_t>(size));
+  double* out = values.mutable_data();
+  for (std::size_t k = 0; k < size; ++k) out[k] = found[k].value;
+  return py::make_tuple(values, s.pairs, s.zero_pairs);
 }
 
 }  // namespace
@@ -138,11 +241,18 @@ PYBIND11_MODULE(_core, m) {
   m.def("form", &form, py::arg("X"), py::arg("threads"),
         "(n, columns, mean, variance, ratio) of X's n*n distances.");
   m.def("form_width", &form_width, py::arg("X"), py::arg("table"),
-        py::arg("threads"), "The width form_kernel_width prints, in full.");
+        py::arg("threads"),
+        "(width, sigma, gamma, variance, rule, row) as form_kernel_width "
+        "finds them.");
   m.def("labelled", &labelled, py::arg("X"), py::arg("threads"),
-        py::arg("first_column"),
-        "(n, columns, total, pairs, mean, width) over the columns from "
-        "first_column on.");
-  m.def("median", &median, py::arg("X"), py::arg("threads"),
-        "(n, columns, pairs, median, width) of X's n(n-1)/2 distances.");
+        "(n, columns, total, pairs, mean, width, sigma, gamma) over every "
+        "column of X.");
+  m.def("median", &median, py::arg("X"), py::arg("Y"), py::arg("cross"),
+        py::arg("threads"),
+        "(n, n_y, columns, pairs, median, width, sigma, gamma, zero_pairs) "
+        "of the distances within X, X and Y pooled, or across them.");
+  m.def("quantiles", &quantiles, py::arg("X"), py::arg("Y"),
+        py::arg("cross"), py::arg("p"), py::arg("threads"),
+        "(values, pairs, zero_pairs): numpy's quantiles of the same "
+        "distances for the probabilities p.");
 }

@@ -42,11 +42,12 @@ struct blocking_of<2> {  // SSE2
 template <class W>
 using blocking = blocking_of<lanes<W>>;
 
-// acc[r][j]: the terms of samples i..i+R-1 against the samples of panels
-// p..p+V-1 (vector j covers samples 8p + j L .. 8p + j L + L - 1).
+// acc[r][j]: the terms of samples i..i+R-1 of s against the samples of
+// panels p..p+V-1 of o (vector j covers samples 8p + j L .. 8p + j L + L -
+// 1), o having s's columns.
 template <class W, int R, int V>
-inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
-                 sums<W, R, V>& acc) {
+inline void tile(const packed& s, std::size_t i, const packed& o,
+                 std::size_t p, terms t, sums<W, R, V>& acc) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
   const std::size_t cols = s.cols;
@@ -55,7 +56,7 @@ inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
     a[r] = s.values() + (i + r) / panel_width * span + (i + r) % panel_width;
-  const double* b = s.values() + p * span;
+  const double* b = o.values() + p * span;
 #pragma GCC unroll 32
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 32
@@ -75,6 +76,7 @@ inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
       }
     }
   }
+  if (t.squared) return;
 #pragma GCC unroll 16
   for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
@@ -85,6 +87,13 @@ inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
         acc[r][j] = d * d;
       }
     }
+}
+
+// Samples of one set against panels of the same set.
+template <class W, int R, int V>
+inline void tile(const packed& s, std::size_t i, std::size_t p, terms t,
+                 sums<W, R, V>& acc) {
+  tile<W, R, V>(s, i, s, p, t, acc);
 }
 
 template <class W, int R, int V>
@@ -151,28 +160,46 @@ inline void rows_any(const packed& s, row_span rows, terms t, double* out,
     rows_of<W, B::rows, B::narrow>(s, rows, t, out, stride);
 }
 
-// ---- pairs: a band's distances to some panels, as they are ----
+// ---- squares: a band's squared distances to some panels of a set ----
 
 template <class W, int R, int V>
-inline void pairs_of(const packed& s, std::size_t b, panel_span panels,
-                     double* out, std::size_t stride) {
+inline void squares_chunk(const packed& s, std::size_t i, const packed& o,
+                          panel_span panels, double* out,
+                          std::size_t stride) {
+  constexpr terms squared{false, 0.0, true};
+  std::size_t p = panels.first;
+  for (; p + V <= panels.end; p += V) {
+    sums<W, R, V> acc;
+    tile<W, R, V>(s, i, o, p, squared, acc);
+    store_tile<W, R, V>(acc, out + (p - panels.first) * panel_width, stride);
+  }
+  for (; p < panels.end; ++p) {
+    sums<W, R, 1> acc;
+    tile<W, R, 1>(s, i, o, p, squared, acc);
+    store_tile<W, R, 1>(acc, out + (p - panels.first) * panel_width, stride);
+  }
+}
+
+template <class W, int R, int V>
+inline void squares_of(const packed& s, std::size_t b, const packed& o,
+                       panel_span panels, double* out, std::size_t stride) {
   const std::size_t i = b * panel_width;
   const std::size_t rows = std::min(panel_width, s.n - i);
   std::size_t r = 0;
   for (; r + R <= rows; r += R)
-    rows_chunk<W, R, V>(s, i + r, panels, {}, out + r * stride, stride);
+    squares_chunk<W, R, V>(s, i + r, o, panels, out + r * stride, stride);
   for (; r < rows; ++r)
-    rows_chunk<W, 1, V>(s, i + r, panels, {}, out + r * stride, stride);
+    squares_chunk<W, 1, V>(s, i + r, o, panels, out + r * stride, stride);
 }
 
 template <class W>
-inline void pairs_any(const packed& s, std::size_t b, panel_span panels,
-                      double* out, std::size_t stride) {
+inline void squares_any(const packed& s, std::size_t b, const packed& o,
+                        panel_span panels, double* out, std::size_t stride) {
   using B = blocking<W>;
   if (s.cols >= 64)
-    pairs_of<W, B::rows, B::wide>(s, b, panels, out, stride);
+    squares_of<W, B::rows, B::wide>(s, b, o, panels, out, stride);
   else
-    pairs_of<W, B::rows, B::narrow>(s, b, panels, out, stride);
+    squares_of<W, B::rows, B::narrow>(s, b, o, panels, out, stride);
 }
 
 // ---- band: the labelled lane sums of a band ----

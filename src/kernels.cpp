@@ -30,18 +30,19 @@ namespace {
                                        std::size_t count) {               \
     return record<W>(grid, x, count);                                     \
   }                                                                       \
-  ATTRIBUTES void pairs_##NAME(const packed& s, std::size_t b,            \
-                               panel_span panels, double* out,            \
-                               std::size_t stride) {                      \
-    pairs_any<W>(s, b, panels, out, stride);                              \
+  ATTRIBUTES void squares_##NAME(const packed& s, std::size_t b,          \
+                                 const packed& o, panel_span panels,      \
+                                 double* out, std::size_t stride) {       \
+    squares_any<W>(s, b, o, panels, out, stride);                         \
   }                                                                       \
-  ATTRIBUTES void tally_##NAME(const double* x, std::size_t count,        \
-                               const window& w, window_tally& t) {        \
-    tally_any<W>(x, count, w, t);                                         \
+  ATTRIBUTES void tally_##NAME(const pair_set& pairs, std::size_t b,      \
+                               panel_span panels, const pass_plan& plan,  \
+                               tally& t) {                                \
+    tally_any<W>(pairs, b, panels, plan, t);                              \
   }                                                                       \
-  constexpr kernels NAME##_kernels{rows_##NAME,   band_##NAME,            \
-                                   form_##NAME,   record_##NAME,          \
-                                   pairs_##NAME,  tally_##NAME};
+  constexpr kernels NAME##_kernels{rows_##NAME,    band_##NAME,           \
+                                   form_##NAME,    record_##NAME,         \
+                                   squares_##NAME, tally_##NAME};
 // clang-format on
 
 KERNEL_WIDTH_KERNELS(avx512, __attribute__((target("avx512f"), flatten)),

@@ -9,17 +9,20 @@
 
 #include "cpu.h"
 #include "exact_sum.h"
-#include "median_tally.h"
 #include "packed.h"
+#include "pair_set.h"
+#include "rank_tally.h"
 
 namespace kernel_width::detail {
 
 inline double square(double x) { return x * x; }
 
-// The terms a pass adds up: distances, or square(distance - mean).
+// The terms a pass adds up: distances, or square(distance - mean); or the
+// squared distances, before the root.
 struct terms {
   bool centred = false;
   double mean = 0.0;
+  bool squared = false;
 };
 
 // Rows first..first+count-1.
@@ -58,14 +61,16 @@ struct kernels {
   void (*form)(const packed& s, std::size_t b, terms t, grid_sums sums);
   // The record of terms[0..count) on grid (exact_sum.h).
   grid_record (*record)(double grid, const double* terms, std::size_t count);
-  // The distances of the rows of band b to the samples of panels:
-  // out[r * stride + l - 8 * panels.first] for row 8b + r and sample l; the
-  // rows past the last sample are left out. stride >= 8 panels.
-  void (*pairs)(const packed& s, std::size_t b, panel_span panels, double* out,
-                std::size_t stride);
-  // Tallies x[0..count) against w into t (median_tally.h).
-  void (*tally)(const double* x, std::size_t count, const window& w,
-                window_tally& t);
+  // The squared distances of the rows of band b of s to the samples of
+  // panels of o (o may be s): out[r * stride + l - 8 * panels.first] for
+  // row 8b + r and sample l; the rows past the last sample are left out.
+  // stride >= 8 panels.
+  void (*squares)(const packed& s, std::size_t b, const packed& o,
+                  panel_span panels, double* out, std::size_t stride);
+  // Tallies the squared distances of the pairs with their first sample in
+  // band b and their second in panels against the plan (rank_tally.h).
+  void (*tally)(const pair_set& pairs, std::size_t b, panel_span panels,
+                const pass_plan& plan, tally& t);
 };
 
 // The table for set, or for the best set below it that this CPU runs.

@@ -128,6 +128,14 @@ selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
       s.status = error::bad_probability;
       return s;
     }
+  if (count == 0) {
+    selection s;
+    s.n = pairs.rows->n - (pairs.across() ? 0 : n_y);
+    s.n_y = n_y;
+    s.columns = pairs.rows->cols;
+    s.pairs = pairs.count();
+    return s;
+  }
   try {
     const std::uint64_t m = pairs.count();
     std::vector<std::uint64_t> ranks;

@@ -1,65 +1,148 @@
-// A stand-in: every distance computed and sorted.
 #include "rank_passes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+
+#include "kernels.h"
+#include "rank_sample.h"
 
 namespace kernel_width::detail {
 
 namespace {
 
-double distance(const packed& a, std::size_t i, const packed& b,
-                std::size_t l) {
-  double sum = 0.0;
-  for (std::size_t c = 0; c < a.cols; ++c) {
-    const double d = value(a, i, c) - value(b, l, c);
-    sum += d * d;
-  }
-  return std::sqrt(sum);
+// Panels per chunk: a chunk of the samples stays in cache while the rows
+// of a band pass over it.
+std::size_t chunk_panels(const packed& s) {
+  return std::clamp<std::size_t>(4096 / std::max<std::size_t>(s.cols, 1), 1,
+                                 128);
 }
 
-std::vector<double> all_distances(const pair_set& pairs,
-                                  const run_control& control) {
-  std::vector<double> d;
-  const packed& a = *pairs.rows;
-  const packed& b = pairs.others();
-  for (std::size_t i = 0; i < a.n && !control.cancelled(); ++i)
-    for (std::size_t l = pairs.across() ? 0 : i + 1; l < b.n; ++l)
-      d.push_back(distance(a, i, b, l));
-  return d;
+// How many values the threads have kept of each window, so that each
+// stops keeping once they pass the window's room.
+struct kept_count {
+  const pass_plan& plan;
+  std::vector<std::atomic<std::uint64_t>> used;
+};
+
+// A thread's newly kept values counted; `counted` holds how many were.
+void account(tally& t, kept_count& all, std::vector<std::uint64_t>& counted) {
+  for (std::size_t j = 0; j < t.kept.size(); ++j) {
+    const std::uint64_t now = t.kept[j].size();
+    if (now == counted[j]) continue;
+    const std::uint64_t total = all.used[j].fetch_add(now - counted[j]) +
+                                (now - counted[j]);
+    counted[j] = now;
+    if (total > all.plan.windows[j].room) t.keeping[j] = 0;
+  }
+}
+
+void tally_band(const kernels& k, const pair_set& pairs, std::size_t b,
+                const pass_plan& plan, tally& t, kept_count& all,
+                std::vector<std::uint64_t>& counted) {
+  const packed& o = pairs.others();
+  const std::size_t chunk = chunk_panels(o);
+  for (std::size_t p0 = pairs.first_panel(b); p0 < o.count(); p0 += chunk) {
+    k.tally(pairs, b, {p0, std::min(o.count(), p0 + chunk)}, plan, t);
+    account(t, all, counted);
+  }
+}
+
+// The source that hands out every band in order.
+struct all_bands {
+  std::vector<std::size_t> bands;
+  std::atomic<std::size_t> next{0};
+  unit_source source;
+  explicit all_bands(std::size_t count) : bands(count) {
+    for (std::size_t b = 0; b < count; ++b) bands[b] = b;
+    source = in_order(bands, next);
+  }
+};
+
+bool run_pass(const pair_set& pairs, const pass_plan& plan, const workers& w,
+              pass_result& out) {
+  all_bands all(pairs.bands());
+  return tally_bands(pairs, plan, all.source, w, out);
 }
 
 }  // namespace
 
-ranks_found pair_ranks(const pair_set& pairs,
-                       const std::vector<std::uint64_t>& ranks, unsigned,
-                       isa, const run_control& control) {
-  ranks_found f;
-  f.passes = 1;
-  if (control.cancelled()) {
-    f.cancelled = true;
-    return f;
+unsigned pass_threads(const pair_set& pairs, unsigned threads,
+                      const select_limits& limits) {
+  if (threads == 0) threads = available_threads();
+  const std::size_t per_thread = sizeof(bucket) * limits.buckets * 2;
+  const std::size_t budget = std::size_t{32} << 20;
+  return static_cast<unsigned>(std::clamp<std::size_t>(
+      std::min<std::size_t>({threads, pairs.bands(), budget / per_thread}), 1,
+      threads));
+}
+
+bool tally_bands(const pair_set& pairs, const pass_plan& plan,
+                 const unit_source& next, const workers& w, pass_result& out) {
+  const kernels& k = kernels_for(w.set);
+  std::vector<tally> tallies(std::max(w.threads, 1u));
+  for (tally& t : tallies) {
+    t.reset(plan);
+    for (std::size_t j = 0; j < plan.windows.size(); ++j)  // as if shared out
+      t.kept[j].reserve(plan.windows[j].room / tallies.size() + 1024);
   }
-  std::vector<double> d = all_distances(pairs, control);
-  if (control.cancelled()) {
-    f.cancelled = true;
-    return f;
-  }
-  control.add(d.size());
-  for (const double x : d) f.nan += std::isnan(x);
-  std::sort(d.begin(), d.end(), [](double a, double b) {
-    return std::isnan(b) ? !std::isnan(a) : a < b;
+  kept_count all{plan, std::vector<std::atomic<std::uint64_t>>(
+                           plan.windows.size())};
+  run_threads(static_cast<unsigned>(tallies.size()), [&](unsigned id) {
+    std::vector<std::uint64_t> counted(plan.windows.size());
+    for (std::size_t b; next(b);) {
+      if (w.control.cancelled()) return;
+      tally_band(k, pairs, b, plan, tallies[id], all, counted);
+      w.control.add(pairs.band_pairs(b));
+    }
   });
-  for (const std::uint64_t r : ranks) f.values.push_back(d[r]);
+  if (w.control.cancelled()) return false;
+  out.kept.resize(plan.windows.size());
+  for (tally& t : tallies) {
+    out.t.merge(t);
+    for (std::size_t j = 0; j < plan.windows.size(); ++j)
+      if (!t.kept[j].empty()) out.kept[j].push_back(std::move(t.kept[j]));
+  }
+  return true;
+}
+
+ranks_found pair_ranks(const pair_set& pairs,
+                       const std::vector<std::uint64_t>& ranks,
+                       unsigned threads, isa set, const run_control& control,
+                       const select_limits& limits) {
+  threads = pass_threads(pairs, threads, limits);
+  const std::optional<pass_plan> first =
+      sampled_plan(pairs, set, threads, ranks, limits);
+  // The progress counts the first pass: most data need no other.
+  workers w{set, threads, control};
+  const ranks_result r = select_ranks(
+      pairs.count(), ranks,
+      [&](const pass_plan& plan, pass_result& out) {
+        const bool done = run_pass(pairs, plan, w, out);
+        w.control.done = nullptr;
+        return done;
+      },
+      first, limits);
+  ranks_found f;
+  f.nan = r.nan;
+  f.passes = r.passes;
+  f.cancelled = r.cancelled;
+  f.stalled = r.stalled;
+  for (const double v : r.values) f.values.push_back(std::sqrt(v));
   return f;
 }
 
-std::uint64_t zero_pairs(const pair_set& pairs, unsigned, isa,
+std::uint64_t zero_pairs(const pair_set& pairs, unsigned threads, isa set,
                          const run_control& control, bool& cancelled) {
-  cancelled = control.cancelled();
-  std::uint64_t zeros = 0;
-  for (const double x : all_distances(pairs, control)) zeros += x == 0;
-  return zeros;
+  pass_plan plan;
+  plan.windows.push_back(window_over(0, 0, unknown_count, 0));
+  plan_hulls(plan);
+  pass_result out;
+  out.t.reset(plan);
+  const workers w{set, pass_threads(pairs, threads), control};
+  cancelled = !run_pass(pairs, plan, w, out);
+  return cancelled ? 0 : out.t.inside[0];
 }
 
 }  // namespace kernel_width::detail

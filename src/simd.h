@@ -100,6 +100,49 @@ inline unsigned less_mask(const __m128d& a, const __m128d& b) {
   return static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(a, b)));
 }
 
+// A count per lane, for the lanes that held a condition.
+template <class W>
+using lane_counts = lane_bits<W>;
+
+// Counts the lanes of d at or over lo (or NaN) into at_least, and returns
+// the lanes among them at or under hi (or NaN), lane 0 in bit 0: three
+// vector operations, without a branch on the values.
+[[gnu::target("avx512f")]] inline unsigned in_range(const __m512d& d,
+                                                    const __m512d& lo,
+                                                    const __m512d& hi,
+                                                    int_vector<64>::type& at_least) {
+  const __mmask8 over = _mm512_cmp_pd_mask(d, lo, _CMP_NLT_UQ);
+  at_least = (int_vector<64>::type)_mm512_mask_sub_epi64(
+      (__m512i)at_least, over, (__m512i)at_least, _mm512_set1_epi64(-1));
+  return _mm512_mask_cmp_pd_mask(over, d, hi, _CMP_NGT_UQ);
+}
+[[gnu::target("avx2")]] inline unsigned in_range(const __m256d& d,
+                                                 const __m256d& lo,
+                                                 const __m256d& hi,
+                                                 int_vector<32>::type& at_least) {
+  const __m256d over = _mm256_cmp_pd(d, lo, _CMP_NLT_UQ);
+  at_least -= (int_vector<32>::type)over;
+  return static_cast<unsigned>(_mm256_movemask_pd(
+      _mm256_and_pd(over, _mm256_cmp_pd(d, hi, _CMP_NGT_UQ))));
+}
+inline unsigned in_range(const __m128d& d, const __m128d& lo,
+                         const __m128d& hi, int_vector<16>::type& at_least) {
+  const __m128d over = _mm_cmpnlt_pd(d, lo);
+  at_least -= (int_vector<16>::type)over;
+  return static_cast<unsigned>(
+      _mm_movemask_pd(_mm_and_pd(over, _mm_cmpngt_pd(d, hi))));
+}
+
+// The sum of a vector's counts.
+template <class C>
+inline std::uint64_t count_sum(const C& c) {
+  std::uint64_t lanes[sizeof(C) / 8];
+  std::memcpy(lanes, &c, sizeof lanes);
+  std::uint64_t sum = 0;
+  for (const std::uint64_t x : lanes) sum += x;
+  return sum;
+}
+
 // Writes the lanes of d picked by mask (lane 0 in bit 0) to out, packed,
 // in lane order, and returns how many: no branch on the mask. out must have
 // room for every lane.

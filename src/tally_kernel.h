@@ -1,59 +1,156 @@
-// The tally of a block of distances against a window (median_tally.h),
-// written once over a native vector type W and inlined into one function
-// per instruction set (kernels.cpp). Most values lie outside the window
-// and are counted in vectors; the few inside, and any NaN, go one by one.
-// Values over the window are not counted: pass counts less the others.
-// Private to the library.
+// The tally of a band's squared distances against a pass's windows
+// (rank_tally.h), written once over a native vector type W and inlined
+// into one function per instruction set (kernels.cpp). Each tile of
+// distances is tallied while it is in registers: most values lie outside
+// every hull and are only counted, under each hull, in vectors; the few
+// inside one, and any NaN, are packed aside and taken one by one. Private
+// to the library.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 
-#include "median_tally.h"
+#include "distance_kernels.h"
+#include "rank_tally.h"
 #include "simd.h"
 
 namespace kernel_width::detail {
 
-// The values a vector loop found inside the window or NaN, one by one.
-inline void take_odd(const double* x, std::size_t count, const window& w,
-                     window_tally& t) {
-  for (std::size_t k = 0; k < count; ++k) {
-    if (x[k] != x[k])
-      take_nan(x[k], t);
-    else
-      take_inside(x[k], w, t);
+// The hulls' bounds in vectors, and, per lane, the values at or over each
+// hull's lo so far, out of `values`.
+template <class W, int H>
+struct hull_cuts {
+  W lo[H];
+  W hi[H];
+  lane_counts<W> at_least[H];
+  std::uint64_t values = 0;
+};
+
+// Values packed aside by the vector loop, until taken one by one: room for
+// a few tiles and a vector's overrun.
+struct odd_values {
+  static constexpr std::size_t flush_at = 256;
+  double x[flush_at + 256];
+  std::size_t held = 0;
+};
+
+[[gnu::noinline]] inline void take_held(odd_values& odd, const pass_plan& plan, tally& t) {
+  for (std::size_t k = 0; k < odd.held; ++k) take_inside(odd.x[k], plan, t);
+  odd.held = 0;
+}
+
+// Counted at or over each hull's lo, in vectors; the values inside a hull
+// (neither under nor over it) or NaN, rare, packed aside.
+template <class W, int R, int V, int H>
+inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H>& cuts,
+                       odd_values& odd) {
+  cuts.values += R * V * panel_width;
+#pragma GCC unroll 16
+  for (int r = 0; r < R; ++r)
+#pragma GCC unroll 16
+    for (int j = 0; j < V * per_panel<W>; ++j) {
+      const W d = acc[r][j];
+      unsigned inside = 0;
+#pragma GCC unroll 4
+      for (int h = 0; h < H; ++h)
+        inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
+      if (inside != 0) [[unlikely]]
+        odd.held += compress(d, inside, odd.x + odd.held);
+    }
+}
+
+// A tile with pairs that do not count (l <= i within a set, or past the
+// last sample), the plain way.
+template <class W, int R>
+inline void tally_masked(const pair_set& pairs, std::size_t i, std::size_t p,
+                         const pass_plan& plan, tally& t) {
+  constexpr terms squared{false, 0.0, true};
+  sums<W, R, 1> acc;
+  tile<W, R, 1>(*pairs.rows, i, pairs.others(), p, squared, acc);
+  double d[R * panel_width];
+  store_tile<W, R, 1>(acc, d, panel_width);
+  const std::size_t n = pairs.others().n;
+  for (int r = 0; r < R; ++r)
+    for (std::size_t k = 0; k < panel_width; ++k) {
+      const std::size_t l = p * panel_width + k;
+      if (l < n && (pairs.across() || l > i + static_cast<std::size_t>(r)))
+        take(d[r * panel_width + k], plan, t);
+    }
+}
+
+// Rows i..i+R-1 against panels: those that need a mask one by one, the
+// others V at a time.
+template <class W, int R, int V, int H>
+inline void tally_rows(const pair_set& pairs, std::size_t i,
+                       panel_span panels, const pass_plan& plan,
+                       hull_cuts<W, H>& cuts, odd_values& odd, tally& t) {
+  constexpr terms squared{false, 0.0, true};
+  const std::size_t full = pairs.others().n / panel_width;
+  std::size_t p = panels.first;
+  if (!pairs.across() && p == i / panel_width)
+    tally_masked<W, R>(pairs, i, p++, plan, t);
+  const std::size_t end = std::min(panels.end, full);
+  for (; p + V <= end; p += V) {
+    sums<W, R, V> acc;
+    tile<W, R, V>(*pairs.rows, i, pairs.others(), p, squared, acc);
+    tally_tile<W, R, V, H>(acc, cuts, odd);
+    if (odd.held >= odd_values::flush_at) take_held(odd, plan, t);
+  }
+  for (; p < end; ++p) {
+    sums<W, R, 1> acc;
+    tile<W, R, 1>(*pairs.rows, i, pairs.others(), p, squared, acc);
+    tally_tile<W, R, 1, H>(acc, cuts, odd);
+    if (odd.held >= odd_values::flush_at) take_held(odd, plan, t);
+  }
+  for (; p < panels.end; ++p) tally_masked<W, R>(pairs, i, p, plan, t);
+}
+
+template <class W, int R, int V, int H>
+inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
+                     const pass_plan& plan, tally& t) {
+  hull_cuts<W, H> cuts;
+  for (int h = 0; h < H; ++h) {
+    cuts.lo[h] = splat<W>(plan.hulls[h].lo);
+    cuts.hi[h] = splat<W>(plan.hulls[h].hi);
+    cuts.at_least[h] = lane_counts<W>{};
+  }
+  odd_values odd;
+  const std::size_t i = b * panel_width;
+  const std::size_t rows = std::min(panel_width, pairs.rows->n - i);
+  std::size_t r = 0;
+  for (; r + R <= rows; r += R)
+    tally_rows<W, R, V, H>(pairs, i + r, panels, plan, cuts, odd, t);
+  for (; r < rows; ++r)
+    tally_rows<W, 1, V, H>(pairs, i + r, panels, plan, cuts, odd, t);
+  take_held(odd, plan, t);
+  t.values += cuts.values;
+  for (int h = 0; h < H; ++h)
+    t.under[h] += cuts.values - count_sum(cuts.at_least[h]);
+}
+
+template <class W, int R, int V>
+inline void tally_hulls(const pair_set& pairs, std::size_t b,
+                        panel_span panels, const pass_plan& plan, tally& t) {
+  switch (plan.hulls.size()) {
+    case 1:
+      return tally_of<W, R, V, 1>(pairs, b, panels, plan, t);
+    case 2:
+      return tally_of<W, R, V, 2>(pairs, b, panels, plan, t);
+    case 3:
+      return tally_of<W, R, V, 3>(pairs, b, panels, plan, t);
+    default:
+      return tally_of<W, R, V, max_hulls>(pairs, b, panels, plan, t);
   }
 }
 
 template <class W>
-inline void tally_any(const double* x, std::size_t count, const window& w,
-                      window_tally& into) {
-  constexpr std::size_t L = lanes<W>;
-  constexpr unsigned all = (1u << L) - 1;
-  constexpr std::size_t block = 256;
-  // A copy that can live in registers: through `into` every count would
-  // wait on the stores to the buckets.
-  window_tally t = into;
-  const W lo = splat<W>(w.lo);
-  const W hi = splat<W>(w.hi);
-  // Without a branch on them (they come at random): the odd values of a
-  // block are packed into `odd`, then taken one by one.
-  double odd[block + L];
-  std::size_t k = 0;
-  while (k + L <= count) {
-    const std::size_t end = k + std::min(block, (count - k) / L * L);
-    std::size_t held = 0;
-    for (; k < end; k += L) {
-      const W d = load<W>(x + k);
-      const unsigned under = less_mask(d, lo);
-      t.below += static_cast<unsigned>(std::popcount(under));
-      // Neither under nor over: inside, or NaN.
-      held += compress(d, all & ~(under | less_mask(hi, d)), odd + held);
-    }
-    take_odd(odd, held, w, t);
-  }
-  for (; k < count; ++k) take(x[k], w, t);
-  into = t;
+inline void tally_any(const pair_set& pairs, std::size_t b, panel_span panels,
+                      const pass_plan& plan, tally& t) {
+  using B = blocking<W>;
+  if (pairs.rows->cols >= 64)
+    tally_hulls<W, B::rows, B::wide>(pairs, b, panels, plan, t);
+  else
+    tally_hulls<W, B::rows, B::narrow>(pairs, b, panels, plan, t);
 }
 
 }  // namespace kernel_width::detail

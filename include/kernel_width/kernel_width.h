@@ -154,8 +154,9 @@ struct sample_pairs {
 // exactly as numpy's median of them gives it (the middle value, or
 // (a + b) / 2 of the two middle values; NaN when a distance is NaN: numpy's
 // NaN, positive), and the width 2 median^2. Found in a few passes over the
-// pairs, without storing the distances. Fewer than two samples (cross: an
-// empty x or y) leave no pairs: the median is -NaN, as 0.0 / 0.0 gives it.
+// pairs, without storing the distances. Fewer than two samples leave no
+// pairs: the median is -NaN, as 0.0 / 0.0 gives it; no samples at all (or,
+// across, an empty x or y) is error::no_samples, with the same -NaN.
 struct median_statistics {
   std::size_t n = 0;        // samples of x
   std::size_t n_y = 0;      // samples of y (pooled and cross; else 0)

@@ -1,7 +1,8 @@
 """Kernel widths from the pairwise distances between samples.
 
 The numbers that the programs form_kernel_width, labelled_kernel_width and
-median_kernel_width compute, for samples already in memory: each row of X is a sample, and the
+median_kernel_width compute, for samples already in memory, and numpy's
+quantiles of the same distances: each row of X is a sample, and the
 Euclidean distances between all pairs of samples are reduced to one width,
 without building the n x n distance matrix (memory O(n d)) and on every
 core. The results are the same, bit for bit, for every thread count.
@@ -9,14 +10,36 @@ core. The results are the same, bit for bit, for every thread count.
 X may be anything numpy turns into a 2-D array of real numbers: a numpy
 array (a C-contiguous float64 array is used without a copy), a list of
 rows, a pandas DataFrame of numeric columns. Text, complex numbers, dates
-and other objects raise TypeError naming the argument.
+and other objects raise TypeError naming the argument. ``label=`` names a
+column to leave out, as the programs' ``--label``: a column number from 1,
+or ``"last"``; that column may hold anything (a DataFrame's text class
+column, say) and the distances run over the others.
+
+Width, sigma and gamma: a width w is that of the kernel exp(-d**2 / w).
+The same kernel has two other common parameters, and every result gives
+them too (``output="sigma"`` or ``"gamma"`` of the *_width functions, the
+``sigma`` and ``gamma`` properties of the statistics):
+
+- gamma = 1 / w, of exp(-gamma * d**2): scikit-learn's
+  ``SVC(kernel="rbf", gamma=...)`` and ``rbf_kernel(X, gamma=...)``;
+- sigma = sqrt(w / 2), of exp(-d**2 / (2 * sigma**2)): the length scale of
+  an RBF kernel (scikit-learn's ``RBF(length_scale=sigma)``) and the
+  bandwidth of Gaussian-kernel two-sample and independence tests (MMD,
+  HSIC), where the median heuristic takes the median distance as sigma.
+
+For the median and the quantiles sigma is the distance itself, for
+labelled the mean distance itself, bit for bit (so 2 * sigma**2 is the
+width); for form, sqrt(width / 2).
 
 Precision: the programs print the width with 6 significant digits
 (``"%g" % width``); these functions return the full double, which the
 programs' ``--verbose`` shows with 17 significant digits.
 
 NaN and infinity in X follow the plain double arithmetic; each function
-says what it then returns. Nothing is checked or left out.
+says what it then returns. Nothing is checked or left out. A width of 0
+(every distance 0, a variance of 0, a median or quantile at 0) is returned
+as it is, with a RuntimeWarning that names its cause: the kernel's gamma
+is then infinite.
 
 Ctrl-C during a computation stops it within about a tenth of a second and
 raises KeyboardInterrupt; the module can be used again at once. (Python
@@ -35,14 +58,21 @@ labelled_width, labelled_statistics
     columns.
 median_width, median_statistics
     From the median of the distances between different samples (the
-    median heuristic), equal to numpy.median(scipy.spatial.distance.pdist(X)).
+    median heuristic), equal to numpy.median(scipy.spatial.distance.pdist(X));
+    also of two sets of samples, pooled or across.
+distance_quantiles
+    numpy.quantile of the same distances, within one set, of two pooled
+    or across two.
 """
 
 from __future__ import annotations
 
+import math
 import numbers
 import operator
-from typing import NamedTuple, SupportsIndex
+import warnings
+from typing import (Any, Literal, NamedTuple, Optional, Protocol, TypeVar,
+                    Union, overload)
 
 import numpy as np
 import numpy.typing as npt
@@ -55,6 +85,7 @@ __all__ = [
     "FormStatistics",
     "LabelledStatistics",
     "MedianStatistics",
+    "distance_quantiles",
     "form_statistics",
     "form_width",
     "labelled_statistics",
@@ -62,6 +93,30 @@ __all__ = [
     "median_statistics",
     "median_width",
 ]
+
+_C = TypeVar("_C", bound="_Count")
+
+
+class _Count(Protocol):
+    """An int or a numpy integer, never a bool: what threads and column
+    numbers take. (A bool's + gives an int, not a bool: that keeps it out.)
+    """
+
+    def __index__(self) -> int: ...
+
+    def __pos__(self: _C) -> _C: ...
+
+
+Label = Union[_Count, Literal["last"], None]
+Output = Literal["width", "sigma", "gamma"]
+
+
+def _gamma(width: float) -> float:
+    """1 / width as the library's double division gives it (infinite for
+    0, which Python's float division refuses)."""
+    if width == 0:
+        return math.copysign(math.inf, width)
+    return 1.0 / width
 
 
 class FormStatistics(NamedTuple):
@@ -98,7 +153,8 @@ class LabelledStatistics(NamedTuple):
     n : int
         Number of samples.
     columns : int
-        Number of feature columns (those from first_column on).
+        Number of feature columns (the label and the columns before
+        first_column left out).
     total : float
         Sum of the distances over all ordered pairs of different samples.
     pairs : int
@@ -107,6 +163,12 @@ class LabelledStatistics(NamedTuple):
         total / pairs.
     width : float
         2 * mean**2.
+    sigma : float
+        The mean itself: the sigma of exp(-d**2 / (2 * sigma**2)), whose
+        width is 2 * sigma**2 (a property, not a field).
+    gamma : float
+        1 / width: the gamma of exp(-gamma * d**2), scikit-learn's SVC
+        gamma (a property, not a field).
     """
 
     n: int
@@ -116,6 +178,14 @@ class LabelledStatistics(NamedTuple):
     mean: float
     width: float
 
+    @property
+    def sigma(self) -> float:
+        return self.mean
+
+    @property
+    def gamma(self) -> float:
+        return _gamma(self.width)
+
 
 class MedianStatistics(NamedTuple):
     """The median of the distances between different samples, as
@@ -124,15 +194,22 @@ class MedianStatistics(NamedTuple):
     Attributes
     ----------
     n : int
-        Number of samples.
+        Number of samples: X's, and Y's too when Y is given.
     columns : int
-        Number of columns, every one a feature.
+        Number of columns, every one a feature (a label left out).
     pairs : int
-        n*(n-1)/2.
+        The distances the median is taken over: n*(n-1)/2 within X or of
+        X and Y pooled, len(X) * len(Y) across them.
     median : float
         The median of the pairs' distances, as numpy.median of pdist(X).
     width : float
         2 * median**2.
+    sigma : float
+        The median itself: the sigma of exp(-d**2 / (2 * sigma**2)), whose
+        width is 2 * sigma**2 (a property, not a field).
+    gamma : float
+        1 / width: the gamma of exp(-gamma * d**2), scikit-learn's SVC
+        gamma (a property, not a field).
     """
 
     n: int
@@ -140,6 +217,14 @@ class MedianStatistics(NamedTuple):
     pairs: int
     median: float
     width: float
+
+    @property
+    def sigma(self) -> float:
+        return self.median
+
+    @property
+    def gamma(self) -> float:
+        return _gamma(self.width)
 
 
 # Array kinds that numpy would turn into numbers by guessing or by
@@ -154,9 +239,9 @@ _REFUSED = {
 }
 
 
-def _matrix(value: npt.ArrayLike, name: str) -> npt.NDArray[np.float64]:
-    """value as a C-contiguous 2-D float64 array (no copy when it is one),
-    or a short TypeError or ValueError naming it."""
+def _array(value: npt.ArrayLike, name: str) -> np.ndarray:
+    """value as a 2-D numpy array (not yet converted), or a short TypeError
+    or ValueError naming it."""
     try:
         array = np.asarray(value)
     except ValueError:
@@ -167,21 +252,26 @@ def _matrix(value: npt.ArrayLike, name: str) -> npt.NDArray[np.float64]:
         raise TypeError(f"{name} must hold real numbers, not {_REFUSED[kind]}")
     if array.ndim != 2:
         raise ValueError(f"{name} must be a 2-D array, not {array.ndim}-D")
-    if kind == "O":
-        # A DataFrame with a text column, missing values as None or pd.NA.
-        for index, item in enumerate(array.flat):
-            if not isinstance(item, numbers.Real):
-                row, column = divmod(index, array.shape[1])
-                raise TypeError(
-                    f"{name} must hold real numbers, not "
-                    f"{type(item).__name__} (row {row}, column {column})")
-    return np.ascontiguousarray(array, dtype=np.float64)
+    return array
 
 
-def _integer(value: SupportsIndex, name: str, low: int, high: int,
+def _check_reals(array: np.ndarray, name: str, columns: list[int]) -> None:
+    """A TypeError naming the first item of an object array that is not a
+    real number (a DataFrame's text, None, pd.NA), by row and by its column
+    in the caller's X."""
+    for index, item in enumerate(array.flat):
+        if not isinstance(item, numbers.Real):
+            row, column = divmod(index, array.shape[1])
+            raise TypeError(
+                f"{name} must hold real numbers, not "
+                f"{type(item).__name__} (row {row}, column {columns[column]})")
+
+
+def _integer(value: _Count, name: str, low: int, high: int,
              meaning: str) -> int:
     """value as an int in low..high, or a short TypeError or ValueError."""
-    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+    if (isinstance(value, (bool, np.bool_))
+            or not hasattr(type(value), "__index__")):
         raise TypeError(f"{name} must be an int, not {type(value).__name__}")
     number = operator.index(value)
     if not low <= number <= high:
@@ -189,21 +279,118 @@ def _integer(value: SupportsIndex, name: str, low: int, high: int,
     return number
 
 
-def _threads(value: SupportsIndex) -> int:
+def _threads(value: _Count) -> int:
     return _integer(value, "threads", 0, 1024, "0 (every core) to 1024")
 
 
-def form_statistics(X: npt.ArrayLike,
-                    threads: SupportsIndex = 0) -> FormStatistics:
+def _columns(count: int) -> str:
+    return f"{count} column" + ("" if count == 1 else "s")
+
+
+def _label_column(label: Label, columns: int, name: str) -> Optional[int]:
+    """The label's column, counted from 0, in an array of that many
+    columns; None for no label."""
+    if label is None:
+        return None
+    if isinstance(label, str):
+        if label != "last":
+            raise ValueError(
+                f'label must be a column number from 1 or "last", '
+                f"not {label!r}")
+        if columns == 0:
+            raise ValueError(f"label='last' names no column: {name} has none")
+        return columns - 1
+    if isinstance(label, (bool, np.bool_)) or not hasattr(type(label),
+                                                          "__index__"):
+        raise TypeError(f'label must be a column number from 1 or "last", '
+                        f"not {type(label).__name__}")
+    number = operator.index(label)
+    if number < 1:
+        raise ValueError(
+            f'label must be a column number from 1 or "last", not {number}')
+    if number > columns:
+        raise ValueError(
+            f"label={number} is beyond the last column of {name}: {name} has "
+            f"{_columns(columns)}, which label counts from 1")
+    return number - 1
+
+
+def _rows_in_place(array: np.ndarray) -> bool:
+    """True for native float64 whose rows the library can read where they
+    are: adjacent values, rows a positive whole number of doubles apart
+    (a C-contiguous array, or every k-th row of one)."""
+    rows, step = array.strides
+    return (array.dtype == np.float64 and array.flags.aligned
+            and (array.shape[1] <= 1 or step == 8)
+            and (array.shape[0] <= 1 or (rows > 0 and rows % 8 == 0)))
+
+
+def _samples(value: npt.ArrayLike, name: str, first: int = 0,
+             label: Label = None) -> npt.NDArray[np.float64]:
+    """The columns of value from first on, less the label's, as a float64
+    array whose rows each hold adjacent values: a view of value where it is
+    a C-contiguous float64 array and the columns left out lie at an edge,
+    a copy otherwise. Only those columns need to be real numbers."""
+    array = _array(value, name)
+    columns = array.shape[1]
+    if 0 < columns <= first:
+        raise ValueError(
+            f"first_column={first} is beyond the last column of {name}: "
+            f"{name} has {_columns(columns)}, which first_column counts "
+            "from 0")
+    skip = _label_column(label, columns, name)
+    low, high = min(first, columns), columns
+    if skip is not None and low <= skip:
+        if skip == low:
+            low += 1
+        elif skip == high - 1:
+            high -= 1
+    kept = [c for c in range(low, high) if c != skip]
+    if array.dtype.kind == "O":
+        part = array[:, kept]
+        _check_reals(part, name, kept)
+        return np.array(part, dtype=np.float64)
+    whole = array if _rows_in_place(array) else np.ascontiguousarray(
+        array, dtype=np.float64)
+    if len(kept) == high - low:
+        return whole[:, low:high]
+    return np.ascontiguousarray(whole[:, kept])
+
+
+def _output(value: str) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"output must be a str, not {type(value).__name__}")
+    if value not in ("width", "sigma", "gamma"):
+        raise ValueError(
+            f'output must be "width", "sigma" or "gamma", not {value!r}')
+    return value
+
+
+def _zero_width(function: str, cause: str) -> None:
+    """The RuntimeWarning for a width of 0, at the caller's line (the
+    public function calls this directly)."""
+    warnings.warn(f"{function}: the width is 0: {cause}; the kernel's gamma "
+                  "= 1/width is infinite", RuntimeWarning, stacklevel=3)
+
+
+def _pairs_at_zero(zero_pairs: int, pairs: int) -> str:
+    return f"{zero_pairs} of the {pairs} pairs are at distance 0"
+
+
+def form_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
+                    label: Label = None) -> FormStatistics:
     """Spread of the pairwise distances between the rows of X.
 
     Parameters
     ----------
-    X : array_like, shape (n_samples, n_features)
-        The samples; every column is a feature.
+    X : array_like, shape (n_samples, n_columns)
+        The samples; every column is a feature but the label's.
     threads : int, default 0
         Threads to compute on, 1 to 1024; 0 uses every core the process
         may run on.
+    label : int or "last", optional
+        A column to leave out, numbered from 1 as the programs' --label
+        numbers it, or "last"; it may hold anything (text, say).
 
     Returns
     -------
@@ -220,22 +407,31 @@ def form_statistics(X: npt.ArrayLike,
     Raises
     ------
     TypeError
-        X holds something other than real numbers; threads is not an int.
+        X holds something other than real numbers (the label column
+        aside); threads is not an int; label is neither an int nor a str.
     ValueError
         X is not 2-D, has no rows ("no samples") or no columns ("no
-        feature values"); threads is not 0 to 1024; the environment
-        variable KERNEL_WIDTH_ISA names an instruction set that is unknown
-        or that this CPU cannot run.
+        feature values"); threads is not 0 to 1024; label is below 1 or
+        beyond the last column; the environment variable KERNEL_WIDTH_ISA
+        names an instruction set that is unknown or that this CPU cannot
+        run (the message names it and the sets this CPU runs).
     MemoryError
         The memory for X's packed copy or the sums cannot be had.
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
-    return FormStatistics(*_core.form(_matrix(X, "X"), _threads(threads)))
+    return FormStatistics(*_core.form(_samples(X, "X", 0, label),
+                                      _threads(threads)))
+
+
+_FORM_RULES = ("variance / 2.6 (ratio below 0.01)",
+               "variance * ratio (ratio above 100)",
+               "variance / the divisor of table row {row}")
 
 
 def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
-               threads: SupportsIndex = 0) -> float:
+               threads: _Count = 0, *, label: Label = None,
+               output: Output = "width") -> float:
     """Kernel width from the spread of the pairwise distances.
 
     variance / 2.6 when the spread ratio is below 0.01, variance * ratio
@@ -246,65 +442,125 @@ def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
 
     Parameters
     ----------
-    X : array_like, shape (n_samples, n_features)
-        The samples; every column is a feature.
+    X : array_like, shape (n_samples, n_columns)
+        The samples; every column is a feature but the label's.
     table : array_like, shape (n_rows, 2)
         Rows of (key, divisor), as in form_of_relationship.txt; further
         columns are ignored.
     threads : int, default 0
         Threads to compute on, 1 to 1024; 0 uses every core the process
         may run on.
+    label : int or "last", optional
+        As form_statistics.
+    output : {"width", "sigma", "gamma"}, default "width"
+        What to return: the width w of exp(-d**2 / w); sigma =
+        sqrt(w / 2), of exp(-d**2 / (2 * sigma**2)) (an RBF length scale,
+        a kernel test's bandwidth); or gamma = 1 / w, of
+        exp(-gamma * d**2) (scikit-learn's SVC gamma).
 
     Returns
     -------
     float
         The width in full; ``"%g" % width`` is what form_kernel_width
-        prints for the same values and table.
+        prints for the same values and table. Or its sigma or gamma.
 
         A NaN or an infinity in X makes the ratio NaN, so row 0 of the
         table is used and the width is NaN. One sample gives 0 through
         row 0 (NaN when its divisor is 0). A divisor of 0 gives an
         infinite width (NaN for a variance of 0), a negative one a
-        negative width, as the division gives.
+        negative width, as the division gives (and a NaN sigma).
+
+    Warns
+    -----
+    RuntimeWarning
+        The width is 0 (a variance of 0: every distance is 0), naming the
+        cause; the 0 (sigma 0, gamma infinite) is returned all the same.
 
     Raises
     ------
     TypeError
         X or table holds something other than real numbers; threads is
-        not an int.
+        not an int; label is neither an int nor a str; output is not a
+        str.
     ValueError
-        As form_statistics; table is not 2-D; and, when the table is read,
-        it has no rows ("no rows to search"), no columns ("no key on the
-        line") or one column ("no divisor after the key").
+        As form_statistics; table is not 2-D; output is not "width",
+        "sigma" or "gamma"; and, when the table is read, it has no rows
+        ("no rows to search"), no columns ("no key on the line") or one
+        column ("no divisor after the key").
     MemoryError, KeyboardInterrupt
         As form_statistics.
     """
-    return _core.form_width(_matrix(X, "X"), _matrix(table, "table"),
-                            _threads(threads))
+    what = _output(output)
+    width, sigma, gamma, variance, rule, row = _core.form_width(
+        _samples(X, "X", 0, label), _samples(table, "table"),
+        _threads(threads))
+    if width == 0:
+        cause = ("the distances' variance is 0: every distance is 0"
+                 if variance == 0 else
+                 _FORM_RULES[rule].format(row=row) + " is 0")
+        _zero_width("form_width", cause)
+    return {"width": width, "sigma": sigma, "gamma": gamma}[what]
 
 
-def labelled_statistics(X: npt.ArrayLike, threads: SupportsIndex = 0,
-                        first_column: SupportsIndex = 1) -> LabelledStatistics:
+def _labelled(X: npt.ArrayLike, threads: _Count,
+              first_column: Optional[_Count], label: Label) -> tuple:
+    """_core.labelled's tuple for the columns that first_column and label
+    leave."""
+    if first_column is None:
+        first = 1 if label is None else 0
+    else:
+        first = _integer(first_column, "first_column", 0,
+                         np.iinfo(np.intp).max, "0 or more")
+        if first == 0 and label is not None:
+            raise ValueError(
+                f"first_column=0 (every column a feature) contradicts "
+                f"label={label!r}: give one of them")
+    return _core.labelled(_samples(X, "X", first, label), _threads(threads))
+
+
+def _labelled_zero(s: tuple) -> Optional[str]:
+    """Why labelled's width is 0, or None when it is not."""
+    mean, width = s[4], s[5]
+    if width != 0:
+        return None
+    if mean == 0:
+        return f"every distance between the {s[0]} samples is 0"
+    return f"2 * mean**2 rounds to 0 (the mean distance is {mean!r})"
+
+
+def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
+                        first_column: Optional[_Count] = None, *,
+                        label: Label = None) -> LabelledStatistics:
     """Mean distance between different samples over the feature columns.
 
     Parameters
     ----------
     X : array_like, shape (n_samples, n_columns)
-        The samples; the columns before first_column (a label) are not
-        read at all.
+        The samples: a label and the features. The columns before
+        first_column and the label's column are left out (not read, so
+        they may hold anything).
     threads : int, default 0
         Threads to compute on, 1 to 1024; 0 uses every core the process
         may run on.
-    first_column : int, default 1
-        The first feature column: 1 skips a label in column 0, as
-        labelled_kernel_width does; 0 for an array of features only.
+    first_column : int, optional
+        The first feature column, from 0. Without label it defaults to 1,
+        which leaves out a label in column 0, as labelled_kernel_width
+        does; 0 for an array of features only. With label it defaults to
+        0; a first_column of 1 or more then also leaves out the columns
+        before it (an id in column 0 and the label last: first_column=1,
+        label="last"), and 0, which says that every column is a feature,
+        is refused.
+    label : int or "last", optional
+        The label's column, numbered from 1 as labelled_kernel_width's
+        --label numbers it, or "last".
 
     Returns
     -------
     LabelledStatistics
         n, columns, total, pairs and mean, the numbers that
         labelled_kernel_width --verbose prints for the same values, and
-        the width 2 * mean**2.
+        the width 2 * mean**2; its sigma is the mean itself and its gamma
+        1 / width.
 
         A NaN in a feature column makes total, mean and width NaN. An
         infinity makes them infinite, or NaN when another sample holds an
@@ -313,104 +569,190 @@ def labelled_statistics(X: npt.ArrayLike, threads: SupportsIndex = 0,
         about 1.3e154) make them infinite. One sample gives total 0,
         pairs 0 and mean and width NaN.
 
+    Warns
+    -----
+    RuntimeWarning
+        The width is 0 (every distance 0, or a mean so small that its
+        square rounds to 0), naming the cause.
+
     Raises
     ------
     TypeError
-        X holds something other than real numbers; threads or
-        first_column is not an int.
+        X holds something other than real numbers in the feature columns;
+        threads or first_column is not an int; label is neither an int
+        nor a str.
     ValueError
-        X is not 2-D, has no rows ("no samples") or no columns from
-        first_column on ("no feature values"); threads is not 0 to 1024;
-        first_column is negative; KERNEL_WIDTH_ISA names an instruction
-        set that is unknown or that this CPU cannot run.
+        X is not 2-D, has no rows ("no samples") or no feature columns
+        ("no feature values"); threads is not 0 to 1024; first_column is
+        negative, or beyond the last column (it says so); label is below
+        1 or beyond the last column; first_column 0 with a label;
+        KERNEL_WIDTH_ISA names an instruction set that is unknown or that
+        this CPU cannot run.
     MemoryError
         The memory for X's packed copy cannot be had.
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
-    first = _integer(first_column, "first_column", 0, np.iinfo(np.intp).max,
-                     "0 or more")
-    return LabelledStatistics(
-        *_core.labelled(_matrix(X, "X"), _threads(threads), first))
+    s = _labelled(X, threads, first_column, label)
+    cause = _labelled_zero(s)
+    if cause:
+        _zero_width("labelled_statistics", cause)
+    return LabelledStatistics(*s[:6])
 
 
-def labelled_width(X: npt.ArrayLike, threads: SupportsIndex = 0,
-                   first_column: SupportsIndex = 1) -> float:
+def labelled_width(X: npt.ArrayLike, threads: _Count = 0,
+                   first_column: Optional[_Count] = None, *,
+                   label: Label = None, output: Output = "width") -> float:
     """Kernel width 2 * mean**2 from the mean distance between different
     samples.
 
     Parameters
     ----------
-    X, threads, first_column
+    X, threads, first_column, label
         As labelled_statistics.
+    output : {"width", "sigma", "gamma"}, default "width"
+        What to return: the width w of exp(-d**2 / w); sigma, of
+        exp(-d**2 / (2 * sigma**2)), here the mean distance itself (an
+        RBF length scale, a kernel test's bandwidth); or gamma = 1 / w, of
+        exp(-gamma * d**2) (scikit-learn's SVC gamma).
 
     Returns
     -------
     float
         The width in full; ``"%g" % width`` is what labelled_kernel_width
-        prints for the same values. NaN and infinity: as
-        labelled_statistics.
+        prints for the same values. Or its sigma or gamma. NaN and
+        infinity: as labelled_statistics.
+
+    Warns
+    -----
+    RuntimeWarning
+        As labelled_statistics.
 
     Raises
     ------
     TypeError, ValueError, MemoryError, KeyboardInterrupt
-        As labelled_statistics.
+        As labelled_statistics; and output not one of the three.
     """
-    return labelled_statistics(X, threads, first_column).width
+    what = _output(output)
+    s = _labelled(X, threads, first_column, label)
+    cause = _labelled_zero(s)
+    if cause:
+        _zero_width("labelled_width", cause)
+    return {"width": s[5], "sigma": s[6], "gamma": s[7]}[what]
 
 
-def median_statistics(X: npt.ArrayLike,
-                      threads: SupportsIndex = 0) -> MedianStatistics:
+def _two_sets(X: npt.ArrayLike, Y: Optional[npt.ArrayLike], cross: bool,
+              label: Label) -> tuple:
+    """(x, y, cross) for _core: X and Y as samples, less the label."""
+    if not isinstance(cross, (bool, np.bool_)):
+        raise TypeError(f"cross must be a bool, not {type(cross).__name__}")
+    x = _samples(X, "X", 0, label)
+    if Y is None:
+        if cross:
+            raise ValueError("cross=True needs Y: the pairs across X and Y")
+        return x, None, False
+    y = _samples(Y, "Y", 0, label)
+    if x.shape[1] != y.shape[1]:
+        raise ValueError(f"X and Y must have the same columns, not "
+                         f"{x.shape[1]} and {y.shape[1]}")
+    return x, y, bool(cross)
+
+
+def _median(X: npt.ArrayLike, threads: _Count, Y: Optional[npt.ArrayLike],
+            cross: bool, label: Label) -> tuple:
+    x, y, across = _two_sets(X, Y, cross, label)
+    return _core.median(x, y, across, _threads(threads))
+
+
+def _median_zero(s: tuple) -> str:
+    return "the median distance is 0: " + _pairs_at_zero(s[8], s[3])
+
+
+def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
+                      Y: Optional[npt.ArrayLike] = None, cross: bool = False,
+                      label: Label = None) -> MedianStatistics:
     """Median of the distances between different samples.
 
     Exactly numpy.median(scipy.spatial.distance.pdist(X)), bit for bit: the
     middle of the n*(n-1)/2 distances, or (a + b) / 2 of the middle two for
-    an even number. The distances are never stored: memory grows with X,
-    not with the pairs.
+    an even number. With Y, of ``pdist(numpy.vstack([X, Y]))``, the two
+    sets pooled; with Y and cross=True, of ``cdist(X, Y)``, the distance
+    from each sample of X to each of Y. The distances are never stored:
+    memory grows with X and Y, not with the pairs.
 
     Parameters
     ----------
-    X : array_like, shape (n_samples, n_features)
-        The samples, every column a feature.
+    X : array_like, shape (n_samples, n_columns)
+        The samples, every column a feature but the label's.
     threads : int, default 0
         Threads to compute on, 1 to 1024; 0 uses every core the process
         may run on.
+    Y : array_like, shape (n_samples_y, n_columns), optional
+        A second set of samples, with X's columns.
+    cross : bool, default False
+        With Y: only the distances across the sets, not within them.
+    label : int or "last", optional
+        A column to leave out of X and of Y, numbered from 1 as the
+        programs' --label numbers it, or "last"; it may hold anything.
 
     Returns
     -------
     MedianStatistics
         n, columns, pairs and median, the numbers that median_kernel_width
-        --verbose prints for the same values, and the width 2 * median**2.
+        --verbose prints for the same values, and the width 2 * median**2;
+        its sigma is the median itself and its gamma 1 / width.
 
         A NaN distance (a NaN in X, or inf - inf) makes median and width
         NaN, as numpy's median does; an infinite distance (an infinity in
         X, or squared differences that overflow) counts as the largest.
         One sample gives pairs 0 and median and width NaN.
 
+    Warns
+    -----
+    RuntimeWarning
+        The median is 0 (at least half of the pairs coincide), saying how
+        many pairs are at distance 0.
+
     Raises
     ------
     TypeError
-        X holds something other than real numbers; threads is not an int.
+        X or Y holds something other than real numbers (the label column
+        aside); threads is not an int; cross is not a bool; label is
+        neither an int nor a str.
     ValueError
-        X is not 2-D, has no rows ("no samples") or no columns ("no feature
-        values"); threads is not 0 to 1024; KERNEL_WIDTH_ISA names an
-        instruction set that is unknown or that this CPU cannot run.
+        X or Y is not 2-D; X (across, or Y) has no rows ("no samples");
+        no columns ("no feature values"); X and Y have different columns;
+        cross without Y; threads is not 0 to 1024; label is below 1 or
+        beyond the last column; KERNEL_WIDTH_ISA names an instruction set
+        that is unknown or that this CPU cannot run.
     MemoryError
-        The memory for X's packed copy or the kept distances cannot be had.
+        The memory for the packed copies or the kept distances cannot be
+        had.
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
-    return MedianStatistics(*_core.median(_matrix(X, "X"), _threads(threads)))
+    s = _median(X, threads, Y, cross, label)
+    if s[5] == 0:
+        _zero_width("median_statistics", _median_zero(s))
+    return MedianStatistics(s[0] + s[1], *s[2:6])
 
 
-def median_width(X: npt.ArrayLike, threads: SupportsIndex = 0) -> float:
+def median_width(X: npt.ArrayLike, threads: _Count = 0, *,
+                 Y: Optional[npt.ArrayLike] = None, cross: bool = False,
+                 label: Label = None, output: Output = "width") -> float:
     """Kernel width 2 * median**2 from the median of the distances between
     different samples (the median heuristic).
 
     Parameters
     ----------
-    X, threads
+    X, threads, Y, cross, label
         As median_statistics.
+    output : {"width", "sigma", "gamma"}, default "width"
+        What to return: the width w of exp(-d**2 / w); sigma, of
+        exp(-d**2 / (2 * sigma**2)), here the median distance itself, bit
+        for bit (an RBF length scale; the median heuristic's bandwidth of
+        a kernel two-sample or independence test); or gamma = 1 / w, of
+        exp(-gamma * d**2) (scikit-learn's SVC gamma).
 
     Returns
     -------
@@ -418,11 +760,147 @@ def median_width(X: npt.ArrayLike, threads: SupportsIndex = 0) -> float:
         The width in full, equal bit for bit to
         ``2 * numpy.median(scipy.spatial.distance.pdist(X)) ** 2``;
         ``"%g" % width`` is what median_kernel_width prints for the same
-        values. NaN and infinity: as median_statistics.
+        values. Or its sigma or gamma. NaN and infinity: as
+        median_statistics.
+
+    Warns
+    -----
+    RuntimeWarning
+        As median_statistics.
 
     Raises
     ------
     TypeError, ValueError, MemoryError, KeyboardInterrupt
-        As median_statistics.
+        As median_statistics; and output not one of the three.
     """
-    return median_statistics(X, threads).width
+    what = _output(output)
+    s = _median(X, threads, Y, cross, label)
+    if s[5] == 0:
+        _zero_width("median_width", _median_zero(s))
+    return {"width": s[5], "sigma": s[6], "gamma": s[7]}[what]
+
+
+def _probabilities(q: npt.ArrayLike) -> npt.NDArray[np.float64]:
+    """q as float64 probabilities in [0, 1], or a TypeError or ValueError
+    naming the first bad one."""
+    array = np.asarray(q)
+    kind = array.dtype.kind
+    if kind in _REFUSED or kind == "b":
+        what = "bool" if kind == "b" else _REFUSED[kind]
+        raise TypeError(f"q must hold real numbers, not {what}")
+    if kind == "O":
+        for item in array.flat:
+            if not isinstance(item, numbers.Real):
+                raise TypeError(
+                    f"q must hold real numbers, not {type(item).__name__}")
+    p = np.asarray(array, dtype=np.float64)  # 0-d stays 0-d
+    bad = np.flatnonzero(~((p >= 0) & (p <= 1)))
+    if bad.size:
+        where = np.unravel_index(bad[0], p.shape)
+        at = "" if p.ndim == 0 else " (q[%s])" % ", ".join(map(str, where))
+        raise ValueError(
+            f"Quantiles must be in the range [0, 1], not {p.flat[bad[0]]!r}"
+            + at)
+    return p
+
+
+# A scalar q gives a numpy.float64, as numpy.quantile does; the first
+# overload takes it before the array-like one (which a float also is).
+@overload
+def distance_quantiles(  # type: ignore[misc]
+        X: npt.ArrayLike, q: float, Y: Optional[npt.ArrayLike] = ...,
+        cross: bool = ..., threads: _Count = ..., *,
+        label: Label = ...) -> np.float64: ...
+
+
+@overload
+def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
+                       Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
+                       threads: _Count = ..., *,
+                       label: Label = ...) -> npt.NDArray[np.float64]: ...
+
+
+def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
+                       Y: Optional[npt.ArrayLike] = None, cross: bool = False,
+                       threads: _Count = 0, *, label: Label = None) -> Any:
+    """Quantiles of the distances between different samples.
+
+    Exactly ``numpy.quantile(scipy.spatial.distance.pdist(X), q)``, bit for
+    bit (numpy's default, linear method): with Y, of
+    ``pdist(numpy.vstack([X, Y]))``, the two sets pooled; with Y and
+    cross=True, of ``cdist(X, Y)``, the distance from each sample of X to
+    each of Y. Every quantile comes from the same passes over the pairs,
+    and the distances are never stored.
+
+    A quantile d_q as a kernel parameter: sigma = d_q, of
+    exp(-d**2 / (2 * sigma**2)) (an RBF length scale, a kernel test's
+    bandwidth; q = 0.5 is the median heuristic), width = 2 * d_q**2, of
+    exp(-d**2 / width), and gamma = 1 / width, of exp(-gamma * d**2)
+    (scikit-learn's SVC gamma).
+
+    Parameters
+    ----------
+    X : array_like, shape (n_samples, n_columns)
+        The samples, every column a feature but the label's.
+    q : float or array_like of floats
+        Probabilities in [0, 1], any number of them, in any order and
+        shape (numpy.quantile takes at most 2 dimensions); taken as
+        float64.
+    Y : array_like, shape (n_samples_y, n_columns), optional
+        A second set of samples, with X's columns.
+    cross : bool, default False
+        With Y: only the distances across the sets, not within them.
+    threads : int, default 0
+        Threads to compute on, 1 to 1024; 0 uses every core the process
+        may run on.
+    label : int or "last", optional
+        A column to leave out of X and of Y, numbered from 1 as the
+        programs' --label numbers it, or "last"; it may hold anything.
+
+    Returns
+    -------
+    numpy.float64 or numpy.ndarray of float64
+        As numpy.quantile shapes it: a numpy.float64 for a scalar q, an
+        array of q's shape otherwise. A NaN distance (a NaN in X, or
+        inf - inf) makes every quantile NaN, as numpy's does; an infinite
+        distance counts as the largest. One sample (no pairs) gives NaN,
+        where numpy.quantile of an empty array raises IndexError.
+
+    Warns
+    -----
+    RuntimeWarning
+        A quantile is 0, so its width is 0: names the probabilities and
+        how many pairs are at distance 0.
+
+    Raises
+    ------
+    TypeError
+        X, Y or q holds something other than real numbers (the label
+        column aside); threads is not an int; cross is not a bool; label
+        is neither an int nor a str.
+    ValueError
+        A probability outside [0, 1] or NaN (the message names the first
+        one); X or Y is not 2-D; X (across, or Y) has no rows ("no
+        samples"); no columns ("no feature values"); X and Y have
+        different columns; cross without Y; threads is not 0 to 1024;
+        label is below 1 or beyond the last column; KERNEL_WIDTH_ISA
+        names an instruction set that is unknown or that this CPU cannot
+        run.
+    MemoryError
+        The memory for the packed copies or the kept distances cannot be
+        had.
+    KeyboardInterrupt
+        Ctrl-C during the computation.
+    """
+    p = _probabilities(q)
+    x, y, across = _two_sets(X, Y, cross, label)
+    values, pairs, zero_pairs = _core.quantiles(x, y, across, p.ravel(),
+                                                _threads(threads))
+    at_zero = p.ravel()[values == 0]
+    if at_zero.size:
+        shown = ", ".join(repr(float(v)) for v in at_zero[:3])
+        more = ", ..." if at_zero.size > 3 else ""
+        _zero_width("distance_quantiles",
+                    f"the quantile at q = {shown}{more} is 0: "
+                    + _pairs_at_zero(zero_pairs, pairs))
+    return values.reshape(p.shape)[()]

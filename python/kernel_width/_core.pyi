@@ -1,5 +1,7 @@
 # The extension's signatures, for type checkers; the package's functions
 # check the arguments and are the ones to call.
+from typing import Optional
+
 import numpy as np
 import numpy.typing as npt
 
@@ -10,10 +12,20 @@ def form(
 ) -> tuple[int, int, float, float, float]: ...
 def form_width(
     X: npt.NDArray[np.float64], table: npt.NDArray[np.float64], threads: int
-) -> float: ...
+) -> tuple[float, float, float, float, int, int]: ...
 def labelled(
-    X: npt.NDArray[np.float64], threads: int, first_column: int
-) -> tuple[int, int, float, int, float, float]: ...
-def median(
     X: npt.NDArray[np.float64], threads: int
-) -> tuple[int, int, int, float, float]: ...
+) -> tuple[int, int, float, int, float, float, float, float]: ...
+def median(
+    X: npt.NDArray[np.float64],
+    Y: Optional[npt.NDArray[np.float64]],
+    cross: bool,
+    threads: int,
+) -> tuple[int, int, int, int, float, float, float, float, int]: ...
+def quantiles(
+    X: npt.NDArray[np.float64],
+    Y: Optional[npt.NDArray[np.float64]],
+    cross: bool,
+    p: npt.NDArray[np.float64],
+    threads: int,
+) -> tuple[npt.NDArray[np.float64], int, int]: ...

@@ -9,12 +9,15 @@ GOOD = [[0.0, 0.0], [3.0, 4.0], [1.0, 1.0]]
 TABLE = [[0.5, 2.0], [1.5, 4.0]]
 
 
-@pytest.mark.parametrize("threads", ["2", 2.0, True, None, [2]])
+@pytest.mark.parametrize("threads", ["2", 2.0, True, np.bool_(True), None,
+                                     [2]])
 @pytest.mark.parametrize("call", [
     lambda t: kw.form_statistics(GOOD, threads=t),
     lambda t: kw.form_width(GOOD, TABLE, threads=t),
     lambda t: kw.labelled_statistics(GOOD, threads=t),
     lambda t: kw.labelled_width(GOOD, threads=t),
+    lambda t: kw.median_width(GOOD, threads=t),
+    lambda t: kw.distance_quantiles(GOOD, 0.5, GOOD, threads=t),
 ])
 def test_threads_of_another_type(call, threads):
     with pytest.raises(TypeError) as e:
@@ -39,9 +42,11 @@ def test_counts_at_their_limits():
             kw.form_statistics(GOOD, threads=threads)
     assert kw.labelled_width(GOOD, first_column=np.int32(1)) == (
         kw.labelled_width(GOOD, first_column=1))
-    # The last column is the only feature; one past it leaves none.
+    # The last column is the only feature; one past it names no column.
     assert kw.labelled_statistics(GOOD, first_column=1).columns == 1
-    with pytest.raises(ValueError, match="^no feature values$"):
+    with pytest.raises(ValueError, match=(
+            "^first_column=2 is beyond the last column of X: X has 2 "
+            "columns, which first_column counts from 0$")):
         kw.labelled_statistics(GOOD, first_column=2)
 
 
@@ -115,3 +120,92 @@ def test_pandas_frames():
     missing = pd.DataFrame({"a": pd.array([1, None, 3], dtype="Int64")})
     with pytest.raises(TypeError, match=r"not NAType \(row 1, column 0\)$"):
         kw.form_statistics(missing)
+
+
+def test_label_leaves_a_column_out_of_every_function():
+    pd = pytest.importorskip("pandas")
+    rng = np.random.default_rng(12)
+    x = rng.normal(size=(30, 3))
+    y = rng.normal(size=(20, 3))
+    table = [[0.5, 2.0], [1.5, 4.0]]
+    q = [0.1, 0.5, 0.9]
+    # Each call on X with label=..., and on X's features alone.
+    calls = [
+        (lambda a, **k: kw.form_statistics(a, **k), {}),
+        (lambda a, **k: kw.form_width(a, table, output="gamma", **k), {}),
+        (lambda a, **k: kw.labelled_statistics(a, **k), {"first_column": 0}),
+        (lambda a, **k: kw.labelled_width(a, output="sigma", **k),
+         {"first_column": 0}),
+        (lambda a, **k: kw.median_statistics(a, **k), {}),
+        (lambda a, **k: kw.median_width(a, **k), {}),
+        (lambda a, **k: tuple(kw.distance_quantiles(a, q, **k)), {}),
+    ]
+    # The text class column first, in the middle and last; a float array
+    # with the label at an edge is read in place, in the middle copied.
+    for where, label in [(0, 1), (2, 3), (3, "last"), (3, 4)]:
+        frame = pd.DataFrame(x, columns=["a", "b", "c"])
+        frame.insert(where, "class", ["setosa", "virginica"] * 15)
+        numbers = np.insert(x, where, 7.0, axis=1)
+        for call, alone in calls:
+            want = call(x, **alone)
+            assert call(frame, label=label) == want, (where, label)
+            assert call(numbers, label=label) == want, (where, label)
+    frame_x = pd.DataFrame(np.column_stack([x, np.zeros(30)]))
+    frame_x[3] = "one"
+    frame_y = pd.DataFrame(np.column_stack([y, np.zeros(20)]))
+    frame_y[3] = "other"
+    assert kw.median_width(frame_x, Y=frame_y, cross=True, label="last") == (
+        kw.median_width(x, Y=y, cross=True))
+    assert (kw.distance_quantiles(frame_x, q, frame_y, label=4) == (
+        kw.distance_quantiles(x, q, y))).all()
+    # Text outside the label's column is still named by its place in X.
+    frame = pd.DataFrame(x)
+    frame[3] = "class"
+    frame.loc[4, 1] = "oops"
+    with pytest.raises(TypeError, match=r"^X must hold real numbers, not "
+                       r"str \(row 4, column 1\)$"):
+        kw.median_width(frame, label="last")
+
+
+def test_label_and_first_column_together():
+    rng = np.random.default_rng(13)
+    x = rng.normal(size=(25, 5))  # an id, three features, a label
+    want = kw.labelled_statistics(x[:, 1:4], first_column=0)
+    assert kw.labelled_statistics(x, first_column=1, label="last") == want
+    assert kw.labelled_statistics(x, first_column=1, label=5) == want
+    # The label among the columns that first_column leaves out already.
+    assert kw.labelled_statistics(x, first_column=1, label=1) == (
+        kw.labelled_statistics(x))
+    assert kw.labelled_statistics(x, label=1) == kw.labelled_statistics(x)
+    assert kw.labelled_statistics(x, first_column=4, label=1).columns == 1
+    with pytest.raises(ValueError, match=(
+            r"^first_column=0 \(every column a feature\) contradicts "
+            r"label='last': give one of them$")):
+        kw.labelled_width(x, first_column=0, label="last")
+    # The last column is the only feature left: no feature values.
+    with pytest.raises(ValueError, match="^no feature values$"):
+        kw.labelled_width(x, first_column=4, label="last")
+
+
+@pytest.mark.parametrize("label,error,message", [
+    (6, ValueError, "^label=6 is beyond the last column of X: X has 5 "
+     "columns, which label counts from 1$"),
+    (0, ValueError, '^label must be a column number from 1 or "last", not 0$'),
+    (-1, ValueError, "not -1$"),
+    ("first", ValueError, "not 'first'$"),
+    ("Last", ValueError, "not 'Last'$"),
+    (True, TypeError, '^label must be a column number from 1 or "last", '
+     "not bool$"),
+    (5.0, TypeError, "not float$"),
+])
+def test_labels_refused(label, error, message):
+    x = np.zeros((3, 5))
+    for call in (kw.form_statistics, kw.labelled_statistics,
+                 kw.median_statistics, lambda a, label: kw.distance_quantiles(
+                     a, 0.5, a, label=label)):
+        with pytest.raises(error, match=message):
+            call(x, label=label)
+    assert kw.form_statistics(x, label=5).columns == 4
+    with pytest.raises(ValueError, match="^label='last' names no column: "
+                       "X has none$"):
+        kw.median_width(np.zeros((3, 0)), label="last")

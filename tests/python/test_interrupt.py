@@ -64,3 +64,40 @@ def test_a_handler_that_does_not_raise_lets_the_computation_finish():
         restore()
     assert got == want
     assert calls == [signal.SIGINT]
+
+
+@pytest.fixture(scope="module")
+def fast_selection():
+    """60,000 samples of 16 values, skipping when the selection's passes
+    over the pairs are not there yet: a plain sort of every distance would
+    take minutes on them."""
+    x = np.random.default_rng(5).normal(size=(60_000, 16))
+    start = time.monotonic()
+    kw.median_statistics(x[:5_000], threads=2)
+    took = time.monotonic() - start
+    if took > 2.0:
+        pytest.skip("a median of 5,000 samples took %.1f s: needs the fast "
+                    "selection" % took)
+    return x
+
+
+@pytest.mark.parametrize("compute", [
+    lambda x: kw.median_statistics(x, threads=2),
+    lambda x: kw.distance_quantiles(x, [0.1, 0.5, 0.9], threads=2),
+    lambda x: kw.median_width(x[::2], Y=x[1::2], cross=True, threads=2),
+])
+def test_ctrl_c_stops_a_selection(compute, fast_selection):
+    x = fast_selection
+    start = time.monotonic()
+    small = compute(x[:5_000])
+    whole = 144 * (time.monotonic() - start)  # 144 times the pairs
+
+    restore = interrupt_after(0.5, signal.default_int_handler)
+    start = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            compute(x)
+    finally:
+        restore()
+    assert time.monotonic() - start < 0.5 + max(whole / 2, 0.5)
+    assert np.array_equal(compute(x[:5_000]), small)

@@ -11,6 +11,7 @@ import kernel_width as kw
 
 FORM = os.environ.get("FORM_PROGRAM")
 LABELLED = os.environ.get("LABELLED_PROGRAM")
+MEDIAN = os.environ.get("MEDIAN_PROGRAM")
 
 
 def data_sets():
@@ -89,7 +90,8 @@ def test_any_layout_and_type_gives_the_same_numbers():
     (lambda: kw.form_statistics(np.zeros((2, 2, 2))), "2-D"),
     (lambda: kw.form_statistics(np.zeros((0, 3))), "no samples"),
     (lambda: kw.form_statistics(np.zeros((4, 0))), "no feature values"),
-    (lambda: kw.labelled_statistics(np.zeros((4, 1))), "no feature values"),
+    (lambda: kw.labelled_statistics(np.zeros((4, 1))),
+     "^first_column=1 is beyond the last column of X: X has 1 column,"),
     (lambda: kw.labelled_width(np.zeros((0, 3))), "no samples"),
     (lambda: kw.form_width([[0, 0], [3, 4]], np.zeros((0, 2))),
      "no rows to search"),
@@ -141,8 +143,13 @@ def test_other_threads_run_during_a_computation():
 def test_module_is_documented():
     assert kw.__version__
     for name in ("form_width", "form_statistics", "labelled_width",
-                 "labelled_statistics"):
+                 "labelled_statistics", "distance_quantiles"):
         assert "Parameters" in getattr(kw, name).__doc__
+    # The kernel's three parameters, explained where they are offered.
+    for f in (kw, kw.form_width, kw.labelled_width, kw.median_width,
+              kw.distance_quantiles):
+        assert "gamma" in f.__doc__ and "sigma" in f.__doc__
+        assert "SVC" in f.__doc__
 
 
 def run_python(code, **env):
@@ -152,19 +159,40 @@ def run_python(code, **env):
                           text=True, env={**os.environ, **env})
 
 
-def test_an_instruction_set_not_there_is_a_value_error():
-    code = ("import kernel_width as kw\n"
-            "try:\n"
-            "    kw.labelled_width([[1, 0], [2, 3]])\n"
-            "except ValueError as e:\n"
-            "    print(e)\n")
-    done = run_python(code, KERNEL_WIDTH_ISA="avx9")
-    assert done.stdout == (
-        "unknown or unsupported instruction set in KERNEL_WIDTH_ISA\n")
-    done = run_python(code.replace("try:", "print(kw.labelled_width("
-                                   "[[1, 0], [2, 3]]))\ntry:"),
-                      KERNEL_WIDTH_ISA="base")
-    assert done.stdout.splitlines()[0] == "18.0"
+ISA_PROBE = ("import kernel_width as kw\n"
+             "try:\n"
+             "    print(kw.labelled_width([[1, 0], [2, 3]]))\n"
+             "except ValueError as e:\n"
+             "    print(e)\n")
+
+
+def test_an_instruction_set_not_there_is_a_value_error(tmp_path):
+    runs = {isa: run_python(ISA_PROBE, KERNEL_WIDTH_ISA=isa).stdout
+            for isa in ("base", "avx2", "avx512")}
+    assert runs["base"] == "18.0\n"
+    sets = ", ".join(isa for isa, out in runs.items() if out == "18.0\n")
+    data = tmp_path / "x.txt"
+    data.write_text("1 0\n2 3\n")
+    # The value as the programs quote it: escapes, and other bytes in hex.
+    for value, shown in [("avx9", '"avx9"'), ("AVX2", '"AVX2"'),
+                         ("avx2 ", '"avx2 "'),
+                         ('a"b\\c\td\x01\u00e9',
+                          '"a\\"b\\\\c\\td\\x01\\xc3\\xa9"')]:
+        message = (f"KERNEL_WIDTH_ISA: unknown or unsupported {shown} "
+                   f"(this CPU runs: {sets})")
+        assert run_python(ISA_PROBE, KERNEL_WIDTH_ISA=value).stdout == (
+            message + "\n")
+        for name, program in (("labelled_kernel_width", LABELLED),
+                              ("median_kernel_width", MEDIAN)):
+            if program:
+                done = subprocess.run([program, str(data)], text=True,
+                                      capture_output=True, env={
+                                          **os.environ,
+                                          "KERNEL_WIDTH_ISA": value})
+                assert done.stderr == f"{name}: {message}\n"
+    for isa, out in runs.items():
+        assert out == "18.0\n" or out.startswith(
+            f'KERNEL_WIDTH_ISA: unknown or unsupported "{isa}" ')
 
 
 def test_out_of_memory_is_a_memory_error():
@@ -175,10 +203,13 @@ def test_out_of_memory_is_a_memory_error():
             "pages = int(open('/proc/self/statm').read().split()[0])\n"
             "limit = pages * 4096 + (64 << 20)\n"
             "resource.setrlimit(resource.RLIMIT_AS, (limit, limit))\n"
-            "for f in (kw.form_statistics, kw.labelled_statistics):\n"
+            "for f in (kw.form_statistics, kw.labelled_statistics,\n"
+            "          kw.median_statistics,\n"
+            "          lambda x, threads: kw.distance_quantiles(\n"
+            "              x, [0.5], x, cross=True, threads=threads)):\n"
             "    try:\n"
             "        f(x, threads=1)\n"
             "    except MemoryError:\n"
             "        print('MemoryError')\n")
     done = run_python(code)
-    assert done.stdout == "MemoryError\nMemoryError\n", done.stderr
+    assert done.stdout == "MemoryError\n" * 4, done.stderr

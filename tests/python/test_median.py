@@ -40,6 +40,7 @@ def same(a, b):
 
 @pytest.mark.parametrize("name,x", list(data_sets()))
 @pytest.mark.parametrize("threads", [1, 2, 3, 4])
+@pytest.mark.filterwarnings("ignore:median_.* the width is 0:RuntimeWarning")
 def test_equals_numpy_median_of_pdist(name, x, threads):
     want = np.median(pdist(x))
     s = kw.median_statistics(x, threads=threads)

@@ -1,0 +1,310 @@
+#include "rank_sample.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <new>
+
+#include "kernels.h"
+#include "threads.h"
+
+namespace kernel_width::detail {
+
+namespace {
+
+// A tile: a band's 8 rows against the samples of tile_panels panels. The
+// sample is drawn in `groups` groups of tiles, each from its own random
+// stream, so that any thread may draw any group and the spread of the
+// groups' shares gives each share's standard error.
+constexpr std::size_t tile_panels = 1;
+constexpr std::uint64_t groups = 64;
+
+// A fixed stream of random numbers (splitmix64): the same windows, and
+// passes, on every run.
+std::uint64_t next_random(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+  return z ^ (z >> 31);
+}
+
+// Random tiles into t, against the plan; within a set, a tile that holds
+// the band's own panel is left out.
+void draw_group(const kernels& k, const pair_set& pairs, std::uint64_t tiles,
+                std::uint64_t seed, const pass_plan& plan, tally& t) {
+  t.reset(plan);
+  std::uint64_t state = seed;
+  const std::size_t panels = pairs.others().count();
+  for (std::uint64_t u = 0; u < tiles; ++u) {
+    const std::size_t b = next_random(state) % pairs.bands();
+    const std::size_t q = next_random(state) % panels;
+    const std::size_t end = std::min(panels, q + tile_panels);
+    if (!pairs.across() && b >= q && b < end) continue;
+    k.tally(pairs, b, {q, end}, plan, t);
+  }
+}
+
+// What a sample found: the plan it kept every value of the windows of,
+// its groups' tallies (their kept values still in them), the counts of
+// them all, and the values of each window.
+struct sample {
+  pass_plan plan;
+  std::vector<tally> parts;
+  tally all;
+  std::uint64_t count = 0;  // NaN aside
+  std::vector<kept_vector> kept;
+};
+
+// `tiles` random tiles on threads, every value in the plan's windows kept.
+sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
+                   std::uint64_t tiles, pass_plan plan, std::uint64_t seed) {
+  for (window& w : plan.windows) {
+    w.keep_first = 0;
+    w.keep_last = w.count() - 1;
+  }
+  plan_hulls(plan);
+  sample s;
+  s.plan = std::move(plan);
+  s.parts.resize(groups);
+  std::atomic<std::uint64_t> next{0};
+  std::atomic<bool> failed{false};
+  run_threads(threads, [&](unsigned) {
+    try {
+      for (std::uint64_t g; (g = next.fetch_add(1)) < groups;)
+        draw_group(kernels_for(set), pairs, (tiles + groups - 1) / groups,
+                   seed + g * 0x100000000, s.plan, s.parts[g]);
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) throw std::bad_alloc();
+  s.all.reset(s.plan);
+  s.kept.resize(s.plan.windows.size());
+  for (const tally& t : s.parts) {  // in group order: the same values
+    s.all.merge(t);
+    for (std::size_t j = 0; j < t.kept.size(); ++j)
+      s.kept[j].insert(s.kept[j].end(), t.kept[j].begin(), t.kept[j].end());
+  }
+  s.count = s.all.values - s.all.nan;
+  return s;
+}
+
+// The value at a share of the sample's values: from window j's values, or
+// its bounds when the share lies outside them.
+double share_of(sample& s, std::size_t j, double share) {
+  const window& w = s.plan.windows[j];
+  const double rank = share * static_cast<double>(s.count - 1);
+  const std::uint64_t under = below(s.plan, s.all, j);
+  if (rank < static_cast<double>(under)) return w.lo;
+  const auto r = static_cast<std::size_t>(rank - static_cast<double>(under));
+  kept_vector& kept = s.kept[j];
+  if (r >= kept.size()) return w.hi;
+  const auto at = kept.begin() + static_cast<std::ptrdiff_t>(r);
+  std::nth_element(kept.begin(), at, kept.end());
+  return *at;
+}
+
+// The standard error of the sample's share under `middle` (in window j),
+// from the spread of its groups' shares.
+double error_of(const sample& s, std::size_t j, double middle) {
+  double sum = 0.0;
+  double squares = 0.0;
+  double used = 0.0;
+  for (const tally& t : s.parts) {
+    const std::uint64_t count = t.values - t.nan;
+    if (count == 0) continue;
+    std::uint64_t under = below(s.plan, t, j);
+    for (const double x : t.kept[j]) under += x < middle;
+    const double share =
+        static_cast<double>(under) / static_cast<double>(count);
+    sum += share;
+    squares += share * share;
+    used += 1.0;
+  }
+  if (used < 2) return 0.5;
+  const double mean = sum / used;
+  const double spread = std::max(0.0, squares / used - mean * mean);
+  return std::sqrt(spread / (used - 1));
+}
+
+// The window of s that holds `value` (a value of its own).
+std::size_t window_of(const sample& s, double value) {
+  std::size_t j = 0;
+  while (j + 1 < s.plan.windows.size() && s.plan.windows[j].hi < value) ++j;
+  return j;
+}
+
+// One window per share: the part of the values the first pass keeps,
+// `keep` either side of the share, and the part it counts in buckets,
+// `reach` either side.
+struct wanted {
+  std::uint64_t low, high, keep_low, keep_high;
+  double from, to;  // the shares it keeps, about
+};
+
+// The windows apart: those that meet are merged.
+std::vector<wanted> merged(std::vector<wanted> ws) {
+  std::sort(ws.begin(), ws.end(),
+            [](const wanted& a, const wanted& b) { return a.low < b.low; });
+  std::vector<wanted> out;
+  for (const wanted& w : ws) {
+    if (!out.empty() && w.low <= out.back().high) {
+      wanted& last = out.back();
+      last.high = std::max(last.high, w.high);
+      last.keep_low = std::min(last.keep_low, w.keep_low);
+      last.keep_high = std::max(last.keep_high, w.keep_high);
+      last.from = std::min(last.from, w.from);
+      last.to = std::max(last.to, w.to);
+    } else {
+      out.push_back(w);
+    }
+  }
+  return out;
+}
+
+// A window of patterns from low to high (values), with 2 buckets: all a
+// sample needs.
+window sample_window(double low, double high) {
+  return window_over(bits_of(low), bits_of(high), unknown_count, 1);
+}
+
+// The shares' ranges, from the rough sample: `half` either side, merged
+// where they meet.
+pass_plan ranges_around(sample& rough, const std::vector<double>& shares,
+                        const std::vector<double>& half) {
+  const auto at = [&](double share) {
+    if (share <= 0) return 0.0;
+    if (share >= 1) return value_of(top_pattern);
+    return share_of(rough, 0, share);
+  };
+  pass_plan plan;
+  for (std::size_t k = 0; k < shares.size(); ++k) {
+    const double low = at(shares[k] - half[k]);
+    const double high = at(shares[k] + half[k]);
+    if (!plan.windows.empty() && bits_of(low) <= bits_of(plan.windows.back().hi))
+      plan.windows.back() =
+          sample_window(plan.windows.back().lo, std::max(high, plan.windows.back().hi));
+    else
+      plan.windows.push_back(sample_window(low, high));
+  }
+  return plan;
+}
+
+// Each share's window from the fine sample: `keep` standard errors either
+// side kept, `reach` counted in buckets.
+std::vector<wanted> windows_for(sample& fine, const std::vector<double>& shares,
+                                const std::vector<double>& middles,
+                                const std::vector<double>& errors,
+                                double keep, double reach) {
+  std::vector<wanted> ws;
+  for (std::size_t k = 0; k < shares.size(); ++k) {
+    const std::size_t j = window_of(fine, middles[k]);
+    const auto at = [&](double p) {
+      if (p <= 0) return std::uint64_t{0};
+      if (p >= 1) return top_pattern;
+      return bits_of(share_of(fine, j, p));
+    };
+    const double e = errors[k];
+    ws.push_back({at(shares[k] - reach * e), at(shares[k] + reach * e),
+                  at(shares[k] - keep * e), at(shares[k] + keep * e),
+                  shares[k] - keep * e, shares[k] + keep * e});
+  }
+  return merged(std::move(ws));
+}
+
+// The first plan from the fine sample: each share's window keeps the
+// values within 3.5 of its standard errors either side, as long as the
+// kept values of all fit (a rank outside costs a pass more, about once in
+// 2,000 runs); otherwise it keeps what fits and counts 6 either side in
+// buckets.
+pass_plan first_plan(sample& fine, const std::vector<double>& shares,
+                     const std::vector<double>& middles, std::uint64_t count,
+                     const select_limits& limits) {
+  std::vector<double> errors;
+  for (std::size_t k = 0; k < shares.size(); ++k)
+    errors.push_back(error_of(fine, window_of(fine, middles[k]), middles[k]));
+  std::vector<wanted> ws =
+      windows_for(fine, shares, middles, errors, 3.5, 3.5);
+  const auto kept = [&] {
+    double shares_kept = 0.0;
+    for (const wanted& w : ws) shares_kept += w.to - w.from;
+    return shares_kept * static_cast<double>(count);
+  };
+  double expected = kept();
+  const double fits = 0.9 * static_cast<double>(limits.keep) / expected;
+  if (fits < 1) {
+    ws = windows_for(fine, shares, middles, errors, 3.5 * fits, 6);
+    expected = kept();
+  }
+  pass_plan plan;
+  const int bits = bucket_bits_for(ws.size(), limits);
+  for (const wanted& w : ws) {
+    window v = window_over(w.low, w.high, unknown_count, bits);
+    v.keep_first = bucket_of(v, w.keep_low);
+    v.keep_last = bucket_of(v, w.keep_high);
+    v.room = static_cast<std::uint64_t>(
+        static_cast<double>(limits.keep) * (w.to - w.from) *
+        static_cast<double>(count) / std::max(expected, 1.0));
+    plan.windows.push_back(v);
+  }
+  plan_hulls(plan);
+  return plan;
+}
+
+}  // namespace
+
+std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
+                                      unsigned threads,
+                                      const std::vector<std::uint64_t>& ranks,
+                                      const select_limits& limits) {
+  const std::uint64_t count = pairs.count();
+  if (count <= limits.at_once || ranks.empty()) return std::nullopt;
+  if (!pairs.across() && pairs.bands() < 2) return std::nullopt;
+  std::vector<double> shares;
+  for (const std::uint64_t r : ranks)
+    shares.push_back(static_cast<double>(r) / static_cast<double>(count - 1));
+  // A rough sample of every value places the shares and tells how much the
+  // groups spread.
+  pass_plan all;
+  all.windows.push_back(sample_window(0.0, value_of(top_pattern)));
+  sample rough =
+      draw_sample(pairs, set, threads, limits.rough_tiles, all, 1);
+  if (rough.count < 2) return std::nullopt;
+  std::vector<double> middles, rough_errors;
+  double spread = 0.0;  // of one value's share, the groups' design included
+  for (const double share : shares) {
+    middles.push_back(share_of(rough, 0, share));
+    rough_errors.push_back(error_of(rough, 0, middles.back()));
+    spread = std::max(spread, rough_errors.back() *
+                                  std::sqrt(static_cast<double>(rough.count)));
+  }
+  // A fine sample large enough that every window's kept values fit, and
+  // as large as costs least in all: a sampled value costs about an eighth
+  // of a value counted one by one in the pass, whose number falls as the
+  // square root of the sample grows. Within a share of the pairs.
+  const double windows = static_cast<double>(
+      ranges_around(rough, shares, std::vector<double>(shares.size(), 0.0))
+          .windows.size());
+  const double kept = 7 * spread * windows * static_cast<double>(count);
+  const double fit = kept / (0.9 * static_cast<double>(limits.keep));
+  const double per_tile = 8.0 * panel_width * tile_panels;
+  const double wanted_values =
+      std::max(fit * fit, std::pow(kept / 2 * 8, 2.0 / 3.0));
+  const double most = std::min(
+      static_cast<double>(limits.sample_tiles),
+      static_cast<double>(count) /
+          (static_cast<double>(limits.sample_share) * per_tile));
+  const auto tiles = static_cast<std::uint64_t>(std::clamp(
+      wanted_values / per_tile, static_cast<double>(limits.rough_tiles),
+      std::max(most, static_cast<double>(limits.rough_tiles))));
+  const double fine_error = spread / std::sqrt(static_cast<double>(tiles) * per_tile);
+  std::vector<double> half;
+  for (const double e : rough_errors) half.push_back(6 * e + 8 * fine_error);
+  sample fine = draw_sample(pairs, set, threads, tiles,
+                            ranges_around(rough, shares, half), 1 << 20);
+  rough = {};
+  if (fine.count < 2) return std::nullopt;
+  return first_plan(fine, shares, middles, count, limits);
+}
+
+}  // namespace kernel_width::detail

@@ -1,0 +1,274 @@
+// The distances at chosen ranks, within one set of samples and across two,
+// against a sort of all of them, bit for bit, on every instruction set and
+// thread count, with the default limits (one pass keeps them all) and small
+// ones (a sampled first plan, several passes); and the kernels the passes
+// use against the plain ways.
+#include "rank_passes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "kernels.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace reference;
+using namespace test_support;
+namespace detail = kernel_width::detail;
+
+// Every distance d(i, l), i < l within a, or of a's samples to b's, sorted
+// with NaN last.
+std::vector<double> sorted_distances(const Table& a, const Table* b) {
+  std::vector<double> all;
+  Table both = a;
+  if (b) both.insert(both.end(), b->begin(), b->end());
+  Row row(both.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    distance_row(both, i, 0, row.data());
+    const std::size_t from = b ? a.size() : i + 1;
+    all.insert(all.end(), row.begin() + static_cast<std::ptrdiff_t>(from),
+               row.end());
+  }
+  std::sort(all.begin(), all.end(), [](double x, double y) {
+    return std::isnan(y) ? !std::isnan(x) : x < y;
+  });
+  return all;
+}
+
+std::vector<std::uint64_t> ranks_of(std::size_t count) {
+  std::vector<std::uint64_t> r;
+  if (count == 0) return r;
+  for (const double p : {0.0, 0.1, 0.5, 0.9, 1.0}) {
+    const auto k = static_cast<std::uint64_t>(p * static_cast<double>(count - 1));
+    r.push_back(k);
+    if (k + 1 < count) r.push_back(k + 1);
+  }
+  std::sort(r.begin(), r.end());
+  r.erase(std::unique(r.begin(), r.end()), r.end());
+  return r;
+}
+
+// Small enough that a few dozen samples are sampled, counted over several
+// passes and kept only in part.
+detail::select_limits small_limits() {
+  detail::select_limits l;
+  l.bucket_bits = 3;
+  l.buckets = 32;
+  l.keep = 40;
+  l.at_once = 40;
+  l.rough_tiles = 8;
+  l.sample_share = 2;
+  l.sample_tiles = 64;
+  return l;
+}
+
+// Points on a small integer grid: distances are square roots of small
+// integers, each repeated many times.
+Table grid(std::size_t n, std::size_t cols, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  Table data(n, Row(cols));
+  for (Row& r : data)
+    for (double& x : r) x = static_cast<double>(gen() % 3);
+  return data;
+}
+
+struct Case {
+  const char* name;
+  Table data;
+  Table other;  // the second set, for the pairs across
+};
+
+std::vector<Case> cases() {
+  Table overflow = samples(37, 3, 9);
+  for (std::size_t i = 0; i < 37; i += 3) overflow[i][1] = 1e200;
+  Table same(40, Row{1.5, -2.0});
+  same[7] = {1.5, 2.0};
+  Table far = samples(30, 3, 12);
+  for (Row& r : far) r[0] += 1e6;
+  return {
+      {"two", {{0, 0}, {3, 4}}, {{1, 1}}},
+      {"three", {{0, 0}, {3, 4}, {6, 8}}, {{0, 0}, {3, 4}}},
+      {"even_pairs", samples(16, 3, 1), samples(9, 3, 11)},  // 120 pairs
+      {"odd_pairs", samples(15, 3, 2), samples(7, 3, 12)},   // 105 pairs
+      {"mixed", samples(70, 17, 3), samples(33, 17, 13)},
+      {"wide", samples(41, 128, 4), samples(17, 128, 14)},
+      {"grid", grid(90, 3, 5), grid(31, 3, 15)},
+      {"grid_one_column", grid(61, 1, 6), grid(8, 1, 16)},
+      {"identical_but_one", same, Table(9, Row{1.5, -2.0})},
+      {"overflowing_squares", overflow, samples(20, 3, 17)},
+      {"two_far_clusters", samples(50, 3, 7), far},
+  };
+}
+
+void expect_ranks(const detail::pair_set& pairs, const std::vector<double>& want,
+                  const char* name) {
+  const std::vector<std::uint64_t> ranks = ranks_of(want.size());
+  for (const isa set : isas())
+    for (const unsigned threads : {1u, 2u, 3u, 4u})
+      for (const bool small : {false, true}) {
+        const detail::ranks_found f = detail::pair_ranks(
+            pairs, ranks, threads, set, {},
+            small ? small_limits() : detail::select_limits{});
+        ASSERT_FALSE(f.stalled) << name;
+        ASSERT_EQ(f.values.size(), ranks.size()) << name;
+        for (std::size_t k = 0; k < ranks.size(); ++k)
+          ASSERT_EQ(bits(f.values[k]), bits(want[ranks[k]]))
+              << name << " " << test_support::name(set) << " threads "
+              << threads << " rank " << ranks[k]
+              << (small ? " small limits" : "");
+      }
+}
+
+TEST(RankPasses, EqualTheSortWithinAndAcrossOnEveryIsaAndThreadCount) {
+  for (const Case& c : cases()) {
+    const detail::packed a = pack(c.data, 0);
+    const detail::packed b = pack(c.other, 0);
+    expect_ranks({&a, nullptr}, sorted_distances(c.data, nullptr), c.name);
+    expect_ranks({&a, &b}, sorted_distances(c.data, &c.other), c.name);
+    expect_ranks({&b, &a}, sorted_distances(c.other, &c.data), c.name);
+  }
+}
+
+TEST(RankPasses, SmallLimitsSampleAndTakeSeveralPasses) {
+  const Table data = samples(200, 5, 8);
+  const std::vector<double> want = sorted_distances(data, nullptr);
+  const detail::packed p = pack(data, 0);
+  const std::uint64_t middle = want.size() / 2;
+  const detail::ranks_found f = detail::pair_ranks(
+      {&p, nullptr}, {middle}, 2, detail::best_isa(), {}, small_limits());
+  EXPECT_EQ(bits(f.values[0]), bits(want[middle]));
+  EXPECT_GT(f.passes, 2u);
+}
+
+// A NaN in one sample only, met by one thread's bands only (the last
+// sample's pairs all lie in the bands before it): counted whatever the
+// threads, as its pairs are.
+TEST(RankPasses, NaNDistancesAreCountedOnEveryThreadCount) {
+  const double inf = std::numeric_limits<double>::infinity();
+  Table data = samples(70, 3, 5);
+  data.back()[1] = std::nan("");
+  Table infinite = {{0, 0}, {1, 1}, {inf, 2}, {inf, 3}, {4, 4}};
+  for (const isa set : isas())
+    for (const unsigned threads : {1u, 2u, 3u, 4u})
+      for (const bool small : {false, true}) {
+        const detail::select_limits l =
+            small ? small_limits() : detail::select_limits{};
+        const detail::packed p = pack(data, 0);
+        EXPECT_EQ(detail::pair_ranks({&p, nullptr}, {100}, threads, set, {}, l)
+                      .nan,
+                  69u);
+        const detail::packed q = pack(infinite, 0);  // inf - inf
+        EXPECT_EQ(detail::pair_ranks({&q, nullptr}, {3}, threads, set, {}, l)
+                      .nan,
+                  1u);
+      }
+}
+
+TEST(RankPasses, ZeroDistancesAreCounted) {
+  const Table data = {{1, 2}, {1, 2}, {3, 4}, {1, 2}, {3, 4}};
+  const detail::packed p = pack(data, 0);
+  const detail::packed q = pack({{1, 2}, {3, 4}}, 0);
+  bool cancelled = true;
+  EXPECT_EQ(detail::zero_pairs({&p, nullptr}, 2, detail::best_isa(), {},
+                               cancelled),
+            4u);  // three equal samples and two
+  EXPECT_FALSE(cancelled);
+  EXPECT_EQ(detail::zero_pairs({&p, &q}, 2, detail::best_isa(), {}, cancelled),
+            5u);
+}
+
+TEST(RankPasses, ACancelledRunSaysSo) {
+  const std::atomic<bool> cancel{true};
+  const detail::packed p = pack(samples(50, 3, 2), 0);
+  const detail::ranks_found f = detail::pair_ranks(
+      {&p, nullptr}, {600}, 2, detail::best_isa(), {nullptr, &cancel});
+  EXPECT_TRUE(f.cancelled);
+  EXPECT_TRUE(f.values.empty());
+}
+
+// The first pass counts every pair once; later ones, rarely needed, keep
+// the progress at its end.
+TEST(RankPasses, TheControlCountsThePairsOfTheFirstPass) {
+  const Table data = samples(45, 4, 3);
+  const detail::packed p = pack(data, 0);
+  detail::pair_counter done{0};
+  const detail::ranks_found f =
+      detail::pair_ranks({&p, nullptr}, {500}, 3, detail::best_isa(),
+                         {&done, nullptr}, small_limits());
+  EXPECT_GT(f.passes, 1u);
+  EXPECT_EQ(done.load(), std::uint64_t{45 * 44 / 2});
+}
+
+// The squared distance of two samples, its sum in column order.
+double squared(const Row& a, const Row& b) {
+  double sum = 0.0;
+  for (std::size_t c = 0; c < a.size(); ++c) sum += square(a[c] - b[c]);
+  return sum;
+}
+
+// The kernels the passes use: a band's squared distances to a span of
+// panels, and the tally of a band's pairs against a plan of several
+// windows (more than the vector loop's hulls), against the plain ways.
+TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
+  Table data = samples(29, 6, 4);
+  data[5][2] = std::nan("");
+  const Table other = samples(21, 6, 5);
+  const detail::packed p = pack(data, 0);
+  const detail::packed o = pack(other, 0);
+  for (const isa set : isas()) {
+    const detail::kernels& k = detail::kernels_for(set);
+    std::vector<double> out(8 * 16);
+    k.squares(p, 1, o, {1, 3}, out.data(), 16);  // rows 8..15, others 8..20
+    for (std::size_t r = 0; r < 8; ++r)
+      for (std::size_t l = 8; l < 21; ++l)
+        ASSERT_EQ(bits(out[r * 16 + l - 8]), bits(squared(data[8 + r], other[l])))
+            << name(set) << " row " << 8 + r << " sample " << l;
+    detail::pass_plan plan;
+    for (const auto& [lo, hi] : std::vector<std::pair<double, double>>{
+             {0.0, 0.0}, {0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0}, {40.0, 60.0},
+             {100.0, std::numeric_limits<double>::infinity()}})
+      plan.windows.push_back(detail::window_over(bits(lo), bits(hi), 5, 2));
+    detail::plan_hulls(plan);
+    for (const bool across : {false, true}) {
+      const detail::pair_set pairs{&p, across ? &o : nullptr};
+      const Table& others = across ? other : data;
+      for (std::size_t b = 0; b < pairs.bands(); ++b) {
+        detail::tally fast, plain;
+        fast.reset(plan);
+        plain.reset(plan);
+        k.tally(pairs, b, {pairs.first_panel(b), pairs.others().count()}, plan,
+                fast);
+        for (std::size_t i = 8 * b; i < std::min<std::size_t>(29, 8 * b + 8);
+             ++i)
+          for (std::size_t l = across ? 0 : i + 1; l < others.size(); ++l)
+            detail::take(squared(data[i], others[l]), plan, plain);
+        const std::string where = name(set) + (across ? " across" : " within") +
+                                  " band " + std::to_string(b);
+        ASSERT_EQ(fast.values, plain.values) << where;
+        ASSERT_EQ(fast.nan, plain.nan) << where;
+        ASSERT_EQ(fast.nan_bits, plain.nan_bits) << where;
+        ASSERT_EQ(fast.under, plain.under) << where;
+        ASSERT_EQ(fast.inside, plain.inside) << where;
+        ASSERT_EQ(fast.after, plain.after) << where;
+        for (std::size_t j = 0; j < plan.buckets; ++j) {
+          ASSERT_EQ(fast.buckets[j].count, plain.buckets[j].count) << where;
+          ASSERT_EQ(bits(fast.buckets[j].low), bits(plain.buckets[j].low));
+          ASSERT_EQ(bits(fast.buckets[j].high), bits(plain.buckets[j].high));
+        }
+        for (std::size_t j = 0; j < plan.windows.size(); ++j) {
+          std::sort(fast.kept[j].begin(), fast.kept[j].end());
+          std::sort(plain.kept[j].begin(), plain.kept[j].end());
+          ASSERT_EQ(fast.kept[j], plain.kept[j]) << where << " window " << j;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
