@@ -85,7 +85,7 @@ r-package:
 
 r-test:
 	mkdir -p $(R_LIBRARY)
-	MAKEFLAGS=-j2 R CMD INSTALL --no-test-load --library=$(R_LIBRARY) r
+	MAKEFLAGS=-j2 R CMD INSTALL --library=$(R_LIBRARY) r
 	cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
 	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
 	  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
@@ -97,4 +97,4 @@ r-check: r-package
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-pip python/*.egg-info \
-	  r/src/library r/src/Makevars r/src/*.o r/src/*.so
+	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so
