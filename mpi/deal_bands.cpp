@@ -11,13 +11,12 @@
 #include <system_error>
 #include <thread>
 
-#include "kernels.h"  // band_pairs
 #include "ranks.h"
 
 namespace {
 
 namespace detail = kernel_width::detail;
-using detail::packed;
+using detail::pair_set;
 
 constexpr int ask_tag = 71;   // a rank's threads, or 0 for "no more"
 constexpr int deal_tag = 72;  // a band_range; count 0: none is left
@@ -43,7 +42,7 @@ constexpr std::chrono::microseconds asker_nap{50};
 // Rank 0's: the bands not dealt yet, largest first.
 struct dealer {
   std::mutex lock;
-  const packed* s = nullptr;
+  const pair_set* pairs = nullptr;
   std::uint64_t next = 0;
   std::uint64_t left = 0;     // pairs not dealt yet
   std::uint64_t threads = 1;  // over all ranks
@@ -52,9 +51,9 @@ struct dealer {
 // One band for one of rank 0's threads.
 bool take_one(dealer& d, std::size_t& band) {
   const std::lock_guard<std::mutex> hold(d.lock);
-  if (d.next == d.s->count()) return false;
+  if (d.next == d.pairs->bands()) return false;
   band = d.next++;
-  d.left -= detail::band_pairs(*d.s, band);
+  d.left -= d.pairs->band_pairs(band);
   return true;
 }
 
@@ -66,8 +65,8 @@ band_range take_range(dealer& d, std::uint64_t threads) {
   const std::uint64_t aim = d.left / (2 * d.threads) * threads;
   band_range range{d.next, 0};
   std::uint64_t pairs = 0;
-  while (d.next < d.s->count() && (range.count == 0 || pairs < aim)) {
-    pairs += detail::band_pairs(*d.s, d.next++);
+  while (d.next < d.pairs->bands() && (range.count == 0 || pairs < aim)) {
+    pairs += d.pairs->band_pairs(d.next++);
     ++range.count;
   }
   d.left -= pairs;
@@ -90,7 +89,7 @@ void deal(dealer& d, dealt& out, const detail::run_control& control) {
       out.ranges[static_cast<std::size_t>(status.MPI_SOURCE)].push_back(range);
     std::uint64_t pairs = 0;
     for (std::uint64_t b = range.first; b < range.first + range.count; ++b)
-      pairs += detail::band_pairs(*d.s, b);
+      pairs += d.pairs->band_pairs(b);
     control.add(pairs);
     MPI_Send(&range, 2, MPI_UINT64_T, status.MPI_SOURCE, deal_tag,
              MPI_COMM_WORLD);
@@ -163,7 +162,13 @@ bool start(std::thread& thread, const std::function<void()>& work) {
 
 }  // namespace
 
-dealt deal_bands(const packed& s, unsigned threads,
+dealt deal_bands(const detail::packed& s, unsigned threads,
+                 const std::function<void(const detail::unit_source&)>& compute,
+                 const detail::run_control& control) {
+  return deal_bands(pair_set{&s, nullptr}, threads, compute, control);
+}
+
+dealt deal_bands(const pair_set& pairs, unsigned threads,
                  const std::function<void(const detail::unit_source&)>& compute,
                  const detail::run_control& control) {
   dealt out;
@@ -172,9 +177,8 @@ dealt deal_bands(const packed& s, unsigned threads,
   MPI_Allreduce(MPI_IN_PLACE, &all, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
   count_sent(sizeof all);
   dealer d;
-  d.s = &s;
-  for (std::size_t b = 0; b < s.count(); ++b)
-    d.left += detail::band_pairs(s, b);
+  d.pairs = &pairs;
+  for (std::size_t b = 0; b < pairs.bands(); ++b) d.left += pairs.band_pairs(b);
   d.threads = std::max<std::uint64_t>(all, 1);
   feed f;
   f.threads = std::max(threads, 1u);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "packed.h"
+#include "pair_set.h"
 #include "threads.h"
 
 // Bands first .. first + count - 1.
@@ -37,6 +38,12 @@ struct dealt {
 // out of memory on this rank.
 dealt deal_bands(
     const kernel_width::detail::packed& s, unsigned threads,
+    const std::function<void(const kernel_width::detail::unit_source&)>&
+        compute,
+    const kernel_width::detail::run_control& control);
+// The same for the bands of a pair set (its first set's, across two).
+dealt deal_bands(
+    const kernel_width::detail::pair_set& pairs, unsigned threads,
     const std::function<void(const kernel_width::detail::unit_source&)>&
         compute,
     const kernel_width::detail::run_control& control);

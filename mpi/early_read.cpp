@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ bool launched_as_root() {
 command quiet_command_line(int argc, char** argv, const mpi_program& p) {
   std::streambuf* out = std::cout.rdbuf(nullptr);
   std::streambuf* error = std::cerr.rdbuf(nullptr);
-  command cmd = command_line(argc, argv, p.name, p.help, p.table);
+  command cmd = command_line(argc, argv, p.name, p.help, p.kind);
   std::cout.rdbuf(out);
   std::cerr.rdbuf(error);
   std::cout.clear();
@@ -117,6 +118,33 @@ std::optional<std::pair<std::optional<detail::packed>, std::string>> receive(
   return std::pair{std::move(s), std::move(text)};
 }
 
+// Ends the child, if it has not ended, and returns its wait status.
+int reap(early_read& e) {
+  close(e.from);  // a child still writing ends at once
+  kill(e.child, SIGKILL);
+  int status = 0;
+  while (waitpid(e.child, &status, 0) < 0 && errno == EINTR) {
+  }
+  e.child = -1;
+  return status;
+}
+
+// How the child ended: "was killed by signal 9 (Killed)".
+std::string child_end(int status) {
+  if (WIFSIGNALED(status))
+    return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+           strsignal(WTERMSIG(status)) + ")";
+  return "ended with status " + std::to_string(WEXITSTATUS(status));
+}
+
+// Whether path can be read again from its start, as a regular file can; a
+// pipe, a FIFO, a terminal or a socket gives what the child took to it
+// alone. A path that is gone is read again, for the system's reason.
+bool readable_again(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 void start_early_read(early_read& e, int argc, char** argv,
@@ -144,18 +172,19 @@ std::optional<detail::packed> read_on_root(early_read& e, const mpi_program& p,
                                            std::size_t first) {
   if (e.child < 0) return read_packed(p.name, opts, first);
   auto got = receive(e, p, opts);
-  end_early_read(e);
-  if (!got) return read_packed(p.name, opts, first);  // the child failed
+  const int status = reap(e);
+  if (!got) {  // the child failed: what it took of a pipe is lost
+    if (readable_again(opts.file)) return read_packed(p.name, opts, first);
+    fail(p.name, shown_name(opts.file) + ": its reading process " +
+                     child_end(status) +
+                     "; not a regular file, it cannot be read again");
+    return std::nullopt;
+  }
   std::cerr << got->second;
   std::cerr.flush();
   return std::move(got->first);
 }
 
 void end_early_read(early_read& e) {
-  if (e.child < 0) return;
-  close(e.from);  // a child still writing ends at once
-  kill(e.child, SIGKILL);
-  while (waitpid(e.child, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  e.child = -1;
+  if (e.child >= 0) reap(e);
 }

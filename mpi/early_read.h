@@ -29,7 +29,10 @@ void start_early_read(early_read& e, int argc, char** argv,
 
 // Rank 0's samples as read_packed gives them, its messages written now,
 // where the plain program writes them: from the child when it read them,
-// read here otherwise.
+// read here otherwise. When the child fails (killed, out of memory) on a
+// file that is not a regular one (a FIFO, a pipe, /dev/stdin), what it
+// took of the stream is gone: nothing, after a message saying so, rather
+// than the rest of the stream taken for the whole.
 std::optional<kernel_width::detail::packed> read_on_root(early_read& e,
                                                          const mpi_program& p,
                                                          const options& opts,

@@ -19,5 +19,5 @@ int run(const detail::packed& s, const shared_samples&,
 int main(int argc, char** argv) {
   return run_mpi_program(
       argc, argv,
-      {form_program, form_help, true, form_reading, run, 2, run_form});
+      {form_program, form_help, program_kind::form, form_reading, run, 2, run_form});
 }

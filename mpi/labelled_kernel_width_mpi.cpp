@@ -18,6 +18,6 @@ int run(const detail::packed& s, const shared_samples& shared,
 
 int main(int argc, char** argv) {
   return run_mpi_program(argc, argv,
-                         {labelled_program, labelled_help, false,
+                         {labelled_program, labelled_help, program_kind::labelled,
                           labelled_reading, run, 1, run_labelled});
 }

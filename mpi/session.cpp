@@ -57,7 +57,7 @@ int compute(const mpi_program& p, options opts, early_read& early) {
 
 int run(int argc, char** argv, const mpi_program& p, early_read& early) {
   silence_others();
-  const command cmd = command_line(argc, argv, p.name, p.help, p.table);
+  const command cmd = command_line(argc, argv, p.name, p.help, p.kind);
   // The same arguments on every rank: only writing help can go otherwise.
   int status = cmd.status;
   broadcast(status);
@@ -73,7 +73,7 @@ int run(int argc, char** argv, const mpi_program& p, early_read& early) {
 
 int run_mpi_program(int argc, char** argv, const mpi_program& program) {
   if (launched_alone())
-    return program_main(argc, argv, program.name, program.help, program.table,
+    return program_main(argc, argv, program.name, program.help, program.kind,
                         program.alone);
   early_read early;
   start_early_read(early, argc, argv, program);

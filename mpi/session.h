@@ -18,7 +18,7 @@
 struct mpi_program {
   const char* name;  // as the plain program names itself
   const char* help;  // the plain program's
-  bool table;        // whether --table is an option
+  program_kind kind;  // which program's options
   // Adjusts the options as the plain program reads its data file; returns
   // the first column that counts.
   std::size_t (*reading)(options& opts);

@@ -25,23 +25,38 @@ const char* const options_help =
     "--progress, --no-progress: a progress line on standard error (by\n"
     "  default on a terminal, for 10^9 distances or more).\n"
     "--strict: every warning is an error (\"error\" in place of \"warning\"):\n"
-    "  status 1, nothing on standard output; extra arguments a usage error.\n";
+    "  status 1, nothing on standard output; extra arguments a usage error.\n"
+    "--output KIND: print the kernel's parameter KIND: width (w of\n"
+    "  exp(-d^2/w), the default), sigma (sqrt(w/2), of exp(-d^2/(2 sigma^2)))\n"
+    "  or gamma (1/w, of exp(-gamma d^2)).\n";
 
 const char* const table_help =
     "--table FILE: read the table from FILE instead of\n"
     "  ./form_of_relationship.txt.\n";
 
+const char* const median_help =
+    "-q, --quantile P[,P...]: the quantiles P (each from 0 to 1, at most 64)\n"
+    "  of the distances, as numpy.quantile gives them, one width per line in\n"
+    "  the order given, instead of the median.\n"
+    "--cross: with YFILE, only the distances between a sample of DATAFILE\n"
+    "  and a sample of YFILE.\n";
+
 const char* const status_help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
-std::string usage_of(const char* program, bool table) {
+std::string usage_of(const char* program, program_kind kind) {
+  const bool median = kind == program_kind::median;
   return std::string("usage: ") + program +
          " [-h | --help | --version] [-j N | --threads N] [-v | --verbose]\n"
          "       [-d CHAR | --delimiter CHAR] [-l N | --label N]"
          " [--skip-lines N | --header]\n"
-         "       [--progress | --no-progress] [--strict] " +
-         (table ? "[--table FILE] " : "") + "DATAFILE\n";
+         "       [--progress | --no-progress] [--strict] [--output KIND]\n"
+         "       " +
+         (kind == program_kind::form ? "[--table FILE] " : "") +
+         (median ? "[-q P[,P...] | --quantile P[,P...]] [--cross]\n"
+                   "       DATAFILE [YFILE]\n"
+                 : "DATAFILE\n");
 }
 
 // A thread count from 0 (every core) to 1024; nothing for anything else.
@@ -79,6 +94,46 @@ std::optional<char> delimiter(const std::string& text) {
   return text[0];
 }
 
+// A probability from 0 to 1, as a whole field: "0.5", "1", ".25", "1e-3".
+std::optional<double> probability(const std::string& text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc{} || stop != end || !(value >= 0 && value <= 1))
+    return std::nullopt;
+  return value;
+}
+
+// The quantiles of a -q list, added to those before; what is wrong with
+// the list, or nothing.
+std::optional<std::string> take_quantiles(const std::string& list,
+                                          std::vector<double>& into) {
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = std::min(list.find(',', from), list.size());
+    const std::string item = list.substr(from, comma - from);
+    const auto p = probability(item);
+    if (!p)
+      return item.empty() ? "bad quantile list '" + visible(list) +
+                                "' (an empty value)"
+                          : "bad quantile '" + visible(item) +
+                                "' (a number from 0 to 1)";
+    into.push_back(*p);
+    if (into.size() > most_quantiles)
+      return "too many quantiles (at most " + std::to_string(most_quantiles) +
+             ")";
+    if (comma == list.size()) return std::nullopt;
+    from = comma + 1;
+  }
+}
+
+std::optional<output_kind> output_of(const std::string& text) {
+  if (text == "width") return output_kind::width;
+  if (text == "sigma") return output_kind::sigma;
+  if (text == "gamma") return output_kind::gamma;
+  return std::nullopt;
+}
+
 // The arguments, and the one being read.
 struct arguments {
   int argc;
@@ -114,18 +169,47 @@ std::string bad_delimiter(const std::string& text) {
          (text == "\\t" ? " (a tab? try -d tab)" : "");
 }
 
-// Takes the option at a.i (and its value) into o; what is wrong with it,
-// or nothing. --table only where `table` says so.
-std::optional<std::string> take_option(arguments& a, options& o, bool table) {
+// The options of one program only: form's --table, the median's -q and
+// --cross. Whether the argument was one, and what is wrong with it.
+std::optional<std::string> take_own_option(arguments& a, options& o,
+                                           program_kind kind, bool& taken) {
   const std::string arg = a.arg();
+  taken = true;
+  if (kind == program_kind::form && is(arg, "", "--table")) {
+    const auto text = value(a, "", "--table");
+    if (!text || text->empty()) return "option '--table' needs a file name";
+    o.table = *text;
+  } else if (kind == program_kind::median && is(arg, "-q", "--quantile")) {
+    const auto text = value(a, "-q", "--quantile");
+    if (!text || text->empty())
+      return "option '" + arg + "' needs a number from 0 to 1";
+    return take_quantiles(*text, o.quantiles);
+  } else if (kind == program_kind::median && arg == "--cross") {
+    o.cross = true;
+  } else {
+    taken = false;
+  }
+  return std::nullopt;
+}
+
+// Takes the option at a.i (and its value) into o; what is wrong with it,
+// or nothing.
+std::optional<std::string> take_option(arguments& a, options& o,
+                                       program_kind kind) {
+  const std::string arg = a.arg();
+  bool taken = false;
+  if (auto wrong = take_own_option(a, o, kind, taken); taken) return wrong;
   if (arg == "-v" || arg == "--verbose") {
     o.verbose = true;
   } else if (arg == "--strict") {
     o.strict = true;
-  } else if (table && is(arg, "", "--table")) {
-    const auto text = value(a, "", "--table");
-    if (!text || text->empty()) return "option '--table' needs a file name";
-    o.table = *text;
+  } else if (is(arg, "", "--output")) {
+    const auto text = value(a, "", "--output");
+    if (!text) return "option '--output' needs width, sigma or gamma";
+    const auto kind_of = output_of(*text);
+    if (!kind_of)
+      return "bad output '" + visible(*text) + "' (width, sigma or gamma)";
+    o.output = *kind_of;
   } else if (arg == "--header") {
     o.reading.skip = 1;
   } else if (arg == "--progress") {
@@ -189,11 +273,38 @@ int extra_arguments(const arguments& a, const options& o,
   return 0;
 }
 
+// The data files after the options: the first, and for the median a
+// second one. Returns the exit status, 0 to go on.
+int data_files(arguments& a, options& o, program_kind kind,
+               const std::string& usage, const char* program) {
+  if (a.i >= a.argc) {
+    std::cerr << usage;
+    return 2;
+  }
+  o.file = a.argv[a.i];
+  if (kind == program_kind::median && a.i + 1 < a.argc)
+    o.second = a.argv[++a.i];
+  if (o.cross && o.second.empty())
+    return usage_error(program, "--cross needs a second data file, YFILE",
+                       usage)
+        .status;
+  if (o.file == "-" && o.second == "-")
+    return usage_error(program, "standard input cannot hold both data files",
+                       usage)
+        .status;
+  if ((o.file == "-" || o.second == "-") && o.table == "-")
+    return usage_error(program,
+                       "standard input cannot hold both the data and the table",
+                       usage)
+        .status;
+  return 0;
+}
+
 }  // namespace
 
 command command_line(int argc, char** argv, const char* program,
-                     const char* help, bool table) {
-  const std::string usage = usage_of(program, table);
+                     const char* help, program_kind kind) {
+  const std::string usage = usage_of(program, kind);
   command c;
   arguments a{argc, argv, 1};
   for (; a.i < argc; ++a.i) {
@@ -204,23 +315,19 @@ command command_line(int argc, char** argv, const char* program,
     }
     if (arg.size() < 2 || arg[0] != '-') break;  // "-" is a file name
     if (arg == "-h" || arg == "--help")
-      return info(program, usage + help + options_help +
-                               (table ? table_help : "") + status_help);
+      return info(program,
+                  usage + help + options_help +
+                      (kind == program_kind::form ? table_help : "") +
+                      (kind == program_kind::median ? median_help : "") +
+                      status_help);
     if (arg == "--version")
       return info(program,
                   std::string(program) + ' ' + kernel_width::version() + '\n');
-    if (const auto wrong = take_option(a, c.opts, table))
+    if (const auto wrong = take_option(a, c.opts, kind))
       return usage_error(program, *wrong, usage);
   }
-  if (a.i >= argc) {
-    std::cerr << usage;
-    return {false, 2, {}};
-  }
-  c.opts.file = argv[a.i];
-  if (c.opts.file == "-" && c.opts.table == "-")
-    return usage_error(program,
-                       "standard input cannot hold both the data and the table",
-                       usage);
+  if (const int status = data_files(a, c.opts, kind, usage, program))
+    return {false, status, {}};
   if (const int status = extra_arguments(a, c.opts, usage, program))
     return {false, status, {}};
   c.run = true;

@@ -1,15 +1,33 @@
 // The command line that the programs share.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "reader.h"
 
 enum class progress_mode { automatic, on, off };
 
+// Which parameter of the kernel to print: the width w of exp(-d^2 / w),
+// sigma = sqrt(w / 2) of exp(-d^2 / (2 sigma^2)), or gamma = 1 / w of
+// exp(-gamma d^2).
+enum class output_kind { width, sigma, gamma };
+
+// The options a program takes beyond the shared ones: form_kernel_width's
+// --table, median_kernel_width's quantiles and second data file.
+enum class program_kind { form, labelled, median };
+
+// The most quantiles one run prints.
+constexpr std::size_t most_quantiles = 64;
+
 // What the command line asks for.
 struct options {
   std::string file;      // the data file; "-" is standard input
+  std::string second;    // median: a second data file ("": none)
+  bool cross = false;    // median: only the pairs across the two files
+  std::vector<double> quantiles;  // median: -q, in the order given
+  output_kind output = output_kind::width;
   unsigned threads = 0;  // 0: as many as the process may use
   bool verbose = false;
   read_options reading;  // how to read the data file
@@ -27,10 +45,11 @@ struct command {
 };
 
 // Reads the command line of the programs (the usage line in
-// command_line.cpp). Options stand before the data file; later arguments
-// draw a warning each and are ignored (under --strict they are a usage
-// error). For -h and --help, `help` (the program's own description) goes
-// between the usage line and the options. --table FILE is an option only
-// where `table` says so.
+// command_line.cpp). Options stand before the data file (and, for the
+// median, a second one); later arguments draw a warning each and are
+// ignored (under --strict they are a usage error). For -h and --help,
+// `help` (the program's own description) goes between the usage line and
+// the options. --table is form's option, -q and --cross the median's.
 command command_line(int argc, char** argv, const char* program,
-                     const char* help, bool table = false);
+                     const char* help,
+                     program_kind kind = program_kind::labelled);

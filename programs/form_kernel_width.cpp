@@ -4,5 +4,6 @@
 #include "program_main.h"
 
 int main(int argc, char** argv) {
-  return program_main(argc, argv, form_program, form_help, true, run_form);
+  return program_main(argc, argv, form_program, form_help, program_kind::form,
+                      run_form);
 }

@@ -103,13 +103,16 @@ void report_form(const kernel_width::form_width_result& r) {
   std::string rule = rule_name(r.rule);
   if (r.rule == kernel_width::form_rule::table)
     rule += std::to_string(r.row + 1);
-  report({{"n", std::to_string(r.n)},
-          {"columns", std::to_string(r.columns)},
-          {"mean", exact(r.mean)},
-          {"variance", exact(r.variance)},
-          {"ratio", exact(r.ratio)},
-          {"rule", rule},
-          {"width", exact(r.width)}});
+  auto lines = std::vector<std::pair<std::string, std::string>>{
+      {"n", std::to_string(r.n)},
+      {"columns", std::to_string(r.columns)},
+      {"mean", exact(r.mean)},
+      {"variance", exact(r.variance)},
+      {"ratio", exact(r.ratio)},
+      {"rule", rule}};
+  for (auto& line : parameter_lines(r.width, r.sigma, r.gamma))
+    lines.push_back(line);
+  report(lines);
 }
 
 }  // namespace
@@ -125,8 +128,10 @@ int finish_form(const kernel_width::form_statistics& statistics,
   if (!check_width(program, opts, w->r.width,
                    form_width_doubt(w->r, w->place, w->divisor)))
     return 1;
-  const int status = print_width(program, w->r.width);
-  if (opts.verbose && status == 0) report_form(w->r);
+  const kernel_width::form_width_result& r = w->r;
+  const int status =
+      print_width(program, parameter(opts.output, r.width, r.sigma, r.gamma));
+  if (opts.verbose && status == 0) report_form(r);
   return status;
 }
 

@@ -20,6 +20,7 @@ struct inflater {
   bool ready = false;
   bool input_ended = false;
   bool member_ended = false;  // the last member read so far is complete
+  bool padding = false;       // zero bytes follow it
   std::vector<unsigned char> in = std::vector<unsigned char>(input_block);
 
   explicit inflater(int file) : fd(file) {
@@ -53,8 +54,24 @@ bool refill(inflater& s, std::string& error) {
   }
 }
 
+// After the last member: zero bytes, which some tools pad a file with and
+// gzip -d reads past, up to the end of the file; anything after them is
+// an error. Takes the zeros at hand; false with error set on other bytes.
+bool skip_padding(inflater& s, std::string& error) {
+  s.padding = true;
+  while (s.z.avail_in > 0 && *s.z.next_in == 0) {
+    ++s.z.next_in;
+    --s.z.avail_in;
+  }
+  if (s.z.avail_in == 0) return true;
+  error = invalid("data after the zero padding");
+  return false;
+}
+
 // Inflates into to[0, size) until some bytes come out, the stream ends or it
-// proves damaged; returns how many came out.
+// proves damaged; returns how many came out. A call of inflate that takes
+// no input and gives no output, with input at hand, is a fault that ends
+// as an error rather than a loop.
 std::size_t inflate_into(inflater& s, char* to, std::size_t size,
                          std::string& error) {
   if (!s.ready) {
@@ -70,10 +87,15 @@ std::size_t inflate_into(inflater& s, char* to, std::size_t size,
       if (!s.member_ended) error = invalid("unexpected end of file");
       return 0;
     }
+    if (s.member_ended && (s.padding || *s.z.next_in == 0)) {
+      if (!skip_padding(s, error)) return 0;
+      continue;
+    }
     if (s.member_ended) {  // another member follows
       inflateReset(&s.z);
       s.member_ended = false;
     }
+    const uInt before = s.z.avail_in;
     const int status = inflate(&s.z, Z_NO_FLUSH);
     if (status == Z_STREAM_END) {
       s.member_ended = true;
@@ -82,6 +104,10 @@ std::size_t inflate_into(inflater& s, char* to, std::size_t size,
       return 0;
     } else if (status != Z_OK && status != Z_BUF_ERROR) {
       error = invalid(s.z.msg ? s.z.msg : "damaged data");
+      return 0;
+    }
+    if (s.z.avail_in == before && before > 0 && s.z.avail_out == room) {
+      error = invalid("decoding made no progress");
       return 0;
     }
   }

@@ -4,6 +4,7 @@
 #include "program_main.h"
 
 int main(int argc, char** argv) {
-  return program_main(argc, argv, labelled_program, labelled_help, false,
+  return program_main(argc, argv, labelled_program, labelled_help,
+                      program_kind::labelled,
                       run_labelled);
 }

@@ -35,14 +35,20 @@ int finish_labelled(const kernel_width::labelled_statistics& statistics,
   if (!check_width(program, opts, statistics.width,
                    labelled_width_doubt(statistics)))
     return 1;
-  const int status = print_width(program, statistics.width);
-  if (opts.verbose && status == 0)
-    report({{"n", std::to_string(statistics.n)},
-            {"columns", std::to_string(statistics.columns)},
-            {"total", exact(statistics.total)},
-            {"pairs", std::to_string(statistics.pairs)},
-            {"mean", exact(statistics.mean)},
-            {"width", exact(statistics.width)}});
+  const kernel_width::labelled_statistics& l = statistics;
+  const int status =
+      print_width(program, parameter(opts.output, l.width, l.sigma, l.gamma));
+  if (opts.verbose && status == 0) {
+    auto lines = std::vector<std::pair<std::string, std::string>>{
+        {"n", std::to_string(l.n)},
+        {"columns", std::to_string(l.columns)},
+        {"total", exact(l.total)},
+        {"pairs", std::to_string(l.pairs)},
+        {"mean", exact(l.mean)}};
+    for (auto& line : parameter_lines(l.width, l.sigma, l.gamma))
+      lines.push_back(line);
+    report(lines);
+  }
   return status;
 }
 

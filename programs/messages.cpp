@@ -85,6 +85,18 @@ int print_width(const char* program, double width) {
   return print_out(program, width_text(width) + '\n');
 }
 
+double parameter(output_kind kind, double width, double sigma, double gamma) {
+  return kind == output_kind::sigma   ? sigma
+         : kind == output_kind::gamma ? gamma
+                                      : width;
+}
+
+std::vector<std::pair<std::string, std::string>> parameter_lines(
+    double width, double sigma, double gamma) {
+  return {{"sigma", exact(sigma)}, {"gamma", exact(gamma)},
+          {"width", exact(width)}};
+}
+
 std::string width_text(double width) {
   std::ostringstream text;
   text << width;

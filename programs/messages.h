@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "command_line.h"
+
 // The name messages give a file: "<stdin>" for "-", otherwise the path
 // escaped as by visible().
 std::string shown_name(const std::string& path);
@@ -45,6 +47,15 @@ int print_out(const char* program, const std::string& text);
 // Writes width to standard output as one line in the stream's default
 // notation (%g, as width_text gives it), as print_out does.
 int print_width(const char* program, double width);
+
+// The kernel's parameter the options ask for: the width, its sigma or its
+// gamma (as the library's results give them).
+double parameter(output_kind kind, double width, double sigma, double gamma);
+
+// The --verbose lines of a width's parameters: sigma, gamma, then the width
+// (last, so that a script finds it on the last line).
+std::vector<std::pair<std::string, std::string>> parameter_lines(
+    double width, double sigma, double gamma);
 
 // A width as standard output shows it: "3.125", "-nan", "inf".
 std::string width_text(double width);

@@ -5,8 +5,8 @@
 #include "messages.h"
 
 int program_main(int argc, char** argv, const char* program, const char* help,
-                 bool table, int (*run)(options)) {
-  const command cmd = command_line(argc, argv, program, help, table);
+                 program_kind kind, int (*run)(options)) {
+  const command cmd = command_line(argc, argv, program, help, kind);
   if (!cmd.run) return cmd.status;
   if (check_isa(program) != 0) return 1;
   try {

@@ -34,6 +34,17 @@ void note_ignored(std::string_view rest, std::size_t values, std::size_t line,
   ignored.out_of_range = out_of_range(rest.data(), rest.data() + rest.size());
 }
 
+// Whether a carriage return on the line has more than whitespace after it:
+// the line is several whose ends are a carriage return alone. One before
+// the line feed is whitespace like any other.
+bool lone_carriage_return(std::string_view line) {
+  std::size_t k = line.find('\r');
+  if (k == std::string_view::npos) return false;
+  while (++k < line.size())
+    if (!is_space(line[k])) return true;
+  return false;
+}
+
 // The lines of a file as they arrive, each parsed into a new last row.
 struct line_parser {
   read_options options;
@@ -41,19 +52,24 @@ struct line_parser {
   std::size_t line = 0;
   Row row;
   std::string rest;  // a line without its label token
+  bool carriage_returns = false;  // whether the lines may hold one
 
-  // Puts the label's place at the front of the row, or notes its absence.
-  void label(bool found) {
-    if (found)
-      row.insert(row.begin(), 0.0);
-    else if (out.unlabelled == 0)
-      out.unlabelled = line;
+  // Puts the label's place at the front of the row (found or not, so that
+  // row lengths compare the values alone), and notes a line without it.
+  // A blank line's row stays empty.
+  void label(bool found, bool blank) {
+    if (!blank) row.insert(row.begin(), 0.0);
+    if (!found && out.unlabelled == 0) out.unlabelled = line;
   }
 
-  // False once a bad field has stopped reading.
+  // False once a bad field or a lone carriage return has stopped reading.
   bool add(std::string_view text) {
     if (++line == 1 && text.starts_with(byte_order_mark))
       text.remove_prefix(byte_order_mark.size());
+    if (carriage_returns && lone_carriage_return(text)) {
+      out.carriage_return = line;
+      return false;
+    }
     if (line <= options.skip) return true;
     row.clear();
     if (options.delimiter) return add_fields(text);
@@ -61,12 +77,14 @@ struct line_parser {
     if (options.label) {
       found = without_token(text, options.label, rest);
       if (found) text = rest;
-      label(found);
     }
     const std::size_t stop = parse_line(text, row);
+    const std::size_t values = row.size();
+    const bool blank = !found && values == 0 && stop == text.size();
+    if (options.label) label(found, blank);
     out.rows.emplace_back(row.begin(), row.end());
-    out.blank.push_back(row.empty() && stop == text.size());
-    note_ignored(text.substr(stop), row.size() - found, line, out.ignored);
+    out.blank.push_back(blank);
+    note_ignored(text.substr(stop), values, line, out.ignored);
     return true;
   }
 
@@ -80,9 +98,10 @@ struct line_parser {
                  check.out_of_range};
       return false;
     }
-    if (options.label) label(found);
+    const bool blank = row.empty() && !found;  // a line of blanks: no fields
+    if (options.label) label(found, blank);
     out.rows.emplace_back(row.begin(), row.end());
-    out.blank.push_back(row.empty());  // a line of blanks has no fields
+    out.blank.push_back(blank);
     return true;
   }
 
@@ -197,7 +216,7 @@ read_result read_source(const byte_source& source, std::size_t block,
                         read_options options) {
   read_result result;
   result.first_line = options.skip + 1;
-  line_parser lines{options, result, 0, {}, {}};
+  line_parser lines{options, result, 0, {}, {}, false};
   std::vector<char> buf(std::max(block, std::size_t{1}));
   std::size_t have = 0;
   for (;;) {
@@ -206,6 +225,10 @@ read_result read_source(const byte_source& source, std::size_t block,
         source(buf.data() + have, buf.size() - have, result.error);
     if (!result.error.empty()) return result;
     if (got == 0) break;
+    // Lines are searched for a lone carriage return from the first block
+    // that holds one on: plain text with line feeds pays one memchr.
+    lines.carriage_returns =
+        lines.carriage_returns || std::memchr(buf.data() + have, '\r', got);
     const char* base = buf.data();
     const std::size_t size = have + got;
     std::size_t start = 0;

@@ -32,7 +32,9 @@ constexpr std::size_t last_column = std::numeric_limits<std::size_t>::max();
 // skip lines come before the data. A label column (from 1, or last_column;
 // 0 for none) holds any text: its field, or its whitespace-separated token,
 // is taken out of the line before the numbers are read, and the row gets a
-// 0 in its place at the front, so that every row holds its label first.
+// 0 in its place at the front, so that every row holds its label first (a
+// line without the column too, unless it is blank, so that row lengths
+// compare the values alone).
 struct read_options {
   char delimiter = 0;
   std::size_t skip = 0;
@@ -69,8 +71,11 @@ struct bad_field {
 // What reading a file gives: its rows, the line of the first one (after the
 // skipped lines), the first line without the label column (0 when every line
 // has it), which rows come from blank lines (nothing but whitespace), and
-// what was wrong: the system's reason why the file could not be read, or a
-// bad field. Rows read before an error stay.
+// what was wrong: the system's reason why the file could not be read, a bad
+// field, or the first line (skipped ones too) where a carriage return is
+// followed by more text, as when lines end in a carriage return alone
+// (classic Mac OS text, which would otherwise read as one long line). Rows
+// read before an error stay.
 struct read_result {
   Table rows;
   std::size_t first_line = 1;
@@ -79,7 +84,10 @@ struct read_result {
   ignored_text ignored;
   std::string error;
   bad_field bad;
-  bool ok() const { return error.empty() && bad.position == 0; }
+  std::size_t carriage_return = 0;
+  bool ok() const {
+    return error.empty() && bad.position == 0 && carriage_return == 0;
+  }
 };
 
 // A UTF-8 byte-order mark, skipped at the start of a file.

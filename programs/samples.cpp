@@ -20,9 +20,20 @@ std::string bad_field_message(const std::string& name, const bad_field& bad) {
                             std::to_string(bad.position);
   if (bad.text.empty()) return where + " is empty";
   const std::string text = ": " + quoted(bad.text, ignored_cut);
+  const char* const header = " (a header? try --header)";
   if (bad.out_of_range) return where + text + " is out of range";
-  return where + text + " is not a number" +
-         (bad.line == 1 ? " (a header? try --header)" : "");
+  if (bad.text.starts_with('"'))
+    return where + text + " is quoted, and quoted fields are not read" +
+           (bad.line == 1 ? header : " (remove the quotes)");
+  return where + text + " is not a number" + (bad.line == 1 ? header : "");
+}
+
+// The message for lines that end in a carriage return alone.
+std::string carriage_return_message(const std::string& name,
+                                    std::size_t line) {
+  return name + ":" + std::to_string(line) +
+         ": lines end in a carriage return alone (classic Mac OS text); "
+         "convert them to line feeds first, e.g. with tr '\\r' '\\n'";
 }
 
 // Whether rows[r] and every row after it come from blank lines.
@@ -34,28 +45,35 @@ bool blank_to_the_end(const std::vector<bool>& blank, std::size_t r) {
 }
 
 // The message for row r, the first whose length differs from row 0's.
+// With labels, a row that is not empty holds a label's place first, which
+// the counts leave out.
 std::string unequal_message(const Table& data, std::size_t r,
                             const std::vector<bool>& blank,
-                            const std::string& name, std::size_t first_line) {
+                            const std::string& name, std::size_t first_line,
+                            bool labels) {
   const auto line = [&](std::size_t k) {
     return std::to_string(first_line + k);
+  };
+  const auto count = [&](std::size_t k) {
+    return data[k].size() - (labels && !data[k].empty());
   };
   const bool known = !blank.empty();
   if (known && blank[0] && !blank[r])  // the data begins after a blank line
     return name + ":" + line(0) + ": a blank line, expected " +
-           values(data[r].size()) + " as on line " + line(r);
+           values(count(r)) + " as on line " + line(r);
+  if (count(0) == 0 && !(known && blank[r]))  // text such as "nan 1" or "x y"
+    return name + ":" + line(0) + ": no number on the line, expected " +
+           values(count(r)) + " as on line " + line(r) +
+           (first_line == 1 ? " (a header? try --header)" : "");
   const std::string where = name + ":" + line(r) + ": ";
   const std::string as_on = " as on line " + line(0);
   if (known && blank[r])
-    return where + "a blank line, expected " + values(data[0].size()) + as_on +
+    return where + "a blank line, expected " + values(count(0)) + as_on +
            (r + 1 == data.size()         ? " (a blank line at the end?)"
             : blank_to_the_end(blank, r) ? " (blank lines at the end?)"
                                          : "");
-  std::string message = where + values(data[r].size()) + ", expected " +
-                        std::to_string(data[0].size()) + as_on;
-  if (r == 1 && data[0].empty() && first_line == 1)
-    message += " (a header on line 1? try --header)";
-  return message;
+  return where + values(count(r)) + ", expected " + std::to_string(count(0)) +
+         as_on;
 }
 
 }  // namespace
@@ -86,6 +104,8 @@ loaded load(const char* program, const std::string& path, read_options options,
   if (!read.error.empty()) return {{}, {}, 1, name + ": " + read.error};
   if (read.bad.position != 0)
     return {{}, {}, 1, bad_field_message(name, read.bad)};
+  if (read.carriage_return != 0)
+    return {{}, {}, 1, carriage_return_message(name, read.carriage_return)};
   const std::string warning = ignored_warning(name, read, strict);
   if (strict && !warning.empty()) return {{}, {}, 1, warning};
   warn(program, warning);
@@ -95,12 +115,12 @@ loaded load(const char* program, const std::string& path, read_options options,
 
 std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name, std::size_t first_line,
-                          const std::vector<bool>& blank) {
+                          const std::vector<bool>& blank, bool labels) {
   if (data.empty()) return "";
   const std::size_t width = data[0].size();
   for (std::size_t r = 1; r < data.size(); ++r)
     if (data[r].size() != width)
-      return unequal_message(data, r, blank, name, first_line);
+      return unequal_message(data, r, blank, name, first_line, labels);
   if (width == 0) return name + ": no values on any line";
   if (width <= first) return name + ": only labels, no feature values";
   return "";
@@ -114,8 +134,8 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     return std::nullopt;
   }
   const std::string name = shown_name(opts.file);
-  std::string why =
-      check_samples(data.rows, first, name, data.first_line, data.blank);
+  std::string why = check_samples(data.rows, first, name, data.first_line,
+                                  data.blank, opts.reading.label != 0);
   if (why.empty() && data.unlabelled != 0)  // rows of equal length
     why = name + ":" + std::to_string(data.unlabelled) + ": no column " +
           std::to_string(opts.reading.label) + " for --label";
@@ -123,7 +143,7 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     fail(program, why);
     return std::nullopt;
   }
-  if (data.rows.size() < 2) {
+  if (data.rows.size() < 2 && opts.second.empty()) {  // one data file
     const std::string warning =
         name + ": " + warning_word(opts.strict) + ": " +
         (data.rows.empty() ? "no samples" : "one sample");

@@ -37,14 +37,19 @@ loaded load(const char* program, const std::string& path, read_options options,
 // Checks that data is a set of samples: every row as long as the first,
 // with values beyond column `first`. Returns "" or a message naming
 // name:line (the first row on first_line); blank (which rows come from
-// blank lines, when known) names a blank line as one.
+// blank lines, when known) names a blank line as one, and a first row
+// without a number is named rather than counted. With labels (--label),
+// every row but a blank line's holds a label's place first, which the
+// value counts leave out.
 std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name, std::size_t first_line = 1,
-                          const std::vector<bool>& blank = {});
+                          const std::vector<bool>& blank = {},
+                          bool labels = false);
 
-// How both programs read their data file: load, then check_samples and that
+// How the programs read their data file: load, then check_samples and that
 // every line has the label column, with a warning for fewer than two
-// samples (an error under --strict). Nothing once the error is printed.
+// samples (an error under --strict) unless there is a second data file.
+// Nothing once the error is printed.
 std::optional<Table> read_samples(const char* program, const options& opts,
                                   std::size_t first);
 

@@ -6,6 +6,7 @@
 #include "kernel_width/kernel_width.h"
 #include "packed.h"
 #include "pair_set.h"
+#include "rank_passes.h"
 #include "threads.h"
 
 namespace kernel_width::detail {
@@ -21,15 +22,16 @@ labelled_statistics labelled(const packed& s, unsigned threads,
 // of pairs.rows, or across in pairs.cols (for the results' counts).
 median_statistics median(const packed& s, unsigned threads,
                          const run_control& control) noexcept;
+// The same over a pair set with the passes an engine runs (rank_passes.h:
+// this machine's threads, or a cluster's).
 median_statistics median(const pair_set& pairs, std::size_t n_y,
-                         unsigned threads, const run_control& control) noexcept;
+                         const rank_engine& engine) noexcept;
 selection order_statistics(const pair_set& pairs, std::size_t n_y,
                            const std::uint64_t* ranks, std::size_t count,
-                           double* values, unsigned threads,
-                           const run_control& control) noexcept;
+                           double* values, const rank_engine& engine) noexcept;
 selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
-                    std::size_t count, quantile* out, unsigned threads,
-                    const run_control& control) noexcept;
+                    std::size_t count, quantile* out,
+                    const rank_engine& engine) noexcept;
 // The statistics from a computation's sums, whichever engine ran it: the
 // mean and variance of the n * n distances (form), or the total over the
 // ordered pairs of different samples (labelled).

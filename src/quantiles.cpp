@@ -66,8 +66,7 @@ double weight(const quantile& q, std::uint64_t m) {
 
 selection order_statistics(const pair_set& pairs, std::size_t n_y,
                            const std::uint64_t* ranks, std::size_t count,
-                           double* values, unsigned threads,
-                           const run_control& control) noexcept {
+                           double* values, const rank_engine& engine) noexcept {
   selection s;
   s.n = pairs.rows->n - (pairs.across() ? 0 : n_y);
   s.n_y = n_y;
@@ -86,8 +85,7 @@ selection order_statistics(const pair_set& pairs, std::size_t n_y,
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     if (s.pairs == 0) return s;
-    const ranks_found f =
-        pair_ranks(pairs, wanted, threads, selected_isa().chosen, control);
+    const ranks_found f = engine.find(wanted);
     if (f.cancelled) {
       std::fill(values, values + count, numpy_nan);
       s.status = error::cancelled;
@@ -106,12 +104,7 @@ selection order_statistics(const pair_set& pairs, std::size_t n_y,
                       : f.values[static_cast<std::size_t>(at - wanted.begin())];
       zero = zero || values[k] == 0;
     }
-    if (zero) {
-      bool cancelled = false;
-      s.zero_pairs =
-          zero_pairs(pairs, threads, selected_isa().chosen, {}, cancelled);
-      if (cancelled) s.status = error::cancelled;
-    }
+    if (zero && !engine.zeros(s.zero_pairs)) s.status = error::cancelled;
   } catch (const std::bad_alloc&) {
     std::fill(values, values + count, numpy_nan);
     s.status = error::out_of_memory;
@@ -120,8 +113,8 @@ selection order_statistics(const pair_set& pairs, std::size_t n_y,
 }
 
 selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
-                    std::size_t count, quantile* out, unsigned threads,
-                    const run_control& control) noexcept {
+                    std::size_t count, quantile* out,
+                    const rank_engine& engine) noexcept {
   for (std::size_t k = 0; k < count; ++k)
     if (!(p[k] >= 0 && p[k] <= 1)) {
       selection s;
@@ -146,8 +139,7 @@ selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
     }
     std::vector<double> values(ranks.size());
     const selection s = order_statistics(pairs, n_y, ranks.data(),
-                                         ranks.size(), values.data(), threads,
-                                         control);
+                                         ranks.size(), values.data(), engine);
     for (std::size_t k = 0; k < count; ++k) {
       quantile& q = out[k];
       q.lower = values[2 * k];
@@ -173,13 +165,12 @@ selection quantiles(const pair_set& pairs, std::size_t n_y, const double* p,
 }
 
 median_statistics median(const pair_set& pairs, std::size_t n_y,
-                         unsigned threads,
-                         const run_control& control) noexcept {
+                         const rank_engine& engine) noexcept {
   const std::uint64_t m = pairs.count();
   const std::uint64_t ranks[2] = {m == 0 ? 0 : (m - 1) / 2, m / 2};
   double values[2];
   const selection s = order_statistics(pairs, n_y, ranks, m % 2 == 0 ? 2 : 1,
-                                       values, threads, control);
+                                       values, engine);
   median_statistics r;
   r.n = s.n;
   r.n_y = s.n_y;
@@ -198,7 +189,9 @@ median_statistics median(const pair_set& pairs, std::size_t n_y,
 
 median_statistics median(const packed& s, unsigned threads,
                          const run_control& control) noexcept {
-  return median(pair_set{&s, nullptr}, 0, threads, control);
+  const pair_set pairs{&s, nullptr};
+  return median(pairs, 0,
+                local_engine(pairs, threads, selected_isa().chosen, control));
 }
 
 }  // namespace detail
@@ -275,8 +268,11 @@ selection order_statistics(const sample_pairs& samples,
   return guarded(
       [&] {
         const packed_pair p = pack_pair(samples);
-        return detail::order_statistics(p.pairs(), p.n_y, ranks, count, values,
-                                        threads, {nullptr, cancel});
+        const detail::pair_set pairs = p.pairs();
+        return detail::order_statistics(
+            pairs, p.n_y, ranks, count, values,
+            detail::local_engine(pairs, threads, detail::selected_isa().chosen,
+                                 {nullptr, cancel}));
       },
       failed);
 }
@@ -299,8 +295,11 @@ selection quantiles(const sample_pairs& samples, const double* p,
   return guarded(
       [&] {
         const packed_pair packed = pack_pair(samples);
-        return detail::quantiles(packed.pairs(), packed.n_y, p, count, out,
-                                 threads, {nullptr, cancel});
+        const detail::pair_set pairs = packed.pairs();
+        return detail::quantiles(
+            pairs, packed.n_y, p, count, out,
+            detail::local_engine(pairs, threads, detail::selected_isa().chosen,
+                                 {nullptr, cancel}));
       },
       failed);
 }
@@ -319,7 +318,11 @@ median_statistics median(const sample_pairs& samples, unsigned threads,
   return guarded(
       [&] {
         const packed_pair p = pack_pair(samples);
-        return detail::median(p.pairs(), p.n_y, threads, {nullptr, cancel});
+        const detail::pair_set pairs = p.pairs();
+        return detail::median(
+            pairs, p.n_y,
+            detail::local_engine(pairs, threads, detail::selected_isa().chosen,
+                                 {nullptr, cancel}));
       },
       failed);
 }

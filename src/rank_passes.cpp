@@ -107,23 +107,15 @@ bool tally_bands(const pair_set& pairs, const pass_plan& plan,
   return true;
 }
 
-ranks_found pair_ranks(const pair_set& pairs,
+ranks_found find_ranks(const pair_set& pairs,
                        const std::vector<std::uint64_t>& ranks,
-                       unsigned threads, isa set, const run_control& control,
+                       unsigned threads, isa set, const pass_function& pass,
                        const select_limits& limits) {
-  threads = pass_threads(pairs, threads, limits);
   const std::optional<pass_plan> first =
-      sampled_plan(pairs, set, threads, ranks, limits);
-  // The progress counts the first pass: most data need no other.
-  workers w{set, threads, control};
-  const ranks_result r = select_ranks(
-      pairs.count(), ranks,
-      [&](const pass_plan& plan, pass_result& out) {
-        const bool done = run_pass(pairs, plan, w, out);
-        w.control.done = nullptr;
-        return done;
-      },
-      first, limits);
+      sampled_plan(pairs, set, pass_threads(pairs, threads, limits), ranks,
+                   limits);
+  const ranks_result r =
+      select_ranks(pairs.count(), ranks, pass, first, limits);
   ranks_found f;
   f.nan = r.nan;
   f.passes = r.passes;
@@ -133,16 +125,50 @@ ranks_found pair_ranks(const pair_set& pairs,
   return f;
 }
 
-std::uint64_t zero_pairs(const pair_set& pairs, unsigned threads, isa set,
-                         const run_control& control, bool& cancelled) {
+ranks_found pair_ranks(const pair_set& pairs,
+                       const std::vector<std::uint64_t>& ranks,
+                       unsigned threads, isa set, const run_control& control,
+                       const select_limits& limits) {
+  // The progress counts the first pass: most data need no other.
+  workers w{set, pass_threads(pairs, threads, limits), control};
+  return find_ranks(
+      pairs, ranks, threads, set,
+      [&](const pass_plan& plan, pass_result& out) {
+        const bool done = run_pass(pairs, plan, w, out);
+        w.control.done = nullptr;
+        return done;
+      },
+      limits);
+}
+
+pass_plan zero_plan() {
   pass_plan plan;
   plan.windows.push_back(window_over(0, 0, unknown_count, 0));
   plan_hulls(plan);
+  return plan;
+}
+
+std::uint64_t zero_pairs(const pair_set& pairs, unsigned threads, isa set,
+                         const run_control& control, bool& cancelled) {
+  const pass_plan plan = zero_plan();
   pass_result out;
   out.t.reset(plan);
   const workers w{set, pass_threads(pairs, threads), control};
   cancelled = !run_pass(pairs, plan, w, out);
   return cancelled ? 0 : out.t.inside[0];
+}
+
+rank_engine local_engine(const pair_set& pairs, unsigned threads, isa set,
+                         const run_control& control) {
+  return {[=](const std::vector<std::uint64_t>& ranks) {
+            return pair_ranks(pairs, ranks, threads, set, control);
+          },
+          [=](std::uint64_t& zeros) {
+            bool cancelled = false;
+            zeros = zero_pairs(pairs, threads, set, {nullptr, control.cancel},
+                               cancelled);
+            return !cancelled;
+          }};
 }
 
 }  // namespace kernel_width::detail

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "cpu.h"
@@ -36,6 +37,30 @@ ranks_found pair_ranks(const pair_set& pairs,
 // How many of the distances are 0, in one pass; nothing when cancelled.
 std::uint64_t zero_pairs(const pair_set& pairs, unsigned threads, isa set,
                          const run_control& control, bool& cancelled);
+
+// The same with the passes run by `pass`, as an engine that shares them
+// out over machines runs them: the first plan from a sample on this
+// machine's threads, then the selection, the values' roots.
+ranks_found find_ranks(const pair_set& pairs,
+                       const std::vector<std::uint64_t>& ranks,
+                       unsigned threads, isa set, const pass_function& pass,
+                       const select_limits& limits = {});
+
+// The plan of a pass that counts the distances at 0 (its window's inside).
+pass_plan zero_plan();
+
+// How a selection's passes run: on this machine's threads, or shared out
+// over the machines of a cluster.
+struct rank_engine {
+  // The distances at ranks (increasing, each below the pairs' count).
+  std::function<ranks_found(const std::vector<std::uint64_t>& ranks)> find;
+  // How many of the distances are 0; false when cancelled.
+  std::function<bool(std::uint64_t& zeros)> zeros;
+};
+
+// The engine of this machine's threads; pairs must outlive it.
+rank_engine local_engine(const pair_set& pairs, unsigned threads, isa set,
+                         const run_control& control);
 
 // One pass's share of the work, for an engine that deals the bands itself:
 // the bands `next` hands out, on w.threads threads (at least 1), tallied

@@ -215,8 +215,8 @@ std::vector<wanted> windows_for(sample& fine, const std::vector<double>& shares,
 // The first plan from the fine sample: each share's window keeps the
 // values within 3.5 of its standard errors either side, as long as the
 // kept values of all fit (a rank outside costs a pass more, about once in
-// 2,000 runs); otherwise it keeps what fits and counts 6 either side in
-// buckets.
+// 2,000 runs); otherwise it keeps what fits and counts 3 either side in
+// buckets, so that a rank outside the kept part takes one pass more.
 pass_plan first_plan(sample& fine, const std::vector<double>& shares,
                      const std::vector<double>& middles, std::uint64_t count,
                      const select_limits& limits) {
@@ -233,7 +233,7 @@ pass_plan first_plan(sample& fine, const std::vector<double>& shares,
   double expected = kept();
   const double fits = 0.9 * static_cast<double>(limits.keep) / expected;
   if (fits < 1) {
-    ws = windows_for(fine, shares, middles, errors, 3.5 * fits, 6);
+    ws = windows_for(fine, shares, middles, errors, 3.5 * fits, 3);
     expected = kept();
   }
   pass_plan plan;
@@ -270,23 +270,30 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   sample rough =
       draw_sample(pairs, set, threads, limits.rough_tiles, all, 1);
   if (rough.count < 2) return std::nullopt;
+  // Each share's spread, of one value's share with the groups' design
+  // included; the shares of one window spread as its widest.
   std::vector<double> middles, rough_errors;
-  double spread = 0.0;  // of one value's share, the groups' design included
-  for (const double share : shares) {
-    middles.push_back(share_of(rough, 0, share));
+  double spread = 0.0;
+  double spreads = 0.0;
+  for (std::size_t k = 0; k < shares.size(); ++k) {
+    middles.push_back(share_of(rough, 0, shares[k]));
     rough_errors.push_back(error_of(rough, 0, middles.back()));
-    spread = std::max(spread, rough_errors.back() *
-                                  std::sqrt(static_cast<double>(rough.count)));
+    const double own =
+        rough_errors.back() * std::sqrt(static_cast<double>(rough.count));
+    if (k > 0 && middles[k] == middles[k - 1]) {
+      spreads += std::max(0.0, own - spread);
+      spread = std::max(spread, own);
+    } else {
+      spreads += own;
+      spread = own;
+    }
   }
   // A fine sample large enough that every window's kept values fit, and
   // as large as costs least in all: a sampled value costs about an eighth
   // of a value counted one by one in the pass, whose number falls as the
   // square root of the sample grows. Within a share of the pairs.
-  const double windows = static_cast<double>(
-      ranges_around(rough, shares, std::vector<double>(shares.size(), 0.0))
-          .windows.size());
-  const double kept = 7 * spread * windows * static_cast<double>(count);
-  const double fit = kept / (0.9 * static_cast<double>(limits.keep));
+  const double kept = 7 * spreads * static_cast<double>(count);
+  const double fit = kept / (0.7 * static_cast<double>(limits.keep));
   const double per_tile = 8.0 * panel_width * tile_panels;
   const double wanted_values =
       std::max(fit * fit, std::pow(kept / 2 * 8, 2.0 / 3.0));
@@ -297,9 +304,11 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   const auto tiles = static_cast<std::uint64_t>(std::clamp(
       wanted_values / per_tile, static_cast<double>(limits.rough_tiles),
       std::max(most, static_cast<double>(limits.rough_tiles))));
-  const double fine_error = spread / std::sqrt(static_cast<double>(tiles) * per_tile);
+  const double fine_values = static_cast<double>(tiles) * per_tile;
   std::vector<double> half;
-  for (const double e : rough_errors) half.push_back(6 * e + 8 * fine_error);
+  for (const double e : rough_errors)
+    half.push_back(
+        6 * e + 8 * e * std::sqrt(static_cast<double>(rough.count) / fine_values));
   sample fine = draw_sample(pairs, set, threads, tiles,
                             ranges_around(rough, shares, half), 1 << 20);
   rough = {};

@@ -70,9 +70,10 @@ void prepare(pass_result& out, const pass_plan& plan) {
 // Whether window j's parts hold every value of its kept buckets.
 bool complete(const pass_plan& plan, const pass_result& r, std::size_t j) {
   const window& w = plan.windows[j];
-  if (w.keep_first > w.keep_last) return false;
+  const std::uint64_t last = std::min(w.keep_last, w.count() - 1);
+  if (w.keep_first > last) return false;
   std::uint64_t wanted = 0;
-  for (std::uint64_t x = w.keep_first; x <= w.keep_last; ++x)
+  for (std::uint64_t x = w.keep_first; x <= last; ++x)
     wanted += r.t.buckets[w.base + x].count;
   std::uint64_t held = 0;
   for (const kept_vector& part : r.kept[j]) held += part.size();

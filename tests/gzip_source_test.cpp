@@ -112,6 +112,36 @@ TEST(Gzip, DamagedStreamsAreErrors) {
             "not a valid gzip stream (unexpected end of file)");
 }
 
+// Zero bytes after the last member (padding, as some tools write it) are
+// read past, as gzip -d reads them, also past the end of an input block;
+// other bytes after the end, zeros first or not, stay an error.
+TEST(Gzip, ZeroPaddingAfterTheEnd) {
+  const std::string packed = gzip("1 2\n3 4\n");
+  const std::string zeros(300 << 10, '\0');  // more than one input block
+  const std::string after = "not a valid gzip stream (data after the zero "
+                            "padding)";
+  struct {
+    std::string bytes;
+    std::size_t rows;
+    std::string error;
+  } const cases[] = {
+      {packed + '\0', 2, ""},
+      {packed + zeros, 2, ""},
+      {packed + gzip("5 6\n") + std::string(512, '\0'), 3, ""},
+      {packed + std::string(8, '\0') + 'x', 2, after},
+      {packed + zeros + "\x1f", 2, after},
+      {packed + std::string(8, '\0') + gzip("5 6\n"), 2, after},
+      {packed + "\x1f\x8b", 2,
+       "not a valid gzip stream (unexpected end of file)"},
+  };
+  for (const auto& c : cases)
+    for (const std::size_t block : {std::size_t{3}, std::size_t{1} << 20}) {
+      const read_result read = read_gzip(c.bytes, block);
+      EXPECT_EQ(read.error, c.error) << c.bytes.size() << ' ' << block;
+      EXPECT_EQ(read.rows.size(), c.rows) << c.bytes.size() << ' ' << block;
+    }
+}
+
 TEST(Gzip, NamesEndingInGz) {
   EXPECT_TRUE(is_gzip_name("digits.csv.gz"));
   EXPECT_TRUE(is_gzip_name(".gz"));

@@ -63,6 +63,59 @@ TEST(KernelWidth, MedianOfTheDistances) {
   EXPECT_TRUE(std::isnan(one.width));
 }
 
+// The spread ratio's fixed rules hold strictly: at exactly 0.01 and exactly
+// 100 the table is searched, and its row keyed there wins; one step past
+// either, the fixed rule.
+TEST(KernelWidth, RatiosAtTheThresholdsSearchTheTable) {
+  const double table[] = {0.01, 4, 100, 8, 50, 2};
+  struct {
+    double ratio;
+    kw::form_rule rule;
+    std::size_t row;
+    double width;
+  } const cases[] = {
+      {0.01, kw::form_rule::table, 0, 6.0 / 4},
+      {100, kw::form_rule::table, 1, 6.0 / 8},
+      {std::nextafter(0.01, 0.0), kw::form_rule::low_ratio, 0, 6.0 / 2.6},
+      {std::nextafter(100.0, 200.0), kw::form_rule::high_ratio, 0,
+       6.0 * std::nextafter(100.0, 200.0)},
+  };
+  for (const auto& c : cases) {
+    kw::form_statistics s;
+    s.n = 3;
+    s.columns = 1;
+    s.mean = 1;
+    s.variance = 6;
+    s.ratio = c.ratio;
+    const kw::form_width_result r = kw::form_width(s, {table, 3, 2});
+    EXPECT_EQ(r.rule, c.rule) << c.ratio;
+    EXPECT_EQ(r.row, c.row) << c.ratio;
+    EXPECT_EQ(r.width, c.width) << c.ratio;
+  }
+}
+
+// A NaN in one sample only makes the median NaN on every thread count, run
+// after run: the first sample's pairs lie in the first band of pairs alone,
+// which one thread takes, and the last sample's in every band.
+TEST(KernelWidth, ANanInOneSampleMakesTheMedianNan) {
+  const std::size_t n = 301, d = 3;
+  std::vector<double> x(n * d);
+  for (std::size_t k = 0; k < x.size(); ++k)
+    x[k] = static_cast<double>(k * 37 % 101) / 7;
+  for (const std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+    std::vector<double> y = x;
+    y[at * d + 1] = std::nan("");
+    for (const unsigned threads : {1u, 2u, 3u, 4u, 8u})
+      for (int run = 0; run < 3; ++run) {
+        const kw::median_statistics m = kw::median({y.data(), n, d}, threads);
+        EXPECT_EQ(m.status, kw::error::none);
+        EXPECT_TRUE(std::isnan(m.median) && std::isnan(m.width))
+            << "sample " << at << ", " << threads << " threads: "
+            << m.median;
+      }
+  }
+}
+
 TEST(KernelWidth, ErrorsAreValues) {
   const double x[] = {1, 2, 3, 4};
   const double keys[] = {0.5, 1.5};

@@ -2,8 +2,10 @@
 // the plain programs on the same files: standard output, standard error
 // (the --verbose numbers, warnings and messages) and the exit status, bit
 // for bit; and the faults, which must end every rank with one message.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -285,6 +287,126 @@ TEST(MpiFaults, StandardInputIsReadByRankZero) {
   EXPECT_EQ(got.err, want.err);
 }
 
+// A FIFO in dir that a thread feeds with text once a reader has opened it,
+// all at once or, with a victim, half first: then the process that holds
+// the FIFO open (rank 0's reading child) is killed before the rest. Each
+// wait is bounded, so that a run that never reads ends the thread too.
+struct fifo_writer {
+  fs::path path;
+  std::thread thread;
+
+  fifo_writer(const fs::path& fifo, std::string text, bool victim)
+      : path(fifo) {
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    signal(SIGPIPE, SIG_IGN);  // writing on after the reader is gone
+    thread = std::thread([this, text = std::move(text), victim] {
+      const int fd = open_for_writing();
+      if (fd < 0) return;
+      const std::size_t half = victim ? text.size() / 2 : text.size();
+      write_all(fd, text.substr(0, half));
+      if (victim) {
+        kill_holder();
+        write_all(fd, text.substr(half));
+      }
+      close(fd);
+    });
+  }
+  ~fifo_writer() { thread.join(); }
+
+  // Waits up to a minute for a reader; -1 when none comes.
+  int open_for_writing() const {
+    for (int tries = 0; tries < 6000; ++tries) {
+      const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        fcntl(fd, F_SETFL, 0);
+        return fd;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "nobody opened " << path;
+    return -1;
+  }
+
+  static void write_all(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+      if (wrote <= 0) return;  // the reader is gone
+      done += static_cast<std::size_t>(wrote);
+    }
+  }
+
+  // The process that holds the FIFO open for reading, 0 when none does.
+  pid_t holder() const {
+    std::error_code ec;
+    for (fs::directory_iterator proc("/proc", ec), end; proc != end;
+         proc.increment(ec)) {
+      const std::string pid = proc->path().filename();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::error_code fd_ec;
+      for (fs::directory_iterator fd(proc->path() / "fd", fd_ec); fd != end;
+           fd.increment(fd_ec)) {
+        std::error_code link_ec;
+        if (fs::read_symlink(fd->path(), link_ec) == path &&
+            std::stoi(pid) != getpid())
+          return std::stoi(pid);
+      }
+    }
+    return 0;
+  }
+
+  // Kills the holder and waits until it is dead (a zombie or gone).
+  void kill_holder() const {
+    pid_t pid = 0;
+    for (int tries = 0; tries < 1000 && pid == 0; ++tries) {
+      pid = holder();
+      if (pid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid == 0) {
+      ADD_FAILURE() << "no reader of " << path << " to kill";
+      return;
+    }
+    kill(pid, SIGKILL);
+    const fs::path stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (int tries = 0; tries < 1000; ++tries) {
+      const std::string fields = slurp(stat);
+      const std::size_t paren = fields.rfind(')');
+      if (paren == std::string::npos || fields.compare(paren + 2, 1, "Z") == 0)
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+};
+
+// A data file that cannot be read twice (a FIFO, as `<(zcat d.gz)` gives):
+// read whole by rank 0's early reading child, the plain program's output;
+// the child killed halfway, one message and status 1 on every rank, never
+// the rest of the stream taken for the whole, and no rank left waiting.
+TEST(MpiFaults, AFifoIsReadOnceAndWholeOrNotAtAll) {
+  const std::string text = table(4000, 4, [](std::size_t i, std::size_t c) {
+    return static_cast<double>((i * 17 + c * 3) % 101) / 8;
+  });
+  const scratch s(file_list{{"d.txt", text}});
+  const outcome want = run({form.plain, "-v", "d.txt"}, s.dir);
+  ASSERT_EQ(want.status, 0) << want.err;
+  std::vector<std::string> words = mpirun(2);
+  words.insert(words.end(), {form.mpi, "-v", "d.fifo"});
+  {
+    const fifo_writer feed(s.dir / "d.fifo", text, false);
+    const outcome got = run(words, s.dir, "/dev/null", 60);
+    EXPECT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_EQ(got.err, want.err);
+  }
+  fs::remove(s.dir / "d.fifo");
+  const fifo_writer feed(s.dir / "d.fifo", text, true);
+  const outcome got = run(words, s.dir, "/dev/null", 60);
+  EXPECT_EQ(got.status, 1) << got.err;
+  EXPECT_EQ(got.out, "");
+  EXPECT_EQ(got.err,
+            "form_kernel_width: d.fifo: its reading process was killed by "
+            "signal 9 (Killed); not a regular file, it cannot be read again\n");
+}
+
 struct fault {
   std::string name;
   const program_pair* program;
@@ -336,6 +458,11 @@ INSTANTIATE_TEST_SUITE_P(
               {{"d.txt", "1\n2\n"}},
               1},
         fault{"no_such_file", &labelled, {"none.txt"}, {}, 1},
+        fault{"strict_zero_width",
+              &labelled,
+              {"--strict", "d.txt"},
+              {{"d.txt", "1 1\n1 1\n1 1\n"}},
+              1},
         fault{"missing_table", &form, {"d.txt"}, {good}, 1},
         fault{"unknown_option", &form, {"-x", "d.txt"}, {good}, 2},
         fault{

@@ -156,6 +156,10 @@ const std::string median_spread =
     "n: 300\ncolumns: 3\npairs: 44850\nmedian: 11.170295849689779\n"
     "width: 249.55101873919341\n";
 
+// The end of the warning for a width of 0 from samples that all coincide.
+const std::string zero_width =
+    " warning: the width is 0: every distance is 0 (all samples coincide)\n";
+
 // One case a row, laid out by hand.
 // clang-format off
 std::vector<Case> cases() {
@@ -175,11 +179,10 @@ std::vector<Case> cases() {
        "0.00377028\n", "", 0},
       {"form_high_spread", form, {"d.txt"}, {{"d.txt", unit_vectors()}},
        "1.96098\n", "", 0},
-      {"form_coincident_samples", form, {"d.txt"},
-       {table, {"d.txt", "1 1\n1 1\n1 1\n"}}, "0\n", "", 0},
       {"form_negative_divisor", form, {"d.txt"},
        {{"form_of_relationship.txt", "0.5 -2\n"}, {"d.txt", "1 1\n1 1\n"}},
-       "-0\n", "", 0},
+       "-0\n", "form_kernel_width: d.txt: warning: the width is -0: every "
+       "distance is 0 (all samples coincide)\n", 0},
       {"form_zero_divisor", form, {"d.txt"},
        {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n",
        "form_kernel_width: d.txt: warning: the width is not finite (inf): the "
@@ -199,8 +202,6 @@ std::vector<Case> cases() {
        {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n", "", 0},
       {"labelled_labels_do_not_count", labelled, {"l.txt"},
        {{"l.txt", "-7 0 0\n1e9 3 4\n0.5 6 8\n"}}, "88.8889\n", "", 0},
-      {"labelled_coincident", labelled, {"l.txt"},
-       {{"l.txt", "1 2 2\n2 2 2\n"}}, "0\n", "", 0},
       {"labelled_empty", labelled, {"l.txt"}, {{"l.txt", ""}}, "-nan\n",
        "labelled_kernel_width: l.txt: warning: no samples\n", 0},
       {"labelled_one_sample", labelled, {"l.txt"}, {{"l.txt", "1 2 3\n"}},
@@ -362,8 +363,8 @@ std::vector<Case> cases() {
        {table, {"d.csv", "sepal,width\n5.1,3.5\n4.9,3.0\n"}}, "",
        "form_kernel_width: d.csv:1: warning: ignored \"sepal,width\" after 0 "
        "values (and on 2 more lines); comma-separated? try -d ,\n"
-       "form_kernel_width: d.csv:2: 1 value, expected 0 as on line 1 (a "
-       "header on line 1? try --header)\n", 1},
+       "form_kernel_width: d.csv:1: no number on the line, expected 1 value "
+       "as on line 2 (a header? try --header)\n", 1},
       {"bad_delimiter", form, {"-d", "ab", "d.csv"}, {}, "",
        "form_kernel_width: bad delimiter 'ab'\n" + usage_form, 2},
       {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
@@ -404,9 +405,17 @@ std::vector<Case> cases() {
        "labelled_kernel_width: l.txt:1: no column 4 for --label\n", 1},
       {"label_missing_on_one_row", form, {"-d", ",", "-l", "3", "d.csv"},
        {table, {"d.csv", "0,0,a\n3,4\n"}}, "",
-       "form_kernel_width: d.csv:2: 2 values, expected 3 as on line 1\n", 1},
+       "form_kernel_width: d.csv:2: no column 3 for --label\n", 1},
+      // The counts leave the label out, as the samples do.
+      {"label_left_out_of_the_counts", form, {"-d", ",", "-l", "3", "d.csv"},
+       {table, {"d.csv", "0,0,a\n3\n"}}, "",
+       "form_kernel_width: d.csv:2: 1 value, expected 2 as on line 1\n", 1},
+      {"label_last_left_out_of_the_counts", labelled, {"-l", "last", "l.txt"},
+       {{"l.txt", "0 0 a\n3 4 b\n5 6 7 c\n"}}, "",
+       "labelled_kernel_width: l.txt:3: 3 values, expected 2 as on line 1\n",
+       1},
       {"label_missing_rows_of_equal_length", form, {"-l", "3", "d.txt"},
-       {table, {"d.txt", "5 x a\n1 2\n"}}, "",
+       {table, {"d.txt", "5 x a\n1\n"}}, "",
        "form_kernel_width: d.txt:1: warning: ignored \"x\" after 1 value\n"
        "form_kernel_width: d.txt:2: no column 3 for --label\n", 1},
       {"label_only", form, {"-l", "last", "d.txt"},
@@ -471,6 +480,14 @@ std::vector<Case> cases() {
           ">> c.gz && tail -c 4 d.txt.gz >> c.gz"), {table, two}, "",
        "form_kernel_width: c.gz: not a valid gzip stream (incorrect data "
        "check)\n", 1},
+      {"gzip_zero_padding", shell,
+       gz("d.txt", form, "d.txt.gz", "head -c 1000 /dev/zero >> d.txt.gz"),
+       {table, two}, "3.125\n", "", 0},
+      {"gzip_data_after_zero_padding", shell,
+       gz("d.txt", form, "d.txt.gz",
+          "head -c 10 /dev/zero >> d.txt.gz && printf x >> d.txt.gz"),
+       {table, two}, "", "form_kernel_width: d.txt.gz: not a valid gzip "
+       "stream (data after the zero padding)\n", 1},
       {"gzip_not_gzip", form, {"d.gz"}, {table, {"d.gz", "0 0\n3 4\n"}}, "",
        "form_kernel_width: d.gz: not a valid gzip stream (incorrect header "
        "check)\n", 1},
@@ -511,7 +528,8 @@ std::vector<Case> cases() {
       {"stdin_after_dash_dash", labelled, {"--", "-"}, {}, "50\n", "", 0, "",
        "1 0 0\n2 3 4\n"},
       {"stdin_not_the_file_named_dash", form, {"-"},
-       {table, {"-", "0 0\n3 4\n"}}, "0\n", "", 0, "", "1 1\n1 1\n"},
+       {table, {"-", "0 0\n3 4\n"}}, "0\n",
+       "form_kernel_width: <stdin>:" + zero_width, 0, "", "1 1\n1 1\n"},
       {"file_named_dash", form, {"./-"}, {table, {"-", "0 0\n3 4\n"}},
        "3.125\n", "", 0, "", "1 1\n1 1\n"},
       {"stdin_named_in_messages", labelled, {"-"}, {}, "",
@@ -522,7 +540,8 @@ std::vector<Case> cases() {
       {"stdin_median", median, {"-"}, {}, "50\n", "", 0, "", "0 0\n3 4\n"},
       {"stdin_empty", form, {"-"}, {table}, "-nan\n",
        "form_kernel_width: <stdin>: warning: no samples\n", 0},
-      {"stdin_long_lines", form, {"-"}, {table}, "0\n", "", 0, "",
+      {"stdin_long_lines", form, {"-"}, {table}, "0\n",
+       "form_kernel_width: <stdin>:" + zero_width, 0, "",
        lines(repeat("7 ", 600000), 2)},
 
       // --verbose: the statistics after the width, standard output unchanged.
@@ -702,6 +721,35 @@ std::vector<Case> cases() {
        "(inf): 2 * mean^2 overflowed\n", 0},
       {"width_labelled_just_finite", labelled, {"l.txt"},
        {{"l.txt", "1 0\n2 9e153\n"}}, "1.62e+308\n", "", 0},
+      // A width of 0 (gamma infinite): a warning that says why, from each
+      // program; under --strict an error.
+      {"zero_width_form", form, {"d.txt"},
+       {table, {"d.txt", "1 1\n1 1\n1 1\n"}}, "0\n",
+       "form_kernel_width: d.txt:" + zero_width, 0},
+      {"zero_width_labelled", labelled, {"l.txt"},
+       {{"l.txt", "1 2 2\n2 2 2\n"}}, "0\n",
+       "labelled_kernel_width: l.txt:" + zero_width, 0},
+      {"zero_width_median_half_the_pairs", median, {"m.txt"},
+       {{"m.txt", "0\n0\n0\n0\n1\n"}}, "0\n",
+       "median_kernel_width: m.txt: warning: the width is 0: 6 of the 10 "
+       "pairs are at distance 0\n", 0},
+      {"zero_width_median_half_the_pairs_is_not_0", median, {"m.txt"},
+       {{"m.txt", "0\n0\n0\n1\n"}}, "0.5\n", "", 0},
+      {"zero_width_strict_form", form, {"--strict", "d.txt"},
+       {table, {"d.txt", "1 1\n1 1\n1 1\n"}}, "",
+       "form_kernel_width: d.txt: error: the width is 0: every distance is 0 "
+       "(all samples coincide)\n", 1},
+      {"zero_width_strict_labelled", labelled, {"--strict", "-"}, {}, "",
+       "labelled_kernel_width: <stdin>: error: the width is 0: every "
+       "distance is 0 (all samples coincide)\n", 1, "", "1 1\n1 1\n1 1\n"},
+      {"zero_width_strict_median", median, {"--strict", "m.txt"},
+       {{"m.txt", "1 1\n1 1\n1 1\n"}}, "",
+       "median_kernel_width: m.txt: error: the width is 0: every distance is "
+       "0 (all samples coincide)\n", 1},
+      {"zero_width_labelled_underflow", labelled, {"l.txt"},
+       {{"l.txt", "1 0\n1 0\n1 0\n1 0\n2 3e-162\n"}}, "0\n",
+       "labelled_kernel_width: l.txt: warning: the width is 0: 2 * mean^2 "
+       "underflowed\n", 0},
       // One sample: the ratio is not a number, so the table's row 1 divides
       // the zero variance.
       {"form_one_sample_reads_the_table", form, {"-v", "d.txt"},
@@ -745,6 +793,29 @@ std::vector<Case> cases() {
        "form_kernel_width: unknown option '--tables'\n...", 2},
 
       // Messages that say what is wrong.
+      {"carriage_returns_alone", form, {"d.txt"},
+       {table, {"d.txt", "0 0\r3 4\r"}}, "",
+       "form_kernel_width: d.txt:1: lines end in a carriage return alone "
+       "(classic Mac OS text); convert them to line feeds first, e.g. with "
+       "tr '\\r' '\\n'\n", 1},
+      {"carriage_returns_alone_delimited", labelled,
+       {"-d", ",", "--header", "l.csv"},
+       {{"l.csv", "a,b,c\n1,0,0\r2,3,4\r"}}, "",
+       "labelled_kernel_width: l.csv:2: lines end in a carriage return "
+       "alone...", 1},
+      {"quoted_field", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "0,0\n3,4\n5,\"6\"\n"}}, "",
+       "form_kernel_width: d.csv:3: field 2: \"\\\"6\\\"\" is quoted, and "
+       "quoted fields are not read (remove the quotes)\n", 1},
+      {"quoted_header", form, {"-d", ",", "d.csv"},
+       {table, {"d.csv", "\"x\",\"y\"\n0,0\n"}}, "",
+       "form_kernel_width: d.csv:1: field 1: \"\\\"x\\\"\" is quoted, and "
+       "quoted fields are not read (a header? try --header)\n", 1},
+      {"first_line_without_a_number", form, {"d.txt"},
+       {table, {"d.txt", "nan 1\n0 0\n3 4\n"}}, "",
+       "form_kernel_width: d.txt:1: warning: ignored \"nan 1\" after 0 "
+       "values\nform_kernel_width: d.txt:1: no number on the line, expected "
+       "2 values as on line 2 (a header? try --header)\n", 1},
       {"blank_line_in_the_middle", form, {"d.txt"},
        {table, {"d.txt", "0 0\n\n3 4\n"}}, "",
        "form_kernel_width: d.txt:2: a blank line, expected 2 values as on "
@@ -777,7 +848,7 @@ std::vector<Case> cases() {
        "form_kernel_width: bad delimiter '\\\\n'\n" + usage_form, 2},
       {"field_largest_double", form, {"-d", ",", "-v", "d.csv"},
        {table, {"d.csv", "0,1.7976931348623157e308\n0,1.7976931348623157e308\n"}},
-       "0\n", "n: 2\n...", 0},
+       "0\n", "form_kernel_width: d.csv:" + zero_width + "n: 2\n...", 0},
       {"field_out_of_range", form, {"-d", ",", "d.csv"},
        {table, {"d.csv", "0,1e308\n0,-1e309\n"}}, "",
        "form_kernel_width: d.csv:2: field 2: \"-1e309\" is out of range\n", 1},

@@ -217,8 +217,8 @@ TEST(Reader, WarnsAboutIgnoredText) {
        "2\n",
        "f:2: warning: ignored \"\\xef\\xbb\\xbf2\" after 0 "
        "values"},
-      {"1 \"q\" \\ \x1b\x7f\r\v\f\t.\n",
-       "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\r\\v\\f\\t.\" after "
+      {"1 \"q\" \\ \x1b\x7f\v\f\t.\n",
+       "f:1: warning: ignored \"\\\"q\\\" \\\\ \\x1b\\x7f\\v\\f\\t.\" after "
        "1 "
        "value"},
       {"1e400 5\n2e",
@@ -390,7 +390,9 @@ TEST(Reader, LabelsAndSkippedLinesInAFile) {
        0,
        0,
        0},
-      {"1 2 3\n4 5\n", {0, 0, 3}, {{0, 1, 2}, {4, 5}}, 2, 0, 0},
+      // A line without the column holds the label's place all the same.
+      {"1 2 3\n4 5\n", {0, 0, 3}, {{0, 1, 2}, {0, 4, 5}}, 2, 0, 0},
+      {"1,2,a\n4,5\n \n", {',', 0, 3}, {{0, 1, 2}, {0, 4, 5}, {}}, 2, 0, 0},
       {"1 2 a\n\n", {0, 0, last_column}, {{0, 1, 2}, {}}, 2, 0, 0},
       {"1 x 3 cat\n", {0, 0, last_column}, {{0, 1}}, 0, 1, 1},
       {"1 2\n3 4\n", {0, 0, 0}, {{1, 2}, {3, 4}}, 0, 0, 0},
@@ -454,6 +456,38 @@ TEST(Reader, ByteOrderMarkAtTheStart) {
   EXPECT_EQ(bad.bad.line, 1u);
   EXPECT_EQ(bad.bad.position, 2u);  // the mark is not part of field 1
   std::remove(name.c_str());
+}
+
+// Lines that end in a carriage return alone stop reading at the first,
+// skipped or not, in either grammar and across buffer ends; one before the
+// line feed, or with only whitespace after it, is whitespace.
+TEST(Reader, LoneCarriageReturns) {
+  struct {
+    const char* text;
+    read_options options;
+    std::size_t line;  // 0: read as usual
+  } const cases[] = {
+      {"1 2\r3 4\r", {}, 1},
+      {"1 2\n3 4\n5 6\r7 8\r", {}, 3},
+      {"1,2\r3,4\r", {',', 0, 0}, 1},
+      {"a b\rc\n1 2\n", {0, 1, 0}, 1},
+      {"1 2 x\r3 4 y\r", {0, 0, last_column}, 1},
+      {"1 2\r\n3 4\r\n", {}, 0},
+      {"1 2\r \t\r\n3 4\r", {}, 0},
+      {"\r\r\n\r", {}, 0},
+  };
+  for (const auto& c : cases) {
+    const std::string name = temp_file(c.text);
+    for (const std::size_t block : {1, 3, 1 << 20}) {
+      const int fd = open(name.c_str(), O_RDONLY);
+      const read_result read = read_fd(fd, block, c.options);
+      close(fd);
+      EXPECT_EQ(read.carriage_return, c.line) << c.text << ' ' << block;
+      EXPECT_EQ(read.ok(), c.line == 0) << c.text;
+      EXPECT_EQ(read.rows.size(), c.line == 0 ? 2u : c.line - 1) << c.text;
+    }
+    std::remove(name.c_str());
+  }
 }
 
 // Which rows come from blank lines: whitespace only, not text without a

@@ -29,8 +29,12 @@ TEST(Samples, ChecksRowLengthsAndFeatures) {
       {{{1}, {2}}, 1, "d: only labels, no feature values"},
       {{{}, {1, 2}, {3, 4}},
        0,
-       "d:2: 2 values, expected 0 as on line 1 (a header on line 1? try "
-       "--header)"},
+       "d:1: no number on the line, expected 2 values as on line 2 (a "
+       "header? try --header)"},
+      {{{}, {}, {3}},
+       0,
+       "d:1: no number on the line, expected 1 value as on line 3 (a "
+       "header? try --header)"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(check_samples(c.data, c.first, "d"), c.message);
@@ -77,12 +81,41 @@ TEST(Samples, NamesBlankLines) {
       {{{}, {1, 2}},
        {false, false},
        1,
-       "d:2: 2 values, expected 0 as on line 1 (a header on line 1? try "
-       "--header)"},
+       "d:1: no number on the line, expected 2 values as on line 2 (a "
+       "header? try --header)"},
+      {{{}, {1, 2}},
+       {false, false},
+       3,
+       "d:3: no number on the line, expected 2 values as on line 4"},
       {{{}, {}}, {true, true}, 1, "d: no values on any line"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(check_samples(c.data, 0, "d", c.first_line, c.blank), c.message);
+}
+
+// With --label every row but a blank line's holds the label's place first,
+// and the counts leave it out, as the samples do.
+TEST(Samples, CountsLeaveTheLabelOut) {
+  struct {
+    Table data;
+    std::vector<bool> blank;
+    const char* message;
+  } const cases[] = {
+      {{{0, 1, 2}, {0, 3}}, {false, false},
+       "d:2: 1 value, expected 2 as on line 1"},
+      {{{0, 1, 2}, {0, 3, 4}}, {false, false}, ""},
+      {{{0, 1, 2}, {}}, {false, true},
+       "d:2: a blank line, expected 2 values as on line 1 (a blank line at "
+       "the end?)"},
+      {{{}, {0, 1, 2}}, {true, false},
+       "d:1: a blank line, expected 2 values as on line 2"},
+      {{{0}, {0, 1, 2}}, {false, false},
+       "d:1: no number on the line, expected 2 values as on line 2 (a "
+       "header? try --header)"},
+      {{{0}, {0}}, {false, false}, "d: only labels, no feature values"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(check_samples(c.data, 1, "d", 1, c.blank, true), c.message);
 }
 
 // Under --strict the ignored text is an error: the same words with "error",

@@ -1,0 +1,90 @@
+#include "sample_pairs.h"
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "messages.h"
+#include "samples.h"
+
+namespace {
+
+std::size_t columns(const Table& t, std::size_t first) {
+  return t.empty() ? 0 : t.front().size() - first;
+}
+
+// Whether the two files can be paired; prints why not.
+bool pairable(const char* program, const options& opts, const Table& x,
+              const Table& y, std::size_t first) {
+  const std::string a = shown_name(opts.file);
+  const std::string b = shown_name(opts.second);
+  if (!x.empty() && !y.empty() && columns(x, first) != columns(y, first)) {
+    fail(program, a + " has " + std::to_string(columns(x, first)) +
+                      " columns and " + b + " has " +
+                      std::to_string(columns(y, first)) +
+                      ": both files need the same columns");
+    return false;
+  }
+  if (opts.cross && (x.empty() || y.empty())) {
+    fail(program, (x.empty() ? a : b) +
+                      ": no samples (--cross pairs the samples of both files)");
+    return false;
+  }
+  if (!opts.cross && x.size() + y.size() < 2) {
+    const std::string warning = a + " and " + b + ": " +
+                                warning_word(opts.strict) + ": " +
+                                (x.empty() && y.empty() ? "no samples"
+                                                        : "one sample");
+    if (opts.strict) {
+      fail(program, warning);
+      return false;
+    }
+    warn(program, warning);
+  }
+  return true;
+}
+
+std::optional<sample_pairs_read> read_two(const char* program,
+                                          const options& opts,
+                                          std::size_t first) {
+  std::optional<Table> x = read_samples(program, opts, first);
+  if (!x) return std::nullopt;
+  options second = opts;
+  second.file = opts.second;
+  std::optional<Table> y = read_samples(program, second, first);
+  if (!y || !pairable(program, opts, *x, *y, first)) return std::nullopt;
+  sample_pairs_read r;
+  r.n_y = y->size();
+  r.across = opts.cross;
+  if (r.across) {
+    r.x = pack(*x, first);
+    *x = {};
+    r.y = pack(*y, first);
+  } else {
+    for (Row& row : *y) x->push_back(std::move(row));
+    *y = {};
+    r.x = pack(*x, first);
+  }
+  return r;
+}
+
+}  // namespace
+
+std::optional<sample_pairs_read> read_sample_pairs(const char* program,
+                                                   const options& opts,
+                                                   std::size_t first) {
+  if (opts.second.empty()) {
+    auto x = read_packed(program, opts, first);
+    if (!x) return std::nullopt;
+    sample_pairs_read r;
+    r.x = std::move(*x);
+    return r;
+  }
+  try {
+    return read_two(program, opts, first);
+  } catch (const std::bad_alloc&) {
+    out_of_memory(program, shown_name(opts.file) + " and " +
+                               shown_name(opts.second));
+    return std::nullopt;
+  }
+}

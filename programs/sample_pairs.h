@@ -1,0 +1,30 @@
+// The data files of a median or quantiles: one, or two whose samples are
+// pooled or paired across, read, checked and packed as the pairs need
+// them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "command_line.h"
+#include "packed.h"
+#include "pair_set.h"
+
+struct sample_pairs_read {
+  kernel_width::detail::packed x;  // pooled: the first file's, then the second's
+  kernel_width::detail::packed y;  // across: the second file's
+  std::size_t n_y = 0;             // the second file's samples
+  bool across = false;
+  kernel_width::detail::pair_set pairs() const {
+    return {&x, across ? &y : nullptr};
+  }
+};
+
+// Reads opts.file and, when given, opts.second, the columns from `first`
+// on, with the messages the programs give: the files must have as many
+// columns, an empty file is an error across, and fewer than two samples in
+// all a warning (an error under --strict). Nothing once an error, out of
+// memory included, has been printed.
+std::optional<sample_pairs_read> read_sample_pairs(const char* program,
+                                                   const options& opts,
+                                                   std::size_t first);
