@@ -86,17 +86,20 @@ form_reference <- function(x, table) {
 programs <- function() Sys.getenv("KERNEL_WIDTH_PROGRAMS")
 
 # A program's --verbose numbers as the text it prints them in, and its
-# standard output, for x written with 17 significant digits (which read
-# back as the same doubles).
-run_program <- function(name, x, ...) {
-  data <- tempfile(fileext = ".txt")
-  on.exit(unlink(data))
-  writeLines(apply(x, 1, function(r) paste(sprintf("%.17g", r), collapse = " ")),
-             data)
+# standard output, for x (and y, the program's second file) written with 17
+# significant digits (which read back as the same doubles).
+run_program <- function(name, x, ..., y = NULL) {
+  write_samples <- function(s) {
+    file <- tempfile(fileext = ".txt")
+    writeLines(apply(s, 1, function(r) paste(sprintf("%.17g", r),
+                                             collapse = " ")), file)
+    file
+  }
+  files <- c(write_samples(x), if (!is.null(y)) write_samples(y))
   err <- tempfile()
-  on.exit(unlink(err), add = TRUE)
+  on.exit(unlink(c(files, err)))
   out <- system2(file.path(programs(), name),
-                 c("--verbose", "--no-progress", ..., data),
+                 c("--verbose", "--no-progress", ..., files),
                  stdout = TRUE, stderr = err)
   lines <- grep(": ", readLines(err), value = TRUE)
   values <- sub("^[^:]*: ", "", lines)

@@ -75,4 +75,17 @@ test_that("the package prints what the programs print", {
                        info = info)
     }
   }
+  # two sets, pooled and across, as the median program's second file
+  data <- test_data()
+  for (p in list(c("normal", "grid"), c("n2", "n3"), c("huge", "tiny"))) {
+    x <- data[[p[1]]][, 1:2]
+    y <- data[[p[2]]][, 1:2]
+    pooled <- run_program("median_kernel_width", x, y = y)
+    across <- run_program("median_kernel_width", x, "--cross", y = y)
+    expect_identical(pooled[["width"]], as_printed(median_width(x, y)),
+                     info = paste(p, collapse = " "))
+    expect_identical(across[["width"]],
+                     as_printed(median_width(x, y, cross = TRUE)),
+                     info = paste(p, collapse = " "))
+  }
 })
