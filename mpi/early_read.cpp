@@ -151,7 +151,8 @@ void start_early_read(early_read& e, int argc, char** argv,
                       const mpi_program& p) {
   if (!launched_as_root()) return;
   const command cmd = quiet_command_line(argc, argv, p);
-  if (!cmd.run || cmd.opts.file == "-") return;
+  // Two data files (the median's) are read after MPI_Init, by the program.
+  if (!cmd.run || cmd.opts.file == "-" || !cmd.opts.second.empty()) return;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return;
   const pid_t child = fork();

@@ -22,8 +22,9 @@ struct early_read {
 };
 
 // Forks the reading child when this process is to be rank 0 and its
-// command line runs, before MPI_Init; writes nothing. Standard input is
-// left to rank 0 itself.
+// command line runs, before MPI_Init; writes nothing. Standard input, and
+// two data files (the median's, read by the program), are left to rank 0
+// itself.
 void start_early_read(early_read& e, int argc, char** argv,
                       const mpi_program& p);
 

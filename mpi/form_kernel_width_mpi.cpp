@@ -7,7 +7,8 @@ namespace {
 
 namespace detail = kernel_width::detail;
 
-int run(const detail::packed& s, const shared_samples&,
+int run(const detail::packed& s, const sample_layout&,
+        const shared_samples&,
         const detail::workers& w, const options& opts, progress& line) {
   kernel_width::form_statistics statistics;
   const int status = form_on_ranks(s, w, statistics);

@@ -7,7 +7,8 @@ namespace {
 
 namespace detail = kernel_width::detail;
 
-int run(const detail::packed& s, const shared_samples& shared,
+int run(const detail::packed& s, const sample_layout&,
+        const shared_samples& shared,
         const detail::workers& w, const options& opts, progress& line) {
   kernel_width::labelled_statistics statistics;
   const int status = labelled_on_ranks(s, shared, w, statistics);

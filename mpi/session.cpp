@@ -40,19 +40,31 @@ bool launched_alone() {
   return false;
 }
 
+// The pairs a pass runs over, for the progress line.
+std::uint64_t pairs_in(const detail::packed& s, const sample_layout& layout) {
+  if (layout.across) return layout.n_x * layout.n_y;
+  return s.n * (s.n - (s.n > 0)) / 2;
+}
+
 int compute(const mpi_program& p, options opts, early_read& early) {
   shared_samples shared;
   detail::packed s;  // may view shared's memory
   const std::size_t first = p.reading(opts);
   std::optional<detail::packed> read;
-  if (root()) read = read_on_root(early, p, opts, first);
+  sample_layout layout;
+  if (root())
+    read = p.read_pairs && !opts.second.empty()
+               ? p.read_pairs(opts, first, layout)
+               : read_on_root(early, p, opts, first);
   if (spread_samples(p.name, opts, std::move(read), s, shared) != step_ok)
     return 1;
+  broadcast(layout);
+  if (opts.second.empty()) layout.n_x = s.n;
   progress line(p.name, root() ? opts.progress : progress_mode::off,
-                p.passes * (s.n * (s.n - (s.n > 0)) / 2));
+                p.passes * pairs_in(s, layout));
   const detail::workers w{
       detail::selected_isa().chosen, opts.threads, {line.counter(), nullptr}};
-  return p.run(s, shared, w, opts, line);
+  return p.run(s, layout, shared, w, opts, line);
 }
 
 int run(int argc, char** argv, const mpi_program& p, early_read& early) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "command_line.h"
 #include "kernel_width/kernel_width.h"
@@ -14,6 +15,16 @@
 #include "ranks.h"
 #include "shared_samples.h"
 #include "threads.h"
+
+// How the samples of a run lie in the packed copy every rank holds: one
+// data file's (n_y 0); or, with the median's two files, the first file's
+// n_x samples then the second's n_y, pooled, or across (the second file's
+// panels after the first's).
+struct sample_layout {
+  std::uint64_t n_x = 0;
+  std::uint64_t n_y = 0;
+  bool across = false;
+};
 
 struct mpi_program {
   const char* name;  // as the plain program names itself
@@ -26,7 +37,7 @@ struct mpi_program {
   // prints the width; returns the exit status (rank 0's counts), every
   // rank taking part in every collective.
   int (*run)(const kernel_width::detail::packed& s,
-             const shared_samples& shared,
+             const sample_layout& layout, const shared_samples& shared,
              const kernel_width::detail::workers& w, const options& opts,
              progress& line);
   // Passes over the n(n-1)/2 pairs, for rank 0's progress line: it counts
@@ -36,6 +47,11 @@ struct mpi_program {
   // The plain program's run, for a launch of one rank: with no other rank
   // to talk to, it does without MPI.
   int (*alone)(options opts);
+  // Rank 0's reading of two data files (the median's), in one packed copy
+  // as `layout` says; null, or one data file: the plain program's reading
+  // of one, while MPI starts.
+  std::optional<kernel_width::detail::packed> (*read_pairs)(
+      const options& opts, std::size_t first, sample_layout& layout) = nullptr;
 };
 
 // The end of an mpi_program's run: ends the progress line and, on rank 0,

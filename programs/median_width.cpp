@@ -42,21 +42,6 @@ std::string files_of(const options& opts) {
   return name;
 }
 
-// Why a quantile's width is not finite or is 0; "" when it is neither.
-std::string quantile_doubt(const kw::selection& s, const kw::quantile& q) {
-  if (s.pairs == 0) return "";
-  if (q.zero_width) {
-    if (q.value != 0) return "2 * q^2 underflowed";
-    if (s.zero_pairs == s.pairs) return "every distance is 0 (all samples coincide)";
-    return std::to_string(s.zero_pairs) + " of the " +
-           std::to_string(s.pairs) + " pairs are at distance 0";
-  }
-  if (std::isfinite(q.width)) return "";
-  if (s.nan_pairs > 0) return "the data hold NaN or infinity";
-  if (!std::isfinite(q.value)) return "the distances overflowed";
-  return "2 * q^2 overflowed";
-}
-
 // The warnings about the widths; false when one is an error (--strict).
 bool check_widths(const median_findings& f, const options& opts) {
   if (opts.quantiles.empty()) {
@@ -67,11 +52,10 @@ bool check_widths(const median_findings& f, const options& opts) {
   }
   bool ok = true;
   for (const kw::quantile& q : f.quantiles) {
-    const std::string why = quantile_doubt(f.selection, q);
+    const std::string why = quantile_width_doubt(f.selection, q);
     if (why.empty()) continue;
-    warn(program, width_warning(files_of(opts), q.width,
-                                "p = " + width_text(q.p) + ": " + why,
-                                opts.strict));
+    warn(program, width_warning(files_of(opts), q.width, why, opts.strict,
+                                "the width for p = " + width_text(q.p)));
     ok = ok && !opts.strict;
   }
   return ok;

@@ -1,6 +1,7 @@
 #include "width_warning.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "messages.h"
 
@@ -62,30 +63,48 @@ std::string labelled_width_doubt(const kernel_width::labelled_statistics& l) {
   return "2 * mean^2 overflowed";
 }
 
+// Why the width 2 v^2 of a distance v (the median, or a quantile `name`)
+// is 0, with how many of the pairs are at distance 0.
+std::string zero_distance_doubt(double v, const char* name, std::uint64_t pairs,
+                                std::uint64_t zero_pairs) {
+  if (v != 0) return std::string("2 * ") + name + "^2 underflowed";
+  if (zero_pairs == pairs) return coincide;
+  if (zero_pairs == 0)  // not counted
+    return "at least half of the pairs are at distance 0";
+  return std::to_string(zero_pairs) + " of the " + std::to_string(pairs) +
+         " pairs are at distance 0";
+}
+
 std::string median_width_doubt(const kernel_width::median_statistics& m) {
   if (m.pairs == 0) return "";
-  if (m.zero_width) {
-    if (m.median != 0) return "2 * median^2 underflowed";
-    if (m.zero_pairs == m.pairs) return coincide;
-    if (m.zero_pairs == 0)  // not counted
-      return "at least half of the pairs are at distance 0";
-    return std::to_string(m.zero_pairs) + " of the " +
-           std::to_string(m.pairs) + " pairs are at distance 0";
-  }
+  if (m.zero_width)
+    return zero_distance_doubt(m.median, "median", m.pairs, m.zero_pairs);
   if (std::isfinite(m.width)) return "";
   if (std::isnan(m.median)) return "the data hold NaN or infinity";
   if (!std::isfinite(m.median)) return "the distances overflowed";
   return "2 * median^2 overflowed";
 }
 
+std::string quantile_width_doubt(const kernel_width::selection& s,
+                                 const kernel_width::quantile& q) {
+  if (s.pairs == 0) return "";
+  if (q.zero_width)
+    return zero_distance_doubt(q.value, "q", s.pairs, s.zero_pairs);
+  if (std::isfinite(q.width)) return "";
+  if (s.nan_pairs > 0) return "the data hold NaN or infinity";
+  if (!std::isfinite(q.value)) return "the distances overflowed";
+  return "2 * q^2 overflowed";
+}
+
 std::string width_warning(const std::string& name, double width,
-                          const std::string& why, bool strict) {
+                          const std::string& why, bool strict,
+                          const std::string& subject) {
   const std::string shown = width_text(width);
   const std::string what = width == 0           ? shown
                            : std::isfinite(width) ? "negative (" + shown + ")"
                                                   : "not finite (" + shown + ")";
-  return name + ": " + warning_word(strict) + ": the width is " + what + ": " +
-         why;
+  return name + ": " + warning_word(strict) + ": " + subject + " is " + what +
+         ": " + why;
 }
 
 bool check_width(const char* program, const options& opts, double width,

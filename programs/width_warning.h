@@ -26,8 +26,15 @@ std::string median_width_doubt(const kernel_width::median_statistics& m);
 
 // "name: warning: the width is not finite (inf): why", "... is negative
 // (-3.125): why" or "... is 0: why"; "error" for "warning" under strict.
+// subject names the width ("the width for p = 0.5").
 std::string width_warning(const std::string& name, double width,
-                          const std::string& why, bool strict);
+                          const std::string& why, bool strict,
+                          const std::string& subject = "the width");
+
+// Why a quantile's width is not finite or is 0 (how many pairs are at
+// distance 0); "" when it is neither, or when there are no pairs.
+std::string quantile_width_doubt(const kernel_width::selection& s,
+                                 const kernel_width::quantile& q);
 
 // Prints the warning when there is a doubt about the width. Returns false
 // when the run must end (under --strict, where the warning is an error).

@@ -34,6 +34,7 @@ struct program_pair {
 };
 const program_pair form = {FORM_PROGRAM, FORM_MPI_PROGRAM};
 const program_pair labelled = {LABELLED_PROGRAM, LABELLED_MPI_PROGRAM};
+const program_pair median = {MEDIAN_PROGRAM, MEDIAN_MPI_PROGRAM};
 
 struct outcome {
   int status = 0;  // -1: still running after the time allowed, killed
@@ -233,17 +234,23 @@ std::set<std::string> shared_memory() {
   return names;
 }
 
-// The plain program's every output, and the MPI program's for each run.
-void expect_same(const program_pair& p, const data_set& d) {
-  const scratch s(file_list{{d.file, d.text}});
+// The plain program's every output, and the MPI program's for each run:
+// with `args` before the data file, and `after` it.
+void expect_same(const program_pair& p, const data_set& d,
+                 const std::vector<std::string>& args = {},
+                 const std::vector<std::string>& after = {},
+                 const std::vector<mpi_run>* runs = nullptr) {
+  const scratch s(file_list{{d.file, d.text}, {"other.txt", d.text}});
   std::vector<std::string> plain = {p.plain, "-v"};
   plain.insert(plain.end(), d.args.begin(), d.args.end());
+  plain.insert(plain.end(), args.begin(), args.end());
   plain.push_back(d.file);
+  plain.insert(plain.end(), after.begin(), after.end());
   const outcome want = run(plain, s.dir);
   ASSERT_EQ(want.status, 0) << want.err;
   ASSERT_FALSE(want.out.empty());
   const std::set<std::string> left_before = shared_memory();
-  for (const mpi_run& r : d.runs) {
+  for (const mpi_run& r : runs ? *runs : d.runs) {
     std::vector<std::string> words;
     if (r.ranks > 0) words = mpirun(r.ranks);
     if (r.share)
@@ -270,6 +277,23 @@ TEST_P(MpiPrograms, FormPrintsThePlainProgramsWidthAndNumbers) {
 
 TEST_P(MpiPrograms, LabelledPrintsThePlainProgramsWidthAndNumbers) {
   expect_same(labelled, GetParam());
+}
+
+// The median on every data set, 1 to 4 ranks of 1 or 2 threads on the
+// first; quantiles and both pairings of two files on a few (the second file
+// the first's samples again: every distance of the pooled set twice, and 0
+// across on the diagonal).
+TEST_P(MpiPrograms, MedianPrintsThePlainProgramsNumbers) {
+  const data_set& d = GetParam();
+  const std::vector<mpi_run> few = {{2, 2}, {3, 1, "2"}};
+  expect_same(median, d, {}, {}, d.name == "clustered" ? &every_run : &few);
+  if (d.name != "clustered" && d.name != "ties_on_a_grid_of_quarters" &&
+      d.name != "repeated_points" && d.name != "three_samples")
+    return;
+  expect_same(median, d, {"-q", "0,0.1,0.5,0.9,1"}, {}, &few);
+  expect_same(median, d, {"--output", "gamma"}, {"other.txt"}, &few);
+  expect_same(median, d, {"--cross", "-q", "0.5,0.25"}, {"other.txt"},
+              &few);
 }
 
 INSTANTIATE_TEST_SUITE_P(DataSets, MpiPrograms, testing::ValuesIn(data_sets()),
@@ -458,6 +482,22 @@ INSTANTIATE_TEST_SUITE_P(
               {{"d.txt", "1\n2\n"}},
               1},
         fault{"no_such_file", &labelled, {"none.txt"}, {}, 1},
+        fault{"median_bad_second_file",
+              &median,
+              {"d.txt", "e.txt"},
+              {good, {"e.txt", "1 2\n3\n"}},
+              1},
+        fault{"median_columns_differ",
+              &median,
+              {"--cross", "d.txt", "e.txt"},
+              {good, {"e.txt", "1 2 3\n"}},
+              1},
+        fault{"median_bad_quantile", &median, {"-q", "2", "d.txt"}, {good}, 2},
+        fault{"median_strict_zero_quantile",
+              &median,
+              {"--strict", "-q", "0", "d.txt"},
+              {{"d.txt", "1 1\n1 1\n2 2\n"}},
+              1},
         fault{"strict_zero_width",
               &labelled,
               {"--strict", "d.txt"},

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
+#include <limits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -123,12 +125,33 @@ const std::pair<std::string, std::string> table = {"form_of_relationship.txt",
                                                    "0.5 2\n1.5 4\n"};
 const std::pair<std::string, std::string> two = {"d.txt", "0 0\n3 4\n"};
 
+const std::string usage_median =
+    "usage: median_kernel_width [-h | --help | --version] [-j N | --threads N] "
+    "[-v | --verbose]\n"
+    "       [-d CHAR | --delimiter CHAR] [-l N | --label N] [--skip-lines N "
+    "| --header]\n"
+    "       [--progress | --no-progress] [--strict] [--output KIND]\n"
+    "       [-q P[,P...] | --quantile P[,P...]] [--cross]\n"
+    "       DATAFILE [YFILE]\n";
+
+// Four samples whose six distances are 5, 5, 5, 10, 10, 15.
+const std::pair<std::string, std::string> four = {"m.txt",
+                                                  "0 0\n3 4\n6 8\n9 12\n"};
+
+// 64 probabilities, the most one run takes.
+std::string many_quantiles(int count) {
+  std::string list = "0";
+  for (int k = 1; k < count; ++k) list += "," + std::to_string(k / 64.0);
+  return list;
+}
+
 const std::string usage_form =
     "usage: form_kernel_width [-h | --help | --version] [-j N | --threads N] "
     "[-v | --verbose]\n"
     "       [-d CHAR | --delimiter CHAR] [-l N | --label N] [--skip-lines N "
     "| --header]\n"
-    "       [--progress | --no-progress] [--strict] [--table FILE] DATAFILE\n";
+    "       [--progress | --no-progress] [--strict] [--output KIND]\n"
+    "       [--table FILE] DATAFILE\n";
 
 // Resource limits do not mix with the sanitizers' own memory.
 #ifdef SANITIZED
@@ -141,20 +164,38 @@ constexpr std::size_t limited = 1;
 const std::string runs =
     " (this CPU runs: " + kernel_width::detail::supported_isas() + ")\n";
 
+constexpr double inf = std::numeric_limits<double>::infinity();
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+// The last lines of --verbose: sigma and gamma, as the plain arithmetic
+// gives them from the width and its sigma, and the width.
+std::string widths(double width, double sigma) {
+  char text[160];
+  std::snprintf(text, sizeof text, "sigma: %.17g\ngamma: %.17g\nwidth: %.17g\n",
+                sigma, 1 / width, width);
+  return text;
+}
+// form's sigma is sqrt(width / 2); labelled's the mean, the median's the
+// median.
+std::string form_widths(double width) {
+  return widths(width, std::sqrt(width / 2));
+}
+
 // The statistics; the width (table line 2's divisor 2) after them.
 const std::string form_spread_statistics =
     "n: 300\ncolumns: 3\nmean: 12.102500965926183\n"
     "variance: 39.612972889286247\nratio: 3.6975394409203433\n"
     "rule: table line 2\n";
 const std::string form_spread =
-    form_spread_statistics + "width: 19.806486444643124\n";
+    form_spread_statistics + form_widths(19.806486444643124);
 const std::string labelled_spread =
     "n: 300\ncolumns: 2\ntotal: 923955.9141379752\npairs: 89700\n"
-    "mean: 10.300511863299612\nwidth: 212.20108929195206\n";
+    "mean: 10.300511863299612\n" +
+    widths(212.20108929195206, 10.300511863299612);
 // numpy.median(scipy.spatial.distance.pdist(x)) of the same samples.
 const std::string median_spread =
-    "n: 300\ncolumns: 3\npairs: 44850\nmedian: 11.170295849689779\n"
-    "width: 249.55101873919341\n";
+    "n: 300\ncolumns: 3\npairs: 44850\nmedian: 11.170295849689779\n" +
+    widths(249.55101873919341, 11.170295849689779);
 
 // The end of the warning for a width of 0 from samples that all coincide.
 const std::string zero_width =
@@ -208,23 +249,23 @@ std::vector<Case> cases() {
        "-nan\n", "labelled_kernel_width: l.txt: warning: one sample\n", 0},
 
       {"median_two", median, {"-v", "m.txt"}, {{"m.txt", "0 0\n3 4\n"}},
-       "50\n", "n: 2\ncolumns: 2\npairs: 1\nmedian: 5\nwidth: 50\n", 0},
+       "50\n", "n: 2\ncolumns: 2\npairs: 1\nmedian: 5\n" + widths(50, 5), 0},
       {"median_odd_pairs_middle_one", median, {"-v", "m.txt"},
        {{"m.txt", "0 0\n3 4\n6 8\n"}}, "50\n",
-       "n: 3\ncolumns: 2\npairs: 3\nmedian: 5\nwidth: 50\n", 0},
+       "n: 3\ncolumns: 2\npairs: 3\nmedian: 5\n" + widths(50, 5), 0},
       {"median_even_pairs_mean_of_two", median, {"-v", "m.txt"},
        {{"m.txt", "0 0\n3 4\n6 8\n9 12\n"}}, "112.5\n",
-       "n: 4\ncolumns: 2\npairs: 6\nmedian: 7.5\nwidth: 112.5\n", 0},
+       "n: 4\ncolumns: 2\npairs: 6\nmedian: 7.5\n" + widths(112.5, 7.5), 0},
       {"median_every_column_counts", median, {"m.txt"},
        {{"m.txt", "1 0 0\n2 3 4\n"}}, "52\n", "", 0},
       {"median_repeated_distances", median, {"-v", "m.txt"},
        {{"m.txt", "0 0\n1 0\n0 1\n1 1\n"}}, "2\n",
-       "n: 4\ncolumns: 2\npairs: 6\nmedian: 1\nwidth: 2\n", 0},
+       "n: 4\ncolumns: 2\npairs: 6\nmedian: 1\n" + widths(2, 1), 0},
       {"median_overflowing_squares", median, {"-v", "m.txt"},
        {{"m.txt", "1e200 0\n0 0\n1 1\n"}}, "inf\n",
        "median_kernel_width: m.txt: warning: the width is not finite (inf): "
-       "the distances overflowed\nn: 3\ncolumns: 2\npairs: 3\nmedian: inf\n"
-       "width: inf\n", 0},
+       "the distances overflowed\nn: 3\ncolumns: 2\npairs: 3\nmedian: inf\n" +
+           widths(inf, inf), 0},
       {"median_strict_overflow", median, {"--strict", "m.txt"},
        {{"m.txt", "1e200 0\n0 0\n1 1\n"}}, "",
        "median_kernel_width: m.txt: error: the width is not finite (inf): "
@@ -234,7 +275,97 @@ std::vector<Case> cases() {
       {"median_one_sample", median, {"-v", "m.txt"}, {{"m.txt", "1 2\n"}},
        "-nan\n",
        "median_kernel_width: m.txt: warning: one sample\nn: 1\ncolumns: 2\n"
-       "pairs: 0\nmedian: -nan\nwidth: -nan\n", 0},
+       "pairs: 0\nmedian: -nan\n" + widths(-nan, -nan), 0},
+
+      // Quantiles as numpy.quantile places them: index (m - 1) p, numpy's
+      // interpolation, the ends exactly; one line each, in the order given.
+      {"quantiles_in_order", median, {"-q", "1,0,0.5,0.7", "m.txt"}, {four},
+       "450\n50\n112.5\n200\n", "", 0},
+      {"quantiles_verbose", median, {"-v", "--quantile=0.5", "m.txt"}, {four},
+       "112.5\n", "n: 4\ncolumns: 2\npairs: 6\np: 0.5\nquantile: 7.5\n" +
+       widths(112.5, 7.5), 0},
+      {"quantiles_sixty_four", median, {"-q", many_quantiles(64), "m.txt"},
+       {four}, "50\n...", "", 0},
+      {"quantiles_sixty_five", median, {"-q", many_quantiles(65), "m.txt"},
+       {four}, "", "median_kernel_width: too many quantiles (at most 64)\n" +
+       usage_median, 2},
+      {"quantile_past_one", median, {"-q", "0.5,1.0000001", "m.txt"}, {four},
+       "", "median_kernel_width: bad quantile '1.0000001' (a number from 0 to "
+       "1)\n" + usage_median, 2},
+      {"quantile_text_after_the_number", median, {"-q", "0.5x", "m.txt"},
+       {four}, "", "median_kernel_width: bad quantile '0.5x' (a number from 0 "
+       "to 1)\n" + usage_median, 2},
+      {"quantile_nan", median, {"-q", "nan", "m.txt"}, {four}, "",
+       "median_kernel_width: bad quantile 'nan' (a number from 0 to 1)\n" +
+       usage_median, 2},
+      {"quantile_list_with_a_hole", median, {"-q", "0.1,,0.5", "m.txt"},
+       {four}, "", "median_kernel_width: bad quantile list '0.1,,0.5' (an "
+       "empty value)\n" + usage_median, 2},
+      {"quantile_empty", median, {"-q", "", "m.txt"}, {four}, "",
+       "median_kernel_width: option '-q' needs a number from 0 to 1\n" +
+       usage_median, 2},
+      {"quantile_is_the_median_programs_only", form, {"-q", "0.5", "d.txt"},
+       {table, two}, "", "form_kernel_width: unknown option '-q'\n" +
+       usage_form, 2},
+      {"quantile_at_zero_warns", median, {"-q", "0,1", "m.txt"},
+       {{"m.txt", "1 1\n1 1\n2 2\n"}}, "0\n4\n",
+       "median_kernel_width: m.txt: warning: the width for p = 0 is 0: 1 of "
+       "the 3 pairs are at distance 0\n", 0},
+      {"quantile_at_zero_strict", median, {"--strict", "-q", "1,0", "m.txt"},
+       {{"m.txt", "1 1\n1 1\n2 2\n"}}, "",
+       "median_kernel_width: m.txt: error: the width for p = 0 is 0: 1 of "
+       "the 3 pairs are at distance 0\n", 1},
+      // numpy's interpolation between two infinite neighbours: inf - inf.
+      {"quantile_overflow", median, {"-q", "0.5", "m.txt"},
+       {{"m.txt", "1e200 0\n0 0\n1 1\n"}}, "-nan\n",
+       "median_kernel_width: m.txt: warning: the width for p = 0.5 is not "
+       "finite (-nan): the distances overflowed\n", 0},
+
+      // The kernel's other parameters: sigma of exp(-d^2 / (2 sigma^2)),
+      // gamma of exp(-gamma d^2).
+      {"output_sigma_median", median, {"--output", "sigma", "m.txt"}, {four},
+       "7.5\n", "", 0},
+      {"output_gamma_quantiles", median, {"--output=gamma", "-q", "0,1", "m.txt"},
+       {four}, "0.02\n0.00222222\n", "", 0},
+      {"output_sigma_form", form, {"--output", "sigma", "d.txt"}, {table, two},
+       "1.25\n", "", 0},
+      {"output_gamma_labelled", labelled, {"--output", "gamma", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "0.02\n", "", 0},
+      {"output_unknown", labelled, {"--output", "beta", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad output 'beta' (width, sigma or gamma)\n...",
+       2},
+
+      // Two data files: pooled as one file holding both, or across.
+      {"two_files_pooled", median, {"-v", "x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", "6 8\n9 12\n"}}, "112.5\n",
+       "n: 2\nn_y: 2\ncolumns: 2\npairs: 6\nmedian: 7.5\n" +
+       widths(112.5, 7.5), 0},
+      {"two_files_across", median, {"--cross", "-q", "0,0.5,1", "x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", "0 0\n6 8\n"}}, "0\n50\n200\n",
+       "median_kernel_width: x.txt and y.txt: warning: the width for p = 0 is "
+       "0: 1 of the 4 pairs are at distance 0\n", 0},
+      {"two_files_from_stdin", median, {"--cross", "x.txt", "-"},
+       {{"x.txt", "0 0\n3 4\n"}}, "50\n", "", 0, "", "0 0\n6 8\n"},
+      {"two_files_columns_differ", median, {"x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", "1 2 3\n"}}, "",
+       "median_kernel_width: x.txt has 2 columns and y.txt has 3: both files "
+       "need the same columns\n", 1},
+      {"two_files_across_one_empty", median, {"--cross", "x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", ""}}, "",
+       "median_kernel_width: y.txt: no samples (--cross pairs the samples of "
+       "both files)\n", 1},
+      {"two_files_pooled_one_sample", median, {"x.txt", "y.txt"},
+       {{"x.txt", "0 0\n"}, {"y.txt", ""}}, "-nan\n",
+       "median_kernel_width: x.txt and y.txt: warning: one sample\n", 0},
+      {"across_needs_two_files", median, {"--cross", "x.txt"}, {}, "",
+       "median_kernel_width: --cross needs a second data file, YFILE\n" +
+       usage_median, 2},
+      {"two_files_both_stdin", median, {"-", "-"}, {}, "",
+       "median_kernel_width: standard input cannot hold both data files\n" +
+       usage_median, 2},
+      {"three_files", median, {"x.txt", "x.txt", "x.txt"},
+       {{"x.txt", "0 0\n3 4\n"}}, "50\n",
+       "median_kernel_width: warning: ignored extra argument 'x.txt'\n", 0},
 
       // Bad data.
       {"missing_data", form, {"none.txt"}, {table}, "",
@@ -547,22 +678,22 @@ std::vector<Case> cases() {
       // --verbose: the statistics after the width, standard output unchanged.
       {"verbose_table_rule", form, {"-v", "d.txt"}, {table, two}, "3.125\n",
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\nwidth: 3.125\n", 0},
+       "rule: table line 1\n" + form_widths(3.125), 0},
       {"verbose_low_spread", form, {"--verbose", "d.txt"},
        {{"d.txt", low_spread}}, "0.00377028\n",
        "n: 201\ncolumns: 1\nmean: 0.0099007450310635882\n"
        "variance: 0.0098027202788927709\nratio: 0.0099997500062505452\n"
-       "rule: ratio < 0.01\nwidth: 0.0037702770303433735\n", 0},
+       "rule: ratio < 0.01\n" + form_widths(0.0037702770303433735), 0},
       {"verbose_high_spread", form, {"-v", "d.txt"}, {{"d.txt", unit_vectors()}},
        "1.96098\n", "n: 102\ncolumns: 102\n...", 0},
       {"verbose_after_warnings", form, {"-v", "-"}, {table}, "3.125\n",
        "form_kernel_width: <stdin>:2: warning: ignored \",\" after 2 values\n"
        "n: 2\ncolumns: 2\nmean: 2.5\nvariance: 6.25\nratio: 1\n"
-       "rule: table line 1\nwidth: 3.125\n", 0, "", "0 0\n3 4,\n"},
+       "rule: table line 1\n" + form_widths(3.125), 0, "", "0 0\n3 4,\n"},
       {"verbose_labelled", labelled, {"-v", "l.txt"},
        {{"l.txt", "0 0 0\n0 3 4\n1 6 8\n"}}, "88.8889\n",
-       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n"
-       "width: 88.8888888888889\n",
+       "n: 3\ncolumns: 2\ntotal: 40\npairs: 6\nmean: 6.666666666666667\n" +
+           widths(88.8888888888889, 6.666666666666667),
        0},
       // Every thread count gives the same sums, bit for bit (the expected
       // values were computed independently, in the same order).
@@ -608,7 +739,7 @@ std::vector<Case> cases() {
        {{"m.txt", "0 0\n3 4\n"}},
        std::string("./bin/form_kernel_width\n") + mpi_program("form") +
            "./bin/labelled_kernel_width\n" + mpi_program("labelled") +
-           "./bin/median_kernel_width\n"
+           "./bin/median_kernel_width\n" + mpi_program("median") +
            "./include/kernel_width/kernel_width.h\n"
        "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
@@ -629,7 +760,7 @@ std::vector<Case> cases() {
        "\"base\\t\\x1b\"" + runs, 1, "", "", 0, "base\t\x1b"},
       {"isa_base_same_numbers", form, {"-v", "-j", "2", "d.txt"},
        {table, {"d.txt", spread_samples()}}, "9.90324\n",
-       form_spread_statistics + "width: 9.9032432223215618\n", 0, "",
+       form_spread_statistics + form_widths(9.9032432223215618), 0, "",
        "", 0, "base"},
       {"isa_unknown_help_still_works", form, {"--version"}, {},
        "form_kernel_width 1.0.0\n", "", 0, "", "", 0, "sse9"},
@@ -756,7 +887,8 @@ std::vector<Case> cases() {
        {{"form_of_relationship.txt", "5 4\n0.5 2\n"}, {"d.txt", "1 2\n"}},
        "0\n",
        "form_kernel_width: d.txt: warning: one sample\nn: 1\ncolumns: 2\n"
-       "mean: 0\nvariance: 0\nratio: -nan\nrule: table line 1\nwidth: 0\n",
+       "mean: 0\nvariance: 0\nratio: -nan\nrule: table line 1\n" +
+           form_widths(0),
        0},
       {"form_one_sample_without_table", form, {"d.txt"}, {{"d.txt", "1 2\n"}},
        "", "form_kernel_width: d.txt: warning: one sample\n"

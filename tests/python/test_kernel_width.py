@@ -45,8 +45,9 @@ def test_same_numbers_as_the_programs(name, x, threads, tmp_path):
     assert (s.n, s.columns, s.mean, s.variance, s.ratio) == (
         int(lines["n"]), int(lines["columns"]), float(lines["mean"]),
         float(lines["variance"]), float(lines["ratio"]))
-    # Every number the program shows but the table's is a field.
-    assert set(lines) - {"rule", "width"} == set(s._fields)
+    # Every number the program shows but the table's and the width's
+    # parameters is a field.
+    assert set(lines) - {"rule", "width", "sigma", "gamma"} == set(s._fields)
     assert "%g" % kw.form_width(x, table, threads=threads) == "%g" % width
 
     labelled = np.column_stack([np.arange(len(x)) % 3, x])
@@ -55,7 +56,8 @@ def test_same_numbers_as_the_programs(name, x, threads, tmp_path):
     assert (s.n, s.columns, s.total, s.pairs, s.mean) == (
         int(lines["n"]), int(lines["columns"]), float(lines["total"]),
         int(lines["pairs"]), float(lines["mean"]))
-    assert set(lines) <= set(s._fields)
+    assert set(lines) - {"sigma", "gamma"} <= set(s._fields)
+    assert (float(lines["sigma"]), float(lines["gamma"])) == (s.sigma, s.gamma)
     assert "%g" % s.width == "%g" % width
     assert kw.labelled_width(x, threads=threads, first_column=0) == s.width
 

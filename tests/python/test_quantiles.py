@@ -153,3 +153,55 @@ def test_no_pairs_and_a_pooled_set_without_y_rows():
     np.testing.assert_array_equal(
         kw.distance_quantiles(x, Q, np.zeros((0, 2))),
         kw.distance_quantiles(x, Q))
+
+
+MEDIAN = __import__("os").environ.get("MEDIAN_PROGRAM")
+
+
+def program_values(args, files, tmp_path):
+    """The 17-digit numbers median_kernel_width --verbose reports, by name."""
+    import subprocess
+    paths = []
+    for k, x in enumerate(files):
+        path = tmp_path / f"{k}.txt"
+        path.write_text("".join(" ".join(repr(float(v)) for v in row) + "\n"
+                                for row in x))
+        paths.append(str(path))
+    done = subprocess.run([MEDIAN, "-v", *args, *paths], capture_output=True,
+                          text=True, check=True)
+    found = {}
+    for line in done.stderr.splitlines():
+        name, _, value = line.partition(": ")
+        found.setdefault(name, []).append(value)
+    return found
+
+
+def same_number(text, value):
+    """Whether the program's %.17g text is exactly numpy's value."""
+    if np.isnan(value):
+        return text == ("-nan" if np.signbit(value) else "nan")
+    return float(text) == value and np.signbit(float(text)) == np.signbit(value)
+
+
+@pytest.mark.skipif(not MEDIAN, reason="the programs are not built here")
+@pytest.mark.parametrize("kind", ["normal", "ties", "far_clusters",
+                                  "subnormal_squares", "overflowing_squares",
+                                  "identical"])
+def test_the_program_equals_numpy(kind, tmp_path):
+    # Text holds no infinity or NaN for the reader: the kinds that need them
+    # are the module's.
+    make = KINDS[kind]
+    x, y = make(37, 3), make(20, 3)
+    qs = [0.0, 0.1, 0.5, 0.9, 1.0, 1 / 3]
+    q_arg = ",".join(repr(q) for q in qs)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)
+        for files, extra, values in [
+                ([x], [], pdist(x)),
+                ([x, y], [], pdist(np.vstack([x, y]))),
+                ([x, y], ["--cross"], cdist(x, y).ravel())]:
+            got = program_values(extra + ["-q", q_arg], files, tmp_path)
+            for text, want in zip(got["quantile"], np.quantile(values, qs)):
+                assert same_number(text, want), (kind, extra, text, want)
+            got = program_values(extra, files, tmp_path)
+            assert same_number(got["sigma"][0], np.median(values))
