@@ -61,18 +61,20 @@ test_that("the package prints what the programs print", {
       j <- c("-j", threads)
       p <- run_program("labelled_kernel_width", x, j)
       s <- labelled_statistics(x, 1, threads = threads)
+      s$sigma <- labelled_width(x, 1, "sigma", threads)
+      s$gamma <- labelled_width(x, 1, "gamma", threads)
       expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
       expect_identical(p[["stdout"]], as_printed(s$width, "%g"), info = info)
       p <- run_program("form_kernel_width", x, j, "--table", table_file)
       s <- form_statistics(x, threads)
-      s$width <- form_width(x, table, threads = threads)
+      for (output in c("width", "sigma", "gamma"))
+        s[[output]] <- form_width(x, table, output, threads)
       expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
       p <- run_program("median_kernel_width", x, j)
-      expect_identical(p[["median"]],
-                       as_printed(median_width(x, output = "sigma")),
-                       info = info)
-      expect_identical(p[["width"]], as_printed(median_width(x)),
-                       info = info)
+      s <- list(median = median_width(x, output = "sigma"))
+      for (output in c("width", "sigma", "gamma"))
+        s[[output]] <- median_width(x, output = output, threads = threads)
+      expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
     }
   }
   # two sets, pooled and across, as the median program's second file
