@@ -9,17 +9,17 @@ FUZZ_SECONDS ?= 60
 # packages (pandas; venv, pip, setuptools, wheel and mypy for pip install .
 # and its types), groff for the man pages, and scikit-learn and matplotlib
 # for the worked example's test (its data sets serve the programs' tests
-# too).
+# too), and R with Rcpp and testthat for the R package.
 TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
   python3-numpy python3-pytest python3-pandas python3-venv python3-pip \
   python3-setuptools python3-wheel mypy groff-base python3-sklearn \
-  python3-matplotlib
+  python3-matplotlib r-base-dev r-cran-rcpp r-cran-testthat
 
 # The MPI programs and their tests are built where Open MPI is installed
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test sanitize fuzz package clean
+.PHONY: all demo test sanitize fuzz package r-package r-test r-check clean
 
 all:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -37,6 +37,7 @@ test:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON $(MPI_OPTION)
 	cmake --build $(BUILD) -j2
 	ctest --test-dir $(BUILD) --output-on-failure
+	if command -v R >/dev/null 2>&1; then $(MAKE) r-test; fi
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check.
@@ -65,5 +66,35 @@ package:
 	cmake --build $(BUILD) -j2
 	cd $(BUILD) && cpack -G DEB
 
+# The R package (r/). r-package: its source tarball in $(BUILD)/r/, with
+# the library's sources copied in, so that it installs anywhere. r-test:
+# the package installed from the clone (R CMD INSTALL r) into
+# $(BUILD)/r/library and its tests run there, against the programs in
+# $(BUILD)/programs. r-check: R CMD check of the tarball, which must end
+# without a warning or note but the one a machine offline always gets.
+R_STAGE = $(BUILD)/r/kernelwidth
+R_LIBRARY = $(CURDIR)/$(BUILD)/r/library
+
+r-package:
+	rm -rf $(BUILD)/r/kernelwidth* && mkdir -p $(BUILD)/r
+	cp -R r $(R_STAGE)
+	rm -rf $(R_STAGE)/src/library* $(R_STAGE)/src/Makevars \
+	  $(R_STAGE)/src/*.o $(R_STAGE)/src/*.so
+	r/tools/vendor . $(R_STAGE)/src/library
+	cd $(BUILD)/r && R CMD build kernelwidth
+
+r-test:
+	mkdir -p $(R_LIBRARY)
+	MAKEFLAGS=-j2 R CMD INSTALL --library=$(R_LIBRARY) r
+	cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
+	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
+	  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
+
+r-check: r-package
+	cd $(BUILD)/r && MAKEFLAGS=-j2 _R_CHECK_FORCE_SUGGESTS_=false \
+	  R CMD check --no-manual kernelwidth_*.tar.gz
+	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz build-pip python/*.egg-info
+	rm -rf $(BUILD) build-sanitize build-fuzz build-pip python/*.egg-info \
+	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so

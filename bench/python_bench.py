@@ -2,6 +2,7 @@
 """The Python module against scipy's pdist route, in separate processes.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [n] [d]
+       PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py --memory
 
 For n samples of d clustered values (default 20,000 x 16) prints the wall
 time and the peak memory above the interpreter's own (with numpy and the
@@ -9,6 +10,10 @@ array loaded) of: the module's form statistics, labelled mean, median
 and 10 %, 50 % and 90 % quantiles of the distances, and the same numbers
 through scipy.spatial.distance.pdist (numpy.median and numpy.quantile of
 it for the last two), best of 3 runs each.
+
+With --memory: the peak memory of the median and of three quantiles at
+n = 100,000, d = 16, on clustered samples, on a grid of ties and with a
+NaN, against twice the packed samples plus 40 MiB.
 """
 
 import resource
@@ -22,6 +27,10 @@ import numpy as np
 n, d, what = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
 rng = np.random.default_rng(n + d)
 x = rng.normal(0.0, 3.0, (n, d)) + rng.uniform(-10, 10, (5, d))[rng.integers(0, 5, n)]
+if what.endswith("_ties"):
+    x = rng.integers(0, 8, (n, d)).astype(float)
+if what.endswith("_nan"):
+    x[n // 2, d // 2] = np.nan
 if what.startswith("scipy"):
     from scipy.spatial.distance import pdist
 else:
@@ -33,11 +42,11 @@ if what == "module_form":
     result = (s.mean, s.variance)
 elif what == "module_labelled":
     result = (kw.labelled_statistics(x, first_column=0).mean,)
-elif what == "module_median":
+elif what.startswith("module_median"):
     result = (kw.median_statistics(x).median,)
 elif what == "scipy_median":
     result = (np.median(pdist(x)),)
-elif what == "module_quantiles":
+elif what.startswith("module_quantiles"):
     result = tuple(kw.distance_quantiles(x, [0.1, 0.5, 0.9]))
 elif what == "scipy_quantiles":
     result = tuple(np.quantile(pdist(x), [0.1, 0.5, 0.9]))
@@ -62,7 +71,25 @@ def run(n, d, what):
     return values[0], values[1], values[2], values[3:]
 
 
+def memory():
+    n, d = 100000, 16
+    bound = 2 * n * d * 8 / 2**20 + 40
+    print("n = %d, d = %d: peak memory above the interpreter with numpy and "
+          "the array loaded; bound %.1f MiB\n" % (n, d, bound))
+    print("| data | median s | median MiB | quantiles s | quantiles MiB |")
+    print("|---|---:|---:|---:|---:|")
+    for data, suffix in [("clustered", ""), ("grid of ties", "_ties"),
+                         ("one NaN", "_nan")]:
+        median = run(n, d, "module_median" + suffix)
+        three = run(n, d, "module_quantiles" + suffix)
+        print("| %s | %.2f | %.1f | %.2f | %.1f |" % (
+            data, median[0], median[1], three[0], three[1]))
+
+
 def main():
+    if sys.argv[1:] == ["--memory"]:
+        memory()
+        return
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 20000
     d = int(sys.argv[2]) if len(sys.argv) > 2 else 16
     print("n = %d, d = %d, best of 3; memory: peak above the interpreter "

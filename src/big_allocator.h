@@ -1,12 +1,15 @@
 // An allocator for large buffers that are filled once, such as the values
-// a pass keeps: blocks of 1 MiB and more are aligned to 2 MiB and asked to
-// be backed by huge pages, since on some systems (virtual machines among
-// them) first touching a page costs more than writing the values to it.
+// a pass keeps: blocks of 1 MiB and more are mapped on their own, aligned
+// to 2 MiB and asked to be backed by huge pages (on some systems, virtual
+// machines among them, first touching a page costs more than writing the
+// values to it), and given back to the system as soon as they are freed,
+// so that one step's buffers never stay resident under the next's.
 #pragma once
 
 #include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -21,20 +24,39 @@ struct big_allocator {
   template <class U>
   big_allocator(const big_allocator<U>&) noexcept {}
 
-  T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    const std::size_t bytes = n * sizeof(T);
-    void* p = nullptr;
-    if (bytes >= huge / 2) {
-      p = std::aligned_alloc(huge, (bytes + huge - 1) / huge * huge);
-      if (p) madvise(p, bytes, MADV_HUGEPAGE);  // a hint: no harm if refused
-    } else {
-      p = std::malloc(bytes > 0 ? bytes : 1);
-    }
-    if (!p) throw std::bad_alloc();
-    return static_cast<T*>(p);
+  static std::size_t mapped(std::size_t bytes) {
+    return (bytes + huge - 1) / huge * huge;
   }
-  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T) / 2)
+      throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < huge / 2) {
+      void* p = std::malloc(bytes > 0 ? bytes : 1);
+      if (!p) throw std::bad_alloc();
+      return static_cast<T*>(p);
+    }
+    // Room for a 2 MiB boundary, the rest given back at once.
+    const std::size_t size = mapped(bytes);
+    void* p = mmap(nullptr, size + huge, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (at + huge - 1) / huge * huge;
+    if (aligned > at) munmap(p, aligned - at);
+    if (aligned + size < at + size + huge)
+      munmap(reinterpret_cast<void*>(aligned + size), at + huge - aligned);
+    madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // a hint
+    return reinterpret_cast<T*>(aligned);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < huge / 2)
+      std::free(p);
+    else
+      munmap(p, mapped(bytes));
+  }
 
   template <class U>
   bool operator==(const big_allocator<U>&) const noexcept {

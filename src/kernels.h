@@ -73,6 +73,11 @@ struct kernels {
                 const pass_plan& plan, tally& t);
 };
 
+// The tables, one per instruction set (kernel_set.h).
+extern const kernels avx512_kernels;
+extern const kernels avx2_kernels;
+extern const kernels base_kernels;
+
 // The table for set, or for the best set below it that this CPU runs.
 const kernels& kernels_for(isa set);
 

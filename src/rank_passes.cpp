@@ -24,10 +24,33 @@ std::size_t chunk_panels(const packed& s) {
 struct kept_count {
   const pass_plan& plan;
   std::vector<std::atomic<std::uint64_t>> used;
+  std::size_t threads = 1;
+};
+
+// What one chunk of a band may add to a window's kept values, at most: a
+// band's 8 rows against 128 panels of 8.
+constexpr std::size_t chunk_values = 8 * 128 * 8;
+
+// A thread's kept values of each window: the full blocks, and the one it
+// fills. A block is never grown (a copy would hold the values twice for a
+// while): once it nears its end, a new one starts.
+struct thread_kept {
+  std::vector<std::vector<kept_vector>> full;
+
+  // A new block for window j of t, as large as the thread's share of the
+  // window's room (less once that is used up).
+  void start(tally& t, std::size_t j, const kept_count& all) {
+    const std::uint64_t room = all.plan.windows[j].room;
+    t.kept[j] = kept_vector();
+    t.kept[j].reserve(
+        std::max<std::uint64_t>(room / all.threads / (full[j].empty() ? 1 : 4),
+                                4 * chunk_values));
+  }
 };
 
 // A thread's newly kept values counted; `counted` holds how many were.
-void account(tally& t, kept_count& all, std::vector<std::uint64_t>& counted) {
+void account(tally& t, kept_count& all, std::vector<std::uint64_t>& counted,
+             thread_kept& mine) {
   for (std::size_t j = 0; j < t.kept.size(); ++j) {
     const std::uint64_t now = t.kept[j].size();
     if (now == counted[j]) continue;
@@ -35,17 +58,22 @@ void account(tally& t, kept_count& all, std::vector<std::uint64_t>& counted) {
                                 (now - counted[j]);
     counted[j] = now;
     if (total > all.plan.windows[j].room) t.keeping[j] = 0;
+    if (t.keeping[j] && t.kept[j].capacity() - now < chunk_values) {
+      mine.full[j].push_back(std::move(t.kept[j]));
+      mine.start(t, j, all);
+      counted[j] = 0;
+    }
   }
 }
 
 void tally_band(const kernels& k, const pair_set& pairs, std::size_t b,
                 const pass_plan& plan, tally& t, kept_count& all,
-                std::vector<std::uint64_t>& counted) {
+                std::vector<std::uint64_t>& counted, thread_kept& mine) {
   const packed& o = pairs.others();
   const std::size_t chunk = chunk_panels(o);
   for (std::size_t p0 = pairs.first_panel(b); p0 < o.count(); p0 += chunk) {
     k.tally(pairs, b, {p0, std::min(o.count(), p0 + chunk)}, plan, t);
-    account(t, all, counted);
+    account(t, all, counted, mine);
   }
 }
 
@@ -82,27 +110,34 @@ bool tally_bands(const pair_set& pairs, const pass_plan& plan,
                  const unit_source& next, const workers& w, pass_result& out) {
   const kernels& k = kernels_for(w.set);
   std::vector<tally> tallies(std::max(w.threads, 1u));
-  for (tally& t : tallies) {
-    t.reset(plan);
-    for (std::size_t j = 0; j < plan.windows.size(); ++j)  // as if shared out
-      t.kept[j].reserve(plan.windows[j].room / tallies.size() + 1024);
+  kept_count all{plan,
+                 std::vector<std::atomic<std::uint64_t>>(plan.windows.size()),
+                 tallies.size()};
+  std::vector<thread_kept> kept(tallies.size());
+  for (std::size_t id = 0; id < tallies.size(); ++id) {
+    tallies[id].reset(plan);
+    kept[id].full.resize(plan.windows.size());
+    for (std::size_t j = 0; j < plan.windows.size(); ++j)
+      if (plan.windows[j].room > 0) kept[id].start(tallies[id], j, all);
   }
-  kept_count all{plan, std::vector<std::atomic<std::uint64_t>>(
-                           plan.windows.size())};
   run_threads(static_cast<unsigned>(tallies.size()), [&](unsigned id) {
     std::vector<std::uint64_t> counted(plan.windows.size());
     for (std::size_t b; next(b);) {
       if (w.control.cancelled()) return;
-      tally_band(k, pairs, b, plan, tallies[id], all, counted);
+      tally_band(k, pairs, b, plan, tallies[id], all, counted, kept[id]);
       w.control.add(pairs.band_pairs(b));
     }
   });
   if (w.control.cancelled()) return false;
   out.kept.resize(plan.windows.size());
-  for (tally& t : tallies) {
+  for (std::size_t id = 0; id < tallies.size(); ++id) {
+    tally& t = tallies[id];
     out.t.merge(t);
-    for (std::size_t j = 0; j < plan.windows.size(); ++j)
+    for (std::size_t j = 0; j < plan.windows.size(); ++j) {
+      for (kept_vector& block : kept[id].full[j])
+        out.kept[j].push_back(std::move(block));
       if (!t.kept[j].empty()) out.kept[j].push_back(std::move(t.kept[j]));
+    }
   }
   return true;
 }

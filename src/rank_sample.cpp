@@ -29,10 +29,13 @@ std::uint64_t next_random(std::uint64_t& state) {
 }
 
 // Random tiles into t, against the plan; within a set, a tile that holds
-// the band's own panel is left out.
-void draw_group(const kernels& k, const pair_set& pairs, std::uint64_t tiles,
-                std::uint64_t seed, const pass_plan& plan, tally& t) {
+// the band's own panel is left out. A window stops keeping its values past
+// `most` of them (ties can fill one): false then.
+bool draw_group(const kernels& k, const pair_set& pairs, std::uint64_t tiles,
+                std::uint64_t seed, const pass_plan& plan, tally& t,
+                std::uint64_t most) {
   t.reset(plan);
+  bool whole = true;
   std::uint64_t state = seed;
   const std::size_t panels = pairs.others().count();
   for (std::uint64_t u = 0; u < tiles; ++u) {
@@ -41,7 +44,10 @@ void draw_group(const kernels& k, const pair_set& pairs, std::uint64_t tiles,
     const std::size_t end = std::min(panels, q + tile_panels);
     if (!pairs.across() && b >= q && b < end) continue;
     k.tally(pairs, b, {q, end}, plan, t);
+    for (std::size_t j = 0; j < t.kept.size(); ++j)
+      if (t.kept[j].size() > most) t.keeping[j] = 0, whole = false;
   }
+  return whole;
 }
 
 // What a sample found: the plan it kept every value of the windows of,
@@ -53,11 +59,38 @@ struct sample {
   tally all;
   std::uint64_t count = 0;  // NaN aside
   std::vector<kept_vector> kept;
+  bool whole = true;  // every value of the windows kept
+  // Given middles: each group's count under each (its kept values then
+  // moved out of it).
+  std::vector<std::vector<std::uint64_t>> under;
 };
 
-// `tiles` random tiles on threads, every value in the plan's windows kept.
+// The window of plan that holds `value`.
+std::size_t window_of(const pass_plan& plan, double value) {
+  std::size_t j = 0;
+  while (j + 1 < plan.windows.size() && plan.windows[j].hi < value) ++j;
+  return j;
+}
+
+// A group's values under each middle.
+std::vector<std::uint64_t> under_middles(const pass_plan& plan, const tally& t,
+                                         const std::vector<double>& middles) {
+  std::vector<std::uint64_t> out;
+  for (const double middle : middles) {
+    const std::size_t j = window_of(plan, middle);
+    std::uint64_t under = below(plan, t, j);
+    for (const double x : t.kept[j]) under += x < middle;
+    out.push_back(under);
+  }
+  return out;
+}
+
+// `tiles` random tiles on threads, every value in the plan's windows kept,
+// up to `most` in all; with middles, each group's count under them, and
+// the groups' own copies of the kept values freed.
 sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
-                   std::uint64_t tiles, pass_plan plan, std::uint64_t seed) {
+                   std::uint64_t tiles, pass_plan plan, std::uint64_t seed,
+                   std::uint64_t most, const std::vector<double>& middles) {
   for (window& w : plan.windows) {
     w.keep_first = 0;
     w.keep_last = w.count() - 1;
@@ -67,23 +100,34 @@ sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
   s.plan = std::move(plan);
   s.parts.resize(groups);
   std::atomic<std::uint64_t> next{0};
-  std::atomic<bool> failed{false};
+  std::atomic<bool> failed{false}, whole{true};
   run_threads(threads, [&](unsigned) {
     try {
       for (std::uint64_t g; (g = next.fetch_add(1)) < groups;)
-        draw_group(kernels_for(set), pairs, (tiles + groups - 1) / groups,
-                   seed + g * 0x100000000, s.plan, s.parts[g]);
+        if (!draw_group(kernels_for(set), pairs, (tiles + groups - 1) / groups,
+                        seed + g * 0x100000000, s.plan, s.parts[g],
+                        most / groups))
+          whole = false;
     } catch (const std::bad_alloc&) {
       failed = true;
     }
   });
   if (failed) throw std::bad_alloc();
+  s.whole = whole;
   s.all.reset(s.plan);
   s.kept.resize(s.plan.windows.size());
-  for (const tally& t : s.parts) {  // in group order: the same values
+  for (std::size_t j = 0; j < s.kept.size(); ++j) {
+    std::size_t size = 0;
+    for (const tally& t : s.parts) size += t.kept[j].size();
+    s.kept[j].reserve(size);
+  }
+  for (tally& t : s.parts) {  // in group order: the same values
     s.all.merge(t);
-    for (std::size_t j = 0; j < t.kept.size(); ++j)
+    if (!middles.empty()) s.under.push_back(under_middles(s.plan, t, middles));
+    for (std::size_t j = 0; j < t.kept.size(); ++j) {
       s.kept[j].insert(s.kept[j].end(), t.kept[j].begin(), t.kept[j].end());
+      if (!middles.empty()) t.kept[j] = {};
+    }
   }
   s.count = s.all.values - s.all.nan;
   return s;
@@ -106,15 +150,17 @@ double share_of(sample& s, std::size_t j, double share) {
 
 // The standard error of the sample's share under `middle` (in window j),
 // from the spread of its groups' shares.
-double error_of(const sample& s, std::size_t j, double middle) {
+double error_of(const sample& s, std::size_t m, double middle) {
   double sum = 0.0;
   double squares = 0.0;
   double used = 0.0;
-  for (const tally& t : s.parts) {
+  for (std::size_t g = 0; g < s.parts.size(); ++g) {
+    const tally& t = s.parts[g];
     const std::uint64_t count = t.values - t.nan;
     if (count == 0) continue;
-    std::uint64_t under = below(s.plan, t, j);
-    for (const double x : t.kept[j]) under += x < middle;
+    const std::uint64_t under = s.under.empty()
+                                    ? under_middles(s.plan, t, {middle})[0]
+                                    : s.under[g][m];
     const double share =
         static_cast<double>(under) / static_cast<double>(count);
     sum += share;
@@ -127,11 +173,8 @@ double error_of(const sample& s, std::size_t j, double middle) {
   return std::sqrt(spread / (used - 1));
 }
 
-// The window of s that holds `value` (a value of its own).
 std::size_t window_of(const sample& s, double value) {
-  std::size_t j = 0;
-  while (j + 1 < s.plan.windows.size() && s.plan.windows[j].hi < value) ++j;
-  return j;
+  return window_of(s.plan, value);
 }
 
 // One window per share: the part of the values the first pass keeps,
@@ -222,7 +265,7 @@ pass_plan first_plan(sample& fine, const std::vector<double>& shares,
                      const select_limits& limits) {
   std::vector<double> errors;
   for (std::size_t k = 0; k < shares.size(); ++k)
-    errors.push_back(error_of(fine, window_of(fine, middles[k]), middles[k]));
+    errors.push_back(error_of(fine, k, middles[k]));
   std::vector<wanted> ws =
       windows_for(fine, shares, middles, errors, 3.5, 3.5);
   const auto kept = [&] {
@@ -267,8 +310,8 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   // groups spread.
   pass_plan all;
   all.windows.push_back(sample_window(0.0, value_of(top_pattern)));
-  sample rough =
-      draw_sample(pairs, set, threads, limits.rough_tiles, all, 1);
+  sample rough = draw_sample(pairs, set, threads, limits.rough_tiles, all, 1,
+                             ~std::uint64_t{0}, {});
   if (rough.count < 2) return std::nullopt;
   // Each share's spread, of one value's share with the groups' design
   // included; the shares of one window spread as its widest.
@@ -277,7 +320,7 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   double spreads = 0.0;
   for (std::size_t k = 0; k < shares.size(); ++k) {
     middles.push_back(share_of(rough, 0, shares[k]));
-    rough_errors.push_back(error_of(rough, 0, middles.back()));
+    rough_errors.push_back(error_of(rough, k, middles.back()));
     const double own =
         rough_errors.back() * std::sqrt(static_cast<double>(rough.count));
     if (k > 0 && middles[k] == middles[k - 1]) {
@@ -291,16 +334,21 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   // A fine sample large enough that every window's kept values fit, and
   // as large as costs least in all: a sampled value costs about an eighth
   // of a value counted one by one in the pass, whose number falls as the
-  // square root of the sample grows. Within a share of the pairs.
+  // square root of the sample grows. Within a share of the pairs, and of
+  // the memory: it keeps the values 6 rough errors either side of each
+  // share.
   const double kept = 7 * spreads * static_cast<double>(count);
   const double fit = kept / (0.7 * static_cast<double>(limits.keep));
   const double per_tile = 8.0 * panel_width * tile_panels;
   const double wanted_values =
       std::max(fit * fit, std::pow(kept / 2 * 8, 2.0 / 3.0));
+  const double ranges = 12 * 1.2 * spreads /
+                        std::sqrt(static_cast<double>(rough.count));
   const double most = std::min(
-      static_cast<double>(limits.sample_tiles),
-      static_cast<double>(count) /
-          (static_cast<double>(limits.sample_share) * per_tile));
+      {static_cast<double>(limits.sample_tiles),
+       static_cast<double>(count) /
+           (static_cast<double>(limits.sample_share) * per_tile),
+       static_cast<double>(limits.sample_keep) / (ranges * per_tile)});
   const auto tiles = static_cast<std::uint64_t>(std::clamp(
       wanted_values / per_tile, static_cast<double>(limits.rough_tiles),
       std::max(most, static_cast<double>(limits.rough_tiles))));
@@ -310,9 +358,16 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
     half.push_back(
         6 * e + 8 * e * std::sqrt(static_cast<double>(rough.count) / fine_values));
   sample fine = draw_sample(pairs, set, threads, tiles,
-                            ranges_around(rough, shares, half), 1 << 20);
-  rough = {};
+                            ranges_around(rough, shares, half), 1 << 20,
+                            2 * limits.sample_keep, middles);
   if (fine.count < 2) return std::nullopt;
+  // Ties can hold far more of the fine sample's values than its ranges'
+  // shares: then the rough sample places the windows.
+  if (!fine.whole) {
+    fine = {};
+    return first_plan(rough, shares, middles, count, limits);
+  }
+  rough = {};
   return first_plan(fine, shares, middles, count, limits);
 }
 

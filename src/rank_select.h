@@ -29,16 +29,17 @@ namespace kernel_width::detail {
 struct select_limits {
   int bucket_bits = 12;                         // per window, at most
   std::size_t buckets = std::size_t{1} << 14;   // per pass, about
-  std::uint64_t keep = std::uint64_t{1} << 22;  // values a pass may keep
+  std::uint64_t keep = std::uint64_t{3} << 20;  // values a pass may keep
   // Up to at_once values the first pass keeps them all. Beyond, the first
-  // windows come from a sample of random tiles of 8 x 16 pairs:
+  // windows come from a sample of random tiles of 8 x 8 pairs:
   // rough_tiles of them, then as many as make every window's kept values
-  // fit, from rough_tiles to sample_tiles, and no more than one value in
-  // sample_share of all.
+  // fit, from rough_tiles to sample_tiles, no more than one value in
+  // sample_share of all, and keeping no more than sample_keep values.
   std::uint64_t at_once = std::uint64_t{1} << 16;
-  std::uint64_t rough_tiles = 2048;
-  std::uint64_t sample_share = 40;
+  std::uint64_t rough_tiles = 8192;
+  std::uint64_t sample_share = 100;
   std::uint64_t sample_tiles = std::uint64_t{1} << 20;
+  std::uint64_t sample_keep = std::uint64_t{1} << 20;
 };
 
 // What one pass over all values found out about a plan's windows: the

@@ -1,0 +1,81 @@
+# The checks of the arguments every function shares, and the samples in
+# the form the C++ side reads (src/samples.h). Errors name the caller's
+# call, not these helpers'.
+
+fail <- function(call, ...) stop(simpleError(paste0(...), call))
+
+# x (or y, or a table) as list(data, rows, cols, names, what, skip): a data
+# frame's columns as they are, a matrix or a plain vector (one column, as
+# dist() takes it) as its values; column skip (from 1) left out.
+samples_arg <- function(x, what, skip = 0L, call = sys.call(-1)) {
+  if (is.data.frame(x))
+    return(list(data = x, rows = nrow(x), cols = length(x), names = names(x),
+                what = what, skip = skip))
+  if (is.null(x) || !is.atomic(x) || length(dim(x)) > 2)
+    fail(call, what, " must be a numeric matrix or a data frame, not ",
+         if (is.null(x)) "NULL" else class(x)[1])
+  if (is.null(dim(x)))
+    return(list(data = x, rows = length(x), cols = 1, names = NULL,
+                what = what, skip = skip))
+  list(data = x, rows = nrow(x), cols = ncol(x), names = colnames(x),
+       what = what, skip = skip)
+}
+
+# threads: 0 (every core) to 1024. Under R CMD check with
+# _R_CHECK_LIMIT_CORES_ set, as CRAN's checks run, 0 means 2.
+threads_arg <- function(threads, call = sys.call(-1)) {
+  if (!is.numeric(threads) || length(threads) != 1 || is.na(threads) ||
+      threads != round(threads) || threads < 0 || threads > 1024)
+    fail(call, "threads must be 0 (every core) to 1024")
+  limit <- Sys.getenv("_R_CHECK_LIMIT_CORES_", "")
+  if (threads == 0 && nzchar(limit) && limit != "false") 2L
+  else as.integer(threads)
+}
+
+# The label column of x (from 1), or 0 for none.
+label_arg <- function(label, x, call = sys.call(-1)) {
+  if (is.null(label)) return(0L)
+  s <- samples_arg(x, "x", call = call)
+  if (is.character(label) && length(label) == 1 && !is.na(label)) {
+    k <- match(label, s$names)
+    if (is.na(k)) fail(call, "label: x has no column named \"", label, "\"")
+    return(k)
+  }
+  if (!is.numeric(label) || length(label) != 1 || is.na(label) ||
+      label != round(label) || label < 1 || label > s$cols)
+    fail(call, "label must be a column of x (1 to ", s$cols,
+         "), a column name or NULL")
+  as.integer(label)
+}
+
+# The pairs a median or quantile runs over: list(kind, pairs, x, y), kind 0
+# within x, 1 x and y pooled, 2 across x and y (the C++ side's numbers).
+pairs_arg <- function(x, y, cross, call = sys.call(-1)) {
+  if (!isTRUE(cross) && !isFALSE(cross))
+    fail(call, "cross must be TRUE or FALSE")
+  sx <- samples_arg(x, "x", call = call)
+  if (is.null(y)) {
+    if (cross) fail(call, "cross = TRUE needs y")
+    return(list(kind = 0L, pairs = sx$rows * (sx$rows - 1) / 2, x = sx,
+                y = NULL))
+  }
+  sy <- samples_arg(y, "y", call = call)
+  if (sx$cols != sy$cols)
+    fail(call, "x and y have different numbers of columns (", sx$cols,
+         " and ", sy$cols, ")")
+  n <- sx$rows + sy$rows
+  if (cross) list(kind = 2L, pairs = sx$rows * sy$rows, x = sx, y = sy)
+  else list(kind = 1L, pairs = n * (n - 1) / 2, x = sx, y = sy)
+}
+
+# The library's errors (and the C++ side's) as errors of the caller's call.
+rethrow <- function(value, call = sys.call(-1)) {
+  force(call)
+  tryCatch(value, error = function(e) fail(call, conditionMessage(e)))
+}
+
+# A distance d (a median or quantile) as each of the kernel's parameters.
+parameters <- function(d) {
+  width <- 2 * d^2
+  list(width = width, sigma = d, gamma = 1 / width)
+}

@@ -1,0 +1,110 @@
+#' Median heuristic, exactly
+#'
+#' \code{2 * median(dist(x))^2}, bit for bit, without \code{dist(x)}: the
+#' library finds the one or two middle distances among the \eqn{n(n-1)/2}
+#' (exactly, in a few passes over the pairs and memory that grows only with
+#' the data), and R's own \code{median} arithmetic takes it from there (the
+#' mean of the two middle values in R's \code{mean}, which adds in long
+#' double). Two calls give the same number, unlike an estimate from a
+#' random subset of the pairs.
+#'
+#' @inheritParams form_width
+#' @param y Optional second samples with \code{x}'s columns: with
+#'   \code{cross = FALSE} the distances within \code{rbind(x, y)}
+#'   (pooled), with \code{cross = TRUE} those between each sample of
+#'   \code{x} and each of \code{y}.
+#' @param cross Whether to take only the distances across \code{x} and
+#'   \code{y}.
+#' @param output \code{"width"}, \eqn{2 m^2} for the median \eqn{m};
+#'   \code{"sigma"}, the median itself (the \eqn{\sigma}{sigma} of
+#'   \eqn{\exp(-d^2 / (2 \sigma^2))}{exp(-d^2 / (2 sigma^2))}); or
+#'   \code{"gamma"}, \eqn{1 / (2 m^2)}.
+#' @return One number. Fewer than two samples leave no distances and, as
+#'   from \code{median}, \code{NA}; no samples at all (across: an empty
+#'   \code{x} or \code{y}) are an error. A \code{NaN}
+#'   distance (from \code{NaN} or infinities in the data) makes it
+#'   \code{NaN}, as in the programs (\code{dist} would leave such columns
+#'   out instead).
+#' @examples
+#' median_width(iris[1:4])
+#' 2 * median(dist(iris[1:4]))^2
+#' median_width(iris[1:4], output = "sigma")
+#' # the distances between the first two species only
+#' median_width(iris[1:50, 1:4], iris[51:100, 1:4], cross = TRUE)
+#' @export
+median_width <- function(x, y = NULL, cross = FALSE,
+                         output = c("width", "sigma", "gamma"), threads = 0L) {
+  output <- match.arg(output)
+  call <- sys.call()
+  p <- pairs_arg(x, y, cross, call = call)
+  m <- p$pairs
+  # stats:::median.default's ranks and arithmetic
+  half <- (m + 1) %/% 2
+  ranks <- if (m == 0) numeric() else if (m %% 2 == 1) half else half + 0:1
+  v <- distances_at(p, ranks, threads_arg(threads, call = call), call)
+  middle <- if (m == 0) NA_real_ else if (m %% 2 == 1) v else mean(v)
+  parameters(middle)[[output]]
+}
+
+#' Quantiles of the distances, exactly
+#'
+#' \code{quantile(as.vector(dist(x)), probs, names = FALSE)} (R's default,
+#' type 7), bit for bit, without \code{dist(x)}: R's own indices are
+#' computed here, the library finds the distances at those ranks of the
+#' sorted distances exactly, and R's own formula interpolates between them.
+#' Any quantile of the distances serves as a width, the median
+#' (\code{probs = 0.5}) the most common.
+#'
+#' @inheritParams median_width
+#' @param probs Probabilities in [0, 1] (as \code{quantile} takes them: within
+#'   \code{100 * .Machine$double.eps} of it, \code{NA} giving \code{NA}).
+#' @param output \code{"width"}, \eqn{2 q^2} for each quantile \eqn{q};
+#'   \code{"sigma"}, the quantile itself; or \code{"gamma"},
+#'   \eqn{1 / (2 q^2)}.
+#' @return A numeric vector, one value per probability, without names.
+#'   Fewer than two samples leave no distances: \code{NA}; no samples (across:
+#'   an empty \code{x} or \code{y}) are an error. A \code{NaN}
+#'   distance makes every value \code{NaN} (where \code{quantile} would
+#'   stop).
+#' @examples
+#' distance_quantiles(mtcars, c(0.1, 0.5, 0.9), output = "sigma")
+#' quantile(as.vector(dist(mtcars)), c(0.1, 0.5, 0.9), names = FALSE)
+#' # a width per quantile, for a search over kernels
+#' distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
+#' @export
+distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
+                               output = c("width", "sigma", "gamma"),
+                               threads = 0L) {
+  output <- match.arg(output)
+  call <- sys.call()
+  if (!is.numeric(probs) && !all(is.na(probs)))
+    fail(call, "probs must be numbers in [0, 1]")
+  p <- pairs_arg(x, y, cross, call = call)
+  threads <- threads_arg(threads, call = call)
+  # stats:::quantile.default, type 7, on the m distances
+  m <- p$pairs
+  eps <- 100 * .Machine$double.eps
+  p.ok <- !is.na(probs)
+  if (any(p.ok & (probs < -eps | probs > 1 + eps)))
+    fail(call, "probs must be numbers in [0, 1]")
+  probs <- pmax(0, pmin(1, probs))
+  index <- 1 + max(m - 1, 0) * probs
+  lo <- floor(index)
+  hi <- ceiling(index)
+  ranks <- if (m == 0) numeric() else unique(c(lo, hi)[p.ok])
+  v <- distances_at(p, ranks, threads, call)
+  at <- function(k) v[match(k, ranks)]
+  qs <- at(lo)
+  i <- which(!p.ok | (index > lo & at(hi) != qs))
+  h <- (index - lo)[i]
+  qs[i] <- (1 - h) * qs[i] + h * at(hi[i])
+  parameters(qs)[[output]]
+}
+
+# The distances at ranks (from 1) of the sorted distances of pairs p.
+distances_at <- function(p, ranks, threads, call) {
+  r <- rethrow(.order_statistics(p$x, p$y, p$kind, ranks - 1, threads),
+               call = call)
+  if (r$pairs != p$pairs) fail(call, "internal error: ", r$pairs, " pairs")
+  r$values
+}

@@ -1,0 +1,51 @@
+#' Width from the mean distance
+#'
+#' The width that \code{labelled_kernel_width} computes, \eqn{2 m^2} for
+#' the mean \eqn{m} of the Euclidean distances between different samples,
+#' over every column but the label column. The distances are summed in a
+#' fixed order of plain double additions (each row's distances to the later
+#' rows in 8 interleaved sums, added in order, the rows' sums in row order,
+#' doubled), so the result is the same, bit for bit, for every thread count
+#' and equals the program's.
+#'
+#' @inheritParams form_width
+#' @param x The samples, one per row: a numeric matrix, a data frame (its
+#'   label column may hold anything, a factor or text too; every other
+#'   column numbers), or a numeric vector. \code{NA} outside the label column
+#'   is an error naming its row and column; \code{NaN} makes the width
+#'   \code{NaN} and an infinity makes it infinite.
+#' @param label The label column, left out: its number, its name, or
+#'   \code{NULL} when every column is a feature.
+#' @return \code{labelled_width}: one number, the width, or as
+#'   \code{output} asks the mean distance itself (\code{"sigma"}) or
+#'   \eqn{1 / (2 m^2)} (\code{"gamma"}). \code{labelled_statistics}: a list
+#'   of \code{n}, \code{columns} (the features), \code{total} (the sum over
+#'   ordered pairs), \code{pairs} (\eqn{n^2 - n}), \code{mean} and
+#'   \code{width}, the numbers \code{labelled_kernel_width --verbose} prints.
+#'   One sample leaves no pairs: \code{NaN}.
+#' @examples
+#' labelled_width(iris, label = "Species")
+#' labelled_width(iris[1:4], label = NULL, output = "sigma")
+#' labelled_statistics(iris, label = 5)
+#' # the same formula on dist(), which holds n(n-1)/2 distances
+#' # (R sums them in another order, so the last bits may differ)
+#' 2 * mean(dist(iris[1:4]))^2
+#' @export
+labelled_width <- function(x, label = 1L, output = c("width", "sigma", "gamma"),
+                           threads = 0L) {
+  output <- match.arg(output)
+  labelled_statistics_of(x, label, threads)[[output]]
+}
+
+#' @rdname labelled_width
+#' @export
+labelled_statistics <- function(x, label = 1L, threads = 0L) {
+  labelled_statistics_of(x, label, threads)[c("n", "columns", "total",
+                                              "pairs", "mean", "width")]
+}
+
+labelled_statistics_of <- function(x, label, threads, call = sys.call(-1)) {
+  skip <- label_arg(label, x, call = call)
+  rethrow(.labelled(samples_arg(x, "x", skip, call = call),
+                    threads_arg(threads, call = call)), call = call)
+}

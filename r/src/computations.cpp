@@ -1,0 +1,103 @@
+// The package's calls into the library: R's samples copied into rows, the
+// computation on its own thread (interruptible), and the results as R
+// lists, or an R error in the library's words.
+#include <Rcpp.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "interruptible.h"
+#include "kernel_width/kernel_width.h"
+#include "samples.h"
+
+#ifdef __FAST_MATH__
+#error "the widths are exact only without -ffast-math"
+#endif
+
+namespace kw = kernel_width;
+
+namespace {
+
+void check(kw::error e) {
+  if (e != kw::error::none) Rcpp::stop(kw::describe(e));
+}
+
+double count(std::uint64_t n) { return static_cast<double>(n); }
+
+}  // namespace
+
+// [[Rcpp::export(.library_version)]]
+std::string library_version() { return kw::version(); }
+
+// form's statistics of x and, when table is not NULL, the width from them.
+// [[Rcpp::export(.form)]]
+Rcpp::List form(SEXP x, SEXP table, int threads) {
+  const row_major samples = rows_of(x);
+  const kw::form_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::form(samples.view(), threads, cancel);
+      });
+  check(s.status);
+  Rcpp::List out = Rcpp::List::create(
+      Rcpp::Named("n") = count(s.n), Rcpp::Named("columns") = count(s.columns),
+      Rcpp::Named("mean") = s.mean, Rcpp::Named("variance") = s.variance,
+      Rcpp::Named("ratio") = s.ratio);
+  if (Rf_isNull(table)) return out;
+  const row_major rows = rows_of(table);
+  const kw::form_width_result r = kw::form_width(s, rows.view());
+  check(r.status);
+  out["width"] = r.width;
+  out["sigma"] = r.sigma;
+  out["gamma"] = r.gamma;
+  return out;
+}
+
+// labelled's statistics over x's columns, its label column left out by
+// the R side (x's skip).
+// [[Rcpp::export(.labelled)]]
+Rcpp::List labelled(SEXP x, int threads) {
+  const row_major samples = rows_of(x);
+  const kw::labelled_statistics s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::labelled(samples.view(), 0, threads, cancel);
+      });
+  check(s.status);
+  return Rcpp::List::create(
+      Rcpp::Named("n") = count(s.n), Rcpp::Named("columns") = count(s.columns),
+      Rcpp::Named("total") = s.total,
+      Rcpp::Named("pairs") = static_cast<double>(s.pairs),
+      Rcpp::Named("mean") = s.mean, Rcpp::Named("width") = s.width,
+      Rcpp::Named("sigma") = s.sigma, Rcpp::Named("gamma") = s.gamma);
+}
+
+// The distances at the given ranks (from 0) among the sorted distances
+// within x (kind 0), of x and y pooled (1) or across them (2).
+// [[Rcpp::export(.order_statistics)]]
+Rcpp::List order_statistics(SEXP x, SEXP y, int kind,
+                            Rcpp::NumericVector ranks, int threads) {
+  std::vector<std::uint64_t> wanted(ranks.size());
+  for (R_xlen_t k = 0; k < ranks.size(); ++k) {
+    if (!(ranks[k] >= 0 && ranks[k] < 0x1p63) ||
+        ranks[k] != std::floor(ranks[k]))
+      Rcpp::stop("bad rank");
+    wanted[k] = static_cast<std::uint64_t>(ranks[k]);
+  }
+  const row_major first = rows_of(x);
+  const row_major second = kind == 0 ? row_major{} : rows_of(y);
+  const kw::sample_pairs pairs =
+      kind == 0 ? kw::sample_pairs(first.view())
+                : kw::sample_pairs(first.view(), second.view(),
+                                   kind == 1 ? kw::pairing::pooled
+                                             : kw::pairing::cross);
+  Rcpp::NumericVector values(ranks.size());
+  const kw::selection s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::order_statistics(pairs, wanted.data(), wanted.size(),
+                                    values.begin(), threads, cancel);
+      });
+  check(s.status);
+  return Rcpp::List::create(Rcpp::Named("values") = values,
+                            Rcpp::Named("pairs") = count(s.pairs),
+                            Rcpp::Named("nan_pairs") = count(s.nan_pairs));
+}

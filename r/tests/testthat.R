@@ -1,0 +1,4 @@
+library(testthat)
+library(kernelwidth)
+
+test_check("kernelwidth")

@@ -1,0 +1,9 @@
+// The kernels compiled for AVX2.
+#include "kernel_set.h"
+
+namespace kernel_width::detail {
+
+KERNEL_WIDTH_KERNELS(avx2, __attribute__((target("avx2"), flatten)),
+                     __m256d)
+
+}  // namespace kernel_width::detail
