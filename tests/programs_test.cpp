@@ -752,6 +752,7 @@ std::vector<Case> cases() {
        "./lib/cmake/KernelWidth/KernelWidthTargets-TYPE.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthTargets.cmake\n"
        "./lib/libkernel_width.a\n./lib/pkgconfig/kernel_width.pc\n"
+       "./share/doc/kernel-width/copyright\n"
        "./share/man/man1/form_kernel_width.1\n"
        "./share/man/man1/labelled_kernel_width.1\n"
        "./share/man/man1/median_kernel_width.1\n50\n50\n", "", 0, "",
