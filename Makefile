@@ -19,7 +19,8 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test sanitize fuzz package r-package r-test r-check clean
+.PHONY: all demo test sanitize fuzz package r-package r-install r-test \
+  r-check clean
 
 all:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -36,8 +37,9 @@ test:
 	tests/install_packages.sh $(TEST_PACKAGES)
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON $(MPI_OPTION)
 	cmake --build $(BUILD) -j2
+	if command -v R >/dev/null 2>&1; then $(MAKE) r-install; fi
 	ctest --test-dir $(BUILD) --output-on-failure
-	if command -v R >/dev/null 2>&1; then $(MAKE) r-test; fi
+	if command -v R >/dev/null 2>&1; then $(R_TESTS); fi
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check.
@@ -67,10 +69,10 @@ package:
 	cd $(BUILD) && cpack -G DEB
 
 # The R package (r/). r-package: its source tarball in $(BUILD)/r/, with
-# the library's sources copied in, so that it installs anywhere. r-test:
-# the package installed from the clone (R CMD INSTALL r) into
-# $(BUILD)/r/library and its tests run there, against the programs in
-# $(BUILD)/programs. r-check: R CMD check of the tarball, which must end
+# the library's sources copied in, so that it installs anywhere.
+# r-install: the package installed from the clone (R CMD INSTALL r) into
+# $(BUILD)/r/library; r-test: that, and its tests run there, against the
+# programs in $(BUILD)/programs. r-check: R CMD check of the tarball, which must end
 # without a warning or note but the one a machine offline always gets.
 R_STAGE = $(BUILD)/r/kernelwidth
 R_LIBRARY = $(CURDIR)/$(BUILD)/r/library
@@ -83,12 +85,18 @@ r-package:
 	r/tools/vendor . $(R_STAGE)/src/library
 	cd $(BUILD)/r && R CMD build kernelwidth
 
-r-test:
+# make test installs the package before ctest, whose examples test runs
+# the guides' R examples with it, and runs its tests after.
+R_TESTS = cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
+  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
+  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
+
+r-install:
 	mkdir -p $(R_LIBRARY)
 	MAKEFLAGS=-j2 R CMD INSTALL --library=$(R_LIBRARY) r
-	cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
-	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
-	  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
+
+r-test: r-install
+	$(R_TESTS)
 
 r-check: r-package
 	cd $(BUILD)/r && MAKEFLAGS=-j2 _R_CHECK_FORCE_SUGGESTS_=false \
