@@ -19,7 +19,8 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test sanitize fuzz package r-package r-test r-check clean
+.PHONY: all demo test test-build sanitize sanitize-build fuzz fuzz-build \
+  package r-package r-test r-check clean
 
 all:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -32,32 +33,41 @@ demo: all
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
 
-test:
+# Every test: ctest's (the C++ units, the programs, the Python module, the
+# MPI programs), then the R package's, where R is installed: checked as
+# R CMD check checks a package's tarball, its tests against the programs.
+test: test-build
+	ctest --test-dir $(BUILD) --output-on-failure
+	if command -v R >/dev/null 2>&1; then $(MAKE) r-check; fi
+
+test-build:
 	tests/install_packages.sh $(TEST_PACKAGES)
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON $(MPI_OPTION)
 	cmake --build $(BUILD) -j2
-	ctest --test-dir $(BUILD) --output-on-failure
-	if command -v R >/dev/null 2>&1; then $(MAKE) r-test; fi
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check.
-sanitize:
+sanitize: sanitize-build
+	ctest --test-dir build-sanitize --output-on-failure
+
+sanitize-build:
 	tests/install_packages.sh zlib1g-dev libgtest-dev
 	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-sanitize -j2
-	ctest --test-dir build-sanitize --output-on-failure
 
 # Runs the reader's libFuzzer target (clang) for FUZZ_SECONDS; a finding
 # stops it with a non-zero status and leaves the input in build-fuzz/.
-fuzz:
-	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
-	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build-fuzz -j2 --target reader_fuzz
+fuzz: fuzz-build
 	mkdir -p build-fuzz/corpus
 	build-fuzz/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -timeout=10 -print_final_stats=1 \
 	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+
+fuzz-build:
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
+	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j2 --target reader_fuzz
 
 # The Debian package, in $(BUILD)/: the programs, the C++ library and the
 # Python module.
@@ -92,6 +102,7 @@ r-test:
 
 r-check: r-package
 	cd $(BUILD)/r && MAKEFLAGS=-j2 _R_CHECK_FORCE_SUGGESTS_=false \
+	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
 	  R CMD check --no-manual kernelwidth_*.tar.gz
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
