@@ -19,8 +19,8 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test sanitize fuzz package r-package r-install r-test \
-  r-check clean
+.PHONY: all demo test test-build sanitize sanitize-build fuzz fuzz-build \
+  package r-package r-install r-test r-check clean
 
 all:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF
@@ -33,33 +33,45 @@ demo: all
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
 
-test:
+# Every test: ctest's (the C++ units, the programs, the Python module, the
+# MPI programs, the guides' examples), then the R package's, where R is
+# installed: checked as R CMD check checks a package's tarball, its tests
+# against the programs. The package is installed first, into
+# $(BUILD)/r/library, where the examples test finds it for the guides' R
+# examples.
+test: test-build
+	if command -v R >/dev/null 2>&1; then $(MAKE) r-install; fi
+	ctest --test-dir $(BUILD) --output-on-failure
+	if command -v R >/dev/null 2>&1; then $(MAKE) r-check; fi
+
+test-build:
 	tests/install_packages.sh $(TEST_PACKAGES)
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON -DPYTHON_MODULE=ON $(MPI_OPTION)
 	cmake --build $(BUILD) -j2
-	if command -v R >/dev/null 2>&1; then $(MAKE) r-install; fi
-	ctest --test-dir $(BUILD) --output-on-failure
-	if command -v R >/dev/null 2>&1; then $(R_TESTS); fi
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check.
-sanitize:
+sanitize: sanitize-build
+	ctest --test-dir build-sanitize --output-on-failure
+
+sanitize-build:
 	tests/install_packages.sh zlib1g-dev libgtest-dev
 	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-sanitize -j2
-	ctest --test-dir build-sanitize --output-on-failure
 
 # Runs the reader's libFuzzer target (clang) for FUZZ_SECONDS; a finding
 # stops it with a non-zero status and leaves the input in build-fuzz/.
-fuzz:
-	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
-	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build-fuzz -j2 --target reader_fuzz
+fuzz: fuzz-build
 	mkdir -p build-fuzz/corpus
 	build-fuzz/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -timeout=10 -print_final_stats=1 \
 	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+
+fuzz-build:
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
+	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j2 --target reader_fuzz
 
 # The Debian package, in $(BUILD)/: the programs, the C++ library and the
 # Python module.
@@ -72,8 +84,9 @@ package:
 # the library's sources copied in, so that it installs anywhere.
 # r-install: the package installed from the clone (R CMD INSTALL r) into
 # $(BUILD)/r/library; r-test: that, and its tests run there, against the
-# programs in $(BUILD)/programs. r-check: R CMD check of the tarball, which must end
-# without a warning or note but the one a machine offline always gets.
+# programs in $(BUILD)/programs. r-check: R CMD check of the tarball, which
+# must end without a warning or note but the one a machine offline always
+# gets.
 R_STAGE = $(BUILD)/r/kernelwidth
 R_LIBRARY = $(CURDIR)/$(BUILD)/r/library
 
@@ -85,21 +98,18 @@ r-package:
 	r/tools/vendor . $(R_STAGE)/src/library
 	cd $(BUILD)/r && R CMD build kernelwidth
 
-# make test installs the package before ctest, whose examples test runs
-# the guides' R examples with it, and runs its tests after.
-R_TESTS = cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
-  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
-  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
-
 r-install:
 	mkdir -p $(R_LIBRARY)
 	MAKEFLAGS=-j2 R CMD INSTALL --library=$(R_LIBRARY) r
 
 r-test: r-install
-	$(R_TESTS)
+	cd r/tests/testthat && R_LIBS=$(R_LIBRARY) \
+	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
+	  Rscript -e 'testthat::test_dir(".", package = "kernelwidth", load_package = "installed", stop_on_failure = TRUE)'
 
 r-check: r-package
 	cd $(BUILD)/r && MAKEFLAGS=-j2 _R_CHECK_FORCE_SUGGESTS_=false \
+	  KERNEL_WIDTH_PROGRAMS=$(CURDIR)/$(BUILD)/programs \
 	  R CMD check --no-manual kernelwidth_*.tar.gz
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
