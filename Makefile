@@ -33,16 +33,14 @@ demo: all
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
 
-# Every test: ctest's (the C++ units, the programs, the Python module, the
-# MPI programs, the guides' examples), then the R package's, where R is
-# installed: checked as R CMD check checks a package's tarball, its tests
-# against the programs. The package is installed first, into
-# $(BUILD)/r/library, where the examples test finds it for the guides' R
-# examples.
+# Every test: the R package's first, where R is installed (checked as R
+# CMD check checks a package's tarball, its tests against the programs;
+# the package it installs serves the guides' R examples), then ctest's
+# (the C++ units, the programs, the Python module, the MPI programs, the
+# guides' examples).
 test: test-build
-	if command -v R >/dev/null 2>&1; then $(MAKE) r-install; fi
-	ctest --test-dir $(BUILD) --output-on-failure
 	if command -v R >/dev/null 2>&1; then $(MAKE) r-check; fi
+	ctest --test-dir $(BUILD) --output-on-failure
 
 test-build:
 	tests/install_packages.sh $(TEST_PACKAGES)
@@ -57,7 +55,7 @@ sanitize: sanitize-build
 sanitize-build:
 	tests/install_packages.sh zlib1g-dev libgtest-dev
 	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 	cmake --build build-sanitize -j2
 
 # Runs the reader's libFuzzer target (clang) for FUZZ_SECONDS; a finding
@@ -70,7 +68,8 @@ fuzz: fuzz-build
 
 fuzz-build:
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
-	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 	cmake --build build-fuzz -j2 --target reader_fuzz
 
 # The Debian package, in $(BUILD)/: the programs, the C++ library and the

@@ -190,7 +190,10 @@ def available(source, build, python_path):
         have.add("mpi")
     if python_path:
         have.add("python")
-    r_library = build / "r" / "library"
+    # The package as make r-install or R CMD check (make r-check) left it.
+    places = [build / "r" / "library", build / "r" / "kernelwidth.Rcheck"]
+    r_library = next((p for p in places if (p / "kernelwidth").is_dir()),
+                     places[0])
     if shutil.which("Rscript") and (r_library / "kernelwidth").is_dir():
         have.add("r")
     return have, r_library
