@@ -40,8 +40,11 @@
     tally_any<W>(pairs, b, panels, plan, t);                              \
   }                                                                       \
   }                                                                       \
-  const kernels NAME##_kernels{rows_##NAME,    band_##NAME,               \
-                               form_##NAME,    record_##NAME,             \
-                               squares_##NAME, tally_##NAME};
+  const kernels& NAME##_kernels() {                                       \
+    static constexpr kernels table{rows_##NAME,    band_##NAME,           \
+                                   form_##NAME,    record_##NAME,         \
+                                   squares_##NAME, tally_##NAME};         \
+    return table;                                                         \
+  }
 // clang-format on
 

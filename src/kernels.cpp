@@ -5,9 +5,9 @@
 namespace kernel_width::detail {
 
 const kernels& kernels_for(isa set) {
-  if (set >= isa::avx512 && isa_supported(isa::avx512)) return avx512_kernels;
-  if (set >= isa::avx2 && isa_supported(isa::avx2)) return avx2_kernels;
-  return base_kernels;
+  if (set >= isa::avx512 && isa_supported(isa::avx512)) return avx512_kernels();
+  if (set >= isa::avx2 && isa_supported(isa::avx2)) return avx2_kernels();
+  return base_kernels();
 }
 
 std::uint64_t band_pairs(const packed& s, std::size_t b) {

@@ -74,9 +74,9 @@ struct kernels {
 };
 
 // The tables, one per instruction set (kernel_set.h).
-extern const kernels avx512_kernels;
-extern const kernels avx2_kernels;
-extern const kernels base_kernels;
+const kernels& avx512_kernels();
+const kernels& avx2_kernels();
+const kernels& base_kernels();
 
 // The table for set, or for the best set below it that this CPU runs.
 const kernels& kernels_for(isa set);
