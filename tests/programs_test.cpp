@@ -203,7 +203,7 @@ const std::string zero_width =
 
 // One case a row, laid out by hand.
 // clang-format off
-std::vector<Case> cases() {
+std::vector<Case> all_cases() {
   return {
       // Widths as the arithmetic gives them.
       {"form_table_tie", form, {"d.txt"}, {table, two}, "3.125\n", "", 0},
@@ -1018,6 +1018,19 @@ std::vector<Case> cases() {
   };
 }
 // clang-format on
+
+// The cases for this build: under the sanitizers the library is not the
+// one installed (its unoptimised kernels leave inline functions for the
+// linker), so its symbols are checked in the plain build only.
+std::vector<Case> cases() {
+  std::vector<Case> all = all_cases();
+#ifdef SANITIZED
+  std::erase_if(all, [](const Case& c) {
+    return c.name == "library_symbols_in_namespace";
+  });
+#endif
+  return all;
+}
 
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
