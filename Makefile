@@ -19,7 +19,8 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test test-build sanitize sanitize-build fuzz fuzz-build \
+.PHONY: all demo test test-build test-ctest test-r sanitize sanitize-build \
+  fuzz fuzz-build \
   package r-package r-install r-test r-check clean
 
 all:
@@ -33,14 +34,20 @@ demo: all
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
 
-# Every test: the R package's first, where R is installed (checked as R
-# CMD check checks a package's tarball, its tests against the programs;
-# the package it installs serves the guides' R examples), then ctest's
-# (the C++ units, the programs, the Python module, the MPI programs, the
-# guides' examples).
+# Every test, two at a time: ctest's (the C++ units, the programs, the
+# Python module, the MPI programs) beside the R package's, where R is
+# installed (checked as R CMD check checks a package's tarball, its tests
+# against the programs); then the guides' examples, whose R ones use the
+# package that R CMD check installed.
 test: test-build
-	if command -v R >/dev/null 2>&1; then $(MAKE) r-check; fi
-	ctest --test-dir $(BUILD) --output-on-failure
+	$(MAKE) --no-print-directory -j2 test-ctest test-r
+	ctest --test-dir $(BUILD) --output-on-failure -R '^examples$$'
+
+test-ctest:
+	ctest --test-dir $(BUILD) -j2 --output-on-failure -E '^examples$$'
+
+test-r:
+	if command -v R >/dev/null 2>&1; then $(MAKE) --no-print-directory r-check; fi
 
 test-build:
 	tests/install_packages.sh $(TEST_PACKAGES)
@@ -50,7 +57,7 @@ test-build:
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check.
 sanitize: sanitize-build
-	ctest --test-dir build-sanitize --output-on-failure
+	ctest --test-dir build-sanitize -j2 --output-on-failure
 
 sanitize-build:
 	tests/install_packages.sh zlib1g-dev libgtest-dev
