@@ -85,10 +85,13 @@ outcome run(std::vector<std::string> words, const fs::path& dir,
 // mpirun's words for P ranks: quiet, so that a non-zero status brings no
 // note of mpirun's own; threads unbound; as root where the tests run so.
 // (ob1, the transport every machine has: Open MPI would spend a fifth of a
-// second of each start probing for fast networks first.)
+// second of each start probing for fast networks first; and no second's
+// wait, after a job that ended with a status other than 0, before mpirun
+// kills what is left of it: the ranks have all exited by then.)
 std::vector<std::string> mpirun(int ranks) {
-  std::vector<std::string> words = {MPIRUN, "-q", "--oversubscribe",
-                                    "--bind-to", "none", "--mca", "pml", "ob1"};
+  std::vector<std::string> words = {
+      MPIRUN, "-q", "--oversubscribe", "--bind-to", "none", "--mca", "pml",
+      "ob1", "--mca", "odls_base_sigkill_timeout", "0"};
   if (geteuid() == 0) words.push_back("--allow-run-as-root");
   words.insert(words.end(), {"-n", std::to_string(ranks)});
   return words;
@@ -537,9 +540,9 @@ TEST(MpiProgress, LineCountsEveryRanksPairsOnce) {
     return static_cast<double>((i * 13 + c * 5) % 97);
   });
   const scratch s(file_list{{"d.txt", text}});
-  for (const program_pair* p : {&labelled, &form})
+  for (const program_pair* p : {&labelled, &form}) {
+    const outcome want = run({p->plain, "d.txt"}, s.dir);
     for (const char* share : {"0", "1"}) {
-      const outcome want = run({p->plain, "d.txt"}, s.dir);
       std::vector<std::string> words = mpirun(3);
       words.insert(words.end(),
                    {"-x", std::string("KERNEL_WIDTH_MPI_SHARE=") + share,
@@ -561,6 +564,7 @@ TEST(MpiProgress, LineCountsEveryRanksPairsOnce) {
             << what << got.err;
       }
     }
+  }
 }
 
 // A machine that cannot have the shared memory (here: rank 0, which
@@ -603,10 +607,17 @@ TEST(MpiFaults, SharedMemoryRefusedGivesEveryRankACopy) {
 // is known; when the pass's sums do not, it is not. Rank 0 runs out while
 // it reads the table, as the plain program under that limit does.
 TEST(MpiFaults, OutOfMemoryOnOneRankEndsEveryRank) {
-  const std::string wide =
-      table(2001, 8000, [](std::size_t i, std::size_t) { return i % 3; });
-  std::string tall;
-  for (int i = 0; i < 3000000; ++i) tall += std::to_string(i % 1000) + "\n";
+  // Written a row (or a block of rows) at a time: value by value, this
+  // harness, built unoptimised, would take longer than the runs.
+  std::string wide, tall, block;
+  for (int i = 0; i < 2001; ++i) {
+    std::string row(2 * 8000, ' ');
+    for (int c = 0; c < 8000; ++c) row[2 * c] = static_cast<char>('0' + i % 3);
+    row.back() = '\n';
+    wide += row;
+  }
+  for (int i = 0; i < 1000; ++i) block += std::to_string(i) + "\n";
+  for (int i = 0; i < 3000; ++i) tall += block;
   const scratch s(file_list{{"wide.txt", wide}, {"tall.txt", tall}});
   const struct {
     const char* program;
