@@ -63,12 +63,16 @@ int agree(int status) {
                  &request);
   // The ranks meet here after each long step: one that is done early
   // sleeps between polls rather than spin on a core that another rank's
-  // threads, or another job, could use.
+  // threads, or another job, could use (each poll runs MPI's progress
+  // engine, and yields the core when the node is oversubscribed). The
+  // naps grow to 2 ms: a wait that long ends at most that much late.
+  std::chrono::microseconds nap{50};
   for (int polls = 0, done = 0;; ++polls) {
     MPI_Test(&request, &done, MPI_STATUS_IGNORE);
     if (done) break;
-    if (polls > 1000)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (polls < 1000) continue;
+    std::this_thread::sleep_for(nap);
+    nap = std::min(2 * nap, std::chrono::microseconds(2000));
   }
   sent += sizeof status;
   return worst;
