@@ -61,7 +61,7 @@ sanitize: sanitize-build
 
 sanitize-build:
 	tests/install_packages.sh zlib1g-dev libgtest-dev
-	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF \
+	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
 	cmake --build build-sanitize -j2
 

@@ -149,12 +149,14 @@ struct data_set {
   std::string file = "data.txt";
 };
 
+// Every combination on the first data set; on the others, each count of
+// ranks and of threads, and each way of sharing the samples, once.
 const std::vector<mpi_run> every_run = {
     {0, 2},      {1, 1},      {1, 2},      {2, 1},      {2, 2},
     {3, 1},      {3, 2},      {4, 1},      {4, 2},      {2, 1, "1"},
     {3, 2, "1"}, {4, 1, "2"}, {3, 2, "2"}, {4, 2, "3"}, {3, 1, "0"}};
-const std::vector<mpi_run> some_runs = {{1, 2}, {2, 1},      {3, 2},
-                                        {4, 1}, {2, 2, "1"}, {3, 1, "2"}};
+const std::vector<mpi_run> some_runs = {
+    {1, 2}, {2, 1}, {3, 2, "2"}, {4, 1, "1"}};
 
 std::vector<data_set> data_sets() {
   std::mt19937_64 gen(17);
