@@ -78,12 +78,22 @@ inline void tally_masked(const pair_set& pairs, std::size_t i, std::size_t p,
     }
 }
 
+// What a band's rows tally into: the pass's plan, the vector counts, the
+// values packed aside and the band's tally.
+template <class W, int H>
+struct band_tally {
+  const pass_plan& plan;
+  hull_cuts<W, H>& cuts;
+  odd_values& odd;
+  tally& t;
+};
+
 // Rows i..i+R-1 against panels: those that need a mask one by one, the
 // others V at a time.
 template <class W, int R, int V, int H>
 inline void tally_rows(const pair_set& pairs, std::size_t i,
-                       panel_span panels, const pass_plan& plan,
-                       hull_cuts<W, H>& cuts, odd_values& odd, tally& t) {
+                       panel_span panels, band_tally<W, H> b) {
+  auto& [plan, cuts, odd, t] = b;
   constexpr terms squared{false, 0.0, true};
   const std::size_t full = pairs.others().n / panel_width;
   std::size_t p = panels.first;
@@ -118,10 +128,10 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
   const std::size_t i = b * panel_width;
   const std::size_t rows = std::min(panel_width, pairs.rows->n - i);
   std::size_t r = 0;
+  const band_tally<W, H> into{plan, cuts, odd, t};
   for (; r + R <= rows; r += R)
-    tally_rows<W, R, V, H>(pairs, i + r, panels, plan, cuts, odd, t);
-  for (; r < rows; ++r)
-    tally_rows<W, 1, V, H>(pairs, i + r, panels, plan, cuts, odd, t);
+    tally_rows<W, R, V, H>(pairs, i + r, panels, into);
+  for (; r < rows; ++r) tally_rows<W, 1, V, H>(pairs, i + r, panels, into);
   take_held(odd, plan, t);
   t.values += cuts.values;
   for (int h = 0; h < H; ++h)
