@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -7,6 +8,7 @@
 
 #include "kernel_width/kernel_width.h"
 #include "messages.h"
+#include "number_scan.h"
 
 namespace {
 
@@ -97,14 +99,16 @@ std::optional<char> delimiter(const std::string& text) {
   return text[0];
 }
 
-// A probability from 0 to 1, as a whole field: "0.5", "1", ".25", "1e-3".
+// A probability from 0 to 1, as a whole field written as the data files
+// write numbers: "0.5", "+0.5", "1", ".25", "1e-3"; "-0" is 0.
 std::optional<double> probability(const std::string& text) {
   double value = 0;
   const char* end = text.data() + text.size();
-  const auto [stop, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc{} || stop != end || !(value >= 0 && value <= 1))
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
+      scan_value(text.data(), end, value) != end ||
+      !(value >= 0 && value <= 1))
     return std::nullopt;
-  return value;
+  return value + 0.0;  // -0 + 0 is +0
 }
 
 // The quantiles of a -q list, added to those before; what is wrong with
@@ -142,8 +146,24 @@ struct arguments {
   int argc;
   char** argv;
   int i;
+  bool files_only = false;  // after "--": even "-x" names a file
   std::string arg() const { return argv[i]; }
 };
+
+// Whether the data file argument k is an option put after the data files.
+bool misplaced_option(const arguments& a, int k) {
+  const std::string arg = a.argv[k];
+  return !a.files_only && arg.size() > 1 && arg[0] == '-';
+}
+
+// The usage error for an option after the data files, or nothing.
+std::optional<std::string> option_after_files(const arguments& a, int from) {
+  for (int k = from; k < a.argc; ++k)
+    if (misplaced_option(a, k))
+      return "option '" + visible(a.argv[k]) +
+             "' after the data files: options go before the data files";
+  return std::nullopt;
+}
 
 // Whether the argument is the option: "-j", "-j4", "--threads",
 // "--threads=4". An option without a short form has shorter "".
@@ -284,6 +304,8 @@ int data_files(arguments& a, options& o, program_kind kind,
     std::cerr << usage;
     return 2;
   }
+  if (const auto wrong = option_after_files(a, a.i + 1))
+    return usage_error(program, *wrong, usage).status;
   o.file = a.argv[a.i];
   if (kind == program_kind::median && a.i + 1 < a.argc)
     o.second = a.argv[++a.i];
@@ -314,6 +336,7 @@ command command_line(int argc, char** argv, const char* program,
     const std::string arg = a.arg();
     if (arg == "--") {
       ++a.i;
+      a.files_only = true;
       break;
     }
     if (arg.size() < 2 || arg[0] != '-') break;  // "-" is a file name

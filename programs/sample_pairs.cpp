@@ -13,6 +13,20 @@ std::size_t columns(const Table& t, std::size_t first) {
   return t.empty() ? 0 : t.front().size() - first;
 }
 
+// The warning that `what` holds too few samples (an error under --strict);
+// false when the run must end.
+bool few_samples(const char* program, const options& opts,
+                 const std::string& what, const char* why) {
+  const std::string warning =
+      what + ": " + warning_word(opts.strict) + ": " + why;
+  if (opts.strict) {
+    fail(program, warning);
+    return false;
+  }
+  warn(program, warning);
+  return true;
+}
+
 // Whether the two files can be paired; prints why not.
 bool pairable(const char* program, const options& opts, const Table& x,
               const Table& y, std::size_t first) {
@@ -30,17 +44,13 @@ bool pairable(const char* program, const options& opts, const Table& x,
                       ": no samples (--cross pairs the samples of both files)");
     return false;
   }
-  if (!opts.cross && x.size() + y.size() < 2) {
-    const std::string warning = a + " and " + b + ": " +
-                                warning_word(opts.strict) + ": " +
-                                (x.empty() && y.empty() ? "no samples"
-                                                        : "one sample");
-    if (opts.strict) {
-      fail(program, warning);
-      return false;
-    }
-    warn(program, warning);
-  }
+  if (opts.cross) return true;
+  // Pooled: an empty file is as suspect as when it is read alone, and one
+  // sample in all leaves no pairs.
+  if (x.empty() && !few_samples(program, opts, a, "no samples")) return false;
+  if (y.empty() && !few_samples(program, opts, b, "no samples")) return false;
+  if (x.size() + y.size() == 1)
+    return few_samples(program, opts, a + " and " + b, "one sample");
   return true;
 }
 

@@ -22,9 +22,9 @@ struct sample_pairs_read {
 
 // Reads opts.file and, when given, opts.second, the columns from `first`
 // on, with the messages the programs give: the files must have as many
-// columns, an empty file is an error across, and fewer than two samples in
-// all a warning (an error under --strict). Nothing once an error, out of
-// memory included, has been printed.
+// columns, an empty file is an error across and a warning pooled, as is
+// one sample in all (warnings are errors under --strict). Nothing once an
+// error, out of memory included, has been printed.
 std::optional<sample_pairs_read> read_sample_pairs(const char* program,
                                                    const options& opts,
                                                    std::size_t first);

@@ -10,6 +10,10 @@ An example is a fenced block marked for running:
   as a whole, and its lines `#> TEXT` are the output it must print, in
   order (none: it must only run without an error).
 
+A console block's expected lines are standard output and standard error
+merged; each stream must match in its own order, in any order between
+the two, since mpirun does not keep it.
+
 Every block runs in a directory of its own holding a copy of examples/,
 with the built programs on PATH and the Python module importable. Blocks
 that need mpirun, R or the Python module are skipped where they are
@@ -98,13 +102,34 @@ def trimmed(lines):
 
 def matches(expected, actual):
     """Whether the lines match, a line `...` standing for any lines."""
-    if not expected:
-        return not actual
-    if expected[0] == "...":
-        return any(matches(expected[1:], actual[k:])
-                   for k in range(len(actual) + 1))
-    return bool(actual) and expected[0] == actual[0] and \
-        matches(expected[1:], actual[1:])
+    return interleaves(expected, actual, [])
+
+
+def interleaves(expected, out, err):
+    """Whether the expected lines are the lines of two streams, each in its
+    own order, merged in some order: a line `...` stands for any lines of
+    either. Processes that write both streams (mpirun's ranks above all)
+    do not keep the order between them, so only each stream's own order is
+    checked."""
+    seen = {}
+
+    def match(i, j, k):
+        key = (i, j, k)
+        if key not in seen:
+            seen[key] = step(i, j, k)
+        return seen[key]
+
+    def step(i, j, k):
+        if i == len(expected):
+            return j == len(out) and k == len(err)
+        if expected[i] == "...":
+            return any(match(i + 1, a, b) for a in range(j, len(out) + 1)
+                       for b in range(k, len(err) + 1))
+        return (j < len(out) and out[j] == expected[i] and
+                match(i + 1, j + 1, k)) or \
+            (k < len(err) and err[k] == expected[i] and match(i + 1, j, k + 1))
+
+    return match(0, 0, 0)
 
 
 def needs(block):
@@ -123,34 +148,44 @@ def needs(block):
     return wanted
 
 
+def streams_of(text):
+    """A script's standard output or error cut at the separators: one text
+    for each command."""
+    parts = text.split(SEPARATOR)
+    # After the first, each part begins with the rest of its separator line.
+    return [parts[0]] + [p.split("\n", 1)[1] if "\n" in p else ""
+                         for p in parts[1:]], parts
+
+
 def run_console(block, env, directory):
     """The failures of a console block, as text."""
     steps = console_steps(block.text)
-    script = ["exec 2>&1"]
+    script = []
     for command, _ in steps:
         script.append(command)
-        script.append(f"__s=$?; printf '{SEPARATOR} %d\\n' $__s; (exit $__s)")
+        script.append(f"__s=$?; printf '{SEPARATOR} %d\\n' $__s; "
+                      f"printf '\\n{SEPARATOR}\\n' >&2; (exit $__s)")
     done = subprocess.run(["bash", "-c", "\n".join(script)], cwd=directory,
                           env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE,
                           stdin=subprocess.DEVNULL, timeout=120)
-    text = done.stdout.decode("utf-8", "backslashreplace")
-    parts = text.split(SEPARATOR)
+    outs, parts = streams_of(done.stdout.decode("utf-8", "backslashreplace"))
+    errs, _ = streams_of(done.stderr.decode("utf-8", "backslashreplace"))
     failures = []
     for k, (command, expected) in enumerate(steps):
-        if k + 1 >= len(parts):
+        if k + 1 >= len(parts) or k >= len(errs):
             failures.append(f"$ {command}\n  did not finish")
             break
-        output = parts[k]
-        if k > 0:  # the previous separator's status and line
-            output = output.split("\n", 1)[1] if "\n" in output else ""
         status = int(parts[k + 1].split("\n", 1)[0].strip() or 1)
-        actual = trimmed(output.split("\n"))
-        if expected and not matches(expected, actual):
-            failures.append(f"$ {command}\n  expected:\n" +
-                            indent(expected) + "\n  printed:\n" + indent(actual))
+        out = trimmed(outs[k].split("\n"))
+        err = trimmed(errs[k].split("\n"))
+        if expected and not interleaves(expected, out, err):
+            failures.append(f"$ {command}\n  expected:\n" + indent(expected) +
+                            "\n  printed on standard output:\n" + indent(out) +
+                            "\n  printed on standard error:\n" + indent(err))
         elif not expected and status != 0:
             failures.append(f"$ {command}\n  ended with status {status}:\n" +
-                            indent(actual))
+                            indent(out + err))
     return failures
 
 

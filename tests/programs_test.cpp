@@ -202,6 +202,12 @@ const std::string median_spread =
 const std::string zero_width =
     " warning: the width is 0: every distance is 0 (all samples coincide)\n";
 
+// Distances 0 (three pairs) and 2^-537 (three): the median 2^-538 is
+// positive, its width 2^-1075 rounds to 0.
+const std::pair<std::string, std::string> underflow = {
+    "m.txt", "0\n0\n0\n2.2227587494850775e-162\n"};
+const std::string tiny = "1.1113793747425387e-162";
+
 // One case a row, laid out by hand.
 // clang-format off
 std::vector<Case> all_cases() {
@@ -229,10 +235,10 @@ std::vector<Case> all_cases() {
        {{"form_of_relationship.txt", "1 0\n"}, two}, "inf\n",
        "form_kernel_width: d.txt: warning: the width is not finite (inf): the "
        "divisor on form_of_relationship.txt:1 is 0\n", 0},
-      {"form_extra_arguments_ignored", form, {"d.txt", "more", "-x"},
+      {"form_extra_arguments_ignored", form, {"d.txt", "more", "-"},
        {table, two}, "3.125\n",
        "form_kernel_width: warning: ignored extra argument 'more'\n"
-       "form_kernel_width: warning: ignored extra argument '-x'\n", 0},
+       "form_kernel_width: warning: ignored extra argument '-'\n", 0},
       {"form_dash_dash", form, {"--", "d.txt"}, {table, two}, "3.125\n", "", 0},
       {"form_empty_data", form, {"d.txt"}, {table, {"d.txt", ""}}, "-nan\n",
        "form_kernel_width: d.txt: warning: no samples\n", 0},
@@ -305,6 +311,21 @@ std::vector<Case> all_cases() {
       {"quantile_empty", median, {"-q", "", "m.txt"}, {four}, "",
        "median_kernel_width: option '-q' needs a number from 0 to 1\n" +
        usage_median, 2},
+      // -q's numbers as the data files write them: a leading "+", and -0
+      // taken as 0; a blank is not part of a number.
+      {"quantile_plus_sign", median, {"-q", "+0.5,+1", "m.txt"}, {four},
+       "112.5\n450\n", "", 0},
+      {"quantile_minus_zero", median, {"-v", "-q", "-0", "m.txt"}, {four},
+       "50\n", "n: 4\ncolumns: 2\npairs: 6\np: 0\nquantile: 5\n" +
+       widths(50, 5), 0},
+      {"quantile_negative", median, {"-q", "-0.0001", "m.txt"}, {four}, "",
+       "median_kernel_width: bad quantile '-0.0001' (a number from 0 to 1)\n" +
+       usage_median, 2},
+      {"quantile_leading_blank", median, {"-q", " 0.5", "m.txt"}, {four}, "",
+       "median_kernel_width: bad quantile ' 0.5' (a number from 0 to 1)\n" +
+       usage_median, 2},
+      {"quantiles_repeated_options", median, {"-q", "0", "-q", "1,0.5",
+       "m.txt"}, {four}, "50\n450\n112.5\n", "", 0},
       {"quantile_is_the_median_programs_only", form, {"-q", "0.5", "d.txt"},
        {table, two}, "", "form_kernel_width: unknown option '-q'\n" +
        usage_form, 2},
@@ -355,9 +376,45 @@ std::vector<Case> all_cases() {
        {{"x.txt", "0 0\n3 4\n"}, {"y.txt", ""}}, "",
        "median_kernel_width: y.txt: no samples (--cross pairs the samples of "
        "both files)\n", 1},
+      // Pooled, an empty file warns as when read alone; one sample in all
+      // leaves no pairs.
       {"two_files_pooled_one_sample", median, {"x.txt", "y.txt"},
        {{"x.txt", "0 0\n"}, {"y.txt", ""}}, "-nan\n",
+       "median_kernel_width: y.txt: warning: no samples\n"
        "median_kernel_width: x.txt and y.txt: warning: one sample\n", 0},
+      {"two_files_pooled_y_empty", median, {"x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", ""}}, "50\n",
+       "median_kernel_width: y.txt: warning: no samples\n", 0},
+      {"two_files_pooled_x_empty_strict", median, {"--strict", "x.txt", "y.txt"},
+       {{"x.txt", ""}, {"y.txt", "0 0\n3 4\n"}}, "",
+       "median_kernel_width: x.txt: error: no samples\n", 1},
+      {"two_files_pooled_y_empty_strict", median,
+       {"--strict", "-q", "0.5", "x.txt", "y.txt"},
+       {{"x.txt", "0 0\n3 4\n"}, {"y.txt", ""}}, "",
+       "median_kernel_width: y.txt: error: no samples\n", 1},
+      {"two_files_pooled_both_empty", median, {"x.txt", "y.txt"},
+       {{"x.txt", ""}, {"y.txt", ""}}, "-nan\n",
+       "median_kernel_width: x.txt: warning: no samples\n"
+       "median_kernel_width: y.txt: warning: no samples\n", 0},
+      {"two_files_pooled_one_and_two", median, {"x.txt", "y.txt"},
+       {{"x.txt", "0 0\n"}, {"y.txt", "3 4\n6 8\n"}}, "50\n", "", 0},
+      {"two_files_zero_width_names_both", median, {"x.txt", "y.txt"},
+       {{"x.txt", "1 1\n1 1\n"}, {"y.txt", "1 1\n"}}, "0\n",
+       "median_kernel_width: x.txt and y.txt:" + zero_width, 0},
+      // The label column of both files is left out.
+      {"two_files_across_label", median, {"--cross", "-l", "1", "x.txt", "y.txt"},
+       {{"x.txt", "1 0 0\n1 3 4\n"}, {"y.txt", "9 0 0\n9 6 8\n"}}, "50\n",
+       "", 0},
+      // An option after the data files is a mistake, not a file name;
+      // after "--" it is one.
+      {"option_after_the_data_file", median, {"m.txt", "-q", "0.5"}, {four},
+       "", "median_kernel_width: option '-q' after the data files: options "
+       "go before the data files\n" + usage_median, 2},
+      {"option_after_both_data_files", median, {"m.txt", "m.txt", "-v"},
+       {four}, "", "median_kernel_width: option '-v' after the data files: "
+       "options go before the data files\n" + usage_median, 2},
+      {"option_after_dash_dash_is_a_file", median, {"--", "m.txt", "-q"},
+       {four}, "", "median_kernel_width: -q: No such file or directory\n", 1},
       {"across_needs_two_files", median, {"--cross", "x.txt"}, {}, "",
        "median_kernel_width: --cross needs a second data file, YFILE\n" +
        usage_median, 2},
@@ -507,9 +564,10 @@ std::vector<Case> all_cases() {
        "form_kernel_width: bad delimiter 'ab'\n" + usage_form, 2},
       {"delimiter_that_is_part_of_numbers", form, {"-d", ".", "d.csv"}, {}, "",
        "form_kernel_width: bad delimiter '.'\n" + usage_form, 2},
-      {"delimiter_missing", labelled, {"l.csv", "-d"}, {{"l.csv", "1 0 0\n2 3 4\n"}},
-       "50\n",
-       "labelled_kernel_width: warning: ignored extra argument '-d'\n", 0},
+      {"delimiter_after_the_file", labelled, {"l.csv", "-d"},
+       {{"l.csv", "1 0 0\n2 3 4\n"}}, "",
+       "labelled_kernel_width: option '-d' after the data files: options go "
+       "before the data files\nusage: labelled_kernel_width ...", 2},
       {"delimiter_needs_a_value", labelled, {"--delimiter"}, {}, "",
        "labelled_kernel_width: option '--delimiter' needs a character\n"
        "usage: labelled_kernel_width ...", 2},
@@ -568,8 +626,9 @@ std::vector<Case> all_cases() {
        "labelled_kernel_width: bad label column '0'\nusage: ...", 2},
       {"label_word", form, {"-l", "first", "d.txt"}, {}, "",
        "form_kernel_width: bad label column 'first'\n" + usage_form, 2},
-      {"label_needs_a_column", form, {"d.txt", "-l"}, {table, two}, "3.125\n",
-       "form_kernel_width: warning: ignored extra argument '-l'\n", 0},
+      {"label_after_the_file", form, {"d.txt", "x", "-l"}, {table, two}, "",
+       "form_kernel_width: option '-l' after the data files: options go "
+       "before the data files\n" + usage_form, 2},
       {"label_missing_value", form, {"-l"}, {}, "",
        "form_kernel_width: option '-l' needs a column\n" + usage_form, 2},
 
@@ -841,10 +900,11 @@ std::vector<Case> all_cases() {
        {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
        "labelled_kernel_width: extra argument 'x.txt'\nusage: "
        "labelled_kernel_width ...", 2},
-      {"strict_after_the_file_is_extra", labelled, {"l.txt", "--strict"},
-       {{"l.txt", "1 0 0\n2 3 4\n"}}, "50\n",
-       "labelled_kernel_width: warning: ignored extra argument '--strict'\n",
-       0},
+      {"strict_after_the_file", labelled, {"l.txt", "--strict"},
+       {{"l.txt", "1 0 0\n2 3 4\n"}}, "",
+       "labelled_kernel_width: option '--strict' after the data files: "
+       "options go before the data files\nusage: labelled_kernel_width ...",
+       2},
 
       // A width that is not finite, or negative: a warning that says why.
       {"width_distances_overflow", form, {"d.txt"},
@@ -890,6 +950,25 @@ std::vector<Case> all_cases() {
        {{"l.txt", "1 0\n1 0\n1 0\n1 0\n2 3e-162\n"}}, "0\n",
        "labelled_kernel_width: l.txt: warning: the width is 0: 2 * mean^2 "
        "underflowed\n", 0},
+      // A positive median (or quantile) whose width 2 m^2 underflows: the
+      // warning says so, and sigma is the distance itself, not sqrt(w / 2).
+      {"zero_width_median_underflow", median, {"-v", "m.txt"}, {underflow},
+       "0\n", "median_kernel_width: m.txt: warning: the width is 0: 2 * "
+       "median^2 underflowed\nn: 4\ncolumns: 1\npairs: 6\nmedian: " +
+       tiny + "\n" + widths(0, 1.1113793747425387e-162), 0},
+      {"zero_width_quantile_underflow", median,
+       {"--output", "sigma", "-q", "0.5,1", "m.txt"}, {underflow},
+       "1.11138e-162\n2.22276e-162\n",
+       "median_kernel_width: m.txt: warning: the width for p = 0.5 is 0: 2 "
+       "* q^2 underflowed\n", 0},
+      {"zero_width_quantile_underflow_strict", median,
+       {"--strict", "-q", "1,0.5", "m.txt"}, {underflow}, "",
+       "median_kernel_width: m.txt: error: the width for p = 0.5 is 0: 2 * "
+       "q^2 underflowed\n", 1},
+      // No pairs: the one-sample warning alone, whatever -q asks.
+      {"quantiles_of_one_sample", median, {"-q", "0,1", "m.txt"},
+       {{"m.txt", "1 2\n"}}, "-nan\n-nan\n",
+       "median_kernel_width: m.txt: warning: one sample\n", 0},
       // One sample: the ratio is not a number, so the table's row 1 divides
       // the zero variance.
       {"form_one_sample_reads_the_table", form, {"-v", "d.txt"},
@@ -1094,6 +1173,9 @@ int run(const Case& c, const fs::path& dir, const fs::path& out,
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
+    // A program that hangs is killed by the alarm, which outlives exec,
+    // and fails its case with status 142 rather than stall the suite.
+    alarm(60);
     execv(c.program, argv.data());
     _exit(127);
   }
