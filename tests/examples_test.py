@@ -168,7 +168,7 @@ def run_console(block, env, directory):
     done = subprocess.run(["bash", "-c", "\n".join(script)], cwd=directory,
                           env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE,
-                          stdin=subprocess.DEVNULL, timeout=120)
+                          stdin=subprocess.DEVNULL, timeout=60)
     outs, parts = streams_of(done.stdout.decode("utf-8", "backslashreplace"))
     errs, _ = streams_of(done.stderr.decode("utf-8", "backslashreplace"))
     failures = []
@@ -204,7 +204,7 @@ def run_script(block, command, suffix, env, directory):
     script.write_text(block.text + "\n", encoding="utf-8")
     done = subprocess.run(command + [str(script)], cwd=directory, env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          stdin=subprocess.DEVNULL, timeout=120)
+                          stdin=subprocess.DEVNULL, timeout=60)
     out = done.stdout.decode("utf-8", "backslashreplace")
     err = done.stderr.decode("utf-8", "backslashreplace")
     if done.returncode != 0:

@@ -79,6 +79,7 @@ def missing(*modules):
 @pytest.mark.skipif(bool(missing("venv", "pip", "setuptools", "wheel")),
                     reason="needs python3-venv, python3-pip, "
                     "python3-setuptools and python3-wheel")
+@pytest.mark.builds_the_core
 def test_pip_install_into_a_virtual_environment(tmp_path):
     # A clean copy of the tree, as a fresh clone has it.
     source = tmp_path / "source"
