@@ -535,7 +535,8 @@ def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
     result = _core.form_width(_samples(X, "X", 0, label), rows,
                               _threads(threads))
     _zero_width("form_width", _form_zero(result, rows))
-    return result[("width", "sigma", "gamma").index(what)]
+    width, sigma, gamma = result[:3]
+    return {"width": width, "sigma": sigma, "gamma": gamma}[what]
 
 
 def _labelled(X: npt.ArrayLike, threads: _Count,
@@ -976,9 +977,9 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
     what = _output(output)
     p = _probabilities(q)
     x, y, across, empty = _two_sets(X, Y, cross, label)
-    found = _core.quantiles(x, y, across, p.ravel(), _threads(threads))
+    values, widths, gammas, pairs, zero_pairs = _core.quantiles(
+        x, y, across, p.ravel(), _threads(threads))
     _no_samples("distance_quantiles", empty)
-    values, widths, pairs, zero_pairs = found[0], found[1], *found[3:]
     # One warning per cause: a distance of 0, or a square that underflowed.
     for at in (widths == 0) & (values == 0), (widths == 0) & (values != 0):
         if at.any():
@@ -989,5 +990,5 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
             warnings.warn(f"distance_quantiles: the width for p = {shown}"
                           f"{more} is 0: {cause}", RuntimeWarning,
                           stacklevel=2)
-    chosen = found[("sigma", "width", "gamma").index(what)]
+    chosen = {"sigma": values, "width": widths, "gamma": gammas}[what]
     return chosen.reshape(p.shape)[()]
