@@ -944,8 +944,9 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
     RuntimeWarning
         Whatever output asks for, when a width is 0:
         ``distance_quantiles: the width for p = 0.1, 0.2, 0.3, ... is 0:
-        CAUSE``, the probabilities as q gives them (three at most, then
-        ", ..."), one warning per cause: "K of the N pairs are at
+        CAUSE``, the probabilities in q's order, each once (three at
+        most, then ", ..."), one warning per cause, a quantile of 0's
+        first: "K of the N pairs are at
         distance 0" (a quantile of 0), "every distance is 0 (all samples
         coincide)" or "2 * q^2 underflowed" (a quantile so small, below
         about 1.6e-162, that its square rounds to 0). And, with Y pooled,
