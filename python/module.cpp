@@ -155,14 +155,14 @@ py::tuple form(const array& x, long threads) {
   return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);
 }
 
-// (width, sigma, gamma, variance, rule, row); rule 0 below the low ratio,
-// 1 above the high one, 2 from the table's row.
+// (width, sigma, gamma, n, mean, variance, rule, row); rule 0 below the low
+// ratio, 1 above the high one, 2 from the table's row.
 py::tuple form_width(const array& x, const array& table, long threads) {
   contiguous copy;
   const kw::matrix_view rows = view_of(table, "table", copy);
   const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
   check(r.status);
-  return py::make_tuple(r.width, r.sigma, r.gamma, r.variance,
+  return py::make_tuple(r.width, r.sigma, r.gamma, r.n, r.mean, r.variance,
                         static_cast<int>(r.rule), r.row);
 }
 
@@ -212,7 +212,8 @@ py::tuple median(const array& x, const py::object& y, bool cross,
                         s.sigma, s.gamma, s.zero_pairs);
 }
 
-// (values, pairs, zero_pairs): values[k] the quantile for p[k].
+// (values, widths, gammas, pairs, zero_pairs): values[k] the quantile for
+// p[k], widths[k] its width 2 values[k]^2 and gammas[k] 1 / widths[k].
 py::tuple quantiles(const array& x, const py::object& y, bool cross,
                     const contiguous& p, long threads) {
   if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
@@ -226,10 +227,14 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
                          cancel);
   });
   check(s.status);
-  py::array_t<double> values(static_cast<py::ssize_t>(size));
-  double* out = values.mutable_data();
-  for (std::size_t k = 0; k < size; ++k) out[k] = found[k].value;
-  return py::make_tuple(values, s.pairs, s.zero_pairs);
+  const auto length = static_cast<py::ssize_t>(size);
+  py::array_t<double> values(length), widths(length), gammas(length);
+  for (std::size_t k = 0; k < size; ++k) {
+    values.mutable_data()[k] = found[k].value;
+    widths.mutable_data()[k] = found[k].width;
+    gammas.mutable_data()[k] = found[k].gamma;
+  }
+  return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
 }
 
 }  // namespace
@@ -242,8 +247,8 @@ PYBIND11_MODULE(_core, m) {
         "(n, columns, mean, variance, ratio) of X's n*n distances.");
   m.def("form_width", &form_width, py::arg("X"), py::arg("table"),
         py::arg("threads"),
-        "(width, sigma, gamma, variance, rule, row) as form_kernel_width "
-        "finds them.");
+        "(width, sigma, gamma, n, mean, variance, rule, row) as "
+        "form_kernel_width finds them.");
   m.def("labelled", &labelled, py::arg("X"), py::arg("threads"),
         "(n, columns, total, pairs, mean, width, sigma, gamma) over every "
         "column of X.");
@@ -253,6 +258,7 @@ PYBIND11_MODULE(_core, m) {
         "of the distances within X, X and Y pooled, or across them.");
   m.def("quantiles", &quantiles, py::arg("X"), py::arg("Y"),
         py::arg("cross"), py::arg("p"), py::arg("threads"),
-        "(values, pairs, zero_pairs): numpy's quantiles of the same "
-        "distances for the probabilities p.");
+        "(values, widths, gammas, pairs, zero_pairs): numpy's quantiles "
+        "of the same distances for the probabilities p, and their widths "
+        "and gammas.");
 }

@@ -17,8 +17,9 @@ column, say) and the distances run over the others.
 
 Width, sigma and gamma: a width w is that of the kernel exp(-d**2 / w).
 The same kernel has two other common parameters, and every result gives
-them too (``output="sigma"`` or ``"gamma"`` of the *_width functions, the
-``sigma`` and ``gamma`` properties of the statistics):
+them too (``output="sigma"`` or ``"gamma"`` of the *_width functions,
+``output="width"`` or ``"gamma"`` of distance_quantiles, the ``sigma`` and
+``gamma`` properties of the statistics):
 
 - gamma = 1 / w, of exp(-gamma * d**2): scikit-learn's
   ``SVC(kernel="rbf", gamma=...)`` and ``rbf_kernel(X, gamma=...)``;
@@ -37,9 +38,11 @@ programs' ``--verbose`` shows with 17 significant digits.
 
 NaN and infinity in X follow the plain double arithmetic; each function
 says what it then returns. Nothing is checked or left out. A width of 0
-(every distance 0, a variance of 0, a median or quantile at 0) is returned
-as it is, with a RuntimeWarning that names its cause: the kernel's gamma
-is then infinite.
+(every distance 0, a variance of 0, a median or quantile at 0, a distance
+whose square underflows) is returned as it is, with a RuntimeWarning
+"FUNCTION: the width is 0: CAUSE" in the programs' words (the kernel's
+gamma is then infinite). With Y pooled, a set without rows is left out
+with a RuntimeWarning "FUNCTION: Y: no samples"; across, it is an error.
 
 Ctrl-C during a computation stops it within about a tenth of a second and
 raises KeyboardInterrupt; the module can be used again at once. (Python
@@ -367,13 +370,28 @@ def _output(value: str) -> str:
 
 
 def _zero_width(function: str, cause: str) -> None:
-    """The RuntimeWarning for a width of 0, at the caller's line (the
-    public function calls this directly)."""
-    warnings.warn(f"{function}: the width is 0: {cause}; the kernel's gamma "
-                  "= 1/width is infinite", RuntimeWarning, stacklevel=3)
+    """The RuntimeWarning for a width of 0 when there is a cause, at the
+    caller's line (the public function calls this directly)."""
+    if cause:
+        warnings.warn(f"{function}: the width is 0: {cause}", RuntimeWarning,
+                      stacklevel=3)
 
 
-def _pairs_at_zero(zero_pairs: int, pairs: int) -> str:
+# The causes of a width of 0 in the programs' words (width_warning.cpp),
+# so that a message reads the same from every front end.
+_COINCIDE = "every distance is 0 (all samples coincide)"
+
+
+def _distance_zero(value: float, name: str, pairs: int,
+                   zero_pairs: int) -> str:
+    """Why the width 2 * value**2 of a distance, the median or a quantile
+    (name "q"), is 0."""
+    if value != 0:
+        return f"2 * {name}^2 underflowed"
+    if zero_pairs == pairs:
+        return _COINCIDE
+    if zero_pairs == 0:  # not counted
+        return "at least half of the pairs are at distance 0"
     return f"{zero_pairs} of the {pairs} pairs are at distance 0"
 
 
@@ -424,9 +442,26 @@ def form_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
                                       _threads(threads)))
 
 
-_FORM_RULES = ("variance / 2.6 (ratio below 0.01)",
-               "variance * ratio (ratio above 100)",
-               "variance / the divisor of table row {row}")
+def _form_zero(result: tuple, table: npt.NDArray[np.float64]) -> str:
+    """Why form's width is 0, or "" when it is not."""
+    width, _, _, n, mean, variance, rule, row = result
+    if width != 0:
+        return ""
+    if n < 2:
+        return "one sample"
+    if mean == 0:
+        return _COINCIDE
+    if variance == 0:
+        return "the variance is zero"
+    if rule != 2:
+        return ("variance / 2.6 underflowed" if rule == 0
+                else "variance * ratio underflowed")
+    divisor = float(table[row, 1])
+    why = ("not a number" if math.isnan(divisor) else "0" if divisor == 0
+           else "negative" if divisor < 0
+           else "infinite" if math.isinf(divisor) else "")
+    return (f"the divisor on table row {row} is {why}" if why
+            else "variance / divisor underflowed")
 
 
 def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
@@ -473,8 +508,13 @@ def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
     Warns
     -----
     RuntimeWarning
-        The width is 0 (a variance of 0: every distance is 0), naming the
-        cause; the 0 (sigma 0, gamma infinite) is returned all the same.
+        A width of 0, whatever output asks for: ``form_width: the width
+        is 0: CAUSE``, the cause "every distance is 0 (all samples
+        coincide)", "one sample", "the variance is zero", "variance / 2.6
+        underflowed", "variance * ratio underflowed", "the divisor on
+        table row R is infinite" ("negative" for a width of -0.0; R
+        counts from 0) or "variance / divisor underflowed"; the 0 (sigma
+        0, gamma infinite) is returned all the same.
 
     Raises
     ------
@@ -491,14 +531,11 @@ def form_width(X: npt.ArrayLike, table: npt.ArrayLike,
         As form_statistics.
     """
     what = _output(output)
-    width, sigma, gamma, variance, rule, row = _core.form_width(
-        _samples(X, "X", 0, label), _samples(table, "table"),
-        _threads(threads))
-    if width == 0:
-        cause = ("the distances' variance is 0: every distance is 0"
-                 if variance == 0 else
-                 _FORM_RULES[rule].format(row=row) + " is 0")
-        _zero_width("form_width", cause)
+    rows = _samples(table, "table")
+    result = _core.form_width(_samples(X, "X", 0, label), rows,
+                              _threads(threads))
+    _zero_width("form_width", _form_zero(result, rows))
+    width, sigma, gamma = result[:3]
     return {"width": width, "sigma": sigma, "gamma": gamma}[what]
 
 
@@ -518,14 +555,15 @@ def _labelled(X: npt.ArrayLike, threads: _Count,
     return _core.labelled(_samples(X, "X", first, label), _threads(threads))
 
 
-def _labelled_zero(s: tuple) -> Optional[str]:
-    """Why labelled's width is 0, or None when it is not."""
-    mean, width = s[4], s[5]
+def _labelled_zero(s: tuple) -> str:
+    """Why labelled's width is 0, or "" when it is not."""
+    total, mean, width = s[2], s[4], s[5]
     if width != 0:
-        return None
-    if mean == 0:
-        return f"every distance between the {s[0]} samples is 0"
-    return f"2 * mean**2 rounds to 0 (the mean distance is {mean!r})"
+        return ""
+    if total == 0:
+        return _COINCIDE
+    return ("the mean distance underflowed" if mean == 0
+            else "2 * mean^2 underflowed")
 
 
 def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
@@ -572,8 +610,11 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
     Warns
     -----
     RuntimeWarning
-        The width is 0 (every distance 0, or a mean so small that its
-        square rounds to 0), naming the cause.
+        A width of 0: ``labelled_statistics: the width is 0: CAUSE``
+        (labelled_width's own name in its warning), the cause "every
+        distance is 0 (all samples coincide)", "the mean distance
+        underflowed" (a total above 0 divided by the pairs rounds to 0),
+        or "2 * mean^2 underflowed" (a mean below about 1.6e-162).
 
     Raises
     ------
@@ -594,9 +635,7 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
         Ctrl-C during the computation.
     """
     s = _labelled(X, threads, first_column, label)
-    cause = _labelled_zero(s)
-    if cause:
-        _zero_width("labelled_statistics", cause)
+    _zero_width("labelled_statistics", _labelled_zero(s))
     return LabelledStatistics(*s[:6])
 
 
@@ -626,7 +665,7 @@ def labelled_width(X: npt.ArrayLike, threads: _Count = 0,
     Warns
     -----
     RuntimeWarning
-        As labelled_statistics.
+        As labelled_statistics, whatever output asks for.
 
     Raises
     ------
@@ -635,37 +674,52 @@ def labelled_width(X: npt.ArrayLike, threads: _Count = 0,
     """
     what = _output(output)
     s = _labelled(X, threads, first_column, label)
-    cause = _labelled_zero(s)
-    if cause:
-        _zero_width("labelled_width", cause)
+    _zero_width("labelled_width", _labelled_zero(s))
     return {"width": s[5], "sigma": s[6], "gamma": s[7]}[what]
 
 
 def _two_sets(X: npt.ArrayLike, Y: Optional[npt.ArrayLike], cross: bool,
               label: Label) -> tuple:
-    """(x, y, cross) for _core: X and Y as samples, less the label."""
+    """(x, y, cross, empty) for _core: X and Y as samples, less the label,
+    and the name of a set without rows pooled with one that has some ("X"
+    or "Y"; "" for none), for its warning. Across, a set without rows is
+    an error: no pair would have a sample of it."""
     if not isinstance(cross, (bool, np.bool_)):
         raise TypeError(f"cross must be a bool, not {type(cross).__name__}")
     x = _samples(X, "X", 0, label)
     if Y is None:
         if cross:
             raise ValueError("cross=True needs Y: the pairs across X and Y")
-        return x, None, False
+        return x, None, False, ""
     y = _samples(Y, "Y", 0, label)
     if x.shape[1] != y.shape[1]:
         raise ValueError(f"X and Y must have the same columns, not "
                          f"{x.shape[1]} and {y.shape[1]}")
-    return x, y, bool(cross)
+    empty = "X" if len(x) == 0 else "Y" if len(y) == 0 else ""
+    if cross and empty:
+        raise ValueError(f"{empty}: no samples (cross=True pairs each sample "
+                         "of X with each of Y)")
+    # Both empty: the library's "no samples".
+    return x, y, bool(cross), "" if len(x) + len(y) == 0 else empty
+
+
+def _no_samples(function: str, empty: str) -> None:
+    """The RuntimeWarning for a pooled set without rows, as _zero_width."""
+    if empty:
+        warnings.warn(f"{function}: {empty}: no samples", RuntimeWarning,
+                      stacklevel=3)
 
 
 def _median(X: npt.ArrayLike, threads: _Count, Y: Optional[npt.ArrayLike],
             cross: bool, label: Label) -> tuple:
-    x, y, across = _two_sets(X, Y, cross, label)
-    return _core.median(x, y, across, _threads(threads))
+    """_core.median's tuple, and the set without rows (_two_sets)."""
+    x, y, across, empty = _two_sets(X, Y, cross, label)
+    return _core.median(x, y, across, _threads(threads)), empty
 
 
 def _median_zero(s: tuple) -> str:
-    return "the median distance is 0: " + _pairs_at_zero(s[8], s[3])
+    """Why the median's width is 0, or "" when it is not."""
+    return "" if s[5] != 0 else _distance_zero(s[4], "median", s[3], s[8])
 
 
 def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
@@ -705,13 +759,21 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
         A NaN distance (a NaN in X, or inf - inf) makes median and width
         NaN, as numpy's median does; an infinite distance (an infinity in
         X, or squared differences that overflow) counts as the largest.
-        One sample gives pairs 0 and median and width NaN.
+        One sample gives pairs 0 and median and width NaN. With Y pooled,
+        a set without rows adds no pairs: the median of the other set
+        alone, with a warning.
 
     Warns
     -----
     RuntimeWarning
-        The median is 0 (at least half of the pairs coincide), saying how
-        many pairs are at distance 0.
+        A width of 0: ``median_statistics: the width is 0: CAUSE``
+        (median_width's own name in its warning), the cause "K of the N
+        pairs are at distance 0" (a median of 0: at least half of the
+        pairs coincide), "every distance is 0 (all samples coincide)", or
+        "2 * median^2 underflowed" (a median so small, below about
+        1.6e-162, that its square rounds to 0). With Y pooled,
+        ``median_statistics: Y: no samples`` when Y has no rows (or X,
+        when X has none and Y some).
 
     Raises
     ------
@@ -720,20 +782,22 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
         aside); threads is not an int; cross is not a bool; label is
         neither an int nor a str.
     ValueError
-        X or Y is not 2-D; X (across, or Y) has no rows ("no samples");
-        no columns ("no feature values"); X and Y have different columns;
-        cross without Y; threads is not 0 to 1024; label is below 1 or
-        beyond the last column; KERNEL_WIDTH_ISA names an instruction set
-        that is unknown or that this CPU cannot run.
+        X or Y is not 2-D; no samples at all ("no samples"), or, across,
+        X or Y without rows ("Y: no samples (cross=True pairs each sample
+        of X with each of Y)"); no columns ("no feature values"); X and Y
+        have different columns; cross without Y; threads is not 0 to
+        1024; label is below 1 or beyond the last column;
+        KERNEL_WIDTH_ISA names an instruction set that is unknown or that
+        this CPU cannot run.
     MemoryError
         The memory for the packed copies or the kept distances cannot be
         had.
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
-    s = _median(X, threads, Y, cross, label)
-    if s[5] == 0:
-        _zero_width("median_statistics", _median_zero(s))
+    s, empty = _median(X, threads, Y, cross, label)
+    _no_samples("median_statistics", empty)
+    _zero_width("median_statistics", _median_zero(s))
     return MedianStatistics(s[0] + s[1], *s[2:6])
 
 
@@ -766,7 +830,7 @@ def median_width(X: npt.ArrayLike, threads: _Count = 0, *,
     Warns
     -----
     RuntimeWarning
-        As median_statistics.
+        As median_statistics, whatever output asks for.
 
     Raises
     ------
@@ -774,9 +838,9 @@ def median_width(X: npt.ArrayLike, threads: _Count = 0, *,
         As median_statistics; and output not one of the three.
     """
     what = _output(output)
-    s = _median(X, threads, Y, cross, label)
-    if s[5] == 0:
-        _zero_width("median_width", _median_zero(s))
+    s, empty = _median(X, threads, Y, cross, label)
+    _no_samples("median_width", empty)
+    _zero_width("median_width", _median_zero(s))
     return {"width": s[5], "sigma": s[6], "gamma": s[7]}[what]
 
 
@@ -810,19 +874,20 @@ def _probabilities(q: npt.ArrayLike) -> npt.NDArray[np.float64]:
 def distance_quantiles(  # type: ignore[misc]
         X: npt.ArrayLike, q: float, Y: Optional[npt.ArrayLike] = ...,
         cross: bool = ..., threads: _Count = ..., *,
-        label: Label = ...) -> np.float64: ...
+        label: Label = ..., output: Output = ...) -> np.float64: ...
 
 
 @overload
 def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
                        Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
-                       threads: _Count = ..., *,
-                       label: Label = ...) -> npt.NDArray[np.float64]: ...
+                       threads: _Count = ..., *, label: Label = ...,
+                       output: Output = ...) -> npt.NDArray[np.float64]: ...
 
 
 def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
                        Y: Optional[npt.ArrayLike] = None, cross: bool = False,
-                       threads: _Count = 0, *, label: Label = None) -> Any:
+                       threads: _Count = 0, *, label: Label = None,
+                       output: Output = "sigma") -> Any:
     """Quantiles of the distances between different samples.
 
     Exactly ``numpy.quantile(scipy.spatial.distance.pdist(X), q)``, bit for
@@ -856,6 +921,12 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
     label : int or "last", optional
         A column to leave out of X and of Y, numbered from 1 as the
         programs' --label numbers it, or "last"; it may hold anything.
+    output : {"sigma", "width", "gamma"}, default "sigma"
+        What to return for each quantile d_q: the distance d_q itself,
+        bit for bit numpy's quantile (the sigma of
+        exp(-d**2 / (2 * sigma**2))); its width w = 2 * d_q**2, of
+        exp(-d**2 / w); or gamma = 1 / w, of exp(-gamma * d**2)
+        (infinite for a width of 0).
 
     Returns
     -------
@@ -864,43 +935,61 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
         array of q's shape otherwise. A NaN distance (a NaN in X, or
         inf - inf) makes every quantile NaN, as numpy's does; an infinite
         distance counts as the largest. One sample (no pairs) gives NaN,
-        where numpy.quantile of an empty array raises IndexError.
+        where numpy.quantile of an empty array raises IndexError. With Y
+        pooled, a set without rows adds no pairs: the quantiles of the
+        other set alone, with a warning.
 
     Warns
     -----
     RuntimeWarning
-        A quantile is 0, so its width is 0: names the probabilities and
-        how many pairs are at distance 0.
+        Whatever output asks for, when a width is 0:
+        ``distance_quantiles: the width for p = 0.1, 0.2, 0.3, ... is 0:
+        CAUSE``, the probabilities in q's order, each once (three at
+        most, then ", ..."), one warning per cause, a quantile of 0's
+        first: "K of the N pairs are at
+        distance 0" (a quantile of 0), "every distance is 0 (all samples
+        coincide)" or "2 * q^2 underflowed" (a quantile so small, below
+        about 1.6e-162, that its square rounds to 0). And, with Y pooled,
+        ``distance_quantiles: Y: no samples`` when Y has no rows (or X,
+        when X has none and Y some).
 
     Raises
     ------
     TypeError
         X, Y or q holds something other than real numbers (the label
         column aside); threads is not an int; cross is not a bool; label
-        is neither an int nor a str.
+        is neither an int nor a str; output is not a str.
     ValueError
         A probability outside [0, 1] or NaN (the message names the first
-        one); X or Y is not 2-D; X (across, or Y) has no rows ("no
-        samples"); no columns ("no feature values"); X and Y have
-        different columns; cross without Y; threads is not 0 to 1024;
-        label is below 1 or beyond the last column; KERNEL_WIDTH_ISA
-        names an instruction set that is unknown or that this CPU cannot
-        run.
+        one); X or Y is not 2-D; no samples at all ("no samples"), or,
+        across, X or Y without rows ("Y: no samples (cross=True pairs
+        each sample of X with each of Y)"); no columns ("no feature
+        values"); X and Y have different columns; cross without Y;
+        threads is not 0 to 1024; label is below 1 or beyond the last
+        column; output is not "sigma", "width" or "gamma";
+        KERNEL_WIDTH_ISA names an instruction set that is unknown or
+        that this CPU cannot run.
     MemoryError
         The memory for the packed copies or the kept distances cannot be
         had.
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
+    what = _output(output)
     p = _probabilities(q)
-    x, y, across = _two_sets(X, Y, cross, label)
-    values, pairs, zero_pairs = _core.quantiles(x, y, across, p.ravel(),
-                                                _threads(threads))
-    at_zero = p.ravel()[values == 0]
-    if at_zero.size:
-        shown = ", ".join(repr(float(v)) for v in at_zero[:3])
-        more = ", ..." if at_zero.size > 3 else ""
-        _zero_width("distance_quantiles",
-                    f"the quantile at q = {shown}{more} is 0: "
-                    + _pairs_at_zero(zero_pairs, pairs))
-    return values.reshape(p.shape)[()]
+    x, y, across, empty = _two_sets(X, Y, cross, label)
+    values, widths, gammas, pairs, zero_pairs = _core.quantiles(
+        x, y, across, p.ravel(), _threads(threads))
+    _no_samples("distance_quantiles", empty)
+    # One warning per cause: a distance of 0, or a square that underflowed.
+    for at in (widths == 0) & (values == 0), (widths == 0) & (values != 0):
+        if at.any():
+            listed = list(dict.fromkeys(p.ravel()[at].tolist()))
+            shown = ", ".join(map(repr, listed[:3]))
+            more = ", ..." if len(listed) > 3 else ""
+            cause = _distance_zero(values[at][0], "q", pairs, zero_pairs)
+            warnings.warn(f"distance_quantiles: the width for p = {shown}"
+                          f"{more} is 0: {cause}", RuntimeWarning,
+                          stacklevel=2)
+    chosen = {"sigma": values, "width": widths, "gamma": gammas}[what]
+    return chosen.reshape(p.shape)[()]

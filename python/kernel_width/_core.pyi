@@ -12,7 +12,7 @@ def form(
 ) -> tuple[int, int, float, float, float]: ...
 def form_width(
     X: npt.NDArray[np.float64], table: npt.NDArray[np.float64], threads: int
-) -> tuple[float, float, float, float, int, int]: ...
+) -> tuple[float, float, float, int, float, float, int, int]: ...
 def labelled(
     X: npt.NDArray[np.float64], threads: int
 ) -> tuple[int, int, float, int, float, float, float, float]: ...
@@ -28,4 +28,10 @@ def quantiles(
     cross: bool,
     p: npt.NDArray[np.float64],
     threads: int,
-) -> tuple[npt.NDArray[np.float64], int, int]: ...
+) -> tuple[
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    npt.NDArray[np.float64],
+    int,
+    int,
+]: ...

@@ -53,6 +53,8 @@ a: npt.NDArray[np.float64] = kw.distance_quantiles(
 g: float = kw.median_width(x, Y=x, cross=True, output="gamma")
 m: kw.MedianStatistics = kw.median_statistics(x, label=1)
 sigma: float = m.sigma + l.gamma + kw.labelled_statistics(x, label=2).sigma
+vg: np.float64 = kw.distance_quantiles(x, 0.5, output="gamma")
+aw: npt.NDArray[np.float64] = kw.distance_quantiles(x, [0.5], output="width")
 """
 
 # Each line a mistake that mypy must find.
@@ -69,6 +71,7 @@ kw.median_width(x, threads=True)
 kw.labelled_width(x, output="scale")
 kw.distance_quantiles(x, 0.5, label=1.5)
 kw.median_statistics(x, Y=x, cross="yes")
+kw.distance_quantiles(x, [0.5], output="scale")
 """
 
 
@@ -131,7 +134,7 @@ def test_pip_install_into_a_virtual_environment(tmp_path):
     errors = [line.split(":")[:2] for line in done.stdout.splitlines()
               if ": error:" in line]
     assert all(name == "mistakes.py" for name, _ in errors), done.stdout
-    assert {line for _, line in errors} == {str(n) for n in range(4, 13)}, \
+    assert {line for _, line in errors} == {str(n) for n in range(4, 14)}, \
         done.stdout + done.stderr
 
 

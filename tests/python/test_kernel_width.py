@@ -3,6 +3,7 @@
 import os
 import subprocess
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -85,6 +86,53 @@ def test_any_layout_and_type_gives_the_same_numbers():
     wide[:, ::2] = x
     assert kw.form_statistics(wide[:, ::2]).variance == want
     assert kw.form_statistics(x.astype(np.float32)).n == 90
+
+
+def broadcasts():
+    rng = np.random.default_rng(6)
+    row = rng.normal(size=5)
+    yield "row", np.broadcast_to(row, (40, 5))  # strides (0, 8)
+    yield "column", np.broadcast_to(rng.normal(size=(40, 1)), (40, 5))
+    yield "value", np.broadcast_to(2.5, (40, 5))  # (0, 0)
+    yield "one_row", np.broadcast_to(row, (1, 5))
+    yield "one_column", np.broadcast_to(row[:1], (40, 1))
+
+
+def values(result):
+    return np.asarray(result, dtype=np.float64).tobytes()
+
+
+@pytest.mark.parametrize("name,x", list(broadcasts()))
+def test_a_zero_stride_reads_as_its_copy(name, x):
+    """Rows that share their memory (a zero stride) give what their copy
+    gives, bit for bit, through the package and handed to the core."""
+    assert 0 in x.strides and not x.flags.writeable
+    copy = np.array(x)
+    y = np.random.default_rng(9).normal(size=(7, x.shape[1]))
+    table = np.broadcast_to([[0.5], [1.5], [3.0]], (3, 2))  # key = divisor
+    calls = [
+        lambda a: kw.form_statistics(a, 2),
+        lambda a: kw.form_width(a, np.array(table)),
+        lambda a: kw.labelled_statistics(a, 3, 0),
+        lambda a: kw.median_statistics(a, Y=y),
+        lambda a: kw.median_statistics(y, Y=a, cross=True),
+        lambda a: kw.distance_quantiles(a, [0.0, 0.3, 1.0], y, threads=2),
+        lambda a: kw._core.median(a, None, False, 2),
+        lambda a: kw._core.quantiles(y, a, False, np.array([0.5, 0.9]), 1)[0],
+        lambda a: kw._core.form(a, 1),
+        lambda a: kw._core.labelled(a, 2),
+    ]
+    if x.shape[1] > 1:
+        calls.append(lambda a: kw.median_statistics(a, label="last"))
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)
+        for call in calls:
+            assert values(call(x)) == values(call(copy))
+        # And a table whose two columns are one.
+        assert values(kw.form_width(y, table)) == values(
+            kw.form_width(y, np.array(table)))
+        assert values(kw._core.form_width(y, table, 1)) == values(
+            kw._core.form_width(y, np.array(table), 1))
 
 
 @pytest.mark.parametrize("call,message", [
