@@ -41,9 +41,14 @@ median_width <- function(x, y = NULL, cross = FALSE,
   # stats:::median.default's ranks and arithmetic
   half <- (m + 1) %/% 2
   ranks <- if (m == 0) numeric() else if (m %% 2 == 1) half else half + 0:1
-  v <- distances_at(p, ranks, threads_arg(threads, call = call), call)
+  found <- distances_at(p, ranks, threads_arg(threads, call = call), call)
+  v <- found$values
   middle <- if (m == 0) NA_real_ else if (m %% 2 == 1) v else mean(v)
-  parameters(middle)[[output]]
+  r <- parameters(middle)
+  if (zero(r$width))
+    caution(call, "the width is 0: ",
+            zero_distance_doubt(middle, "median", m, found$zero_pairs))
+  r[[output]]
 }
 
 #' Quantiles of the distances, exactly
@@ -87,24 +92,41 @@ distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
   p.ok <- !is.na(probs)
   if (any(p.ok & (probs < -eps | probs > 1 + eps)))
     fail(call, "probs must be numbers in [0, 1]")
+  given <- probs
   probs <- pmax(0, pmin(1, probs))
   index <- 1 + max(m - 1, 0) * probs
   lo <- floor(index)
   hi <- ceiling(index)
   ranks <- if (m == 0) numeric() else unique(c(lo, hi)[p.ok])
-  v <- distances_at(p, ranks, threads, call)
-  at <- function(k) v[match(k, ranks)]
+  found <- distances_at(p, ranks, threads, call)
+  at <- function(k) found$values[match(k, ranks)]
   qs <- at(lo)
   i <- which(!p.ok | (index > lo & at(hi) != qs))
   h <- (index - lo)[i]
   qs[i] <- (1 - h) * qs[i] + h * at(hi[i])
-  parameters(qs)[[output]]
+  r <- parameters(qs)
+  warn_zero_quantiles(r$width, qs, given, m, found$zero_pairs, call)
+  r[[output]]
 }
 
-# The distances at ranks (from 1) of the sorted distances of pairs p.
+# The distances at ranks (from 1) of the sorted distances of pairs p, as
+# list(values, pairs, zero_pairs).
 distances_at <- function(p, ranks, threads, call) {
   r <- rethrow(.order_statistics(p$x, p$y, p$kind, ranks - 1, threads),
                call = call)
   if (r$pairs != p$pairs) fail(call, "internal error: ", r$pairs, " pairs")
-  r$values
+  r
+}
+
+# One warning per cause of the widths of 0 among the quantiles qs, naming
+# the first three of their probabilities (probs as given).
+warn_zero_quantiles <- function(widths, qs, probs, pairs, zero_pairs, call) {
+  k <- which(zero(widths))
+  why <- vapply(qs[k], zero_distance_doubt, "", "q", pairs, zero_pairs)
+  for (cause in unique(why)) {
+    shown <- unique(sprintf("%g", probs[k][why == cause]))
+    listed <- paste(shown[seq_len(min(3, length(shown)))], collapse = ", ")
+    if (length(shown) > 3) listed <- paste0(listed, ", ...")
+    caution(call, "the width for p = ", listed, " is 0: ", cause)
+  }
 }

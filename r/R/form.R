@@ -39,9 +39,30 @@
 form_width <- function(x, table, output = c("width", "sigma", "gamma"),
                        threads = 0L) {
   output <- match.arg(output)
-  r <- rethrow(.form(samples_arg(x, "x"), samples_arg(table, "table"),
-                     threads_arg(threads)))
+  call <- sys.call()
+  r <- rethrow(.form(samples_arg(x, "x", call = call),
+                     samples_arg(table, "table", call = call),
+                     threads_arg(threads, call = call)), call = call)
+  # one sample's width is 0 too, but there are no distances to doubt
+  if (r$n >= 2 && zero(r$width))
+    caution(call, "the width is 0: ", form_zero_doubt(r))
   r[[output]]
+}
+
+# Why form's width is 0 for two samples or more: the rule that gave it and,
+# for the table's rule, the chosen row (from 1) and its divisor.
+form_zero_doubt <- function(r) {
+  if (r$mean == 0) return(coincide)
+  if (r$variance == 0) return("the variance is zero")
+  if (r$rule == "low_ratio") return("variance / 2.6 underflowed")
+  if (r$rule == "high_ratio") return("variance * ratio underflowed")
+  where <- paste0("the divisor on row ", count_text(r$row), " is ")
+  d <- r$divisor
+  if (is.nan(d)) paste0(where, "not a number")
+  else if (d == 0) paste0(where, "0")
+  else if (d < 0) paste0(where, "negative")
+  else if (is.infinite(d)) paste0(where, "infinite")
+  else "variance / divisor underflowed"
 }
 
 #' @rdname form_width

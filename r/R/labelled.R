@@ -46,6 +46,16 @@ labelled_statistics <- function(x, label = 1L, threads = 0L) {
 
 labelled_statistics_of <- function(x, label, threads, call = sys.call(-1)) {
   skip <- label_arg(label, x, call = call)
-  rethrow(.labelled(samples_arg(x, "x", skip, call = call),
-                    threads_arg(threads, call = call)), call = call)
+  s <- rethrow(.labelled(samples_arg(x, "x", skip, call = call),
+                         threads_arg(threads, call = call)), call = call)
+  if (s$n >= 2 && zero(s$width))
+    caution(call, "the width is 0: ", labelled_zero_doubt(s))
+  s
+}
+
+# Why labelled's width is 0 for two samples or more.
+labelled_zero_doubt <- function(s) {
+  if (s$total == 0) coincide
+  else if (s$mean == 0) "the mean distance underflowed"
+  else "2 * mean^2 underflowed"
 }
