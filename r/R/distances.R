@@ -20,17 +20,32 @@
 #'   \eqn{\exp(-d^2 / (2 \sigma^2))}{exp(-d^2 / (2 sigma^2))}); or
 #'   \code{"gamma"}, \eqn{1 / (2 m^2)}.
 #' @return One number. Fewer than two samples leave no distances and, as
-#'   from \code{median}, \code{NA}; no samples at all (across: an empty
-#'   \code{x} or \code{y}) are an error. A \code{NaN}
+#'   from \code{median}, \code{NA}; no samples at all, or across an empty
+#'   \code{x} or \code{y}, are an error (pooled, an empty one is a warning:
+#'   see Warnings). A \code{NaN}
 #'   distance (from \code{NaN} or infinities in the data) makes it
 #'   \code{NaN}, as in the programs (\code{dist} would leave such columns
 #'   out instead).
+#' @section Warnings:
+#' A width of 0 is a warning, whatever \code{output} asks (a sigma of 0
+#' or a gamma of \code{Inf} is no more use), that names its cause in the
+#' programs' words: \code{"the width is 0: every distance is 0 (all samples
+#' coincide)"}; \code{"the width is 0: K of the N pairs are at distance
+#' 0"}, when so many pairs coincide that the median is 0 (\code{K} and
+#' \code{N} in full); or \code{"the width is 0: 2 * median^2
+#' underflowed"}, when the median is positive but its square below the
+#' smallest double. Fewer than two samples give \code{NA} without it.
+#' Pooled, an empty \code{y} is the warning \code{"y: no samples"} and
+#' the result that of \code{x} alone (an empty \code{x} likewise
+#' \code{"x: no samples"}, and \code{y} alone).
 #' @examples
 #' median_width(iris[1:4])
 #' 2 * median(dist(iris[1:4]))^2
 #' median_width(iris[1:4], output = "sigma")
 #' # the distances between the first two species only
 #' median_width(iris[1:50, 1:4], iris[51:100, 1:4], cross = TRUE)
+#' # coinciding samples: a width of 0, with a warning naming the cause
+#' median_width(matrix(1, 3, 2))
 #' @export
 median_width <- function(x, y = NULL, cross = FALSE,
                          output = c("width", "sigma", "gamma"), threads = 0L) {
@@ -67,15 +82,29 @@ median_width <- function(x, y = NULL, cross = FALSE,
 #'   \code{"sigma"}, the quantile itself; or \code{"gamma"},
 #'   \eqn{1 / (2 q^2)}.
 #' @return A numeric vector, one value per probability, without names.
-#'   Fewer than two samples leave no distances: \code{NA}; no samples (across:
-#'   an empty \code{x} or \code{y}) are an error. A \code{NaN}
+#'   Fewer than two samples leave no distances: \code{NA}; no samples, or
+#'   across an empty \code{x} or \code{y}, are an error (pooled, an empty
+#'   one is a warning: see Warnings). A \code{NaN}
 #'   distance makes every value \code{NaN} (where \code{quantile} would
 #'   stop).
+#' @section Warnings:
+#' A width of 0 is a warning, whatever \code{output} asks, one per cause,
+#' naming the probabilities it holds for (three at most, as \code{"\%g"}
+#' prints them, then \code{", ..."}) and the cause in the programs' words:
+#' \code{"the width for p = 0, 0.1, 0.2, ... is 0: CAUSE"}, where CAUSE is
+#' \code{"every distance is 0 (all samples coincide)"}, \code{"K of the N
+#' pairs are at distance 0"} (\code{K} and \code{N} in full) or
+#' \code{"2 * q^2 underflowed"} (a positive quantile whose square is below
+#' the smallest double). Pooled, an empty \code{y} is the warning
+#' \code{"y: no samples"} and the result that of \code{x} alone (an empty
+#' \code{x} likewise).
 #' @examples
 #' distance_quantiles(mtcars, c(0.1, 0.5, 0.9), output = "sigma")
 #' quantile(as.vector(dist(mtcars)), c(0.1, 0.5, 0.9), names = FALSE)
 #' # a width per quantile, for a search over kernels
 #' distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
+#' # three pairs of six at distance 0: a width of 0 up to p = 0.4
+#' distance_quantiles(c(0, 0, 0, 2), c(0.2, 0.4, 0.5))
 #' @export
 distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
                                output = c("width", "sigma", "gamma"),

@@ -30,11 +30,23 @@
 #'   \code{ratio}, the numbers \code{form_kernel_width --verbose} prints.
 #'   Without samples, or with a table the search cannot use (no rows, one
 #'   column), an error in the program's words.
+#' @section Warnings:
+#' A width of 0 from two samples or more is a warning of
+#' \code{form_width}, whatever \code{output} asks, that names its cause in
+#' the program's words: \code{"the width is 0: every distance is 0 (all
+#' samples coincide)"}; \code{"... the variance is zero"} (it underflowed);
+#' \code{"... variance / 2.6 underflowed"} or \code{"... variance * ratio
+#' underflowed"} (the ratio outside [0.01, 100]); for the table's row
+#' \code{K}, \code{"... the divisor on row K is infinite"} (or
+#' \code{negative}, for a width of -0) or \code{"... variance / divisor
+#' underflowed"}. One sample's width of 0 is no warning.
 #' @examples
 #' table <- cbind(key = c(0.5, 1.5, 10), divisor = c(2, 4, 8))
 #' form_width(iris[1:4], table)
 #' form_statistics(iris[1:4])
 #' form_width(iris[1:4], table, output = "gamma")
+#' # a divisor so large that the width underflows to 0, with a warning
+#' form_width(c(0, 2^-500), cbind(1, 1e300))
 #' @export
 form_width <- function(x, table, output = c("width", "sigma", "gamma"),
                        threads = 0L) {

@@ -23,6 +23,13 @@
 #'   ordered pairs), \code{pairs} (\eqn{n^2 - n}), \code{mean} and
 #'   \code{width}, the numbers \code{labelled_kernel_width --verbose} prints.
 #'   One sample leaves no pairs: \code{NaN}.
+#' @section Warnings:
+#' A width of 0 from two samples or more is a warning, whatever
+#' \code{output} asks (from \code{labelled_statistics} too), that names its
+#' cause in the program's words: \code{"the width is 0: every distance is 0
+#' (all samples coincide)"}, \code{"the width is 0: the mean distance
+#' underflowed"} (a positive total over so many pairs that the mean is 0)
+#' or \code{"the width is 0: 2 * mean^2 underflowed"}.
 #' @examples
 #' labelled_width(iris, label = "Species")
 #' labelled_width(iris[1:4], label = NULL, output = "sigma")
@@ -30,6 +37,8 @@
 #' # the same formula on dist(), which holds n(n-1)/2 distances
 #' # (R sums them in another order, so the last bits may differ)
 #' 2 * mean(dist(iris[1:4]))^2
+#' # coinciding samples: a width of 0, with a warning naming the cause
+#' labelled_width(cbind(1:3, 5), label = 1)
 #' @export
 labelled_width <- function(x, label = 1L, output = c("width", "sigma", "gamma"),
                            threads = 0L) {
