@@ -4,21 +4,27 @@
 
 fail <- function(call, ...) stop(simpleError(paste0(...), call))
 
+# A warning of the caller's call, as fail() gives errors.
+caution <- function(call, ...) warning(simpleWarning(paste0(...), call))
+
 # x (or y, or a table) as list(data, rows, cols, names, what, skip): a data
 # frame's columns as they are, a matrix or a plain vector (one column, as
-# dist() takes it) as its values; column skip (from 1) left out.
+# dist() takes it) as its values; column skip (from 1) left out. rows and
+# cols are doubles, so that the pair counts made from them cannot overflow
+# R's integers (46,341 rows a side already do).
 samples_arg <- function(x, what, skip = 0L, call = sys.call(-1)) {
   if (is.data.frame(x))
-    return(list(data = x, rows = nrow(x), cols = length(x), names = names(x),
-                what = what, skip = skip))
+    return(list(data = x, rows = as.numeric(nrow(x)),
+                cols = as.numeric(length(x)), names = names(x), what = what,
+                skip = skip))
   if (is.null(x) || !is.atomic(x) || length(dim(x)) > 2)
     fail(call, what, " must be a numeric matrix or a data frame, not ",
          if (is.null(x)) "NULL" else class(x)[1])
   if (is.null(dim(x)))
-    return(list(data = x, rows = length(x), cols = 1, names = NULL,
-                what = what, skip = skip))
-  list(data = x, rows = nrow(x), cols = ncol(x), names = colnames(x),
-       what = what, skip = skip)
+    return(list(data = x, rows = as.numeric(length(x)), cols = 1,
+                names = NULL, what = what, skip = skip))
+  list(data = x, rows = as.numeric(nrow(x)), cols = as.numeric(ncol(x)),
+       names = colnames(x), what = what, skip = skip)
 }
 
 # threads: 0 (every core) to 1024. Under R CMD check with
@@ -49,23 +55,31 @@ label_arg <- function(label, x, call = sys.call(-1)) {
 }
 
 # The pairs a median or quantile runs over: list(kind, pairs, x, y), kind 0
-# within x, 1 x and y pooled, 2 across x and y (the C++ side's numbers).
+# within x, 1 x and y pooled, 2 across x and y (the C++ side's numbers);
+# pairs a double. Pooled, an empty x or y is a warning and the pairs are
+# those within the other one; across, it is the library's error.
 pairs_arg <- function(x, y, cross, call = sys.call(-1)) {
   if (!isTRUE(cross) && !isFALSE(cross))
     fail(call, "cross must be TRUE or FALSE")
   sx <- samples_arg(x, "x", call = call)
+  within <- function(s) list(kind = 0L, pairs = s$rows * (s$rows - 1) / 2,
+                             x = s, y = NULL)
   if (is.null(y)) {
     if (cross) fail(call, "cross = TRUE needs y")
-    return(list(kind = 0L, pairs = sx$rows * (sx$rows - 1) / 2, x = sx,
-                y = NULL))
+    return(within(sx))
   }
   sy <- samples_arg(y, "y", call = call)
   if (sx$cols != sy$cols)
     fail(call, "x and y have different numbers of columns (", sx$cols,
          " and ", sy$cols, ")")
+  if (cross) return(list(kind = 2L, pairs = sx$rows * sy$rows, x = sx, y = sy))
+  if (xor(sx$rows == 0, sy$rows == 0)) {
+    empty <- if (sx$rows == 0) sx else sy
+    caution(call, empty$what, ": no samples")
+    return(within(if (sx$rows == 0) sy else sx))
+  }
   n <- sx$rows + sy$rows
-  if (cross) list(kind = 2L, pairs = sx$rows * sy$rows, x = sx, y = sy)
-  else list(kind = 1L, pairs = n * (n - 1) / 2, x = sx, y = sy)
+  list(kind = 1L, pairs = n * (n - 1) / 2, x = sx, y = sy)
 }
 
 # The library's errors (and the C++ side's) as errors of the caller's call.
@@ -73,6 +87,26 @@ rethrow <- function(value, call = sys.call(-1)) {
   force(call)
   tryCatch(value, error = function(e) fail(call, conditionMessage(e)))
 }
+
+# Why a width is 0, in the programs' words.
+coincide <- "every distance is 0 (all samples coincide)"
+
+# A count as the programs print it, every digit.
+count_text <- function(k) sprintf("%.0f", k)
+
+# Why the width 2 v^2 of a distance v (the median, or a quantile: name
+# "q") is 0, given the pairs and those at distance 0 (counted by the
+# library when a distance it found is 0).
+zero_distance_doubt <- function(v, name, pairs, zero_pairs) {
+  if (v != 0) return(paste0("2 * ", name, "^2 underflowed"))
+  if (zero_pairs == pairs) return(coincide)
+  if (zero_pairs == 0) return("at least half of the pairs are at distance 0")
+  paste(count_text(zero_pairs), "of the", count_text(pairs),
+        "pairs are at distance 0")
+}
+
+# TRUE for a width of exactly 0 (or -0); FALSE for NA and NaN too.
+zero <- function(width) !is.na(width) & width == 0
 
 # A distance d (a median or quantile) as each of the kernel's parameters.
 parameters <- function(d) {

@@ -20,17 +20,32 @@
 #'   \eqn{\exp(-d^2 / (2 \sigma^2))}{exp(-d^2 / (2 sigma^2))}); or
 #'   \code{"gamma"}, \eqn{1 / (2 m^2)}.
 #' @return One number. Fewer than two samples leave no distances and, as
-#'   from \code{median}, \code{NA}; no samples at all (across: an empty
-#'   \code{x} or \code{y}) are an error. A \code{NaN}
+#'   from \code{median}, \code{NA}; no samples at all, or across an empty
+#'   \code{x} or \code{y}, are an error (pooled, an empty one is a warning:
+#'   see Warnings). A \code{NaN}
 #'   distance (from \code{NaN} or infinities in the data) makes it
 #'   \code{NaN}, as in the programs (\code{dist} would leave such columns
 #'   out instead).
+#' @section Warnings:
+#' A width of 0 is a warning, whatever \code{output} asks (a sigma of 0
+#' or a gamma of \code{Inf} is no more use), that names its cause in the
+#' programs' words: \code{"the width is 0: every distance is 0 (all samples
+#' coincide)"}; \code{"the width is 0: K of the N pairs are at distance
+#' 0"}, when so many pairs coincide that the median is 0 (\code{K} and
+#' \code{N} in full); or \code{"the width is 0: 2 * median^2
+#' underflowed"}, when the median is positive but its square below the
+#' smallest double. Fewer than two samples give \code{NA} without it.
+#' Pooled, an empty \code{y} is the warning \code{"y: no samples"} and
+#' the result that of \code{x} alone (an empty \code{x} likewise
+#' \code{"x: no samples"}, and \code{y} alone).
 #' @examples
 #' median_width(iris[1:4])
 #' 2 * median(dist(iris[1:4]))^2
 #' median_width(iris[1:4], output = "sigma")
 #' # the distances between the first two species only
 #' median_width(iris[1:50, 1:4], iris[51:100, 1:4], cross = TRUE)
+#' # coinciding samples: a width of 0, with a warning naming the cause
+#' median_width(matrix(1, 3, 2))
 #' @export
 median_width <- function(x, y = NULL, cross = FALSE,
                          output = c("width", "sigma", "gamma"), threads = 0L) {
@@ -41,9 +56,14 @@ median_width <- function(x, y = NULL, cross = FALSE,
   # stats:::median.default's ranks and arithmetic
   half <- (m + 1) %/% 2
   ranks <- if (m == 0) numeric() else if (m %% 2 == 1) half else half + 0:1
-  v <- distances_at(p, ranks, threads_arg(threads, call = call), call)
+  found <- distances_at(p, ranks, threads_arg(threads, call = call), call)
+  v <- found$values
   middle <- if (m == 0) NA_real_ else if (m %% 2 == 1) v else mean(v)
-  parameters(middle)[[output]]
+  r <- parameters(middle)
+  if (zero(r$width))
+    caution(call, "the width is 0: ",
+            zero_distance_doubt(middle, "median", m, found$zero_pairs))
+  r[[output]]
 }
 
 #' Quantiles of the distances, exactly
@@ -62,15 +82,29 @@ median_width <- function(x, y = NULL, cross = FALSE,
 #'   \code{"sigma"}, the quantile itself; or \code{"gamma"},
 #'   \eqn{1 / (2 q^2)}.
 #' @return A numeric vector, one value per probability, without names.
-#'   Fewer than two samples leave no distances: \code{NA}; no samples (across:
-#'   an empty \code{x} or \code{y}) are an error. A \code{NaN}
+#'   Fewer than two samples leave no distances: \code{NA}; no samples, or
+#'   across an empty \code{x} or \code{y}, are an error (pooled, an empty
+#'   one is a warning: see Warnings). A \code{NaN}
 #'   distance makes every value \code{NaN} (where \code{quantile} would
 #'   stop).
+#' @section Warnings:
+#' A width of 0 is a warning, whatever \code{output} asks, one per cause,
+#' naming the probabilities it holds for (three at most, as \code{"\%g"}
+#' prints them, then \code{", ..."}) and the cause in the programs' words:
+#' \code{"the width for p = 0, 0.1, 0.2, ... is 0: CAUSE"}, where CAUSE is
+#' \code{"every distance is 0 (all samples coincide)"}, \code{"K of the N
+#' pairs are at distance 0"} (\code{K} and \code{N} in full) or
+#' \code{"2 * q^2 underflowed"} (a positive quantile whose square is below
+#' the smallest double). Pooled, an empty \code{y} is the warning
+#' \code{"y: no samples"} and the result that of \code{x} alone (an empty
+#' \code{x} likewise).
 #' @examples
 #' distance_quantiles(mtcars, c(0.1, 0.5, 0.9), output = "sigma")
 #' quantile(as.vector(dist(mtcars)), c(0.1, 0.5, 0.9), names = FALSE)
 #' # a width per quantile, for a search over kernels
 #' distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
+#' # three pairs of six at distance 0: a width of 0 up to p = 0.4
+#' distance_quantiles(c(0, 0, 0, 2), c(0.2, 0.4, 0.5))
 #' @export
 distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
                                output = c("width", "sigma", "gamma"),
@@ -87,24 +121,41 @@ distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
   p.ok <- !is.na(probs)
   if (any(p.ok & (probs < -eps | probs > 1 + eps)))
     fail(call, "probs must be numbers in [0, 1]")
+  given <- probs
   probs <- pmax(0, pmin(1, probs))
   index <- 1 + max(m - 1, 0) * probs
   lo <- floor(index)
   hi <- ceiling(index)
   ranks <- if (m == 0) numeric() else unique(c(lo, hi)[p.ok])
-  v <- distances_at(p, ranks, threads, call)
-  at <- function(k) v[match(k, ranks)]
+  found <- distances_at(p, ranks, threads, call)
+  at <- function(k) found$values[match(k, ranks)]
   qs <- at(lo)
   i <- which(!p.ok | (index > lo & at(hi) != qs))
   h <- (index - lo)[i]
   qs[i] <- (1 - h) * qs[i] + h * at(hi[i])
-  parameters(qs)[[output]]
+  r <- parameters(qs)
+  warn_zero_quantiles(r$width, qs, given, m, found$zero_pairs, call)
+  r[[output]]
 }
 
-# The distances at ranks (from 1) of the sorted distances of pairs p.
+# The distances at ranks (from 1) of the sorted distances of pairs p, as
+# list(values, pairs, zero_pairs).
 distances_at <- function(p, ranks, threads, call) {
   r <- rethrow(.order_statistics(p$x, p$y, p$kind, ranks - 1, threads),
                call = call)
   if (r$pairs != p$pairs) fail(call, "internal error: ", r$pairs, " pairs")
-  r$values
+  r
+}
+
+# One warning per cause of the widths of 0 among the quantiles qs, naming
+# the first three of their probabilities (probs as given).
+warn_zero_quantiles <- function(widths, qs, probs, pairs, zero_pairs, call) {
+  k <- which(zero(widths))
+  why <- vapply(qs[k], zero_distance_doubt, "", "q", pairs, zero_pairs)
+  for (cause in unique(why)) {
+    shown <- unique(sprintf("%g", probs[k][why == cause]))
+    listed <- paste(shown[seq_len(min(3, length(shown)))], collapse = ", ")
+    if (length(shown) > 3) listed <- paste0(listed, ", ...")
+    caution(call, "the width for p = ", listed, " is 0: ", cause)
+  }
 }

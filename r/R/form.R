@@ -30,18 +30,51 @@
 #'   \code{ratio}, the numbers \code{form_kernel_width --verbose} prints.
 #'   Without samples, or with a table the search cannot use (no rows, one
 #'   column), an error in the program's words.
+#' @section Warnings:
+#' A width of 0 from two samples or more is a warning of
+#' \code{form_width}, whatever \code{output} asks, that names its cause in
+#' the program's words: \code{"the width is 0: every distance is 0 (all
+#' samples coincide)"}; \code{"... the variance is zero"} (it underflowed);
+#' \code{"... variance / 2.6 underflowed"} or \code{"... variance * ratio
+#' underflowed"} (the ratio outside [0.01, 100]); for the table's row
+#' \code{K}, \code{"... the divisor on row K is infinite"} (or
+#' \code{negative}, for a width of -0) or \code{"... variance / divisor
+#' underflowed"}. One sample's width of 0 is no warning.
 #' @examples
 #' table <- cbind(key = c(0.5, 1.5, 10), divisor = c(2, 4, 8))
 #' form_width(iris[1:4], table)
 #' form_statistics(iris[1:4])
 #' form_width(iris[1:4], table, output = "gamma")
+#' # a divisor so large that the width underflows to 0, with a warning
+#' form_width(c(0, 2^-500), cbind(1, 1e300))
 #' @export
 form_width <- function(x, table, output = c("width", "sigma", "gamma"),
                        threads = 0L) {
   output <- match.arg(output)
-  r <- rethrow(.form(samples_arg(x, "x"), samples_arg(table, "table"),
-                     threads_arg(threads)))
+  call <- sys.call()
+  r <- rethrow(.form(samples_arg(x, "x", call = call),
+                     samples_arg(table, "table", call = call),
+                     threads_arg(threads, call = call)), call = call)
+  # one sample's width is 0 too, but there are no distances to doubt
+  if (r$n >= 2 && zero(r$width))
+    caution(call, "the width is 0: ", form_zero_doubt(r))
   r[[output]]
+}
+
+# Why form's width is 0 for two samples or more: the rule that gave it and,
+# for the table's rule, the chosen row (from 1) and its divisor.
+form_zero_doubt <- function(r) {
+  if (r$mean == 0) return(coincide)
+  if (r$variance == 0) return("the variance is zero")
+  if (r$rule == "low_ratio") return("variance / 2.6 underflowed")
+  if (r$rule == "high_ratio") return("variance * ratio underflowed")
+  where <- paste0("the divisor on row ", count_text(r$row), " is ")
+  d <- r$divisor
+  if (is.nan(d)) paste0(where, "not a number")
+  else if (d == 0) paste0(where, "0")
+  else if (d < 0) paste0(where, "negative")
+  else if (is.infinite(d)) paste0(where, "infinite")
+  else "variance / divisor underflowed"
 }
 
 #' @rdname form_width

@@ -20,6 +20,7 @@
 #' (\code{median_kernel_width}, \code{labelled_kernel_width},
 #' \code{form_kernel_width}) for the same values, for every thread count.
 #' An interrupt (Ctrl-C) stops a computation within a fraction of a second.
+#' A width of 0 is a warning that names its cause in the programs' words.
 #'
 #' @keywords internal
 #' @useDynLib kernelwidth, .registration = TRUE

@@ -23,6 +23,13 @@
 #'   ordered pairs), \code{pairs} (\eqn{n^2 - n}), \code{mean} and
 #'   \code{width}, the numbers \code{labelled_kernel_width --verbose} prints.
 #'   One sample leaves no pairs: \code{NaN}.
+#' @section Warnings:
+#' A width of 0 from two samples or more is a warning, whatever
+#' \code{output} asks (from \code{labelled_statistics} too), that names its
+#' cause in the program's words: \code{"the width is 0: every distance is 0
+#' (all samples coincide)"}, \code{"the width is 0: the mean distance
+#' underflowed"} (a positive total over so many pairs that the mean is 0)
+#' or \code{"the width is 0: 2 * mean^2 underflowed"}.
 #' @examples
 #' labelled_width(iris, label = "Species")
 #' labelled_width(iris[1:4], label = NULL, output = "sigma")
@@ -30,6 +37,8 @@
 #' # the same formula on dist(), which holds n(n-1)/2 distances
 #' # (R sums them in another order, so the last bits may differ)
 #' 2 * mean(dist(iris[1:4]))^2
+#' # coinciding samples: a width of 0, with a warning naming the cause
+#' labelled_width(cbind(1:3, 5), label = 1)
 #' @export
 labelled_width <- function(x, label = 1L, output = c("width", "sigma", "gamma"),
                            threads = 0L) {
@@ -46,6 +55,16 @@ labelled_statistics <- function(x, label = 1L, threads = 0L) {
 
 labelled_statistics_of <- function(x, label, threads, call = sys.call(-1)) {
   skip <- label_arg(label, x, call = call)
-  rethrow(.labelled(samples_arg(x, "x", skip, call = call),
-                    threads_arg(threads, call = call)), call = call)
+  s <- rethrow(.labelled(samples_arg(x, "x", skip, call = call),
+                         threads_arg(threads, call = call)), call = call)
+  if (s$n >= 2 && zero(s$width))
+    caution(call, "the width is 0: ", labelled_zero_doubt(s))
+  s
+}
+
+# Why labelled's width is 0 for two samples or more.
+labelled_zero_doubt <- function(s) {
+  if (s$total == 0) coincide
+  else if (s$mean == 0) "the mean distance underflowed"
+  else "2 * mean^2 underflowed"
 }

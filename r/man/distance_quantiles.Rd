@@ -39,8 +39,9 @@ may use, or 1 to 1024. The result is the same for every count.}
 }
 \value{
 A numeric vector, one value per probability, without names.
-  Fewer than two samples leave no distances: \code{NA}; no samples (across:
-  an empty \code{x} or \code{y}) are an error. A \code{NaN}
+  Fewer than two samples leave no distances: \code{NA}; no samples, or
+  across an empty \code{x} or \code{y}, are an error (pooled, an empty
+  one is a warning: see Warnings). A \code{NaN}
   distance makes every value \code{NaN} (where \code{quantile} would
   stop).
 }
@@ -52,9 +53,25 @@ sorted distances exactly, and R's own formula interpolates between them.
 Any quantile of the distances serves as a width, the median
 (\code{probs = 0.5}) the most common.
 }
+\section{Warnings}{
+
+A width of 0 is a warning, whatever \code{output} asks, one per cause,
+naming the probabilities it holds for (three at most, as \code{"\%g"}
+prints them, then \code{", ..."}) and the cause in the programs' words:
+\code{"the width for p = 0, 0.1, 0.2, ... is 0: CAUSE"}, where CAUSE is
+\code{"every distance is 0 (all samples coincide)"}, \code{"K of the N
+pairs are at distance 0"} (\code{K} and \code{N} in full) or
+\code{"2 * q^2 underflowed"} (a positive quantile whose square is below
+the smallest double). Pooled, an empty \code{y} is the warning
+\code{"y: no samples"} and the result that of \code{x} alone (an empty
+\code{x} likewise).
+}
+
 \examples{
 distance_quantiles(mtcars, c(0.1, 0.5, 0.9), output = "sigma")
 quantile(as.vector(dist(mtcars)), c(0.1, 0.5, 0.9), names = FALSE)
 # a width per quantile, for a search over kernels
 distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
+# three pairs of six at distance 0: a width of 0 up to p = 0.4
+distance_quantiles(c(0, 0, 0, 2), c(0.2, 0.4, 0.5))
 }

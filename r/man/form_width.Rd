@@ -47,9 +47,24 @@ nearest to \eqn{r} (the earlier row on ties; row 1 when no key lies
 within 1,000 of \eqn{r} or \eqn{r} is not a number). The table is read
 only when that search runs.
 }
+\section{Warnings}{
+
+A width of 0 from two samples or more is a warning of
+\code{form_width}, whatever \code{output} asks, that names its cause in
+the program's words: \code{"the width is 0: every distance is 0 (all
+samples coincide)"}; \code{"... the variance is zero"} (it underflowed);
+\code{"... variance / 2.6 underflowed"} or \code{"... variance * ratio
+underflowed"} (the ratio outside [0.01, 100]); for the table's row
+\code{K}, \code{"... the divisor on row K is infinite"} (or
+\code{negative}, for a width of -0) or \code{"... variance / divisor
+underflowed"}. One sample's width of 0 is no warning.
+}
+
 \examples{
 table <- cbind(key = c(0.5, 1.5, 10), divisor = c(2, 4, 8))
 form_width(iris[1:4], table)
 form_statistics(iris[1:4])
 form_width(iris[1:4], table, output = "gamma")
+# a divisor so large that the width underflows to 0, with a warning
+form_width(c(0, 2^-500), cbind(1, 1e300))
 }

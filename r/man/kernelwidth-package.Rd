@@ -26,6 +26,7 @@ Each gives the same numbers as the project's programs
 (\code{median_kernel_width}, \code{labelled_kernel_width},
 \code{form_kernel_width}) for the same values, for every thread count.
 An interrupt (Ctrl-C) stops a computation within a fraction of a second.
+A width of 0 is a warning that names its cause in the programs' words.
 }
 \author{
 \strong{Maintainer}: kernel-width maintainers \email{maintainers@users.noreply.c-seed-9fdfff09.example} [copyright holder]

@@ -52,6 +52,16 @@ rows in 8 interleaved sums, added in order, the rows' sums in row order,
 doubled), so the result is the same, bit for bit, for every thread count
 and equals the program's.
 }
+\section{Warnings}{
+
+A width of 0 from two samples or more is a warning, whatever
+\code{output} asks (from \code{labelled_statistics} too), that names its
+cause in the program's words: \code{"the width is 0: every distance is 0
+(all samples coincide)"}, \code{"the width is 0: the mean distance
+underflowed"} (a positive total over so many pairs that the mean is 0)
+or \code{"the width is 0: 2 * mean^2 underflowed"}.
+}
+
 \examples{
 labelled_width(iris, label = "Species")
 labelled_width(iris[1:4], label = NULL, output = "sigma")
@@ -59,4 +69,6 @@ labelled_statistics(iris, label = 5)
 # the same formula on dist(), which holds n(n-1)/2 distances
 # (R sums them in another order, so the last bits may differ)
 2 * mean(dist(iris[1:4]))^2
+# coinciding samples: a width of 0, with a warning naming the cause
+labelled_width(cbind(1:3, 5), label = 1)
 }

@@ -36,8 +36,9 @@ may use, or 1 to 1024. The result is the same for every count.}
 }
 \value{
 One number. Fewer than two samples leave no distances and, as
-  from \code{median}, \code{NA}; no samples at all (across: an empty
-  \code{x} or \code{y}) are an error. A \code{NaN}
+  from \code{median}, \code{NA}; no samples at all, or across an empty
+  \code{x} or \code{y}, are an error (pooled, an empty one is a warning:
+  see Warnings). A \code{NaN}
   distance (from \code{NaN} or infinities in the data) makes it
   \code{NaN}, as in the programs (\code{dist} would leave such columns
   out instead).
@@ -51,10 +52,27 @@ mean of the two middle values in R's \code{mean}, which adds in long
 double). Two calls give the same number, unlike an estimate from a
 random subset of the pairs.
 }
+\section{Warnings}{
+
+A width of 0 is a warning, whatever \code{output} asks (a sigma of 0
+or a gamma of \code{Inf} is no more use), that names its cause in the
+programs' words: \code{"the width is 0: every distance is 0 (all samples
+coincide)"}; \code{"the width is 0: K of the N pairs are at distance
+0"}, when so many pairs coincide that the median is 0 (\code{K} and
+\code{N} in full); or \code{"the width is 0: 2 * median^2
+underflowed"}, when the median is positive but its square below the
+smallest double. Fewer than two samples give \code{NA} without it.
+Pooled, an empty \code{y} is the warning \code{"y: no samples"} and
+the result that of \code{x} alone (an empty \code{x} likewise
+\code{"x: no samples"}, and \code{y} alone).
+}
+
 \examples{
 median_width(iris[1:4])
 2 * median(dist(iris[1:4]))^2
 median_width(iris[1:4], output = "sigma")
 # the distances between the first two species only
 median_width(iris[1:50, 1:4], iris[51:100, 1:4], cross = TRUE)
+# coinciding samples: a width of 0, with a warning naming the cause
+median_width(matrix(1, 3, 2))
 }

@@ -50,6 +50,14 @@ Rcpp::List form(SEXP x, SEXP table, int threads) {
   out["width"] = r.width;
   out["sigma"] = r.sigma;
   out["gamma"] = r.gamma;
+  // which rule gave the width, for the R side's warning about a width of 0
+  out["rule"] = r.rule == kw::form_rule::low_ratio    ? "low_ratio"
+                : r.rule == kw::form_rule::high_ratio ? "high_ratio"
+                                                      : "table";
+  const bool table_rule = r.rule == kw::form_rule::table;
+  out["row"] = table_rule ? count(r.row) + 1 : NA_REAL;
+  out["divisor"] =
+      table_rule ? rows.values[r.row * rows.cols + 1] : NA_REAL;
   return out;
 }
 
@@ -99,5 +107,6 @@ Rcpp::List order_statistics(SEXP x, SEXP y, int kind,
   check(s.status);
   return Rcpp::List::create(Rcpp::Named("values") = values,
                             Rcpp::Named("pairs") = count(s.pairs),
-                            Rcpp::Named("nan_pairs") = count(s.nan_pairs));
+                            Rcpp::Named("nan_pairs") = count(s.nan_pairs),
+                            Rcpp::Named("zero_pairs") = count(s.zero_pairs));
 }

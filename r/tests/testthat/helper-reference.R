@@ -105,7 +105,31 @@ run_program <- function(name, x, ..., y = NULL) {
   values <- sub("^[^:]*: ", "", lines)
   names(values) <- sub(":.*", "", lines)
   values <- sub("^-?nan$", "nan", values)
-  c(values, stdout = out)
+  # "PROGRAM: FILES: warning: TEXT", as TEXT, one a line
+  warned <- grep("^[^:]*: [^:]*: warning: ", lines, value = TRUE)
+  warnings <- paste(sub("^[^:]*: [^:]*: warning: ", "", warned),
+                    collapse = "\n")
+  c(values, stdout = out, warnings = warnings)
+}
+
+# The warnings a program gave for a width of 0 (of run_program's), each
+# `times` over: the package warns once a call.
+zero_warnings <- function(p, times = 1) {
+  w <- strsplit(p[["warnings"]], "\n", fixed = TRUE)[[1]]
+  rep(grep(" is 0: ", w, value = TRUE), times)
+}
+
+# expr's value and the messages and calls of the warnings it gave, which
+# go no further.
+warnings_of <- function(expr) {
+  messages <- character()
+  calls <- list()
+  value <- withCallingHandlers(expr, warning = function(w) {
+    messages <<- c(messages, conditionMessage(w))
+    calls[[length(calls) + 1]] <<- conditionCall(w)
+    invokeRestart("muffleWarning")
+  })
+  list(value = value, messages = messages, calls = calls)
 }
 
 # A number as the programs print it: --verbose's %.17g, standard output's %g.

@@ -4,7 +4,8 @@
 probs <- c(0, 1e-9, 0.1, 0.25, 1 / 3, 0.5, 0.7, 0.9, 0.999, 1 - 1e-15, 1, NA)
 
 test_that("the median and quantiles are R's on dist(x), bit for bit", {
-  for (name in names(test_data())) {
+  # the warnings for widths of 0 are the programs' (test-sums.R)
+  for (name in names(test_data())) suppressWarnings({
     x <- test_data()[[name]]
     d <- as.vector(dist(x))
     for (threads in 1:4) {
@@ -21,7 +22,7 @@ test_that("the median and quantiles are R's on dist(x), bit for bit", {
     }
     expect_identical(distance_quantiles(x, probs),
                      2 * quantile(d, probs, names = FALSE)^2, info = name)
-  }
+  })
 })
 
 test_that("pooled and cross distances are those of dist(rbind(x, y))", {
@@ -34,7 +35,7 @@ test_that("pooled and cross distances are those of dist(rbind(x, y))", {
     y <- data[[p[2]]][, 1:2]
     pooled <- as.vector(dist(rbind(x, y)))
     across <- cross_dist(x, y)
-    for (threads in c(1, 3)) {
+    for (threads in c(1, 3)) suppressWarnings({
       info <- paste(p[1], p[2], threads, "threads")
       expect_identical(median_width(x, y, threads = threads),
                        2 * median(pooled)^2, info = info)
@@ -47,7 +48,7 @@ test_that("pooled and cross distances are those of dist(rbind(x, y))", {
         distance_quantiles(x, probs, y, cross = TRUE, output = "sigma",
                            threads = threads),
         quantile(across, probs, names = FALSE), info = info)
-    }
+    })
   }
 })
 
@@ -70,7 +71,9 @@ test_that("no pairs give NA as median() does; NaN distances give NaN", {
   expect_identical(distance_quantiles(one, c(0.5, 1)), c(NA_real_, NA_real_))
   expect_error(median_width(one, one[0, , drop = FALSE], cross = TRUE),
                "^no samples$")
-  expect_identical(median_width(one[0, , drop = FALSE], one), NA_real_)
+  w <- warnings_of(median_width(one[0, , drop = FALSE], one))
+  expect_identical(w$value, NA_real_)
+  expect_identical(w$messages, "x: no samples")
   expect_identical(distance_quantiles(one, numeric()), numeric())
   # dist() would leave the column out; the arithmetic gives NaN, as the
   # programs do.
@@ -80,4 +83,22 @@ test_that("no pairs give NA as median() does; NaN distances give NaN", {
   inf <- rbind(c(Inf, 0), c(Inf, 1), c(0, 0))
   expect_true(is.nan(median_width(inf)))
   expect_identical(median_width(rbind(c(0, 0), c(Inf, 1))), Inf)
+})
+
+test_that("counts past 2^31 pairs stay exact: the program's cross median", {
+  skip_if(!nzchar(programs()) ||
+          !file.exists(file.path(programs(), "median_kernel_width")),
+          "KERNEL_WIDTH_PROGRAMS does not name the built programs")
+  # 46,341^2 = 2,147,488,281 pairs, past R's integers; an odd count, so
+  # the median is one distance, the program's, and the quantile at 0.5.
+  n <- 46341
+  x <- cbind(((1:n) * 0.6180339887498949) %% 1, ((1:n) * 0.1) %% 0.7)
+  y <- cbind(((1:n) * 0.7548776662466927) %% 1 * 3, (1:n) %% 5)
+  program <- run_program("median_kernel_width", x, "--cross", y = y)
+  expect_identical(program[["pairs"]], "2147488281")
+  sigma <- median_width(x, y, cross = TRUE, output = "sigma")
+  expect_identical(as_printed(sigma), program[["median"]])
+  expect_identical(as_printed(2 * sigma^2), program[["width"]])
+  expect_identical(
+    distance_quantiles(x, 0.5, y, cross = TRUE, output = "sigma"), sigma)
 })

@@ -4,7 +4,8 @@
 table <- cbind(c(0.5, 1.5, 3, 10), c(2, 4, 6, 8))
 
 test_that("labelled and form equal their sums written in R, bit for bit", {
-  for (name in names(test_data())) {
+  # the warnings for widths of 0 are the programs' (below)
+  for (name in names(test_data())) suppressWarnings({
     x <- test_data()[[name]]
     labelled <- labelled_reference(x)
     form <- form_reference(x, table)
@@ -25,7 +26,7 @@ test_that("labelled and form equal their sums written in R, bit for bit", {
       expect_identical(form_width(x, table, "gamma", threads),
                        1 / form$width, info = info)
     }
-  }
+  })
 })
 
 test_that("form reads the table as the programs do", {
@@ -59,35 +60,53 @@ test_that("the package prints what the programs print", {
     for (threads in c(1, 4)) {
       info <- paste(name, threads, "threads")
       j <- c("-j", threads)
+      # each width's warnings (one per call, whatever its output) as the
+      # program's, which warns once
       p <- run_program("labelled_kernel_width", x, j)
-      s <- labelled_statistics(x, 1, threads = threads)
-      s$sigma <- labelled_width(x, 1, "sigma", threads)
-      s$gamma <- labelled_width(x, 1, "gamma", threads)
+      w <- warnings_of(list(
+        labelled_statistics(x, 1, threads = threads),
+        sigma = labelled_width(x, 1, "sigma", threads),
+        gamma = labelled_width(x, 1, "gamma", threads)))
+      s <- c(w$value[[1]], w$value[-1])
       expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
       expect_identical(p[["stdout"]], as_printed(s$width, "%g"), info = info)
+      expect_identical(w$messages, zero_warnings(p, 3), info = info)
       p <- run_program("form_kernel_width", x, j, "--table", table_file)
       s <- form_statistics(x, threads)
-      for (output in c("width", "sigma", "gamma"))
-        s[[output]] <- form_width(x, table, output, threads)
+      w <- warnings_of(for (output in c("width", "sigma", "gamma"))
+        s[[output]] <- form_width(x, table, output, threads))
       expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
+      expect_identical(w$messages, zero_warnings(p, 3), info = info)
       p <- run_program("median_kernel_width", x, j)
-      s <- list(median = median_width(x, output = "sigma"))
-      for (output in c("width", "sigma", "gamma"))
-        s[[output]] <- median_width(x, output = output, threads = threads)
+      w <- warnings_of({
+        s <- list(median = median_width(x, output = "sigma"))
+        for (output in c("width", "sigma", "gamma"))
+          s[[output]] <- median_width(x, output = output, threads = threads)
+      })
       expect_identical(p[names(s)], vapply(s, as_printed, ""), info = info)
+      expect_identical(w$messages, zero_warnings(p, 4), info = info)
+      # one probability a call, as the program warns for each (the values
+      # are R's quantile(), which interpolates otherwise between infinities)
+      for (q in c(0, 0.5, 0.9)) {
+        p <- run_program("median_kernel_width", x, j, "-q", q)
+        w <- warnings_of(distance_quantiles(x, q, threads = threads))
+        expect_identical(w$messages, zero_warnings(p), info = info)
+      }
     }
   }
   # two sets, pooled and across, as the median program's second file
   data <- test_data()
-  for (p in list(c("normal", "grid"), c("n2", "n3"), c("huge", "tiny"))) {
+  for (p in list(c("normal", "grid"), c("n2", "n3"), c("huge", "tiny"),
+                 c("mostly_equal", "outlier"))) {
     x <- data[[p[1]]][, 1:2]
     y <- data[[p[2]]][, 1:2]
-    pooled <- run_program("median_kernel_width", x, y = y)
-    across <- run_program("median_kernel_width", x, "--cross", y = y)
-    expect_identical(pooled[["width"]], as_printed(median_width(x, y)),
-                     info = paste(p, collapse = " "))
-    expect_identical(across[["width"]],
-                     as_printed(median_width(x, y, cross = TRUE)),
-                     info = paste(p, collapse = " "))
+    info <- paste(p, collapse = " ")
+    for (cross in c(FALSE, TRUE)) {
+      program <- run_program("median_kernel_width", x,
+                             if (cross) "--cross", y = y)
+      w <- warnings_of(median_width(x, y, cross = cross))
+      expect_identical(program[["width"]], as_printed(w$value), info = info)
+      expect_identical(w$messages, zero_warnings(program), info = info)
+    }
   }
 })
