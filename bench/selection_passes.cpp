@@ -1,10 +1,12 @@
 // How the selection went on a data file: prints "median_passes N",
 // "quantiles_passes N" (0.1, 0.5, 0.9) and each one's seconds (the best of
-// RUNS, taken in turn; 1 unless given), all threads. The passes count the
+// RUNS, taken in turn; 1 unless given), all threads; with a third word,
+// "median" or "quantiles", only that one (for an instruction count). The passes count the
 // first one and any more over all pairs, not the sample before them.
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <cstdio>
 #include <vector>
 
@@ -35,15 +37,17 @@ void run(const detail::pair_set& pairs,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fputs("usage: selection_passes DATAFILE [RUNS]\n", stderr);
+  if (argc < 2 || argc > 4) {
+    std::fputs("usage: selection_passes DATAFILE [RUNS [median|quantiles]]\n",
+               stderr);
     return 2;
   }
   const detail::packed p = pack(input(argv[1]), 0);
   const detail::pair_set pairs{&p, nullptr};
   const std::uint64_t m = pairs.count();
   if (m < 2) return 1;
-  const int runs = argc == 3 ? std::atoi(argv[2]) : 1;
+  const int runs = argc >= 3 ? std::atoi(argv[2]) : 1;
+  const std::string only = argc == 4 ? argv[3] : "";
   std::vector<std::uint64_t> ranks;
   for (const double q : {0.1, 0.5, 0.9}) {
     const auto low = static_cast<std::uint64_t>(q * static_cast<double>(m - 1));
@@ -52,8 +56,8 @@ int main(int argc, char** argv) {
   }
   measured median, quantiles;
   for (int r = 0; r < runs; ++r) {
-    run(pairs, {(m - 1) / 2, m / 2}, median);
-    run(pairs, ranks, quantiles);
+    if (only != "quantiles") run(pairs, {(m - 1) / 2, m / 2}, median);
+    if (only != "median") run(pairs, ranks, quantiles);
   }
   std::printf("median_passes %u\nquantiles_passes %u\n", median.passes,
               quantiles.passes);

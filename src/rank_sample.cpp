@@ -69,6 +69,9 @@ struct sample {
   tally all;
   std::uint64_t count = 0;  // NaN aside
   std::vector<kept_vector> kept;
+  // Per window: the positions of kept whose values are in place, each
+  // with the smaller values before it and the larger after it.
+  std::vector<std::vector<std::size_t>> placed;
   bool whole = true;  // every value of the windows kept
   // Given middles: each group's count under each (its kept values then
   // moved out of it).
@@ -136,6 +139,7 @@ sample draw_sample(const sample_draw& d, pass_plan plan,
       if (!middles.empty()) t.kept[j] = {};
     }
   }
+  s.placed.resize(s.kept.size());
   s.count = s.all.values - s.all.nan;
   return s;
 }
@@ -150,9 +154,19 @@ double share_of(sample& s, std::size_t j, double share) {
   const auto r = static_cast<std::size_t>(rank - static_cast<double>(under));
   kept_vector& kept = s.kept[j];
   if (r >= kept.size()) return w.hi;
-  const auto at = kept.begin() + static_cast<std::ptrdiff_t>(r);
-  std::nth_element(kept.begin(), at, kept.end());
-  return *at;
+  // A plan looks up several shares in each window: each selects only
+  // between the values already in place either side.
+  std::vector<std::size_t>& placed = s.placed[j];
+  const auto next = std::lower_bound(placed.begin(), placed.end(), r);
+  if (next != placed.end() && *next == r) return kept[r];
+  const std::size_t from = next == placed.begin() ? 0 : *std::prev(next) + 1;
+  const std::size_t to = next == placed.end() ? kept.size() : *next;
+  const auto at = [&](std::size_t k) {
+    return kept.begin() + static_cast<std::ptrdiff_t>(k);
+  };
+  std::nth_element(at(from), at(r), at(to));
+  placed.insert(next, r);
+  return kept[r];
 }
 
 // The standard error of the sample's share under `middle` (in window j),
