@@ -318,13 +318,13 @@ pass_plan first_plan(sample& fine, const std::vector<double>& shares,
 // Where the rough sample places the shares: each one's middle, its
 // standard error, and the spread of one value's share summed over the
 // windows (the shares of one window spread as its widest).
-struct placed {
+struct placing {
   std::vector<double> middles, errors;
   double spreads = 0.0;
 };
 
-placed place_shares(sample& rough, const std::vector<double>& shares) {
-  placed p;
+placing place_shares(sample& rough, const std::vector<double>& shares) {
+  placing p;
   double spread = 0.0;
   const double values = std::sqrt(static_cast<double>(rough.count));
   for (std::size_t k = 0; k < shares.size(); ++k) {
@@ -347,7 +347,7 @@ placed place_shares(sample& rough, const std::vector<double>& shares) {
 // value counted one by one in the pass, whose number falls as the square
 // root of the sample grows. Within a share of the pairs, and of the
 // memory: it keeps the values 6 rough errors either side of each share.
-std::uint64_t fine_tiles(const placed& p, std::uint64_t rough_count,
+std::uint64_t fine_tiles(const placing& p, std::uint64_t rough_count,
                          std::uint64_t count, const select_limits& limits) {
   const double kept = 7 * p.spreads * static_cast<double>(count);
   const double fit = kept / (0.7 * static_cast<double>(limits.keep));
@@ -385,7 +385,7 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   sample rough = draw_sample(
       {pairs, set, threads, limits.rough_tiles, 1, ~std::uint64_t{0}}, all, {});
   if (rough.count < 2) return std::nullopt;
-  const placed p = place_shares(rough, shares);
+  const placing p = place_shares(rough, shares);
   const std::uint64_t tiles = fine_tiles(p, rough.count, count, limits);
   const double fine_values =
       static_cast<double>(tiles) * 8.0 * panel_width * tile_panels;

@@ -387,29 +387,14 @@ double squared(const Row& a, const Row& b) {
   return sum;
 }
 
-// The kernels the passes use: a band's squared distances to a span of
-// panels, and the tally of a band's pairs against a plan of several
-// windows (more than the vector loop's hulls), against the plain ways.
-TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
-  Table data = samples(29, 6, 4);
-  data[5][2] = std::nan("");
-  const Table other = samples(21, 6, 5);
+// Every band's tally of the pairs against the plan, from the vector
+// kernel and one value at a time: the same counts, bounds and kept values.
+void expect_plain_tallies(const Table& data, const Table& other,
+                          const detail::pass_plan& plan) {
   const detail::packed p = pack(data, 0);
   const detail::packed o = pack(other, 0);
   for (const isa set : isas()) {
     const detail::kernels& k = detail::kernels_for(set);
-    std::vector<double> out(8 * 16);
-    k.squares(p, 1, o, {1, 3}, out.data(), 16);  // rows 8..15, others 8..20
-    for (std::size_t r = 0; r < 8; ++r)
-      for (std::size_t l = 8; l < 21; ++l)
-        ASSERT_EQ(bits(out[r * 16 + l - 8]), bits(squared(data[8 + r], other[l])))
-            << name(set) << " row " << 8 + r << " sample " << l;
-    detail::pass_plan plan;
-    for (const auto& [lo, hi] : std::vector<std::pair<double, double>>{
-             {0.0, 0.0}, {0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0}, {40.0, 60.0},
-             {100.0, std::numeric_limits<double>::infinity()}})
-      plan.windows.push_back(detail::window_over(bits(lo), bits(hi), 5, 2));
-    detail::plan_hulls(plan);
     for (const bool across : {false, true}) {
       const detail::pair_set pairs{&p, across ? &o : nullptr};
       const Table& others = across ? other : data;
@@ -419,8 +404,7 @@ TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
         plain.reset(plan);
         k.tally(pairs, b, {pairs.first_panel(b), pairs.others().count()}, plan,
                 fast);
-        for (std::size_t i = 8 * b; i < std::min<std::size_t>(29, 8 * b + 8);
-             ++i)
+        for (std::size_t i = 8 * b; i < std::min(data.size(), 8 * b + 8); ++i)
           for (std::size_t l = across ? 0 : i + 1; l < others.size(); ++l)
             detail::take(squared(data[i], others[l]), plan, plain);
         const std::string where = name(set) + (across ? " across" : " within") +
@@ -444,6 +428,53 @@ TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
       }
     }
   }
+}
+
+detail::pass_plan plan_of(
+    const std::vector<std::pair<double, double>>& spans) {
+  detail::pass_plan plan;
+  for (const auto& [lo, hi] : spans)
+    plan.windows.push_back(detail::window_over(bits(lo), bits(hi), 5, 2));
+  detail::plan_hulls(plan);
+  return plan;
+}
+
+// The kernels the passes use: a band's squared distances to a span of
+// panels, and the tally of a band's pairs against a plan of several
+// windows (more than the vector loop's hulls, one of them the single
+// pattern 0), against the plain ways.
+TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
+  Table data = samples(29, 6, 4);
+  data[5][2] = std::nan("");
+  const Table other = samples(21, 6, 5);
+  const detail::packed p = pack(data, 0);
+  const detail::packed o = pack(other, 0);
+  for (const isa set : isas()) {
+    const detail::kernels& k = detail::kernels_for(set);
+    std::vector<double> out(8 * 16);
+    k.squares(p, 1, o, {1, 3}, out.data(), 16);  // rows 8..15, others 8..20
+    for (std::size_t r = 0; r < 8; ++r)
+      for (std::size_t l = 8; l < 21; ++l)
+        ASSERT_EQ(bits(out[r * 16 + l - 8]), bits(squared(data[8 + r], other[l])))
+            << name(set) << " row " << 8 + r << " sample " << l;
+  }
+  expect_plain_tallies(data, other,
+                       plan_of({{0.0, 0.0}, {0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0},
+                                {40.0, 60.0},
+                                {100.0, std::numeric_limits<double>::infinity()}}));
+}
+
+// Ties: windows of one pattern each (counted in vectors, never one by
+// one), alone in their hulls or beside a wider window, with a NaN.
+TEST(RankKernels, WindowsOfOnePatternCountTheirTies) {
+  Table data = grid(37, 3, 8);
+  data[11][1] = std::nan("");
+  const Table other = grid(19, 3, 9);
+  expect_plain_tallies(data, other, plan_of({{1.0, 1.0}, {3.0, 3.0}, {5.0, 5.0}}));
+  expect_plain_tallies(data, other,
+                       plan_of({{0.0, 0.0}, {2.0, 2.0}, {3.0, 4.0}, {6.0, 6.0},
+                                {8.0, 8.0}, {12.0, 12.0}}));
+  expect_plain_tallies(data, other, plan_of({{2.0, 2.0}}));
 }
 
 }  // namespace
