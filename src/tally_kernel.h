@@ -21,12 +21,16 @@ namespace kernel_width::detail {
 // one pattern v (all its values equal) is only counted: its hi below its
 // lo, so that no value goes one by one, and the values over v counted
 // too (over[h], unused for the other hulls).
-template <class W, int H, bool Ties>
+// Which hulls are of one pattern: none, some, or all (then none of them
+// needs its hi, only a NaN goes one by one).
+enum class tie_hulls { none, some, all };
+
+template <class W, int H, tie_hulls Ties>
 struct hull_cuts {
   W lo[H];
   W hi[H];
   lane_counts<W> at_least[H];
-  lane_counts<W> over[Ties ? H : 1];
+  lane_counts<W> over[Ties == tie_hulls::none ? 1 : H];
   std::uint64_t values = 0;
 };
 
@@ -45,7 +49,7 @@ struct odd_values {
 
 // Counted at or over each hull's lo, in vectors; the values inside a hull
 // (neither under nor over it) or NaN, rare, packed aside.
-template <class W, int R, int V, int H, bool Ties>
+template <class W, int R, int V, int H, tie_hulls Ties>
 inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
                        odd_values& odd) {
   cuts.values += R * V * panel_width;
@@ -55,10 +59,20 @@ inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
     for (int j = 0; j < V * per_panel<W>; ++j) {
       const W d = acc[r][j];
       unsigned inside = 0;
+      if constexpr (Ties == tie_hulls::all) {
 #pragma GCC unroll 4
-      for (int h = 0; h < H; ++h) {
-        inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
-        if constexpr (Ties) count_over(d, cuts.lo[h], cuts.over[h]);
+        for (int h = 0; h < H; ++h) {
+          count_from(d, cuts.lo[h], cuts.at_least[h]);
+          count_over(d, cuts.lo[h], cuts.over[h]);
+        }
+        inside = nan_lanes(d);
+      } else {
+#pragma GCC unroll 4
+        for (int h = 0; h < H; ++h) {
+          inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
+          if constexpr (Ties == tie_hulls::some)
+            count_over(d, cuts.lo[h], cuts.over[h]);
+        }
       }
       if (inside != 0) [[unlikely]]
         odd.held += compress(d, inside, odd.x + odd.held);
@@ -86,7 +100,7 @@ inline void tally_masked(const pair_set& pairs, std::size_t i, std::size_t p,
 
 // What a band's rows tally into: the pass's plan, the vector counts, the
 // values packed aside and the band's tally.
-template <class W, int H, bool Ties>
+template <class W, int H, tie_hulls Ties>
 struct band_tally {
   const pass_plan& plan;
   hull_cuts<W, H, Ties>& cuts;
@@ -96,7 +110,7 @@ struct band_tally {
 
 // Rows i..i+R-1 against panels: those that need a mask one by one, the
 // others V at a time.
-template <class W, int R, int V, int H, bool Ties>
+template <class W, int R, int V, int H, tie_hulls Ties>
 inline void tally_rows(const pair_set& pairs, std::size_t i,
                        panel_span panels, band_tally<W, H, Ties> b) {
   auto& [plan, cuts, odd, t] = b;
@@ -129,10 +143,10 @@ inline bool tie_hull(const pass_plan& plan, std::size_t h) {
 }
 
 // A tie hull's values, all equal to its lo: at or over it, not over it.
-template <class W, int H, bool Ties>
+template <class W, int H, tie_hulls Ties>
 inline void take_ties(const hull_cuts<W, H, Ties>& cuts, const pass_plan& plan,
                       tally& t) {
-  if constexpr (Ties)
+  if constexpr (Ties != tie_hulls::none)
     for (int h = 0; h < H; ++h) {
       if (!tie_hull(plan, h)) continue;
       const std::size_t j = plan.hulls[h].first;
@@ -146,15 +160,16 @@ inline void take_ties(const hull_cuts<W, H, Ties>& cuts, const pass_plan& plan,
     }
 }
 
-template <class W, int R, int V, int H, bool Ties>
+template <class W, int R, int V, int H, tie_hulls Ties>
 inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
                      const pass_plan& plan, tally& t) {
   hull_cuts<W, H, Ties> cuts;
   for (int h = 0; h < H; ++h) {
     cuts.lo[h] = splat<W>(plan.hulls[h].lo);
-    cuts.hi[h] = splat<W>(Ties && tie_hull(plan, h) ? -1.0 : plan.hulls[h].hi);
+    const bool tie = Ties != tie_hulls::none && tie_hull(plan, h);
+    cuts.hi[h] = splat<W>(tie ? -1.0 : plan.hulls[h].hi);
     cuts.at_least[h] = lane_counts<W>{};
-    if constexpr (Ties) cuts.over[h] = lane_counts<W>{};
+    if constexpr (Ties != tie_hulls::none) cuts.over[h] = lane_counts<W>{};
   }
   odd_values odd;
   const std::size_t i = b * panel_width;
@@ -175,10 +190,14 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
 template <class W, int R, int V, int H>
 inline void tally_ties(const pair_set& pairs, std::size_t b, panel_span panels,
                        const pass_plan& plan, tally& t) {
-  for (std::size_t h = 0; h < plan.hulls.size(); ++h)
-    if (tie_hull(plan, h))
-      return tally_of<W, R, V, H, true>(pairs, b, panels, plan, t);
-  tally_of<W, R, V, H, false>(pairs, b, panels, plan, t);
+  std::size_t ties = 0;
+  for (std::size_t h = 0; h < plan.hulls.size(); ++h) ties += tie_hull(plan, h);
+  if (ties == 0)
+    tally_of<W, R, V, H, tie_hulls::none>(pairs, b, panels, plan, t);
+  else if (ties < plan.hulls.size())
+    tally_of<W, R, V, H, tie_hulls::some>(pairs, b, panels, plan, t);
+  else
+    tally_of<W, R, V, H, tie_hulls::all>(pairs, b, panels, plan, t);
 }
 
 template <class W, int R, int V>
