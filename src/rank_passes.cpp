@@ -48,32 +48,39 @@ struct thread_kept {
   }
 };
 
-// A thread's newly kept values counted; `counted` holds how many were.
-void account(tally& t, kept_count& all, std::vector<std::uint64_t>& counted,
-             thread_kept& mine) {
+// One thread's share of a pass: its tally, how many of its kept values
+// are counted in the totals, and its full blocks.
+struct thread_pass {
+  tally& t;
+  std::vector<std::uint64_t> counted;  // per window
+  thread_kept& mine;
+};
+
+// A thread's newly kept values counted.
+void account(thread_pass& p, kept_count& all) {
+  tally& t = p.t;
   for (std::size_t j = 0; j < t.kept.size(); ++j) {
     const std::uint64_t now = t.kept[j].size();
-    if (now == counted[j]) continue;
-    const std::uint64_t total = all.used[j].fetch_add(now - counted[j]) +
-                                (now - counted[j]);
-    counted[j] = now;
+    if (now == p.counted[j]) continue;
+    const std::uint64_t total = all.used[j].fetch_add(now - p.counted[j]) +
+                                (now - p.counted[j]);
+    p.counted[j] = now;
     if (total > all.plan.windows[j].room) t.keeping[j] = 0;
     if (t.keeping[j] && t.kept[j].capacity() - now < chunk_values) {
-      mine.full[j].push_back(std::move(t.kept[j]));
-      mine.start(t, j, all);
-      counted[j] = 0;
+      p.mine.full[j].push_back(std::move(t.kept[j]));
+      p.mine.start(t, j, all);
+      p.counted[j] = 0;
     }
   }
 }
 
 void tally_band(const kernels& k, const pair_set& pairs, std::size_t b,
-                const pass_plan& plan, tally& t, kept_count& all,
-                std::vector<std::uint64_t>& counted, thread_kept& mine) {
+                kept_count& all, thread_pass& p) {
   const packed& o = pairs.others();
   const std::size_t chunk = chunk_panels(o);
   for (std::size_t p0 = pairs.first_panel(b); p0 < o.count(); p0 += chunk) {
-    k.tally(pairs, b, {p0, std::min(o.count(), p0 + chunk)}, plan, t);
-    account(t, all, counted, mine);
+    k.tally(pairs, b, {p0, std::min(o.count(), p0 + chunk)}, all.plan, p.t);
+    account(p, all);
   }
 }
 
@@ -121,10 +128,12 @@ bool tally_bands(const pair_set& pairs, const pass_plan& plan,
       if (plan.windows[j].room > 0) kept[id].start(tallies[id], j, all);
   }
   run_threads(static_cast<unsigned>(tallies.size()), [&](unsigned id) {
-    std::vector<std::uint64_t> counted(plan.windows.size());
+    thread_pass mine{tallies[id],
+                     std::vector<std::uint64_t>(plan.windows.size()),
+                     kept[id]};
     for (std::size_t b; next(b);) {
       if (w.control.cancelled()) return;
-      tally_band(k, pairs, b, plan, tallies[id], all, counted, kept[id]);
+      tally_band(k, pairs, b, all, mine);
       w.control.add(pairs.band_pairs(b));
     }
   });

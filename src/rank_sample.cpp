@@ -28,24 +28,34 @@ std::uint64_t next_random(std::uint64_t& state) {
   return z ^ (z >> 31);
 }
 
-// Random tiles into t, against the plan; within a set, a tile that holds
-// the band's own panel is left out. A window stops keeping its values past
-// `most` of them (ties can fill one): false then.
-bool draw_group(const kernels& k, const pair_set& pairs, std::uint64_t tiles,
-                std::uint64_t seed, const pass_plan& plan, tally& t,
-                std::uint64_t most) {
+// How a sample is drawn: `tiles` tiles of the pairs on `threads` threads,
+// from the stream `seed`, a window keeping at most `most` values in all.
+struct sample_draw {
+  const pair_set& pairs;
+  isa set;
+  unsigned threads = 1;
+  std::uint64_t tiles = 0;
+  std::uint64_t seed = 0;
+  std::uint64_t most = 0;
+};
+
+// Group g's random tiles into t, against the plan; within a set, a tile
+// that holds the band's own panel is left out. A window stops keeping its
+// values past its share of d.most (ties can fill one): false then.
+bool draw_group(const kernels& k, const sample_draw& d, std::uint64_t g,
+                const pass_plan& plan, tally& t) {
   t.reset(plan);
   bool whole = true;
-  std::uint64_t state = seed;
-  const std::size_t panels = pairs.others().count();
-  for (std::uint64_t u = 0; u < tiles; ++u) {
-    const std::size_t b = next_random(state) % pairs.bands();
+  std::uint64_t state = d.seed + g * 0x100000000;
+  const std::size_t panels = d.pairs.others().count();
+  for (std::uint64_t u = 0; u < (d.tiles + groups - 1) / groups; ++u) {
+    const std::size_t b = next_random(state) % d.pairs.bands();
     const std::size_t q = next_random(state) % panels;
     const std::size_t end = std::min(panels, q + tile_panels);
-    if (!pairs.across() && b >= q && b < end) continue;
-    k.tally(pairs, b, {q, end}, plan, t);
+    if (!d.pairs.across() && b >= q && b < end) continue;
+    k.tally(d.pairs, b, {q, end}, plan, t);
     for (std::size_t j = 0; j < t.kept.size(); ++j)
-      if (t.kept[j].size() > most) t.keeping[j] = 0, whole = false;
+      if (t.kept[j].size() > d.most / groups) t.keeping[j] = 0, whole = false;
   }
   return whole;
 }
@@ -59,6 +69,9 @@ struct sample {
   tally all;
   std::uint64_t count = 0;  // NaN aside
   std::vector<kept_vector> kept;
+  // Per window: the positions of kept whose values are in place, each
+  // with the smaller values before it and the larger after it.
+  std::vector<std::vector<std::size_t>> placed;
   bool whole = true;  // every value of the windows kept
   // Given middles: each group's count under each (its kept values then
   // moved out of it).
@@ -88,9 +101,8 @@ std::vector<std::uint64_t> under_middles(const pass_plan& plan, const tally& t,
 // `tiles` random tiles on threads, every value in the plan's windows kept,
 // up to `most` in all; with middles, each group's count under them, and
 // the groups' own copies of the kept values freed.
-sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
-                   std::uint64_t tiles, pass_plan plan, std::uint64_t seed,
-                   std::uint64_t most, const std::vector<double>& middles) {
+sample draw_sample(const sample_draw& d, pass_plan plan,
+                   const std::vector<double>& middles) {
   for (window& w : plan.windows) {
     w.keep_first = 0;
     w.keep_last = w.count() - 1;
@@ -101,12 +113,10 @@ sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
   s.parts.resize(groups);
   std::atomic<std::uint64_t> next{0};
   std::atomic<bool> failed{false}, whole{true};
-  run_threads(threads, [&](unsigned) {
+  run_threads(d.threads, [&](unsigned) {
     try {
       for (std::uint64_t g; (g = next.fetch_add(1)) < groups;)
-        if (!draw_group(kernels_for(set), pairs, (tiles + groups - 1) / groups,
-                        seed + g * 0x100000000, s.plan, s.parts[g],
-                        most / groups))
+        if (!draw_group(kernels_for(d.set), d, g, s.plan, s.parts[g]))
           whole = false;
     } catch (const std::bad_alloc&) {
       failed = true;
@@ -129,6 +139,7 @@ sample draw_sample(const pair_set& pairs, isa set, unsigned threads,
       if (!middles.empty()) t.kept[j] = {};
     }
   }
+  s.placed.resize(s.kept.size());
   s.count = s.all.values - s.all.nan;
   return s;
 }
@@ -143,9 +154,19 @@ double share_of(sample& s, std::size_t j, double share) {
   const auto r = static_cast<std::size_t>(rank - static_cast<double>(under));
   kept_vector& kept = s.kept[j];
   if (r >= kept.size()) return w.hi;
-  const auto at = kept.begin() + static_cast<std::ptrdiff_t>(r);
-  std::nth_element(kept.begin(), at, kept.end());
-  return *at;
+  // A plan looks up several shares in each window: each selects only
+  // between the values already in place either side.
+  std::vector<std::size_t>& placed = s.placed[j];
+  const auto next = std::lower_bound(placed.begin(), placed.end(), r);
+  if (next != placed.end() && *next == r) return kept[r];
+  const std::size_t from = next == placed.begin() ? 0 : *std::prev(next) + 1;
+  const std::size_t to = next == placed.end() ? kept.size() : *next;
+  const auto at = [&](std::size_t k) {
+    return kept.begin() + static_cast<std::ptrdiff_t>(k);
+  };
+  std::nth_element(at(from), at(r), at(to));
+  placed.insert(next, r);
+  return kept[r];
 }
 
 // The standard error of the sample's share under `middle` (in window j),
@@ -294,6 +315,57 @@ pass_plan first_plan(sample& fine, const std::vector<double>& shares,
   return plan;
 }
 
+// Where the rough sample places the shares: each one's middle, its
+// standard error, and the spread of one value's share summed over the
+// windows (the shares of one window spread as its widest).
+struct placing {
+  std::vector<double> middles, errors;
+  double spreads = 0.0;
+};
+
+placing place_shares(sample& rough, const std::vector<double>& shares) {
+  placing p;
+  double spread = 0.0;
+  const double values = std::sqrt(static_cast<double>(rough.count));
+  for (std::size_t k = 0; k < shares.size(); ++k) {
+    p.middles.push_back(share_of(rough, 0, shares[k]));
+    p.errors.push_back(error_of(rough, k, p.middles.back()));
+    const double own = p.errors.back() * values;
+    if (k > 0 && p.middles[k] == p.middles[k - 1]) {
+      p.spreads += std::max(0.0, own - spread);
+      spread = std::max(spread, own);
+    } else {
+      p.spreads += own;
+      spread = own;
+    }
+  }
+  return p;
+}
+
+// The fine sample's tiles: enough that every window's kept values fit, and
+// as many as cost least in all: a sampled value costs about an eighth of a
+// value counted one by one in the pass, whose number falls as the square
+// root of the sample grows. Within a share of the pairs, and of the
+// memory: it keeps the values 6 rough errors either side of each share.
+std::uint64_t fine_tiles(const placing& p, std::uint64_t rough_count,
+                         std::uint64_t count, const select_limits& limits) {
+  const double kept = 7 * p.spreads * static_cast<double>(count);
+  const double fit = kept / (0.7 * static_cast<double>(limits.keep));
+  const double per_tile = 8.0 * panel_width * tile_panels;
+  const double wanted_values =
+      std::max(fit * fit, std::pow(kept / 2 * 8, 2.0 / 3.0));
+  const double ranges =
+      12 * 1.2 * p.spreads / std::sqrt(static_cast<double>(rough_count));
+  const double most = std::min(
+      {static_cast<double>(limits.sample_tiles),
+       static_cast<double>(count) /
+           (static_cast<double>(limits.sample_share) * per_tile),
+       static_cast<double>(limits.sample_keep) / (ranges * per_tile)});
+  return static_cast<std::uint64_t>(std::clamp(
+      wanted_values / per_tile, static_cast<double>(limits.rough_tiles),
+      std::max(most, static_cast<double>(limits.rough_tiles))));
+}
+
 }  // namespace
 
 std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
@@ -310,65 +382,29 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   // groups spread.
   pass_plan all;
   all.windows.push_back(sample_window(0.0, value_of(top_pattern)));
-  sample rough = draw_sample(pairs, set, threads, limits.rough_tiles, all, 1,
-                             ~std::uint64_t{0}, {});
+  sample rough = draw_sample(
+      {pairs, set, threads, limits.rough_tiles, 1, ~std::uint64_t{0}}, all, {});
   if (rough.count < 2) return std::nullopt;
-  // Each share's spread, of one value's share with the groups' design
-  // included; the shares of one window spread as its widest.
-  std::vector<double> middles, rough_errors;
-  double spread = 0.0;
-  double spreads = 0.0;
-  for (std::size_t k = 0; k < shares.size(); ++k) {
-    middles.push_back(share_of(rough, 0, shares[k]));
-    rough_errors.push_back(error_of(rough, k, middles.back()));
-    const double own =
-        rough_errors.back() * std::sqrt(static_cast<double>(rough.count));
-    if (k > 0 && middles[k] == middles[k - 1]) {
-      spreads += std::max(0.0, own - spread);
-      spread = std::max(spread, own);
-    } else {
-      spreads += own;
-      spread = own;
-    }
-  }
-  // A fine sample large enough that every window's kept values fit, and
-  // as large as costs least in all: a sampled value costs about an eighth
-  // of a value counted one by one in the pass, whose number falls as the
-  // square root of the sample grows. Within a share of the pairs, and of
-  // the memory: it keeps the values 6 rough errors either side of each
-  // share.
-  const double kept = 7 * spreads * static_cast<double>(count);
-  const double fit = kept / (0.7 * static_cast<double>(limits.keep));
-  const double per_tile = 8.0 * panel_width * tile_panels;
-  const double wanted_values =
-      std::max(fit * fit, std::pow(kept / 2 * 8, 2.0 / 3.0));
-  const double ranges = 12 * 1.2 * spreads /
-                        std::sqrt(static_cast<double>(rough.count));
-  const double most = std::min(
-      {static_cast<double>(limits.sample_tiles),
-       static_cast<double>(count) /
-           (static_cast<double>(limits.sample_share) * per_tile),
-       static_cast<double>(limits.sample_keep) / (ranges * per_tile)});
-  const auto tiles = static_cast<std::uint64_t>(std::clamp(
-      wanted_values / per_tile, static_cast<double>(limits.rough_tiles),
-      std::max(most, static_cast<double>(limits.rough_tiles))));
-  const double fine_values = static_cast<double>(tiles) * per_tile;
+  const placing p = place_shares(rough, shares);
+  const std::uint64_t tiles = fine_tiles(p, rough.count, count, limits);
+  const double fine_values =
+      static_cast<double>(tiles) * 8.0 * panel_width * tile_panels;
   std::vector<double> half;
-  for (const double e : rough_errors)
-    half.push_back(
-        6 * e + 8 * e * std::sqrt(static_cast<double>(rough.count) / fine_values));
-  sample fine = draw_sample(pairs, set, threads, tiles,
-                            ranges_around(rough, shares, half), 1 << 20,
-                            2 * limits.sample_keep, middles);
+  for (const double e : p.errors)
+    half.push_back(6 * e + 8 * e * std::sqrt(static_cast<double>(rough.count) /
+                                             fine_values));
+  sample fine = draw_sample(
+      {pairs, set, threads, tiles, 1 << 20, 2 * limits.sample_keep},
+      ranges_around(rough, shares, half), p.middles);
   if (fine.count < 2) return std::nullopt;
   // Ties can hold far more of the fine sample's values than its ranges'
   // shares: then the rough sample places the windows.
   if (!fine.whole) {
     fine = {};
-    return first_plan(rough, shares, middles, count, limits);
+    return first_plan(rough, shares, p.middles, count, limits);
   }
   rough = {};
-  return first_plan(fine, shares, middles, count, limits);
+  return first_plan(fine, shares, p.middles, count, limits);
 }
 
 }  // namespace kernel_width::detail

@@ -115,6 +115,13 @@ inline void take_odd(double x, const pass_plan& plan, std::size_t h,
     return;
   }
   ++t.inside[j];
+  if (w->first == bits_of(w->hi)) {
+    // One pattern (ties): its values are all x, counted and never kept.
+    bucket& b = t.buckets[w->base];
+    ++b.count;
+    b.low = b.high = x;
+    return;
+  }
   const std::uint64_t k = (bits_of(x) - w->first) >> w->shift;
   bucket& b = t.buckets[w->base + k];
   ++b.count;

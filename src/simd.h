@@ -133,6 +133,56 @@ inline unsigned in_range(const __m128d& d, const __m128d& lo,
       _mm_movemask_pd(_mm_and_pd(over, _mm_cmpngt_pd(d, hi))));
 }
 
+// Counts the lanes of d over v (or NaN) into over: with in_range's count
+// at or over v, the lanes equal to v. Two vector operations.
+[[gnu::target("avx512f")]] inline void count_over(const __m512d& d,
+                                                  const __m512d& v,
+                                                  int_vector<64>::type& over) {
+  const __mmask8 m = _mm512_cmp_pd_mask(d, v, _CMP_NLE_UQ);
+  over = (int_vector<64>::type)_mm512_mask_sub_epi64(
+      (__m512i)over, m, (__m512i)over, _mm512_set1_epi64(-1));
+}
+[[gnu::target("avx2")]] inline void count_over(const __m256d& d,
+                                               const __m256d& v,
+                                               int_vector<32>::type& over) {
+  over -= (int_vector<32>::type)_mm256_cmp_pd(d, v, _CMP_NLE_UQ);
+}
+inline void count_over(const __m128d& d, const __m128d& v,
+                       int_vector<16>::type& over) {
+  over -= (int_vector<16>::type)_mm_cmpnle_pd(d, v);
+}
+
+// Counts the lanes of d at or over lo (or NaN) into at_least: in_range
+// without the lanes inside.
+[[gnu::target("avx512f")]] inline void count_from(const __m512d& d,
+                                                  const __m512d& lo,
+                                                  int_vector<64>::type& at_least) {
+  const __mmask8 m = _mm512_cmp_pd_mask(d, lo, _CMP_NLT_UQ);
+  at_least = (int_vector<64>::type)_mm512_mask_sub_epi64(
+      (__m512i)at_least, m, (__m512i)at_least, _mm512_set1_epi64(-1));
+}
+[[gnu::target("avx2")]] inline void count_from(const __m256d& d,
+                                               const __m256d& lo,
+                                               int_vector<32>::type& at_least) {
+  at_least -= (int_vector<32>::type)_mm256_cmp_pd(d, lo, _CMP_NLT_UQ);
+}
+inline void count_from(const __m128d& d, const __m128d& lo,
+                       int_vector<16>::type& at_least) {
+  at_least -= (int_vector<16>::type)_mm_cmpnlt_pd(d, lo);
+}
+
+// The lanes of d that are NaN, lane 0 in bit 0.
+[[gnu::target("avx512f")]] inline unsigned nan_lanes(const __m512d& d) {
+  return _mm512_cmp_pd_mask(d, d, _CMP_UNORD_Q);
+}
+[[gnu::target("avx2")]] inline unsigned nan_lanes(const __m256d& d) {
+  return static_cast<unsigned>(
+      _mm256_movemask_pd(_mm256_cmp_pd(d, d, _CMP_UNORD_Q)));
+}
+inline unsigned nan_lanes(const __m128d& d) {
+  return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpunord_pd(d, d)));
+}
+
 // The sum of a vector's counts.
 template <class C>
 inline std::uint64_t count_sum(const C& c) {

@@ -17,12 +17,20 @@
 namespace kernel_width::detail {
 
 // The hulls' bounds in vectors, and, per lane, the values at or over each
-// hull's lo so far, out of `values`.
-template <class W, int H>
+// hull's lo so far, out of `values`. With ties, a hull of one window of
+// one pattern v (all its values equal) is only counted: its hi below its
+// lo, so that no value goes one by one, and the values over v counted
+// too (over[h], unused for the other hulls).
+// Which hulls are of one pattern: none, some, or all (then none of them
+// needs its hi, only a NaN goes one by one).
+enum class tie_hulls { none, some, all };
+
+template <class W, int H, tie_hulls Ties>
 struct hull_cuts {
   W lo[H];
   W hi[H];
   lane_counts<W> at_least[H];
+  lane_counts<W> over[Ties == tie_hulls::none ? 1 : H];
   std::uint64_t values = 0;
 };
 
@@ -41,8 +49,8 @@ struct odd_values {
 
 // Counted at or over each hull's lo, in vectors; the values inside a hull
 // (neither under nor over it) or NaN, rare, packed aside.
-template <class W, int R, int V, int H>
-inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H>& cuts,
+template <class W, int R, int V, int H, tie_hulls Ties>
+inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
                        odd_values& odd) {
   cuts.values += R * V * panel_width;
 #pragma GCC unroll 16
@@ -51,9 +59,21 @@ inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H>& cuts,
     for (int j = 0; j < V * per_panel<W>; ++j) {
       const W d = acc[r][j];
       unsigned inside = 0;
+      if constexpr (Ties == tie_hulls::all) {
 #pragma GCC unroll 4
-      for (int h = 0; h < H; ++h)
-        inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
+        for (int h = 0; h < H; ++h) {
+          count_from(d, cuts.lo[h], cuts.at_least[h]);
+          count_over(d, cuts.lo[h], cuts.over[h]);
+        }
+        inside = nan_lanes(d);
+      } else {
+#pragma GCC unroll 4
+        for (int h = 0; h < H; ++h) {
+          inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
+          if constexpr (Ties == tie_hulls::some)
+            count_over(d, cuts.lo[h], cuts.over[h]);
+        }
+      }
       if (inside != 0) [[unlikely]]
         odd.held += compress(d, inside, odd.x + odd.held);
     }
@@ -80,19 +100,19 @@ inline void tally_masked(const pair_set& pairs, std::size_t i, std::size_t p,
 
 // What a band's rows tally into: the pass's plan, the vector counts, the
 // values packed aside and the band's tally.
-template <class W, int H>
+template <class W, int H, tie_hulls Ties>
 struct band_tally {
   const pass_plan& plan;
-  hull_cuts<W, H>& cuts;
+  hull_cuts<W, H, Ties>& cuts;
   odd_values& odd;
   tally& t;
 };
 
 // Rows i..i+R-1 against panels: those that need a mask one by one, the
 // others V at a time.
-template <class W, int R, int V, int H>
+template <class W, int R, int V, int H, tie_hulls Ties>
 inline void tally_rows(const pair_set& pairs, std::size_t i,
-                       panel_span panels, band_tally<W, H> b) {
+                       panel_span panels, band_tally<W, H, Ties> b) {
   auto& [plan, cuts, odd, t] = b;
   constexpr terms squared{false, 0.0, true};
   const std::size_t full = pairs.others().n / panel_width;
@@ -103,39 +123,81 @@ inline void tally_rows(const pair_set& pairs, std::size_t i,
   for (; p + V <= end; p += V) {
     sums<W, R, V> acc;
     tile<W, R, V>(*pairs.rows, i, pairs.others(), p, squared, acc);
-    tally_tile<W, R, V, H>(acc, cuts, odd);
+    tally_tile<W, R, V, H, Ties>(acc, cuts, odd);
     if (odd.held >= odd_values::flush_at) take_held(odd, plan, t);
   }
   for (; p < end; ++p) {
     sums<W, R, 1> acc;
     tile<W, R, 1>(*pairs.rows, i, pairs.others(), p, squared, acc);
-    tally_tile<W, R, 1, H>(acc, cuts, odd);
+    tally_tile<W, R, 1, H, Ties>(acc, cuts, odd);
     if (odd.held >= odd_values::flush_at) take_held(odd, plan, t);
   }
   for (; p < panels.end; ++p) tally_masked<W, R>(pairs, i, p, plan, t);
 }
 
-template <class W, int R, int V, int H>
+// Whether hull h is one window of one pattern.
+inline bool tie_hull(const pass_plan& plan, std::size_t h) {
+  const hull& u = plan.hulls[h];
+  const window& w = plan.windows[u.first];
+  return u.end == u.first + 1 && w.first == bits_of(w.hi);
+}
+
+// A tie hull's values, all equal to its lo: at or over it, not over it.
+template <class W, int H, tie_hulls Ties>
+inline void take_ties(const hull_cuts<W, H, Ties>& cuts, const pass_plan& plan,
+                      tally& t) {
+  if constexpr (Ties != tie_hulls::none)
+    for (int h = 0; h < H; ++h) {
+      if (!tie_hull(plan, h)) continue;
+      const std::size_t j = plan.hulls[h].first;
+      const std::uint64_t equal =
+          count_sum(cuts.at_least[h]) - count_sum(cuts.over[h]);
+      if (equal == 0) continue;
+      t.inside[j] += equal;
+      bucket& b = t.buckets[plan.windows[j].base];
+      b.count += equal;
+      b.low = b.high = plan.windows[j].lo;
+    }
+}
+
+template <class W, int R, int V, int H, tie_hulls Ties>
 inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
                      const pass_plan& plan, tally& t) {
-  hull_cuts<W, H> cuts;
+  hull_cuts<W, H, Ties> cuts;
   for (int h = 0; h < H; ++h) {
     cuts.lo[h] = splat<W>(plan.hulls[h].lo);
-    cuts.hi[h] = splat<W>(plan.hulls[h].hi);
+    const bool tie = Ties != tie_hulls::none && tie_hull(plan, h);
+    cuts.hi[h] = splat<W>(tie ? -1.0 : plan.hulls[h].hi);
     cuts.at_least[h] = lane_counts<W>{};
+    if constexpr (Ties != tie_hulls::none) cuts.over[h] = lane_counts<W>{};
   }
   odd_values odd;
   const std::size_t i = b * panel_width;
   const std::size_t rows = std::min(panel_width, pairs.rows->n - i);
   std::size_t r = 0;
-  const band_tally<W, H> into{plan, cuts, odd, t};
+  const band_tally<W, H, Ties> into{plan, cuts, odd, t};
   for (; r + R <= rows; r += R)
-    tally_rows<W, R, V, H>(pairs, i + r, panels, into);
-  for (; r < rows; ++r) tally_rows<W, 1, V, H>(pairs, i + r, panels, into);
+    tally_rows<W, R, V, H, Ties>(pairs, i + r, panels, into);
+  for (; r < rows; ++r)
+    tally_rows<W, 1, V, H, Ties>(pairs, i + r, panels, into);
   take_held(odd, plan, t);
+  take_ties(cuts, plan, t);
   t.values += cuts.values;
   for (int h = 0; h < H; ++h)
     t.under[h] += cuts.values - count_sum(cuts.at_least[h]);
+}
+
+template <class W, int R, int V, int H>
+inline void tally_ties(const pair_set& pairs, std::size_t b, panel_span panels,
+                       const pass_plan& plan, tally& t) {
+  std::size_t ties = 0;
+  for (std::size_t h = 0; h < plan.hulls.size(); ++h) ties += tie_hull(plan, h);
+  if (ties == 0)
+    tally_of<W, R, V, H, tie_hulls::none>(pairs, b, panels, plan, t);
+  else if (ties < plan.hulls.size())
+    tally_of<W, R, V, H, tie_hulls::some>(pairs, b, panels, plan, t);
+  else
+    tally_of<W, R, V, H, tie_hulls::all>(pairs, b, panels, plan, t);
 }
 
 template <class W, int R, int V>
@@ -143,13 +205,13 @@ inline void tally_hulls(const pair_set& pairs, std::size_t b,
                         panel_span panels, const pass_plan& plan, tally& t) {
   switch (plan.hulls.size()) {
     case 1:
-      return tally_of<W, R, V, 1>(pairs, b, panels, plan, t);
+      return tally_ties<W, R, V, 1>(pairs, b, panels, plan, t);
     case 2:
-      return tally_of<W, R, V, 2>(pairs, b, panels, plan, t);
+      return tally_ties<W, R, V, 2>(pairs, b, panels, plan, t);
     case 3:
-      return tally_of<W, R, V, 3>(pairs, b, panels, plan, t);
+      return tally_ties<W, R, V, 3>(pairs, b, panels, plan, t);
     default:
-      return tally_of<W, R, V, max_hulls>(pairs, b, panels, plan, t);
+      return tally_ties<W, R, V, max_hulls>(pairs, b, panels, plan, t);
   }
 }
 

@@ -13,7 +13,9 @@
 #include <random>
 #include <vector>
 
+#include "kernel_width/kernel_width.h"
 #include "kernels.h"
+#include "packed_statistics.h"
 #include "test_support.h"
 
 namespace {
@@ -21,6 +23,7 @@ namespace {
 using namespace reference;
 using namespace test_support;
 namespace detail = kernel_width::detail;
+namespace kw = kernel_width;
 
 // Every distance d(i, l), i < l within a, or of a's samples to b's, sorted
 // with NaN last.
@@ -193,16 +196,188 @@ TEST(RankPasses, ACancelledRunSaysSo) {
 }
 
 // The first pass counts every pair once; later ones, rarely needed, keep
-// the progress at its end.
+// the progress at its end. Within a set and across two, either way round.
 TEST(RankPasses, TheControlCountsThePairsOfTheFirstPass) {
-  const Table data = samples(45, 4, 3);
+  struct Row {
+    std::size_t n, n_y;  // n_y 0: within
+    std::uint64_t pairs;
+  };
+  for (const Row& r : {Row{45, 0, 45 * 44 / 2}, Row{10, 3, 30}, Row{3, 10, 30},
+                       Row{17, 9, 153}}) {
+    const detail::packed p = pack(samples(r.n, 4, 3), 0);
+    const detail::packed q = pack(samples(std::max<std::size_t>(r.n_y, 1), 4, 4), 0);
+    const detail::pair_set pairs{&p, r.n_y > 0 ? &q : nullptr};
+    detail::pair_counter done{0};
+    const detail::ranks_found f =
+        detail::pair_ranks(pairs, {r.pairs / 3}, 3, detail::best_isa(),
+                           {&done, nullptr}, small_limits());
+    if (r.n_y == 0) {
+      EXPECT_GT(f.passes, 1u);
+    }
+    EXPECT_EQ(done.load(), r.pairs) << r.n << " x " << r.n_y;
+  }
+}
+
+// Each band's pairs, within a set and across two, against a count of them
+// one by one: its rows' later samples, or all of the other set's; summed,
+// every pair once.
+TEST(PairSet, EachBandHoldsItsRowsPairs) {
+  struct Row {
+    std::size_t n, n_y;  // n_y 0: within
+  };
+  for (const Row& r : {Row{10, 3}, Row{3, 10}, Row{1, 1}, Row{8, 8}, Row{9, 1},
+                       Row{17, 5}, Row{2, 0}, Row{8, 0}, Row{9, 0}, Row{16, 0},
+                       Row{17, 0}, Row{100, 0}, Row{100, 7}}) {
+    const detail::packed p = pack(samples(r.n, 2, 1), 0);
+    const detail::packed q = pack(samples(std::max<std::size_t>(r.n_y, 1), 2, 2), 0);
+    const detail::pair_set pairs{&p, r.n_y > 0 ? &q : nullptr};
+    std::uint64_t sum = 0;
+    for (std::size_t b = 0; b < pairs.bands(); ++b) {
+      std::uint64_t own = 0;
+      for (std::size_t i = 8 * b; i < std::min(r.n, 8 * b + 8); ++i)
+        own += r.n_y > 0 ? r.n_y : r.n - 1 - i;
+      EXPECT_EQ(pairs.band_pairs(b), own) << r.n << " x " << r.n_y << " band " << b;
+      sum += own;
+    }
+    EXPECT_EQ(pairs.count(), sum) << r.n << " x " << r.n_y;
+    EXPECT_EQ(sum, r.n_y > 0 ? r.n * r.n_y : r.n * (r.n - 1) / 2);
+  }
+}
+
+// Where the first pass keeps what the ranks need, it is the only pass: up
+// to 65,536 pairs it keeps them all, beyond (here 4.5 million) what the
+// sample placed around the ranks. A thread's last block of kept values
+// lost would cost a second pass, the values still exact.
+TEST(RankPasses, OnePassWhereTheKeptValuesFit) {
+  for (const std::size_t n : {200, 3000}) {
+    const Table data = samples(n, 5, 21);
+    const std::vector<double> want = sorted_distances(data, nullptr);
+    // The quantiles' ranks at 0.1, 0.5 and 0.9 (the extremes' windows
+    // would hold ties the sample cannot tell apart).
+    std::vector<std::uint64_t> ranks;
+    for (const std::uint64_t r : ranks_of(want.size()))
+      if (r > 1 && r + 2 < want.size()) ranks.push_back(r);
+    const detail::packed p = pack(data, 0);
+    for (const unsigned threads : {1u, 2u, 3u, 4u}) {
+      const detail::ranks_found f = detail::pair_ranks(
+          {&p, nullptr}, ranks, threads, detail::best_isa());
+      EXPECT_EQ(f.passes, 1u) << "n " << n << " threads " << threads;
+      ASSERT_EQ(f.values.size(), ranks.size());
+      for (std::size_t k = 0; k < ranks.size(); ++k)
+        ASSERT_EQ(bits(f.values[k]), bits(want[ranks[k]]))
+            << "n " << n << " threads " << threads << " rank " << ranks[k];
+    }
+  }
+}
+
+// The samples' values row after row, for the public calls.
+std::vector<double> flat(const Table& data) {
+  std::vector<double> out;
+  for (const Row& r : data) out.insert(out.end(), r.begin(), r.end());
+  return out;
+}
+
+// Ranks in any order, repeated, and past the last (m - 1): each of those
+// alone is NaN (numpy's, positive); the others are the sort's, within a
+// set and across two.
+TEST(RankPasses, OrderStatisticsPastTheLastRankAreNaNAlone) {
+  const Table x = samples(20, 3, 5);
+  const Table y = samples(7, 3, 6);
+  const std::vector<double> fx = flat(x), fy = flat(y);
+  for (const bool across : {false, true}) {
+    const std::vector<double> want = sorted_distances(x, across ? &y : nullptr);
+    const std::uint64_t m = want.size();
+    const std::vector<std::uint64_t> ranks = {m, 0, m - 1, m + 1, 5,
+                                              ~std::uint64_t{0}, m / 2, m - 1,
+                                              0, m};
+    std::vector<double> values(ranks.size());
+    const kw::sample_pairs pairs =
+        across ? kw::sample_pairs({fx.data(), 20, 3}, {fy.data(), 7, 3},
+                                  kw::pairing::cross)
+               : kw::sample_pairs({fx.data(), 20, 3});
+    const kw::selection s = kw::order_statistics(pairs, ranks.data(),
+                                                 ranks.size(), values.data(), 2);
+    ASSERT_EQ(s.status, kw::error::none);
+    EXPECT_EQ(s.pairs, m);
+    for (std::size_t k = 0; k < ranks.size(); ++k)
+      if (ranks[k] < m)
+        EXPECT_EQ(bits(values[k]), bits(want[ranks[k]]))
+            << "rank " << ranks[k] << (across ? " across" : "");
+      else
+        EXPECT_TRUE(std::isnan(values[k]) && !std::signbit(values[k]))
+            << "rank " << ranks[k] << (across ? " across" : "");
+  }
+}
+
+// Widths 2 Q^2 so small they round to 0: sigma stays Q itself (not the
+// root of half a zero width), the width is 0 and says so, gamma infinite.
+// One sample 2^-537 from two at 0: the distances 0, 2^-537, 2^-537, whose
+// square is the smallest subnormal; half of it, between 0 and 2^-537,
+// squares to under half of that, so to 0.
+TEST(RankPasses, QuantilesWhoseWidthUnderflowsKeepTheirSigma) {
+  const double x = std::ldexp(1.0, -537);
+  const double data[] = {0.0, 0.0, x};
+  struct Row {
+    double p, value;
+    bool zero;
+  };
+  const Row rows[] = {{0.0, 0.0, true},
+                      {0.25, x / 2, true},
+                      {0.5, x, false},
+                      {1.0, x, false}};
+  for (const Row& r : rows) {
+    kw::quantile q;
+    const kw::selection s = kw::quantiles(kw::matrix_view{data, 3, 1}, &r.p, 1, &q);
+    ASSERT_EQ(s.status, kw::error::none);
+    EXPECT_EQ(bits(q.value), bits(r.value)) << r.p;
+    EXPECT_EQ(bits(q.sigma), bits(r.value)) << r.p;
+    EXPECT_EQ(bits(q.width), bits(r.value * r.value * 2)) << r.p;
+    EXPECT_EQ(q.width == 0, r.zero) << r.p;
+    EXPECT_EQ(q.zero_width, r.zero) << r.p;
+    EXPECT_EQ(bits(q.gamma), bits(1 / q.width)) << r.p;
+  }
+  // The median of 0, 0, 0, x, x, x: (0 + x) / 2, its width 0 too.
+  const double four[] = {0.0, 0.0, 0.0, x};
+  const kw::median_statistics m = kw::median({four, 4, 1});
+  EXPECT_EQ(bits(m.median), bits(x / 2));
+  EXPECT_EQ(bits(m.sigma), bits(x / 2));
+  EXPECT_EQ(m.width, 0.0);
+  EXPECT_TRUE(m.zero_width);
+}
+
+// A pass that narrows nothing (every value reported over the windows)
+// ends the selection with error::internal at once, through the public
+// statistics, never a pass after pass.
+TEST(RankPasses, APassThatDoesNotNarrowIsAnInternalError) {
+  const Table data = samples(30, 3, 4);
   const detail::packed p = pack(data, 0);
-  detail::pair_counter done{0};
-  const detail::ranks_found f =
-      detail::pair_ranks({&p, nullptr}, {500}, 3, detail::best_isa(),
-                         {&done, nullptr}, small_limits());
-  EXPECT_GT(f.passes, 1u);
-  EXPECT_EQ(done.load(), std::uint64_t{45 * 44 / 2});
+  const detail::pair_set pairs{&p, nullptr};
+  int passes = 0;
+  const detail::pass_function stuck = [&](const detail::pass_plan& plan,
+                                          detail::pass_result& out) {
+    out.kept.resize(plan.windows.size());
+    out.t.under.assign(plan.hulls.size(), 0);
+    return ++passes < 20;  // else a hang: stop as if cancelled
+  };
+  const detail::rank_engine engine{
+      [&](const std::vector<std::uint64_t>& ranks) {
+        return detail::find_ranks(pairs, ranks, 1, detail::best_isa(), stuck);
+      },
+      [](std::uint64_t& zeros) {
+        zeros = 0;
+        return true;
+      }};
+  const std::uint64_t ranks[] = {3, 200};
+  double values[2];
+  EXPECT_EQ(detail::order_statistics(pairs, 0, ranks, 2, values, engine).status,
+            kw::error::internal);
+  EXPECT_LE(passes, 2);
+  const double ps[] = {0.1, 0.9};
+  kw::quantile q[2];
+  EXPECT_EQ(detail::quantiles(pairs, 0, ps, 2, q, engine).status,
+            kw::error::internal);
+  EXPECT_EQ(detail::median(pairs, 0, engine).status, kw::error::internal);
+  EXPECT_LE(passes, 6);
 }
 
 // The squared distance of two samples, its sum in column order.
@@ -212,29 +387,14 @@ double squared(const Row& a, const Row& b) {
   return sum;
 }
 
-// The kernels the passes use: a band's squared distances to a span of
-// panels, and the tally of a band's pairs against a plan of several
-// windows (more than the vector loop's hulls), against the plain ways.
-TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
-  Table data = samples(29, 6, 4);
-  data[5][2] = std::nan("");
-  const Table other = samples(21, 6, 5);
+// Every band's tally of the pairs against the plan, from the vector
+// kernel and one value at a time: the same counts, bounds and kept values.
+void expect_plain_tallies(const Table& data, const Table& other,
+                          const detail::pass_plan& plan) {
   const detail::packed p = pack(data, 0);
   const detail::packed o = pack(other, 0);
   for (const isa set : isas()) {
     const detail::kernels& k = detail::kernels_for(set);
-    std::vector<double> out(8 * 16);
-    k.squares(p, 1, o, {1, 3}, out.data(), 16);  // rows 8..15, others 8..20
-    for (std::size_t r = 0; r < 8; ++r)
-      for (std::size_t l = 8; l < 21; ++l)
-        ASSERT_EQ(bits(out[r * 16 + l - 8]), bits(squared(data[8 + r], other[l])))
-            << name(set) << " row " << 8 + r << " sample " << l;
-    detail::pass_plan plan;
-    for (const auto& [lo, hi] : std::vector<std::pair<double, double>>{
-             {0.0, 0.0}, {0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0}, {40.0, 60.0},
-             {100.0, std::numeric_limits<double>::infinity()}})
-      plan.windows.push_back(detail::window_over(bits(lo), bits(hi), 5, 2));
-    detail::plan_hulls(plan);
     for (const bool across : {false, true}) {
       const detail::pair_set pairs{&p, across ? &o : nullptr};
       const Table& others = across ? other : data;
@@ -244,8 +404,7 @@ TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
         plain.reset(plan);
         k.tally(pairs, b, {pairs.first_panel(b), pairs.others().count()}, plan,
                 fast);
-        for (std::size_t i = 8 * b; i < std::min<std::size_t>(29, 8 * b + 8);
-             ++i)
+        for (std::size_t i = 8 * b; i < std::min(data.size(), 8 * b + 8); ++i)
           for (std::size_t l = across ? 0 : i + 1; l < others.size(); ++l)
             detail::take(squared(data[i], others[l]), plan, plain);
         const std::string where = name(set) + (across ? " across" : " within") +
@@ -269,6 +428,53 @@ TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
       }
     }
   }
+}
+
+detail::pass_plan plan_of(
+    const std::vector<std::pair<double, double>>& spans) {
+  detail::pass_plan plan;
+  for (const auto& [lo, hi] : spans)
+    plan.windows.push_back(detail::window_over(bits(lo), bits(hi), 5, 2));
+  detail::plan_hulls(plan);
+  return plan;
+}
+
+// The kernels the passes use: a band's squared distances to a span of
+// panels, and the tally of a band's pairs against a plan of several
+// windows (more than the vector loop's hulls, one of them the single
+// pattern 0), against the plain ways.
+TEST(RankKernels, SquaresAndTallyMatchThePlainWays) {
+  Table data = samples(29, 6, 4);
+  data[5][2] = std::nan("");
+  const Table other = samples(21, 6, 5);
+  const detail::packed p = pack(data, 0);
+  const detail::packed o = pack(other, 0);
+  for (const isa set : isas()) {
+    const detail::kernels& k = detail::kernels_for(set);
+    std::vector<double> out(8 * 16);
+    k.squares(p, 1, o, {1, 3}, out.data(), 16);  // rows 8..15, others 8..20
+    for (std::size_t r = 0; r < 8; ++r)
+      for (std::size_t l = 8; l < 21; ++l)
+        ASSERT_EQ(bits(out[r * 16 + l - 8]), bits(squared(data[8 + r], other[l])))
+            << name(set) << " row " << 8 + r << " sample " << l;
+  }
+  expect_plain_tallies(data, other,
+                       plan_of({{0.0, 0.0}, {0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0},
+                                {40.0, 60.0},
+                                {100.0, std::numeric_limits<double>::infinity()}}));
+}
+
+// Ties: windows of one pattern each (counted in vectors, never one by
+// one), alone in their hulls or beside a wider window, with a NaN.
+TEST(RankKernels, WindowsOfOnePatternCountTheirTies) {
+  Table data = grid(37, 3, 8);
+  data[11][1] = std::nan("");
+  const Table other = grid(19, 3, 9);
+  expect_plain_tallies(data, other, plan_of({{1.0, 1.0}, {3.0, 3.0}, {5.0, 5.0}}));
+  expect_plain_tallies(data, other,
+                       plan_of({{0.0, 0.0}, {2.0, 2.0}, {3.0, 4.0}, {6.0, 6.0},
+                                {8.0, 8.0}, {12.0, 12.0}}));
+  expect_plain_tallies(data, other, plan_of({{2.0, 2.0}}));
 }
 
 }  // namespace
