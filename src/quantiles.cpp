@@ -1,6 +1,7 @@
 // The public median, order statistics and quantiles of the distances,
 // within one set of samples, of two pooled, or across two.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -19,11 +20,9 @@ namespace {
 // numpy's NaN for a quantile or median over data with a NaN distance.
 constexpr double numpy_nan = std::numeric_limits<double>::quiet_NaN();
 
-// What no pairs give: -NaN, as 0.0 / 0.0 does.
-double no_pairs() {
-  volatile double zero = 0.0;
-  return zero / zero;
-}
+// What no pairs give: -NaN, as 0.0 / 0.0 does on x86-64; spelled out, as
+// ARM's 0.0 / 0.0 is +NaN.
+double no_pairs() { return std::bit_cast<double>(0xfff8000000000000); }
 
 std::size_t stride_of(const matrix_view& m) {
   return m.stride == 0 ? m.cols : m.stride;
