@@ -29,27 +29,30 @@ cases() {
   done
 }
 
+# Windows' programs (exe=.exe) end their lines with "\r\n", as is the rule
+# there: compared without the "\r".
 one() {  # PROGRAM ARGUMENTS...
   local status=0
   echo "\$ $*"
-  "${runner[@]}" "$bin/$1" --no-progress "${@:2}" >out.txt 2>err.txt ||
-    status=$?
-  cat out.txt
+  "${runner[@]}" "$bin/$1${exe:-}" --no-progress "${@:2}" >out.txt \
+    2>err.txt || status=$?
+  tr -d '\r' <out.txt
   echo "-- standard error"
-  cat err.txt
+  tr -d '\r' <err.txt
   echo "-- status $status"
 }
 
 # The sets a build's programs run, from their message for a set that none
 # runs: "base, avx2".
 isas_of() {
-  { KERNEL_WIDTH_ISA=none "${runner[@]}" "$bin/form_kernel_width" g_9x2.txt \
-      2>&1 >/dev/null || true; } | sed -n 's/.*(this CPU runs: \(.*\))$/\1/p'
+  { KERNEL_WIDTH_ISA=none "${runner[@]}" "$bin/form_kernel_width${exe:-}" \
+      g_9x2.txt 2>&1 >/dev/null || true; } |
+    tr -d '\r' | sed -n 's/.*(this CPU runs: \(.*\))$/\1/p'
 }
 
 # differential DIR NATIVE_BIN EXPECTED_ISAS OTHER_BIN RUNNER...: the other
 # build's programs (run by RUNNER) against the native ones; the other's sets
-# must be EXPECTED_ISAS.
+# must be EXPECTED_ISAS ("native": the native programs' sets).
 differential() {
   local out=$1 native_bin=$2 expected=$3 other_bin=$4
   rm -rf "$out" && mkdir -p "$out/data"
@@ -59,9 +62,10 @@ differential() {
   (
     cd "$out/data"
     bin=$native_bin runner=()
-    sets=$(isas_of)
+    sets=$(exe="" isas_of)
+    [ "$expected" != native ] || expected=$sets
     for set in ${sets//,/}; do
-      KERNEL_WIDTH_ISA=$set cases >"../native-$set.txt"
+      KERNEL_WIDTH_ISA=$set exe="" cases >"../native-$set.txt"
     done
     bin=$other_bin runner=("${@:5}")
     sets=$(isas_of)
