@@ -30,9 +30,9 @@ cases() {
 }
 
 # Windows' programs (exe=.exe) end their lines with "\r\n", as is the rule
-# there: compared without the "\r". A program never fails without a word:
-# under wine, a run that failed silently (about one in a thousand, wine's
-# start under load) is run once more, and said so.
+# there: compared without the "\r". A program never fails without a word;
+# under wine a run once did (status 1, no output, once in about a thousand
+# runs, not seen again), so such a run is run once more, and said so.
 one() {  # PROGRAM ARGUMENTS...
   local status=0
   echo "\$ $*"
