@@ -7,8 +7,10 @@ matter to the results: C++20 and no contraction into fused multiply-adds.
 import os
 import pathlib
 import re
+import tempfile
 
 from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
 TOP = pathlib.Path(__file__).resolve().parent
 
@@ -35,13 +37,50 @@ core = Extension(
     + ["python/module.cpp"],
     include_dirs=["include", "src"] + pybind11_include(),
     define_macros=[("KERNEL_WIDTH_VERSION", '"%s"' % version())],
-    extra_compile_args=["-std=c++20", "-ffp-contract=off", "-Wno-psabi",
+    extra_compile_args=["-std=c++20", "-ffp-contract=off",
                         "-fvisibility=hidden", "-pthread", "-g0"],
     extra_link_args=["-pthread"],
     language="c++",
 )
 
+# Flags that only quieten a compiler's notes: given where the compiler
+# takes them (GCC's -Wno-psabi, on vector arguments' ABI).
+OPTIONAL_FLAGS = ["-Wno-psabi"]
+
+
+class ProbedBuild(build_ext):
+    """build_ext with the optional flags this compiler takes, on any
+    architecture: the sources choose their kernels for it themselves."""
+
+    def build_extensions(self):
+        taken = [f for f in OPTIONAL_FLAGS if self.takes(f)]
+        for extension in self.extensions:
+            extension.extra_compile_args += taken
+        super().build_extensions()
+
+    def takes(self, flag):
+        with tempfile.TemporaryDirectory() as where:
+            probe = os.path.join(where, "probe.cpp")
+            with open(probe, "w") as f:
+                f.write("int main() { return 0; }\n")
+            try:
+                self.compiler.compile([probe], output_dir=where,
+                                      extra_postargs=["-Werror", flag])
+            except Exception:  # distutils' CompileError, however imported
+                return False
+        return True
+
+
+def cores():
+    """The cores this process may run on (its affinity, where the system
+    has one)."""
+    if hasattr(os, "sched_getaffinity"):
+        return len(os.sched_getaffinity(0))
+    return os.cpu_count() or 1
+
+
 # Objects in build-pip/, apart from CMake's build/, compiled on every core.
 setup(version=version(), ext_modules=[core],
+      cmdclass={"build_ext": ProbedBuild},
       options={"build": {"build_base": "build-pip"},
-               "build_ext": {"parallel": len(os.sched_getaffinity(0))}})
+               "build_ext": {"parallel": cores()}})

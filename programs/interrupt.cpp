@@ -1,6 +1,51 @@
 #include "interrupt.h"
 
 #include <signal.h>
+
+#if defined(_WIN32)
+#include <io.h>
+
+// Windows has no sigaction: the C library's signal(), which puts the
+// default action back before the handler runs, as SA_RESETHAND does.
+namespace {
+
+using action = void (*)(int);
+constexpr int interrupts[] = {SIGINT, SIGTERM};
+action saved[2];
+bool replaced[2] = {};
+
+extern "C" void erase_and_end(int signal) {
+  static const char erase[] = "\r\033[K";
+  const int ignored = _write(2, erase, sizeof erase - 1);
+  static_cast<void>(ignored);
+  raise(signal);
+}
+
+}  // namespace
+
+void erase_line_on_interrupt() {
+  for (int k = 0; k < 2; ++k) {
+    if (replaced[k]) continue;
+    const action old = signal(interrupts[k], erase_and_end);
+    if (old == SIG_ERR) continue;
+    if (old == SIG_IGN) {
+      signal(interrupts[k], SIG_IGN);
+      continue;
+    }
+    saved[k] = old;
+    replaced[k] = true;
+  }
+}
+
+void restore_interrupts() {
+  for (int k = 0; k < 2; ++k)
+    if (replaced[k]) {
+      signal(interrupts[k], saved[k]);
+      replaced[k] = false;
+    }
+}
+
+#else
 #include <unistd.h>
 
 namespace {
@@ -41,3 +86,5 @@ void restore_interrupts() {
       replaced[k] = false;
     }
 }
+
+#endif

@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,13 +98,25 @@ std::vector<std::pair<std::string, std::string>> parameter_lines(
           {"width", exact(width)}};
 }
 
+namespace {
+
+// A NaN as glibc shows it, with its sign, whatever the C library: Windows'
+// shows none.
+const char* nan_text(double value) {
+  return std::signbit(value) ? "-nan" : "nan";
+}
+
+}  // namespace
+
 std::string width_text(double width) {
+  if (std::isnan(width)) return nan_text(width);
   std::ostringstream text;
   text << width;
   return text.str();
 }
 
 std::string exact(double value) {
+  if (std::isnan(value)) return nan_text(value);
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", value);
   return text;

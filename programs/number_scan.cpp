@@ -89,8 +89,10 @@ constexpr double exact_tens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
   }
   if (convert_fast(negative, mantissa, digits, exponent - fraction, value))
     return p;
+#if defined(__cpp_lib_to_chars)  // libc++ before LLVM 20 reads no doubles
   const auto [last, ec] = std::from_chars(token, p, value);
   if (ec == std::errc{} && last == p) return p;
+#endif
   bool overflow = false;
   if (convert_slow(token, p, value, overflow)) return p;
   if (overflow) stop = p;

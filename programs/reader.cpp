@@ -132,8 +132,16 @@ bool add_field(std::string_view field, Row& row) {
   return true;
 }
 
+// The bytes as they are on every system: Windows' text mode would turn
+// "\r\n" into "\n" and garble compressed files.
+#if defined(_WIN32)
+constexpr int read_only = O_RDONLY | O_BINARY;
+#else
+constexpr int read_only = O_RDONLY | O_CLOEXEC;
+#endif
+
 read_result read_path(const std::string& path, read_options options) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), read_only);
   if (fd < 0) {
     read_result result;
     result.error = std::strerror(errno);

@@ -3,10 +3,19 @@
 // to 2 MiB and asked to be backed by huge pages (on some systems, virtual
 // machines among them, first touching a page costs more than writing the
 // values to it), and given back to the system as soon as they are freed,
-// so that one step's buffers never stay resident under the next's.
+// so that one step's buffers never stay resident under the next's. On
+// Windows such blocks come from VirtualAlloc, aligned to 64 KiB.
 #pragma once
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +46,12 @@ struct big_allocator {
       if (!p) throw std::bad_alloc();
       return static_cast<T*>(p);
     }
+#if defined(_WIN32)
+    void* block = VirtualAlloc(nullptr, mapped(bytes), MEM_RESERVE | MEM_COMMIT,
+                               PAGE_READWRITE);
+    if (!block) throw std::bad_alloc();
+    return static_cast<T*>(block);
+#else
     // Room for a 2 MiB boundary, the rest given back at once.
     const std::size_t size = mapped(bytes);
     void* p = mmap(nullptr, size + huge, PROT_READ | PROT_WRITE,
@@ -47,15 +62,22 @@ struct big_allocator {
     if (aligned > at) munmap(p, aligned - at);
     if (aligned + size < at + size + huge)
       munmap(reinterpret_cast<void*>(aligned + size), at + huge - aligned);
+#ifdef MADV_HUGEPAGE  // Linux's
     madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // a hint
+#endif
     return reinterpret_cast<T*>(aligned);
+#endif
   }
   void deallocate(T* p, std::size_t n) noexcept {
     const std::size_t bytes = n * sizeof(T);
     if (bytes < huge / 2)
       std::free(p);
     else
+#if defined(_WIN32)
+      VirtualFree(p, 0, MEM_RELEASE);
+#else
       munmap(p, mapped(bytes));
+#endif
   }
 
   template <class U>

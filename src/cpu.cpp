@@ -1,8 +1,17 @@
 #include "cpu.h"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#elif defined(__linux__)
 #include <sched.h>
+#endif
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -16,13 +25,24 @@ struct features {
   bool avx512 = false;
 };
 
+// What the CPU adds to its architecture's baseline: probed on x86-64 only;
+// NEON is part of every aarch64 CPU.
 const features& cpu() {
   static const features f = [] {
+#if defined(__x86_64__)
     __builtin_cpu_init();
     return features{__builtin_cpu_supports("avx2") != 0,
                     __builtin_cpu_supports("avx512f") != 0};
+#else
+    return features{};
+#endif
   }();
   return f;
+}
+
+bool built_here(isa set) {
+  return std::find(std::begin(all_isas), std::end(all_isas), set) !=
+         std::end(all_isas);
 }
 
 }  // namespace
@@ -35,13 +55,17 @@ const char* isa_name(isa set) {
       return "avx2";
     case isa::avx512:
       return "avx512";
+    case isa::neon:
+      return "neon";
   }
   return "";
 }
 
 bool isa_supported(isa set) {
+  if (!built_here(set)) return false;
   switch (set) {
     case isa::base:
+    case isa::neon:
       return true;
     case isa::avx2:
       return cpu().avx2;
@@ -52,9 +76,10 @@ bool isa_supported(isa set) {
 }
 
 isa best_isa() {
-  if (isa_supported(isa::avx512)) return isa::avx512;
-  if (isa_supported(isa::avx2)) return isa::avx2;
-  return isa::base;
+  isa best = isa::base;
+  for (const isa set : all_isas)
+    if (isa_supported(set)) best = set;
+  return best;
 }
 
 std::string supported_isas() {
@@ -78,11 +103,21 @@ const isa_choice& selected_isa() {
   return choice;
 }
 
+// The process's affinity where the system has one; elsewhere every
+// hardware thread.
 unsigned available_threads() {
+#if defined(_WIN32)
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) &&
+      process != 0)
+    return static_cast<unsigned>(std::popcount(process));
+#elif defined(__linux__)
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
     return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
   return std::max(1u, std::thread::hardware_concurrency());
 }
 

@@ -6,15 +6,26 @@
 
 namespace kernel_width::detail {
 
+// Every set named on any machine; a machine builds and runs only its own
+// (all_isas).
 enum class isa {
-  base,    // plain x86-64 (SSE2)
-  avx2,    // AVX2
-  avx512,  // AVX-512F
+  base,    // the portable kernels: SSE2 on x86-64, generic vectors elsewhere
+  avx2,    // x86-64: AVX2
+  avx512,  // x86-64: AVX-512F
+  neon,    // aarch64: Advanced SIMD
 };
 
+// The sets of this machine's architecture, from the plainest up: the names
+// KERNEL_WIDTH_ISA takes here.
+#if defined(__x86_64__)
 constexpr isa all_isas[] = {isa::base, isa::avx2, isa::avx512};
+#elif defined(__aarch64__)
+constexpr isa all_isas[] = {isa::base, isa::neon};
+#else
+constexpr isa all_isas[] = {isa::base};
+#endif
 
-// "base", "avx2" or "avx512": the names KERNEL_WIDTH_ISA takes.
+// "base", "avx2", "avx512" or "neon".
 const char* isa_name(isa set);
 
 // True when this CPU runs set (the CPU is probed once per process).

@@ -1,5 +1,6 @@
 // The distance kernels, written once over a native vector type W (__m512d,
-// __m256d or __m128d, used with GCC's vector operators) and inlined into one
+// __m256d, __m128d, float64x2_t or a generic vector, used with GCC's vector
+// operators) and inlined into one
 // function per instruction set (kernels.cpp). Every lane keeps its own
 // column sum in column order; vectors only run across samples, never within
 // a sum. Private to the library.
@@ -36,11 +37,19 @@ struct blocking_of<4> {  // AVX2
   static constexpr int rows = 4, narrow = 1, wide = 1;
 };
 template <>
-struct blocking_of<2> {  // SSE2
+struct blocking_of<2> {  // SSE2, and the portable kernels elsewhere
   static constexpr int rows = 2, narrow = 1, wide = 1;
 };
 template <class W>
-using blocking = blocking_of<lanes<W>>;
+struct blocking_for : blocking_of<lanes<W>> {};
+#if defined(__aarch64__)
+// NEON: twice SSE2's registers (32) hold AVX2's tiles, 4 rows by a panel,
+// in 16 accumulators. Not yet timed on ARM hardware.
+template <>
+struct blocking_for<float64x2_t> : blocking_of<4> {};
+#endif
+template <class W>
+using blocking = blocking_for<W>;
 
 // acc[r][j]: the terms of samples i..i+R-1 of s against the samples of
 // panels p..p+V-1 of o (vector j covers samples 8p + j L .. 8p + j L + L -

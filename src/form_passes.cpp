@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "same_nan.h"
+
 namespace kernel_width::detail {
 
 namespace {
@@ -256,8 +258,9 @@ pass_sum settle(const workers& w, const packed& s, terms t,
 }
 
 double per_pair(double sum, std::size_t n) {
-  return sum / static_cast<double>(static_cast<std::int64_t>(n) *
-                                   static_cast<std::int64_t>(n));
+  return same_nan(sum / static_cast<double>(static_cast<std::int64_t>(n) *
+                                            static_cast<std::int64_t>(n)),
+                  sum);
 }
 
 moments form_moments(const packed& s, unsigned threads, isa set,
@@ -272,7 +275,9 @@ moments form_moments(const packed& s, unsigned threads, isa set,
   if (control.cancelled()) return {not_a_number, not_a_number, {}, {}};
   pass =
       run_pass(s, {true, m.mean}, centred_estimates(q, pass.totals, m.mean), w);
-  m.variance = per_pair(pass.sum.sum, s.n);
+  // Without a NaN distance (the mean would be NaN), a NaN comes from
+  // inf - inf: the terms of infinite distances about an infinite mean.
+  m.variance = same_nan(per_pair(pass.sum.sum, s.n), m.mean);
   m.variance_rows = pass.sum.rows;
   return m;
 }

@@ -8,6 +8,7 @@
 #include "form_passes.h"
 #include "labelled_total.h"
 #include "packed_statistics.h"
+#include "same_nan.h"
 
 namespace kernel_width {
 
@@ -102,7 +103,7 @@ form_statistics form_of(std::size_t n, std::size_t cols, double mean,
           cols,
           mean,
           variance,
-          square(mean) / variance,
+          same_nan(square(mean) / variance, mean, variance),
           n == 0 ? error::no_samples : error::none};
 }
 
@@ -114,7 +115,7 @@ labelled_statistics labelled_of(std::size_t n, std::size_t cols,
   const auto count = static_cast<std::int64_t>(n);
   l.pairs = count * count - count;
   l.total = total;
-  l.mean = l.total / static_cast<double>(l.pairs);
+  l.mean = same_nan(l.total / static_cast<double>(l.pairs), l.total);
   l.width = l.mean * l.mean * 2;
   l.sigma = l.mean;
   l.gamma = gamma_of(l.width);

@@ -5,8 +5,13 @@
 namespace kernel_width::detail {
 
 const kernels& kernels_for(isa set) {
-  if (set >= isa::avx512 && isa_supported(isa::avx512)) return avx512_kernels();
-  if (set >= isa::avx2 && isa_supported(isa::avx2)) return avx2_kernels();
+#if defined(__x86_64__)
+  const bool wide = set == isa::avx512 || set == isa::avx2;
+  if (set == isa::avx512 && isa_supported(isa::avx512)) return avx512_kernels();
+  if (wide && isa_supported(isa::avx2)) return avx2_kernels();
+#elif defined(__aarch64__)
+  if (set == isa::neon) return neon_kernels();
+#endif
   return base_kernels();
 }
 

@@ -73,12 +73,17 @@ struct kernels {
                 const pass_plan& plan, tally& t);
 };
 
-// The tables, one per instruction set (kernel_set.h).
+// The tables, one per instruction set of this architecture (kernel_set.h).
+#if defined(__x86_64__)
 const kernels& avx512_kernels();
 const kernels& avx2_kernels();
+#elif defined(__aarch64__)
+const kernels& neon_kernels();
+#endif
 const kernels& base_kernels();
 
-// The table for set, or for the best set below it that this CPU runs.
+// The table for set, or for the best set below it that this CPU runs; the
+// portable one for a set of another architecture.
 const kernels& kernels_for(isa set);
 
 // The pairs i < l with i in band b.

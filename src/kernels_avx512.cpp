@@ -1,4 +1,5 @@
-// The kernels compiled for AVX512.
+// The kernels compiled for AVX512 (x86-64 only).
+#if defined(__x86_64__)
 #include "kernel_set.h"
 
 namespace kernel_width::detail {
@@ -7,3 +8,4 @@ KERNEL_WIDTH_KERNELS(avx512, __attribute__((target("avx512f"), flatten)),
                      __m512d)
 
 }  // namespace kernel_width::detail
+#endif

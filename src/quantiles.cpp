@@ -11,6 +11,7 @@
 #include "kernel_width/kernel_width.h"
 #include "packed_statistics.h"
 #include "rank_passes.h"
+#include "same_nan.h"
 
 namespace kernel_width {
 
@@ -19,11 +20,9 @@ namespace {
 // numpy's NaN for a quantile or median over data with a NaN distance.
 constexpr double numpy_nan = std::numeric_limits<double>::quiet_NaN();
 
-// What no pairs give: -NaN, as 0.0 / 0.0 does.
-double no_pairs() {
-  volatile double zero = 0.0;
-  return zero / zero;
-}
+// What no pairs give: -NaN, as 0.0 / 0.0 does on x86-64; spelled out, as
+// ARM's 0.0 / 0.0 is +NaN.
+double no_pairs() { return detail::x86_default_nan; }
 
 std::size_t stride_of(const matrix_view& m) {
   return m.stride == 0 ? m.cols : m.stride;
@@ -31,14 +30,16 @@ std::size_t stride_of(const matrix_view& m) {
 
 }  // namespace
 
-double sigma_of(double width) noexcept { return std::sqrt(width / 2); }
+double sigma_of(double width) noexcept {
+  return detail::same_nan(std::sqrt(width / 2), width);
+}
 double gamma_of(double width) noexcept { return 1 / width; }
 
 namespace detail {
 
 double numpy_lerp(double a, double b, double t) {
-  const double diff = b - a;
-  return t >= 0.5 ? b - diff * (1 - t) : a + diff * t;
+  const double diff = b - a;  // inf - inf: NaN
+  return same_nan(t >= 0.5 ? b - diff * (1 - t) : a + diff * t, a, b);
 }
 
 quantile place(double p, std::uint64_t m) {

@@ -1,16 +1,31 @@
-// Small helpers over the native vector types __m128d, __m256d and __m512d,
-// so that a kernel is written once, as a template over the vector type W,
-// and compiled once per instruction set (kernels.cpp). Private to the
+// Small helpers over the native vector types (on x86-64 __m128d, __m256d
+// and __m512d; on aarch64 NEON's float64x2_t; elsewhere GCC's generic
+// vectors), so that a kernel is written once, as a template over the vector
+// type W, and compiled once per instruction set (kernels.cpp). Only the
+// helpers past the generic ones differ by architecture. Private to the
 // library.
 #pragma once
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace kernel_width::detail {
+
+// The portable kernels' vector: SSE2's on x86-64, two doubles of GCC's
+// generic vectors elsewhere (a type of its own beside NEON's).
+#if defined(__x86_64__)
+using base_vector = __m128d;
+#else
+typedef double base_vector __attribute__((vector_size(16)));
+#endif
 
 template <class W>
 constexpr int lanes = sizeof(W) / sizeof(double);
@@ -65,6 +80,23 @@ inline W on_grid(W x, W grid) {
   return (x + grid) - grid;
 }
 
+// A count per lane, for the lanes that held a condition.
+template <class W>
+using lane_counts = lane_bits<W>;
+
+// The sum of a vector's counts.
+template <class C>
+inline std::uint64_t count_sum(const C& c) {
+  std::uint64_t lanes[sizeof(C) / 8];
+  std::memcpy(lanes, &c, sizeof lanes);
+  std::uint64_t sum = 0;
+  for (const std::uint64_t x : lanes) sum += x;
+  return sum;
+}
+
+#if defined(__x86_64__)
+// ---- x86-64: SSE2, AVX2, AVX-512F ----
+
 [[gnu::target("avx512f")]] inline void root(__m512d& x) {
   x = _mm512_maskz_sqrt_pd(0xff, x);
 }
@@ -99,10 +131,6 @@ inline unsigned sign_mask(const __m128d& w) {
 inline unsigned less_mask(const __m128d& a, const __m128d& b) {
   return static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(a, b)));
 }
-
-// A count per lane, for the lanes that held a condition.
-template <class W>
-using lane_counts = lane_bits<W>;
 
 // Counts the lanes of d at or over lo (or NaN) into at_least, and returns
 // the lanes among them at or under hi (or NaN), lane 0 in bit 0: three
@@ -183,16 +211,6 @@ inline unsigned nan_lanes(const __m128d& d) {
   return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpunord_pd(d, d)));
 }
 
-// The sum of a vector's counts.
-template <class C>
-inline std::uint64_t count_sum(const C& c) {
-  std::uint64_t lanes[sizeof(C) / 8];
-  std::memcpy(lanes, &c, sizeof lanes);
-  std::uint64_t sum = 0;
-  for (const std::uint64_t x : lanes) sum += x;
-  return sum;
-}
-
 // Writes the lanes of d picked by mask (lane 0 in bit 0) to out, packed,
 // in lane order, and returns how many: no branch on the mask. out must have
 // room for every lane.
@@ -236,6 +254,122 @@ inline unsigned compress(const __m128d& d, unsigned mask, double* out) {
   _mm_storeh_pd(out + first, d);
   return first + (mask >> 1 & 1);
 }
+
+#else
+// ---- the portable kernels' helpers off x86-64: lane by lane ----
+
+inline void root(base_vector& x) {
+  for (int k = 0; k < lanes<base_vector>; ++k) x[k] = std::sqrt(x[k]);
+}
+
+inline unsigned sign_mask(const base_vector& w) {
+  const lane_bits<base_vector> bits = (lane_bits<base_vector>)w;
+  unsigned mask = 0;
+  for (int k = 0; k < lanes<base_vector>; ++k)
+    mask |= static_cast<unsigned>(bits[k] < 0) << k;
+  return mask;
+}
+
+inline unsigned less_mask(const base_vector& a, const base_vector& b) {
+  return sign_mask((base_vector)(a < b));
+}
+
+// A comparison fails on NaN: "not under lo" and "not over hi" hold for it.
+inline unsigned in_range(const base_vector& d, const base_vector& lo,
+                         const base_vector& hi,
+                         lane_bits<base_vector>& at_least) {
+  const lane_bits<base_vector> over = ~(d < lo);
+  at_least -= over;
+  return sign_mask((base_vector)(over & ~(d > hi)));
+}
+
+// Counts the lanes of d over v (or NaN) into over.
+inline void count_over(const base_vector& d, const base_vector& v,
+                       lane_bits<base_vector>& over) {
+  over -= ~(d <= v);
+}
+
+// Counts the lanes of d at or over lo (or NaN) into at_least.
+inline void count_from(const base_vector& d, const base_vector& lo,
+                       lane_bits<base_vector>& at_least) {
+  at_least -= ~(d < lo);
+}
+
+// The lanes of d that are NaN, lane 0 in bit 0.
+inline unsigned nan_lanes(const base_vector& d) {
+  return sign_mask((base_vector)(d != d));
+}
+
+inline unsigned compress(const base_vector& d, unsigned mask, double* out) {
+  unsigned held = 0;
+  for (int k = 0; k < lanes<base_vector>; ++k) {
+    out[held] = d[k];
+    held += mask >> k & 1;
+  }
+  return held;
+}
+
+#endif
+
+#if defined(__aarch64__)
+// ---- NEON (aarch64): two doubles per vector ----
+
+// The lanes of m (each all ones or all zeros) as bits, lane 0 in bit 0.
+inline unsigned lane_mask(uint64x2_t m) {
+  const uint64x2_t bit = {1, 2};
+  return static_cast<unsigned>(vaddvq_u64(vandq_u64(m, bit)));
+}
+
+inline void root(float64x2_t& x) { x = vsqrtq_f64(x); }
+
+inline unsigned sign_mask(const float64x2_t& w) {
+  return lane_mask(
+      vreinterpretq_u64_s64(vshrq_n_s64(vreinterpretq_s64_f64(w), 63)));
+}
+
+inline unsigned less_mask(const float64x2_t& a, const float64x2_t& b) {
+  return lane_mask(vcltq_f64(a, b));
+}
+
+// d < lo and d > hi fail on NaN: "not under lo" and "not over hi" hold.
+inline unsigned in_range(const float64x2_t& d, const float64x2_t& lo,
+                         const float64x2_t& hi,
+                         int_vector<16>::type& at_least) {
+  using bits = int_vector<16>::type;
+  const bits over = ~(bits)vcltq_f64(d, lo);
+  at_least -= over;
+  return lane_mask(vbicq_u64((uint64x2_t)over, vcgtq_f64(d, hi)));
+}
+
+// Counts the lanes of d over v (or NaN) into over.
+inline void count_over(const float64x2_t& d, const float64x2_t& v,
+                       int_vector<16>::type& over) {
+  using bits = int_vector<16>::type;
+  over -= ~(bits)vcleq_f64(d, v);
+}
+
+// Counts the lanes of d at or over lo (or NaN) into at_least.
+inline void count_from(const float64x2_t& d, const float64x2_t& lo,
+                       int_vector<16>::type& at_least) {
+  using bits = int_vector<16>::type;
+  at_least -= ~(bits)vcltq_f64(d, lo);
+}
+
+// The lanes of d that are NaN, lane 0 in bit 0.
+inline unsigned nan_lanes(const float64x2_t& d) {
+  // d == d fails on NaN alone.
+  return lane_mask(
+      vreinterpretq_u64_u32(vmvnq_u32(vreinterpretq_u32_u64(vceqq_f64(d, d)))));
+}
+
+inline unsigned compress(const float64x2_t& d, unsigned mask, double* out) {
+  vst1q_lane_f64(out, d, 0);
+  const unsigned first = mask & 1;
+  vst1q_lane_f64(out + first, d, 1);
+  return first + (mask >> 1 & 1);
+}
+
+#endif
 
 // The lanes where a comparison held, lane 0 in bit 0.
 template <class W>
