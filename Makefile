@@ -19,7 +19,8 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test test-build test-ctest test-r sanitize sanitize-build \
+.PHONY: all demo test test-build test-ctest test-r test-cross sanitize \
+  sanitize-build \
   fuzz fuzz-build \
   package r-package r-install r-test r-check clean
 
@@ -37,14 +38,24 @@ demo: all
 # Every test, two at a time: ctest's (the C++ units, the programs, the
 # Python module, the MPI programs) beside the R package's, where R is
 # installed (checked as R CMD check checks a package's tarball, its tests
-# against the programs); then the guides' examples, whose R ones use the
-# package that R CMD check installed.
+# against the programs), and the builds for the other machines; then the
+# guides' examples, whose R ones use the package that R CMD check
+# installed.
 test: test-build
-	$(MAKE) --no-print-directory -j2 test-ctest test-r
+	$(MAKE) --no-print-directory -j2 test-ctest test-r test-cross
 	ctest --test-dir $(BUILD) --output-on-failure -R '^examples$$'
 
 test-ctest:
 	ctest --test-dir $(BUILD) -j2 --output-on-failure -E '^examples$$'
+
+# The other machines: aarch64 (cross GCC, run under qemu-user, its widths
+# byte for byte the native programs'), clang with libc++ (the unit tests)
+# and Windows (mingw-w64, its widths under wine64); tests/cross/run says
+# how. CROSS_TARGETS= skips them.
+CROSS_TARGETS ?= aarch64 libcxx mingw
+test-cross:
+	if [ -n "$(CROSS_TARGETS)" ]; then \
+	  KW_NATIVE_BUILD=$(BUILD) tests/cross/run $(CROSS_TARGETS); fi
 
 test-r:
 	if command -v R >/dev/null 2>&1; then $(MAKE) --no-print-directory r-check; fi
@@ -120,5 +131,6 @@ r-check: r-package
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz build-pip python/*.egg-info \
+	rm -rf $(BUILD) build-sanitize build-fuzz build-pip build-cross \
+	  python/*.egg-info \
 	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so
