@@ -276,6 +276,29 @@ std::vector<wanted> windows_for(sample& fine, const std::vector<double>& shares,
   return merged(std::move(ws));
 }
 
+// Whether the sample holds no value strictly between w's two ends, which
+// differ: on tied data (a grid) such a window is two ties, each counted in
+// the vector loop as a window of its own, where one window over both
+// would take every value one by one. A rank between them in the data
+// costs a pass more, exact all the same.
+bool two_ties(const sample& fine, const wanted& w) {
+  if (w.low == w.high || !fine.whole) return false;
+  const std::size_t j = window_of(fine.plan, value_of(w.low));
+  const window& v = fine.plan.windows[j];
+  if (bits_of(v.lo) > w.low || bits_of(v.hi) < w.high) return false;
+  for (const double x : fine.kept[j])
+    if (bits_of(x) > w.low && bits_of(x) < w.high) return false;
+  return true;
+}
+
+// A window of one pattern: its values counted, none kept.
+void add_tie(pass_plan& plan, std::uint64_t pattern) {
+  window v = window_over(pattern, pattern, unknown_count, 0);
+  v.keep_first = 1;
+  v.keep_last = 0;
+  plan.windows.push_back(v);
+}
+
 // The first plan from the fine sample: each share's window keeps the
 // values within 3.5 of its standard errors either side, as long as the
 // kept values of all fit (a rank outside costs a pass more, about once in
@@ -303,6 +326,11 @@ pass_plan first_plan(sample& fine, const std::vector<double>& shares,
   pass_plan plan;
   const int bits = bucket_bits_for(ws.size(), limits);
   for (const wanted& w : ws) {
+    if (two_ties(fine, w)) {
+      add_tie(plan, w.low);
+      add_tie(plan, w.high);
+      continue;
+    }
     window v = window_over(w.low, w.high, unknown_count, bits);
     v.keep_first = bucket_of(v, w.keep_low);
     v.keep_last = bucket_of(v, w.keep_high);

@@ -270,6 +270,36 @@ TEST(RankPasses, OnePassWhereTheKeptValuesFit) {
   }
 }
 
+// Tied data (a grid: 13 distinct distances): windows that the sample sees
+// as two ties are counted as two, in the vector loop. Ranks at the
+// quantiles and on each side of a change of value near them, exact, in
+// one pass, on every instruction set and thread count.
+TEST(RankPasses, TiesOnAGridInOnePass) {
+  const Table data = grid(3000, 3, 23);
+  const std::vector<double> want = sorted_distances(data, nullptr);
+  std::vector<std::uint64_t> ranks;
+  for (const double q : {0.1, 0.5, 0.9}) {
+    auto r = static_cast<std::uint64_t>(q * static_cast<double>(want.size()));
+    ranks.push_back(r);
+    while (r + 1 < want.size() && want[r] == want[r + 1]) ++r;
+    ranks.insert(ranks.end(), {r, r + 1});
+  }
+  std::sort(ranks.begin(), ranks.end());
+  ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+  const detail::packed p = pack(data, 0);
+  for (const isa set : isas())
+    for (const unsigned threads : {1u, 2u, 3u}) {
+      const detail::ranks_found f =
+          detail::pair_ranks({&p, nullptr}, ranks, threads, set);
+      EXPECT_EQ(f.passes, 1u) << test_support::name(set) << " " << threads;
+      ASSERT_EQ(f.values.size(), ranks.size());
+      for (std::size_t k = 0; k < ranks.size(); ++k)
+        ASSERT_EQ(bits(f.values[k]), bits(want[ranks[k]]))
+            << test_support::name(set) << " threads " << threads << " rank "
+            << ranks[k];
+    }
+}
+
 // The samples' values row after row, for the public calls.
 std::vector<double> flat(const Table& data) {
   std::vector<double> out;
