@@ -9,7 +9,8 @@
 // gives (NaN for no samples) also when there is one. Out of memory gives
 // error::out_of_memory and no partial result.
 //
-// The environment variable KERNEL_WIDTH_ISA (base, avx2, avx512), read once
+// The environment variable KERNEL_WIDTH_ISA (base, avx2 or avx512 on x86-64;
+// base or neon on aarch64; base elsewhere), read once
 // per process, forces the kernels of one instruction set; the results are
 // the same bit for bit. A name that is unknown, or that this CPU cannot
 // run, makes every computation return error::unsupported_isa.
