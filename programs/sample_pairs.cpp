@@ -13,20 +13,6 @@ std::size_t columns(const Table& t, std::size_t first) {
   return t.empty() ? 0 : t.front().size() - first;
 }
 
-// The warning that `what` holds too few samples (an error under --strict);
-// false when the run must end.
-bool few_samples(const char* program, const options& opts,
-                 const std::string& what, const char* why) {
-  const std::string warning =
-      what + ": " + warning_word(opts.strict) + ": " + why;
-  if (opts.strict) {
-    fail(program, warning);
-    return false;
-  }
-  warn(program, warning);
-  return true;
-}
-
 // Whether the two files can be paired; prints why not.
 bool pairable(const char* program, const options& opts, const Table& x,
               const Table& y, std::size_t first) {

@@ -143,17 +143,23 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     fail(program, why);
     return std::nullopt;
   }
-  if (data.rows.size() < 2 && opts.second.empty()) {  // one data file
-    const std::string warning =
-        name + ": " + warning_word(opts.strict) + ": " +
-        (data.rows.empty() ? "no samples" : "one sample");
-    if (opts.strict) {
-      fail(program, warning);
-      return std::nullopt;
-    }
-    warn(program, warning);
-  }
+  if (data.rows.size() < 2 && opts.second.empty() &&  // one data file
+      !few_samples(program, opts, name,
+                   data.rows.empty() ? "no samples" : "one sample"))
+    return std::nullopt;
   return std::move(data.rows);
+}
+
+bool few_samples(const char* program, const options& opts,
+                 const std::string& what, const char* why) {
+  const std::string warning =
+      what + ": " + warning_word(opts.strict) + ": " + why;
+  if (opts.strict) {
+    fail(program, warning);
+    return false;
+  }
+  warn(program, warning);
+  return true;
 }
 
 kernel_width::detail::packed pack(const Table& data, std::size_t first) {

@@ -46,6 +46,11 @@ std::string check_samples(const Table& data, std::size_t first,
                           const std::vector<bool>& blank = {},
                           bool labels = false);
 
+// The warning "WHAT: warning: WHY" for too few samples (an error under
+// --strict); false when the run must end.
+bool few_samples(const char* program, const options& opts,
+                 const std::string& what, const char* why);
+
 // How the programs read their data file: load, then check_samples and that
 // every line has the label column, with a warning for fewer than two
 // samples (an error under --strict) unless there is a second data file.
