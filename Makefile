@@ -49,12 +49,11 @@ test-ctest:
 	ctest --test-dir $(BUILD) -j2 --output-on-failure -E '^examples$$'
 
 # The other machines: aarch64 (cross GCC, run under qemu-user, its widths
-# byte for byte the native programs'); tests/cross/run says how, and also
-# checks clang with libstdc++ and libc++ (the unit tests) and Windows
-# (mingw-w64, its widths under wine64), which take minutes more:
-# make test-cross CROSS_TARGETS="aarch64 clang libcxx mingw". CROSS_TARGETS=
-# skips them.
-CROSS_TARGETS ?= aarch64
+# byte for byte the native programs'), clang with libc++ (the unit tests)
+# and Windows (mingw-w64, its widths under wine64 unless KW_WINE=0);
+# tests/cross/run says how. Its target clang (with libstdc++) is what the
+# sanitizers' build checks. CROSS_TARGETS= skips them.
+CROSS_TARGETS ?= aarch64 libcxx mingw
 test-cross:
 	if [ -n "$(CROSS_TARGETS)" ]; then \
 	  KW_NATIVE_BUILD=$(BUILD) tests/cross/run $(CROSS_TARGETS); fi
@@ -69,28 +68,28 @@ test-build:
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check. Line tables only (-g1): enough for the reports' files and lines.
+# clang, warnings as errors (GCC builds everything else), and the reader's
+# fuzzer in the same build.
 sanitize: sanitize-build
 	ctest --test-dir build-sanitize -j2 --output-on-failure
 
 sanitize-build:
-	tests/install_packages.sh zlib1g-dev libgtest-dev
-	cmake -S . -B build-sanitize -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
+	tests/install_packages.sh zlib1g-dev libgtest-dev clang libclang-rt-dev
+	cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-Werror \
+	  -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DFUZZ=ON -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
 	cmake --build build-sanitize -j2
 
-# Runs the reader's libFuzzer target (clang) for FUZZ_SECONDS; a finding
-# stops it with a non-zero status and leaves the input in build-fuzz/.
+# Runs the reader's libFuzzer target (from the sanitizers' build) for
+# FUZZ_SECONDS; a finding stops it with a non-zero status and leaves the
+# input in build-sanitize/fuzz/.
 fuzz: fuzz-build
-	mkdir -p build-fuzz/corpus
-	build-fuzz/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	mkdir -p build-sanitize/fuzz/corpus
+	build-sanitize/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -timeout=10 -print_final_stats=1 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+	  -artifact_prefix=build-sanitize/fuzz/ build-sanitize/fuzz/corpus tests/fuzz/corpus
 
-fuzz-build:
-	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DFUZZ=ON \
-	  -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
-	cmake --build build-fuzz -j2 --target reader_fuzz
+fuzz-build: sanitize-build
 
 # The Debian package, in $(BUILD)/: the programs, the C++ library and the
 # Python module.
@@ -133,6 +132,6 @@ r-check: r-package
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz build-pip build-cross \
+	rm -rf $(BUILD) build-sanitize build-pip build-cross \
 	  python/*.egg-info \
 	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so

@@ -15,17 +15,12 @@ inline constexpr double x86_default_nan =
     std::bit_cast<double>(0xfff8000000000000);
 
 // result, computed from a and b; x86-64's default NaN in place of another
-// machine's when neither a nor b was NaN. Nothing to do on x86-64.
+// machine's when neither a nor b was NaN. Needed on x86-64 too: a compiler
+// that folds 0.0 / 0.0 of constants (clang does) gives +NaN there.
 inline double same_nan(double result, double a, double b = 0.0) {
-#if defined(__x86_64__) || defined(__i386__)
-  (void)a;
-  (void)b;
-  return result;
-#else
   return std::isnan(result) && !std::isnan(a) && !std::isnan(b)
              ? x86_default_nan
              : result;
-#endif
 }
 
 }  // namespace kernel_width::detail
