@@ -13,8 +13,8 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-// A term this small, 2^-200 of the mode's, ends the walk down: what lies
-// below is bounded by a geometric series.
+// Terms whose geometric rest falls below 2^-200 of the mode's end the walk
+// down.
 constexpr double negligible = 0x1p-200;
 
 // The walk up only adds precision to the total (a partial total is a lower
@@ -40,8 +40,11 @@ std::optional<std::uint64_t> exact_lower_rank(std::uint64_t m, double p,
   for (std::uint64_t k = m0; k > 0; --k) {
     const double step =
         static_cast<double>(k) / static_cast<double>(m - k + 1) * odds;
-    if (w.back() < negligible && step <= 0.9) {
-      tail = w.back() * 10;  // w t / (1 - t) <= 9 w for t <= 0.9
+    // Below, the ratios only fall: the rest is at most w t / (1 - t),
+    // bounded by 2 w / (1 - t) while 1 - t is far above its error.
+    const double rest = 1 - step;
+    if (rest >= 0x1p-20 && w.back() < negligible * rest) {
+      tail = 2 * w.back() / rest;
       break;
     }
     w.push_back(w.back() * step);
