@@ -11,6 +11,7 @@
 #include "kernel_width/kernel_width.h"
 #include "sampled_estimates.h"
 #include "same_nan.h"
+#include "threads.h"
 
 namespace kernel_width {
 
@@ -28,13 +29,15 @@ struct column_tally {
   bool nan = false;
 };
 
-column_tally tally(const matrix_view& m, std::size_t first) {
+// Rows begin..end of m.
+column_tally tally_rows(const matrix_view& m, std::size_t first,
+                        std::size_t begin, std::size_t end) {
   const std::size_t cols = m.cols > first ? m.cols - first : 0;
   column_tally t{std::vector<double>(cols, inf), std::vector<double>(cols, -inf),
                  std::vector<std::uint64_t>(cols), std::vector<std::uint64_t>(cols)};
   const std::size_t stride = m.stride == 0 ? m.cols : m.stride;
   bool nan = false, infinite = false;
-  for (std::size_t r = 0; r < m.rows; ++r) {
+  for (std::size_t r = begin; r < end; ++r) {
     const double* row = m.data + r * stride + first;
     for (std::size_t c = 0; c < cols; ++c) {
       const double v = row[c];
@@ -47,7 +50,7 @@ column_tally tally(const matrix_view& m, std::size_t first) {
     infinite = infinite || t.low[c] == -inf || t.high[c] == inf;
   t.nan = nan;
   // Infinities are rare: counted in a second pass, only when present.
-  for (std::size_t r = 0; infinite && r < m.rows; ++r) {
+  for (std::size_t r = begin; infinite && r < end; ++r) {
     const double* row = m.data + r * stride + first;
     for (std::size_t c = 0; c < cols; ++c) {
       t.plus[c] += row[c] == inf;
@@ -57,12 +60,38 @@ column_tally tally(const matrix_view& m, std::size_t first) {
   return t;
 }
 
+// The rows in equal runs, taken by whichever thread asks; minima, maxima,
+// counts and the NaN flag combine in any order.
+column_tally tally(const matrix_view& m, std::size_t first, unsigned threads) {
+  if (threads == 0) threads = available_threads();
+  const std::size_t parts = std::clamp<std::size_t>(m.rows / 4096, 1, threads);
+  std::vector<column_tally> part(parts);
+  std::atomic<std::size_t> next{0};
+  run_threads(static_cast<unsigned>(parts), [&](unsigned) {
+    for (std::size_t k; (k = next.fetch_add(1)) < parts;)
+      part[k] = tally_rows(m, first, m.rows * k / parts, m.rows * (k + 1) / parts);
+  });
+  column_tally all = std::move(part[0]);
+  for (std::size_t k = 1; k < parts; ++k) {
+    const column_tally& o = part[k];
+    all.nan = all.nan || o.nan;
+    for (std::size_t c = 0; c < all.low.size(); ++c) {
+      all.low[c] = std::min(all.low[c], o.low[c]);
+      all.high[c] = std::max(all.high[c], o.high[c]);
+      all.plus[c] += o.plus[c];
+      all.minus[c] += o.minus[c];
+    }
+  }
+  return all;
+}
+
 }  // namespace
 
-double bound_of(const sample_pairs& samples, std::size_t first) {
-  column_tally t = tally(samples.x, first);
+double bound_of(const sample_pairs& samples, std::size_t first,
+                unsigned threads) {
+  column_tally t = tally(samples.x, first, threads);
   if (samples.kind != pairing::within) {
-    const column_tally y = tally(samples.y, first);
+    const column_tally y = tally(samples.y, first, threads);
     t.nan = t.nan || y.nan;
     for (std::size_t c = 0; c < t.low.size(); ++c) {
       const bool across = samples.kind == pairing::cross;
@@ -162,7 +191,7 @@ sampled_selection sampled_quantiles(const sample_pairs& samples,
     return nothing(s, p, count, out, detail::x86_default_nan,
                    empty ? error::no_samples : error::none);
   try {
-    s.bound = detail::bound_of(samples, 0);
+    s.bound = detail::bound_of(samples, 0, threads);
     std::vector<pair_index> pairs(how.draws);
     draw_pairs(s.n, s.n_y, samples.kind, how.seed, pairs.data(), how.draws,
                threads);
@@ -241,7 +270,7 @@ sampled_labelled sampled_mean(matrix_view samples, std::size_t first_column,
     return no_mean(s, detail::x86_default_nan,
                    s.n == 0 ? error::no_samples : error::none);
   try {
-    s.bound = detail::bound_of(sample_pairs(samples), first_column);
+    s.bound = detail::bound_of(sample_pairs(samples), first_column, threads);
     std::vector<pair_index> pairs(how.draws);
     draw_pairs(s.n, 0, pairing::within, how.seed, pairs.data(), how.draws,
                threads);

@@ -95,11 +95,18 @@ void fill(sampled_quantile& q, std::uint64_t m, const double* v,
 
 std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
                                     const std::atomic<bool>* cancel) {
+  constexpr std::uint64_t ahead = 16;
   std::vector<double> d(s.how.draws);
   const std::size_t cols = s.x.cols;
   const bool done = for_chunks(
       s.how.draws, threads, cancel, [&](std::uint64_t begin, std::uint64_t end) {
         for (std::uint64_t k = begin; k < end; ++k) {
+          // The rows are far apart in a large data set: ask for those of a
+          // pair a few ahead while this one is computed.
+          if (k + ahead < end) {
+            __builtin_prefetch(row_of(s, s.pairs[k + ahead].first) + s.first);
+            __builtin_prefetch(row_of(s, s.pairs[k + ahead].second) + s.first);
+          }
           const double* a = row_of(s, s.pairs[k].first);
           const double* b = row_of(s, s.pairs[k].second);
           double sum = 0.0;

@@ -51,6 +51,7 @@ sampled_labelled mean_from(const sample_source& s, unsigned threads,
 // D and the NaN rule for samples in memory: NaN when a distance the pairing
 // takes is NaN (a NaN value, or two samples of a pair holding the same
 // infinity in a column).
-double bound_of(const sample_pairs& samples, std::size_t first);
+double bound_of(const sample_pairs& samples, std::size_t first,
+                unsigned threads = 1);
 
 }  // namespace kernel_width::detail
