@@ -231,3 +231,31 @@ def test_limits_accepted():
     assert kw.median_width(X, sample=1, seed=2**64 - 1) > 0
     with pytest.raises(MemoryError):
         kw.median_width(X, sample=2**63)
+
+
+def test_same_numbers_as_the_other_front_ends():
+    """Values that R's tests (r/tests/testthat/test-sampled.R) check too."""
+    x = np.array([[((i * 7 + c * 13) % 17) / 4 + i / 100 for c in range(3)]
+                  for i in range(30)])
+    y = np.array([[((i * 5 + c * 3) % 11) / 2 for c in range(3)]
+                  for i in range(12)])
+    expected = [
+        [0.5196152422706631, 3.498471094635484, 3.9367245268115982,
+         0.450333209967908, 3.4830733555295676, 3.8681003089371924,
+         0.5196152422706636, 3.5206959539272913, 4.047925394569421],
+        [0.8660254037844386, 3.50406459882105, 4.527692569068709,
+         0.744781847254617, 3.477038970158373, 4.5,
+         1.0392304845413265, 3.5362409420173844, 4.716990566028302],
+        [2.012883503832251, 3.409545424246464, 5.21272946105405,
+         1.9525624189766635, 3.1832687602525804, 4.5136681313539215,
+         2.138270329027647, 3.5346428390998716, 5.234023309080692]]
+    for (other, cross), want in zip([(None, False), (y, False), (y, True)],
+                                    expected):
+        got = kw.distance_quantiles(x, [0.1, 0.5, 0.9], other, cross,
+                                    sample=1000, seed=42, interval=True)
+        assert np.concatenate(got).tolist() == want
+    s = kw.labelled_statistics(x, first_column=0, sample=500, seed=7)
+    assert [s.mean, s.low.sigma, s.high.sigma, s.low.width, s.high.gamma] == [
+        2.722847807051608, 2.3138433385618473, 3.131852275541374,
+        10.707741990814071, 0.09339037127135462]
+    assert kw.median_width(x, sample=777, seed=2**64 - 1) == 24.4786
