@@ -311,8 +311,9 @@ struct interval_end {
   // Quantiles: the rank among the M drawn distances sorted (0 the smallest)
   // that gives value; unused when trivial, and for labelled.
   std::uint64_t rank = 0;
-  // The end is the trivial bound: 0 (low) or D (high), as no order
-  // statistic (or, for the mean, no finite bound) reaches the confidence.
+  // The end is the trivial bound: 0 (low) or D (high; for the mean, D
+  // widened by labelled()'s rounding), as no order statistic (or, for the
+  // mean, no bound inside [0, D]) reaches the confidence.
   bool trivial = false;
 };
 
