@@ -237,6 +237,79 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
   return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
 }
 
+kw::sampling sampling_of(std::uint64_t draws, std::uint64_t seed,
+                         double confidence) {
+  return {draws, seed, confidence};
+}
+
+// One end of each interval: (values, widths, gammas, ranks), rank -1 for a
+// trivial end (0 below, the distance bound above).
+py::tuple ends(const std::vector<kw::sampled_quantile>& found, bool high) {
+  const auto length = static_cast<py::ssize_t>(found.size());
+  py::array_t<double> values(length), widths(length), gammas(length);
+  py::array_t<std::int64_t> ranks(length);
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    const kw::interval_end& e = high ? found[k].high : found[k].low;
+    values.mutable_data()[k] = e.value;
+    widths.mutable_data()[k] = e.width;
+    gammas.mutable_data()[k] = e.gamma;
+    ranks.mutable_data()[k] =
+        e.trivial ? -1 : static_cast<std::int64_t>(e.rank);
+  }
+  return py::make_tuple(values, widths, gammas, ranks);
+}
+
+// (values, widths, gammas, low, high, population, n, n_y, columns): the
+// estimates from `draws` drawn pairs, low and high as ends() gives them.
+py::tuple sampled_quantiles(const array& x, const py::object& y, bool cross,
+                            const contiguous& p, std::uint64_t draws,
+                            std::uint64_t seed, double confidence,
+                            long threads) {
+  if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
+  two_sets sets;
+  set_pairs(sets, x, y, cross);
+  const unsigned count = thread_count(threads);
+  const auto size = static_cast<std::size_t>(p.shape(0));
+  std::vector<kw::sampled_quantile> found(size);
+  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const kw::sampled_selection s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::sampled_quantiles(sets.pairs, p.data(), size, how,
+                                     found.data(), count, cancel);
+      });
+  check(s.status);
+  const auto length = static_cast<py::ssize_t>(size);
+  py::array_t<double> values(length), widths(length), gammas(length);
+  for (std::size_t k = 0; k < size; ++k) {
+    values.mutable_data()[k] = found[k].estimate.value;
+    widths.mutable_data()[k] = found[k].estimate.width;
+    gammas.mutable_data()[k] = found[k].estimate.gamma;
+  }
+  return py::make_tuple(values, widths, gammas, ends(found, false),
+                        ends(found, true), s.population, s.n, s.n_y,
+                        s.columns);
+}
+
+// (n, columns, population, mean, width, gamma, low, high), low and high as
+// (value, width, gamma, trivial).
+py::tuple sampled_mean(const array& x, std::uint64_t draws,
+                       std::uint64_t seed, double confidence, long threads) {
+  contiguous copy;
+  const kw::matrix_view samples = view_of(x, "X", copy);
+  const unsigned count = thread_count(threads);
+  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const kw::sampled_labelled s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::sampled_mean(samples, 0, how, count, cancel);
+      });
+  check(s.status);
+  const auto end = [](const kw::interval_end& e) {
+    return py::make_tuple(e.value, e.width, e.gamma, e.trivial);
+  };
+  return py::make_tuple(s.n, s.columns, s.population, s.mean, s.width,
+                        s.gamma, end(s.low), end(s.high));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -261,4 +334,16 @@ PYBIND11_MODULE(_core, m) {
         "(values, widths, gammas, pairs, zero_pairs): numpy's quantiles "
         "of the same distances for the probabilities p, and their widths "
         "and gammas.");
+  m.def("sampled_quantiles", &sampled_quantiles, py::arg("X"), py::arg("Y"),
+        py::arg("cross"), py::arg("p"), py::arg("draws"), py::arg("seed"),
+        py::arg("confidence"), py::arg("threads"),
+        "(values, widths, gammas, low, high, population, n, n_y, columns): "
+        "numpy's quantiles of `draws` drawn distances, and the intervals' "
+        "ends as (values, widths, gammas, ranks), rank -1 for a trivial "
+        "end.");
+  m.def("sampled_mean", &sampled_mean, py::arg("X"), py::arg("draws"),
+        py::arg("seed"), py::arg("confidence"), py::arg("threads"),
+        "(n, columns, population, mean, width, gamma, low, high): the mean "
+        "of `draws` drawn distances over every column of X, the ends as "
+        "(value, width, gamma, trivial).");
 }

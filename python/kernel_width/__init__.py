@@ -49,6 +49,17 @@ raises KeyboardInterrupt; the module can be used again at once. (Python
 runs signal handlers in the main thread only: a computation started on
 another thread runs to its end.)
 
+Sampled widths: ``sample=M`` (median_*, labelled_*, distance_quantiles)
+draws M pairs uniformly, with replacement, from the same pairs, with
+``seed=`` (default 0: two calls agree) and ``confidence=`` C (default
+0.99). The result is the estimate (numpy's quantile of the M drawn
+distances, their mean for labelled) and, in the statistics (and
+distance_quantiles with ``interval=True``), an interval ``low``..``high``
+that contains the exact result with probability at least C over the draw,
+for every data set (doc/sampling.md gives the argument). The same seed
+gives the same numbers as the programs' ``--sample M --seed S``, the
+library and R, for every thread count.
+
 Results are plain values: named tuples that pickle, copy and compare equal
 when their fields do.
 
@@ -86,8 +97,11 @@ __version__: str = _core.__version__
 
 __all__ = [
     "FormStatistics",
+    "IntervalEnd",
     "LabelledStatistics",
     "MedianStatistics",
+    "SampledLabelledStatistics",
+    "SampledMedianStatistics",
     "distance_quantiles",
     "form_statistics",
     "form_width",
@@ -230,6 +244,124 @@ class MedianStatistics(NamedTuple):
         return _gamma(self.width)
 
 
+class IntervalEnd(NamedTuple):
+    """One end of a sampled width's interval.
+
+    Attributes
+    ----------
+    width : float
+        The width 2 * sigma**2 at this end.
+    sigma : float
+        The distance (median, quantile) or mean distance (labelled) at
+        this end.
+    gamma : float
+        The gamma at this end of the interval of gammas, which reverses the
+        order: low.gamma = 1 / high.width, high.gamma = 1 / low.width.
+    rank : int or None
+        The rank among the drawn distances sorted (from 0) whose value the
+        end is; None for a trivial end (0 below, the distance bound
+        above: no rank reaches the confidence) and for labelled.
+    """
+
+    width: float
+    sigma: float
+    gamma: float
+    rank: Optional[int]
+
+
+class SampledMedianStatistics(NamedTuple):
+    """The median of drawn distances and the interval around the exact
+    median (median_statistics with sample=).
+
+    Attributes
+    ----------
+    n, columns : int
+        As MedianStatistics.
+    pairs : int
+        N, the pairs drawn from (those the exact median takes).
+    median : float
+        numpy.quantile of the drawn distances at 0.5: the estimate.
+    width : float
+        2 * median**2.
+    low, high : IntervalEnd
+        The interval's ends: the exact median, width, sigma and gamma lie
+        between them with probability at least confidence.
+    draws, seed : int
+        M, the pairs drawn, and the seed.
+    confidence : float
+        C.
+    sigma, gamma : float
+        As MedianStatistics (properties, not fields).
+    """
+
+    n: int
+    columns: int
+    pairs: int
+    median: float
+    width: float
+    low: IntervalEnd
+    high: IntervalEnd
+    draws: int
+    seed: int
+    confidence: float
+
+    @property
+    def sigma(self) -> float:
+        return self.median
+
+    @property
+    def gamma(self) -> float:
+        return _gamma(self.width)
+
+
+class SampledLabelledStatistics(NamedTuple):
+    """The mean of drawn distances and the interval around labelled's
+    exact mean (labelled_statistics with sample=).
+
+    Attributes
+    ----------
+    n, columns : int
+        As LabelledStatistics.
+    pairs : int
+        N = n*(n-1)/2, the pairs i < l drawn from (the exact mean is over
+        each of them twice, n*n - n ordered pairs).
+    mean : float
+        The mean of the drawn distances, summed in draw order: the
+        estimate.
+    width : float
+        2 * mean**2.
+    low, high : IntervalEnd
+        The interval's ends (empirical Bernstein bound): the exact mean,
+        width, sigma and gamma lie between them with probability at least
+        confidence. Their rank is None.
+    draws, seed : int
+        M, the pairs drawn, and the seed.
+    confidence : float
+        C.
+    sigma, gamma : float
+        As LabelledStatistics (properties, not fields).
+    """
+
+    n: int
+    columns: int
+    pairs: int
+    mean: float
+    width: float
+    low: IntervalEnd
+    high: IntervalEnd
+    draws: int
+    seed: int
+    confidence: float
+
+    @property
+    def sigma(self) -> float:
+        return self.mean
+
+    @property
+    def gamma(self) -> float:
+        return _gamma(self.width)
+
+
 # Array kinds that numpy would turn into numbers by guessing or by
 # dropping a part; refused by name.
 _REFUSED = {
@@ -284,6 +416,43 @@ def _integer(value: _Count, name: str, low: int, high: int,
 
 def _threads(value: _Count) -> int:
     return _integer(value, "threads", 0, 1024, "0 (every core) to 1024")
+
+
+def _sampling(sample: Optional[_Count], seed: Optional[_Count],
+              confidence: Optional[float]) -> Optional[tuple]:
+    """(draws, seed, confidence) for a sampled width, None for the exact
+    one; a short TypeError or ValueError for a bad value."""
+    if sample is None:
+        for name, value in ("seed", seed), ("confidence", confidence):
+            if value is not None:
+                raise ValueError(f"{name}= needs sample=: the exact width "
+                                 "draws nothing")
+        return None
+    draws = _integer(sample, "sample", 1, 2**63, "1 to 2**63 pairs")
+    chosen = 0 if seed is None else _integer(seed, "seed", 0, 2**64 - 1,
+                                             "0 to 2**64 - 1")
+    level = 0.99 if confidence is None else confidence
+    if isinstance(level, (bool, np.bool_)) or not isinstance(
+            level, numbers.Real):
+        raise TypeError(f"confidence must be a real number, not "
+                        f"{type(level).__name__}")
+    if not 0 < float(level) < 1:
+        raise ValueError(f"confidence must lie strictly between 0 and 1, "
+                         f"not {level!r}")
+    return draws, chosen, float(level)
+
+
+def _end(value: float, width: float, gamma: float,
+         rank: Optional[int]) -> IntervalEnd:
+    return IntervalEnd(float(width), float(value), float(gamma),
+                       None if rank is None or rank < 0 else int(rank))
+
+
+def _sampled_zero(value: float, name: str) -> str:
+    """Why a sampled width is 0, or "" when it is not."""
+    if value != 0:
+        return f"2 * {name}^2 underflowed"
+    return "the drawn pairs give a distance of 0"
 
 
 def _columns(count: int) -> str:
@@ -543,6 +712,25 @@ def _labelled(X: npt.ArrayLike, threads: _Count,
               first_column: Optional[_Count], label: Label) -> tuple:
     """_core.labelled's tuple for the columns that first_column and label
     leave."""
+    return _core.labelled(_features(X, first_column, label),
+                          _threads(threads))
+
+
+def _sampled_labelled(X: npt.ArrayLike, threads: _Count,
+                      first_column: Optional[_Count], label: Label,
+                      how: tuple) -> SampledLabelledStatistics:
+    """The mean of drawn distances over the same columns as _labelled."""
+    n, columns, population, mean, width, _, low, high = _core.sampled_mean(
+        _features(X, first_column, label), how[0], how[1], how[2],
+        _threads(threads))
+    ends = [_end(e[0], e[1], e[2], None) for e in (low, high)]
+    return SampledLabelledStatistics(n, columns, population, mean, width,
+                                     ends[0], ends[1], *how)
+
+
+def _features(X: npt.ArrayLike, first_column: Optional[_Count],
+              label: Label) -> npt.NDArray[np.float64]:
+    """X's feature columns as labelled takes them."""
     if first_column is None:
         first = 1 if label is None else 0
     else:
@@ -552,7 +740,7 @@ def _labelled(X: npt.ArrayLike, threads: _Count,
             raise ValueError(
                 f"first_column=0 (every column a feature) contradicts "
                 f"label={label!r}: give one of them")
-    return _core.labelled(_samples(X, "X", first, label), _threads(threads))
+    return _samples(X, "X", first, label)
 
 
 def _labelled_zero(s: tuple) -> str:
@@ -566,9 +754,28 @@ def _labelled_zero(s: tuple) -> str:
             else "2 * mean^2 underflowed")
 
 
-def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
-                        first_column: Optional[_Count] = None, *,
-                        label: Label = None) -> LabelledStatistics:
+@overload
+def labelled_statistics(
+        X: npt.ArrayLike, threads: _Count = ...,
+        first_column: Optional[_Count] = ..., *, label: Label = ...,
+        sample: None = ..., seed: None = ...,
+        confidence: None = ...) -> LabelledStatistics: ...
+
+
+@overload
+def labelled_statistics(
+        X: npt.ArrayLike, threads: _Count = ...,
+        first_column: Optional[_Count] = ..., *, label: Label = ...,
+        sample: _Count, seed: Optional[_Count] = ...,
+        confidence: Optional[float] = ...) -> SampledLabelledStatistics: ...
+
+
+def labelled_statistics(
+        X: npt.ArrayLike, threads: _Count = 0,
+        first_column: Optional[_Count] = None, *, label: Label = None,
+        sample: Optional[_Count] = None, seed: Optional[_Count] = None,
+        confidence: Optional[float] = None
+) -> Union[LabelledStatistics, SampledLabelledStatistics]:
     """Mean distance between different samples over the feature columns.
 
     Parameters
@@ -591,6 +798,17 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
     label : int or "last", optional
         The label's column, numbered from 1 as labelled_kernel_width's
         --label numbers it, or "last".
+    sample : int, optional
+        Draw this many pairs (1 to 2**63), uniformly with replacement,
+        instead of taking them all: the result is then the estimate from
+        the drawn distances (doc/sampling.md), the same as the programs'
+        --sample for the same seed.
+    seed : int, default 0
+        The draws' seed, 0 to 2**64 - 1: the same seed draws the same pairs
+        on every front end and thread count. Only with sample.
+    confidence : float, default 0.99
+        With sample: the probability, strictly between 0 and 1, that the
+        interval (low, high) contains the exact result.
 
     Returns
     -------
@@ -599,6 +817,10 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
         labelled_kernel_width --verbose prints for the same values, and
         the width 2 * mean**2; its sigma is the mean itself and its gamma
         1 / width.
+    SampledLabelledStatistics
+        With sample: the mean of the drawn distances and the interval's
+        ends low and high, each with its width, sigma and gamma; a NaN
+        distance makes them all NaN.
 
         A NaN in a feature column makes total, mean and width NaN. An
         infinity makes them infinite, or NaN when another sample holds an
@@ -634,6 +856,12 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
+    how = _sampling(sample, seed, confidence)
+    if how is not None:
+        r = _sampled_labelled(X, threads, first_column, label, how)
+        _zero_width("labelled_statistics", _sampled_zero(r.mean, "mean")
+                    if r.width == 0 else "")
+        return r
     s = _labelled(X, threads, first_column, label)
     _zero_width("labelled_statistics", _labelled_zero(s))
     return LabelledStatistics(*s[:6])
@@ -641,14 +869,18 @@ def labelled_statistics(X: npt.ArrayLike, threads: _Count = 0,
 
 def labelled_width(X: npt.ArrayLike, threads: _Count = 0,
                    first_column: Optional[_Count] = None, *,
-                   label: Label = None, output: Output = "width") -> float:
+                   label: Label = None, output: Output = "width",
+                   sample: Optional[_Count] = None,
+                   seed: Optional[_Count] = None,
+                   confidence: Optional[float] = None) -> float:
     """Kernel width 2 * mean**2 from the mean distance between different
     samples.
 
     Parameters
     ----------
-    X, threads, first_column, label
-        As labelled_statistics.
+    X, threads, first_column, label, sample, seed, confidence
+        As labelled_statistics (with sample, the estimate; its interval is
+        in labelled_statistics' result).
     output : {"width", "sigma", "gamma"}, default "width"
         What to return: the width w of exp(-d**2 / w); sigma, of
         exp(-d**2 / (2 * sigma**2)), here the mean distance itself (an
@@ -673,6 +905,12 @@ def labelled_width(X: npt.ArrayLike, threads: _Count = 0,
         As labelled_statistics; and output not one of the three.
     """
     what = _output(output)
+    how = _sampling(sample, seed, confidence)
+    if how is not None:
+        r = _sampled_labelled(X, threads, first_column, label, how)
+        _zero_width("labelled_width", _sampled_zero(r.mean, "mean")
+                    if r.width == 0 else "")
+        return {"width": r.width, "sigma": r.sigma, "gamma": r.gamma}[what]
     s = _labelled(X, threads, first_column, label)
     _zero_width("labelled_width", _labelled_zero(s))
     return {"width": s[5], "sigma": s[6], "gamma": s[7]}[what]
@@ -722,9 +960,48 @@ def _median_zero(s: tuple) -> str:
     return "" if s[5] != 0 else _distance_zero(s[4], "median", s[3], s[8])
 
 
-def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
-                      Y: Optional[npt.ArrayLike] = None, cross: bool = False,
-                      label: Label = None) -> MedianStatistics:
+def _sampled(x: np.ndarray, y: Optional[np.ndarray], across: bool,
+             p: np.ndarray, how: tuple, threads: _Count) -> tuple:
+    """_core.sampled_quantiles's tuple for the probabilities p."""
+    return _core.sampled_quantiles(x, y, across, p, how[0], how[1], how[2],
+                                   _threads(threads))
+
+
+def _sampled_median(X: npt.ArrayLike, threads: _Count,
+                    Y: Optional[npt.ArrayLike], cross: bool, label: Label,
+                    how: tuple) -> tuple:
+    """The SampledMedianStatistics, and the set without rows."""
+    x, y, across, empty = _two_sets(X, Y, cross, label)
+    values, widths, _, low, high, population, n, n_y, columns = _sampled(
+        x, y, across, np.array([0.5]), how, threads)
+    ends = [_end(e[0][0], e[1][0], e[2][0], e[3][0]) for e in (low, high)]
+    return SampledMedianStatistics(
+        n + n_y, columns, population, float(values[0]), float(widths[0]),
+        ends[0], ends[1], *how), empty
+
+
+@overload
+def median_statistics(
+        X: npt.ArrayLike, threads: _Count = ..., *,
+        Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
+        label: Label = ..., sample: None = ..., seed: None = ...,
+        confidence: None = ...) -> MedianStatistics: ...
+
+
+@overload
+def median_statistics(
+        X: npt.ArrayLike, threads: _Count = ..., *,
+        Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
+        label: Label = ..., sample: _Count, seed: Optional[_Count] = ...,
+        confidence: Optional[float] = ...) -> SampledMedianStatistics: ...
+
+
+def median_statistics(
+        X: npt.ArrayLike, threads: _Count = 0, *,
+        Y: Optional[npt.ArrayLike] = None, cross: bool = False,
+        label: Label = None, sample: Optional[_Count] = None,
+        seed: Optional[_Count] = None, confidence: Optional[float] = None
+) -> Union[MedianStatistics, SampledMedianStatistics]:
     """Median of the distances between different samples.
 
     Exactly numpy.median(scipy.spatial.distance.pdist(X)), bit for bit: the
@@ -748,6 +1025,17 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
     label : int or "last", optional
         A column to leave out of X and of Y, numbered from 1 as the
         programs' --label numbers it, or "last"; it may hold anything.
+    sample : int, optional
+        Draw this many pairs (1 to 2**63), uniformly with replacement,
+        instead of taking them all: the result is then the estimate from
+        the drawn distances (doc/sampling.md), the same as the programs'
+        --sample for the same seed.
+    seed : int, default 0
+        The draws' seed, 0 to 2**64 - 1: the same seed draws the same pairs
+        on every front end and thread count. Only with sample.
+    confidence : float, default 0.99
+        With sample: the probability, strictly between 0 and 1, that the
+        interval (low, high) contains the exact result.
 
     Returns
     -------
@@ -755,6 +1043,10 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
         n, columns, pairs and median, the numbers that median_kernel_width
         --verbose prints for the same values, and the width 2 * median**2;
         its sigma is the median itself and its gamma 1 / width.
+    SampledMedianStatistics
+        With sample: the estimate (numpy.quantile of the drawn distances
+        at 0.5) and the interval's ends low and high, each with its width,
+        sigma, gamma and rank; a NaN distance makes them all NaN.
 
         A NaN distance (a NaN in X, or inf - inf) makes median and width
         NaN, as numpy's median does; an infinite distance (an infinity in
@@ -795,6 +1087,13 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
     KeyboardInterrupt
         Ctrl-C during the computation.
     """
+    how = _sampling(sample, seed, confidence)
+    if how is not None:
+        r, empty = _sampled_median(X, threads, Y, cross, label, how)
+        _no_samples("median_statistics", empty)
+        _zero_width("median_statistics", _sampled_zero(r.median, "median")
+                    if r.width == 0 else "")
+        return r
     s, empty = _median(X, threads, Y, cross, label)
     _no_samples("median_statistics", empty)
     _zero_width("median_statistics", _median_zero(s))
@@ -803,14 +1102,18 @@ def median_statistics(X: npt.ArrayLike, threads: _Count = 0, *,
 
 def median_width(X: npt.ArrayLike, threads: _Count = 0, *,
                  Y: Optional[npt.ArrayLike] = None, cross: bool = False,
-                 label: Label = None, output: Output = "width") -> float:
+                 label: Label = None, output: Output = "width",
+                 sample: Optional[_Count] = None,
+                 seed: Optional[_Count] = None,
+                 confidence: Optional[float] = None) -> float:
     """Kernel width 2 * median**2 from the median of the distances between
     different samples (the median heuristic).
 
     Parameters
     ----------
-    X, threads, Y, cross, label
-        As median_statistics.
+    X, threads, Y, cross, label, sample, seed, confidence
+        As median_statistics (with sample, the estimate; its interval is
+        in median_statistics' result).
     output : {"width", "sigma", "gamma"}, default "width"
         What to return: the width w of exp(-d**2 / w); sigma, of
         exp(-d**2 / (2 * sigma**2)), here the median distance itself, bit
@@ -838,6 +1141,13 @@ def median_width(X: npt.ArrayLike, threads: _Count = 0, *,
         As median_statistics; and output not one of the three.
     """
     what = _output(output)
+    how = _sampling(sample, seed, confidence)
+    if how is not None:
+        r, empty = _sampled_median(X, threads, Y, cross, label, how)
+        _no_samples("median_width", empty)
+        _zero_width("median_width", _sampled_zero(r.median, "median")
+                    if r.width == 0 else "")
+        return {"width": r.width, "sigma": r.sigma, "gamma": r.gamma}[what]
     s, empty = _median(X, threads, Y, cross, label)
     _no_samples("median_width", empty)
     _zero_width("median_width", _median_zero(s))
@@ -868,26 +1178,73 @@ def _probabilities(q: npt.ArrayLike) -> npt.NDArray[np.float64]:
     return p
 
 
+def _sampled_quantiles(x: np.ndarray, y: Optional[np.ndarray], across: bool,
+                       p: np.ndarray, how: tuple, threads: _Count,
+                       what: str, interval: bool, empty: str) -> Any:
+    """distance_quantiles from drawn pairs: the estimates, and with
+    interval their ends, shaped as p."""
+    values, widths, gammas, low, high, *_ = _sampled(
+        x, y, across, p.ravel(), how, threads)
+    _no_samples("distance_quantiles", empty)
+    zero = widths == 0
+    if zero.any():
+        listed = list(dict.fromkeys(p.ravel()[zero].tolist()))
+        shown = ", ".join(map(repr, listed[:3]))
+        more = ", ..." if len(listed) > 3 else ""
+        cause = _sampled_zero(values[zero][0], "q")
+        warnings.warn(f"distance_quantiles: the width for p = {shown}"
+                      f"{more} is 0: {cause}", RuntimeWarning, stacklevel=3)
+    pick = {"sigma": 0, "width": 1, "gamma": 2}[what]
+    estimate = (values, widths, gammas)[pick].reshape(p.shape)[()]
+    if not interval:
+        return estimate
+    return (estimate, low[pick].reshape(p.shape)[()],
+            high[pick].reshape(p.shape)[()])
+
+
 # A scalar q gives a numpy.float64, as numpy.quantile does; the first
 # overload takes it before the array-like one (which a float also is).
 @overload
 def distance_quantiles(  # type: ignore[misc]
         X: npt.ArrayLike, q: float, Y: Optional[npt.ArrayLike] = ...,
         cross: bool = ..., threads: _Count = ..., *,
-        label: Label = ..., output: Output = ...) -> np.float64: ...
+        label: Label = ..., output: Output = ...,
+        sample: Optional[_Count] = ..., seed: Optional[_Count] = ...,
+        confidence: Optional[float] = ...,
+        interval: Literal[False] = ...) -> np.float64: ...
 
 
 @overload
 def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
                        Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
                        threads: _Count = ..., *, label: Label = ...,
-                       output: Output = ...) -> npt.NDArray[np.float64]: ...
+                       output: Output = ...,
+                       sample: Optional[_Count] = ...,
+                       seed: Optional[_Count] = ...,
+                       confidence: Optional[float] = ...,
+                       interval: Literal[False] = ...
+                       ) -> npt.NDArray[np.float64]: ...
+
+
+@overload
+def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
+                       Y: Optional[npt.ArrayLike] = ..., cross: bool = ...,
+                       threads: _Count = ..., *, label: Label = ...,
+                       output: Output = ...,
+                       sample: Optional[_Count] = ...,
+                       seed: Optional[_Count] = ...,
+                       confidence: Optional[float] = ...,
+                       interval: Literal[True]) -> tuple: ...
 
 
 def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
                        Y: Optional[npt.ArrayLike] = None, cross: bool = False,
                        threads: _Count = 0, *, label: Label = None,
-                       output: Output = "sigma") -> Any:
+                       output: Output = "sigma",
+                       sample: Optional[_Count] = None,
+                       seed: Optional[_Count] = None,
+                       confidence: Optional[float] = None,
+                       interval: bool = False) -> Any:
     """Quantiles of the distances between different samples.
 
     Exactly ``numpy.quantile(scipy.spatial.distance.pdist(X), q)``, bit for
@@ -927,12 +1284,31 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
         exp(-d**2 / (2 * sigma**2))); its width w = 2 * d_q**2, of
         exp(-d**2 / w); or gamma = 1 / w, of exp(-gamma * d**2)
         (infinite for a width of 0).
+    sample : int, optional
+        Draw this many pairs (1 to 2**63), uniformly with replacement,
+        instead of taking them all: each quantile is then numpy.quantile
+        of the drawn distances (doc/sampling.md), the same as the
+        programs' --sample for the same seed.
+    seed : int, default 0
+        The draws' seed, 0 to 2**64 - 1: the same seed draws the same pairs
+        on every front end and thread count. Only with sample.
+    confidence : float, default 0.99
+        With sample: the probability, strictly between 0 and 1, that each
+        quantile's interval contains its exact value.
+    interval : bool, default False
+        With sample: return ``(estimate, low, high)``, three results of
+        the shape below, low and high the ends of each quantile's interval
+        in the chosen output (for gamma, low is 1 / the high end's width:
+        the order reverses). An end that no drawn rank reaches is 0 below,
+        or the bound on every distance above (infinite with an infinity
+        in X).
 
     Returns
     -------
     numpy.float64 or numpy.ndarray of float64
         As numpy.quantile shapes it: a numpy.float64 for a scalar q, an
-        array of q's shape otherwise. A NaN distance (a NaN in X, or
+        array of q's shape otherwise (a tuple of three with
+        interval=True). A NaN distance (a NaN in X, or
         inf - inf) makes every quantile NaN, as numpy's does; an infinite
         distance counts as the largest. One sample (no pairs) gives NaN,
         where numpy.quantile of an empty array raises IndexError. With Y
@@ -977,7 +1353,17 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
     """
     what = _output(output)
     p = _probabilities(q)
+    how = _sampling(sample, seed, confidence)
+    if not isinstance(interval, (bool, np.bool_)):
+        raise TypeError(
+            f"interval must be a bool, not {type(interval).__name__}")
+    if interval and how is None:
+        raise ValueError("interval=True needs sample=: the exact quantiles "
+                         "have no interval")
     x, y, across, empty = _two_sets(X, Y, cross, label)
+    if how is not None:
+        return _sampled_quantiles(x, y, across, p, how, threads, what,
+                                  interval, empty)
     values, widths, gammas, pairs, zero_pairs = _core.quantiles(
         x, y, across, p.ravel(), _threads(threads))
     _no_samples("distance_quantiles", empty)

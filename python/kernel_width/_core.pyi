@@ -1,6 +1,6 @@
 # The extension's signatures, for type checkers; the package's functions
 # check the arguments and are the ones to call.
-from typing import Optional
+from typing import Any, Optional
 
 import numpy as np
 import numpy.typing as npt
@@ -35,3 +35,20 @@ def quantiles(
     int,
     int,
 ]: ...
+def sampled_quantiles(
+    X: npt.NDArray[np.float64],
+    Y: Optional[npt.NDArray[np.float64]],
+    cross: bool,
+    p: npt.NDArray[np.float64],
+    draws: int,
+    seed: int,
+    confidence: float,
+    threads: int,
+) -> tuple[Any, ...]: ...
+def sampled_mean(
+    X: npt.NDArray[np.float64],
+    draws: int,
+    seed: int,
+    confidence: float,
+    threads: int,
+) -> tuple[Any, ...]: ...

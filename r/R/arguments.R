@@ -113,3 +113,48 @@ parameters <- function(d) {
   width <- 2 * d^2
   list(width = width, sigma = d, gamma = 1 / width)
 }
+
+# sample, seed and confidence as list(draws, seed, confidence), the seed as
+# its decimal digits; NULL for the exact computation (then seed and
+# confidence must not be given: given says which were).
+sampling_arg <- function(sample, seed, confidence, given,
+                         call = sys.call(-1)) {
+  if (is.null(sample)) {
+    if (any(given))
+      fail(call, c("seed", "confidence")[given][1], " needs sample")
+    return(NULL)
+  }
+  if (!is.numeric(sample) || length(sample) != 1 || is.na(sample) ||
+      sample != round(sample) || sample < 1 || sample > 2^63)
+    fail(call, "sample must be a whole number of pairs, 1 to 2^63")
+  digits <- if (is.character(seed) && length(seed) == 1 && !is.na(seed) &&
+                grepl("^[0-9]{1,20}$", seed)) {
+    seed
+  } else if (is.numeric(seed) && length(seed) == 1 && !is.na(seed) &&
+             seed == round(seed) && seed >= 0 && seed <= 2^53) {
+    sprintf("%.0f", seed)
+  } else {
+    fail(call, "seed must be a whole number from 0 to 2^53, or its ",
+         "digits as a string (up to 18446744073709551615)")
+  }
+  if (nchar(digits) == 20 && digits > "18446744073709551615")
+    fail(call, "seed must be at most 18446744073709551615")
+  if (!is.numeric(confidence) || length(confidence) != 1 ||
+      is.na(confidence) || confidence <= 0 || confidence >= 1)
+    fail(call, "confidence must lie strictly between 0 and 1")
+  list(draws = as.numeric(sample), seed = digits,
+       confidence = as.numeric(confidence))
+}
+
+# The library's sampled quantiles of the pairs p (pairs_arg) for probs.
+sampled_at <- function(p, probs, how, threads, call) {
+  rethrow(.sampled_quantiles(p$x, p$y, p$kind, probs, how$draws, how$seed,
+                             how$confidence, threads), call = call)
+}
+
+# The warning for a sampled width of 0 (a drawn distance of 0 or a square
+# that underflowed).
+sampled_zero_doubt <- function(v, name) {
+  if (v != 0) paste0("2 * ", name, "^2 underflowed")
+  else "the drawn pairs give a distance of 0"
+}

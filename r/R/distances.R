@@ -19,6 +19,20 @@
 #'   \code{"sigma"}, the median itself (the \eqn{\sigma}{sigma} of
 #'   \eqn{\exp(-d^2 / (2 \sigma^2))}{exp(-d^2 / (2 sigma^2))}); or
 #'   \code{"gamma"}, \eqn{1 / (2 m^2)}.
+#' @param sample \code{NULL} for the exact width, or a number M of pairs
+#'   (1 to \eqn{2^{63}}) to draw uniformly, with replacement, from the same
+#'   pairs: the result is then the estimate from the drawn distances, in
+#'   seconds at any size, the same number as the programs' \code{--sample},
+#'   the library and Python give for the same seed (for the median and
+#'   quantiles numpy's formula on the drawn distances, R's type 7 up to the
+#'   last bit). \code{distance_quantiles(interval = TRUE)} and
+#'   \code{labelled_statistics} give the interval around the exact value
+#'   (the argument: \code{doc/sampling.md} of the project).
+#' @param seed The draws' seed with \code{sample}: a whole number from 0 to
+#'   \eqn{2^{53}}, or its digits as a string up to 18446744073709551615. The
+#'   same seed draws the same pairs on every front end and thread count.
+#' @param confidence With \code{sample}: the probability, strictly between
+#'   0 and 1, that the interval contains the exact value.
 #' @return One number. Fewer than two samples leave no distances and, as
 #'   from \code{median}, \code{NA}; no samples at all, or across an empty
 #'   \code{x} or \code{y}, are an error (pooled, an empty one is a warning:
@@ -48,10 +62,20 @@
 #' median_width(matrix(1, 3, 2))
 #' @export
 median_width <- function(x, y = NULL, cross = FALSE,
-                         output = c("width", "sigma", "gamma"), threads = 0L) {
+                         output = c("width", "sigma", "gamma"), threads = 0L,
+                         sample = NULL, seed = 0, confidence = 0.99) {
   output <- match.arg(output)
   call <- sys.call()
+  how <- sampling_arg(sample, seed, confidence,
+                      c(!missing(seed), !missing(confidence)), call = call)
   p <- pairs_arg(x, y, cross, call = call)
+  if (!is.null(how)) {
+    s <- sampled_at(p, 0.5, how, threads_arg(threads, call = call), call)
+    if (zero(s$estimate$width))
+      caution(call, "the width is 0: ",
+              sampled_zero_doubt(s$estimate$sigma, "median"))
+    return(s$estimate[[output]])
+  }
   m <- p$pairs
   # stats:::median.default's ranks and arithmetic
   half <- (m + 1) %/% 2
@@ -81,6 +105,13 @@ median_width <- function(x, y = NULL, cross = FALSE,
 #' @param output \code{"width"}, \eqn{2 q^2} for each quantile \eqn{q};
 #'   \code{"sigma"}, the quantile itself; or \code{"gamma"},
 #'   \eqn{1 / (2 q^2)}.
+#' @param interval With \code{sample}: \code{TRUE} returns a data frame of
+#'   \code{p} (\code{probs}), \code{estimate}, \code{low} and \code{high},
+#'   one row per probability, the interval's ends in the chosen output: the
+#'   exact value lies between \code{low} and \code{high} with probability at
+#'   least \code{confidence}. For \code{"gamma"} the order reverses (low is
+#'   1 / the high end's width). An end that no drawn distance reaches is 0
+#'   below, or a bound on every distance above.
 #' @return A numeric vector, one value per probability, without names.
 #'   Fewer than two samples leave no distances: \code{NA}; no samples, or
 #'   across an empty \code{x} or \code{y}, are an error (pooled, an empty
@@ -105,16 +136,29 @@ median_width <- function(x, y = NULL, cross = FALSE,
 #' distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
 #' # three pairs of six at distance 0: a width of 0 up to p = 0.4
 #' distance_quantiles(c(0, 0, 0, 2), c(0.2, 0.4, 0.5))
+#' # from 20,000 drawn pairs, with a 99% interval around each exact value
+#' distance_quantiles(iris[1:4], c(0.1, 0.5, 0.9), output = "sigma",
+#'                    sample = 20000, interval = TRUE)
 #' @export
 distance_quantiles <- function(x, probs, y = NULL, cross = FALSE,
                                output = c("width", "sigma", "gamma"),
-                               threads = 0L) {
+                               threads = 0L, sample = NULL, seed = 0,
+                               confidence = 0.99, interval = FALSE) {
   output <- match.arg(output)
   call <- sys.call()
   if (!is.numeric(probs) && !all(is.na(probs)))
     fail(call, "probs must be numbers in [0, 1]")
+  how <- sampling_arg(sample, seed, confidence,
+                      c(!missing(seed), !missing(confidence)), call = call)
+  if (!isTRUE(interval) && !isFALSE(interval))
+    fail(call, "interval must be TRUE or FALSE")
+  if (interval && is.null(how))
+    fail(call, "interval = TRUE needs sample")
   p <- pairs_arg(x, y, cross, call = call)
   threads <- threads_arg(threads, call = call)
+  if (!is.null(how))
+    return(sampled_quantiles_of(p, probs, how, threads, output, interval,
+                                call))
   # stats:::quantile.default, type 7, on the m distances
   m <- p$pairs
   eps <- 100 * .Machine$double.eps
@@ -158,4 +202,33 @@ warn_zero_quantiles <- function(widths, qs, probs, pairs, zero_pairs, call) {
     if (length(shown) > 3) listed <- paste0(listed, ", ...")
     caution(call, "the width for p = ", listed, " is 0: ", cause)
   }
+}
+
+# distance_quantiles from drawn pairs: the library's estimates (numpy's
+# formula on the drawn distances), and with interval a data frame of
+# probs, estimate, low and high in the chosen output.
+sampled_quantiles_of <- function(p, probs, how, threads, output, interval,
+                                 call) {
+  eps <- 100 * .Machine$double.eps
+  known <- !is.na(probs)
+  if (any(known & (probs < -eps | probs > 1 + eps)))
+    fail(call, "probs must be numbers in [0, 1]")
+  s <- sampled_at(p, pmax(0, pmin(1, probs[known])), how, threads, call)
+  pick <- function(part) {
+    out <- rep(NA_real_, length(probs))
+    out[known] <- s[[part]][[output]]
+    out
+  }
+  estimate <- pick("estimate")
+  at <- zero(s$estimate$width)
+  why <- vapply(s$estimate$sigma[at], sampled_zero_doubt, "", "q")
+  for (cause in unique(why)) {
+    shown <- unique(sprintf("%g", probs[known][at][why == cause]))
+    listed <- paste(shown[seq_len(min(3, length(shown)))], collapse = ", ")
+    if (length(shown) > 3) listed <- paste0(listed, ", ...")
+    caution(call, "the width for p = ", listed, " is 0: ", cause)
+  }
+  if (!interval) return(estimate)
+  data.frame(p = probs, estimate = estimate, low = pick("low"),
+             high = pick("high"))
 }

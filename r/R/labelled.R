@@ -9,6 +9,7 @@
 #' and equals the program's.
 #'
 #' @inheritParams form_width
+#' @inheritParams median_width
 #' @param x The samples, one per row: a numeric matrix, a data frame (its
 #'   label column may hold anything, a factor or text too; every other
 #'   column numbers), or a numeric vector. \code{NA} outside the label column
@@ -22,7 +23,14 @@
 #'   of \code{n}, \code{columns} (the features), \code{total} (the sum over
 #'   ordered pairs), \code{pairs} (\eqn{n^2 - n}), \code{mean} and
 #'   \code{width}, the numbers \code{labelled_kernel_width --verbose} prints.
-#'   One sample leaves no pairs: \code{NaN}.
+#'   One sample leaves no pairs: \code{NaN}. With \code{sample}: the
+#'   mean of the drawn distances (added in draw order), and a list of
+#'   \code{n}, \code{columns}, \code{pairs} (\eqn{n(n-1)/2}, the pairs drawn
+#'   from), \code{mean}, \code{width}, \code{low} and \code{high} (each a
+#'   list of \code{sigma}, \code{width} and \code{gamma}: the exact mean,
+#'   width and gamma lie between them with probability at least
+#'   \code{confidence}, gamma in reverse order), \code{draws}, \code{seed}
+#'   (its digits) and \code{confidence}.
 #' @section Warnings:
 #' A width of 0 from two samples or more is a warning, whatever
 #' \code{output} asks (from \code{labelled_statistics} too), that names its
@@ -39,18 +47,42 @@
 #' 2 * mean(dist(iris[1:4]))^2
 #' # coinciding samples: a width of 0, with a warning naming the cause
 #' labelled_width(cbind(1:3, 5), label = 1)
+#' # from 5,000 drawn pairs, with the interval around the exact mean
+#' str(labelled_statistics(iris, label = 5, sample = 5000))
 #' @export
 labelled_width <- function(x, label = 1L, output = c("width", "sigma", "gamma"),
-                           threads = 0L) {
+                           threads = 0L, sample = NULL, seed = 0,
+                           confidence = 0.99) {
   output <- match.arg(output)
+  how <- sampling_arg(sample, seed, confidence,
+                      c(!missing(seed), !missing(confidence)))
+  if (!is.null(how)) return(sampled_labelled_of(x, label, threads, how)[[output]])
   labelled_statistics_of(x, label, threads)[[output]]
 }
 
 #' @rdname labelled_width
 #' @export
-labelled_statistics <- function(x, label = 1L, threads = 0L) {
+labelled_statistics <- function(x, label = 1L, threads = 0L, sample = NULL,
+                                seed = 0, confidence = 0.99) {
+  how <- sampling_arg(sample, seed, confidence,
+                      c(!missing(seed), !missing(confidence)))
+  if (!is.null(how))
+    return(sampled_labelled_of(x, label, threads, how)[
+      c("n", "columns", "pairs", "mean", "width", "low", "high", "draws",
+        "seed", "confidence")])
   labelled_statistics_of(x, label, threads)[c("n", "columns", "total",
                                               "pairs", "mean", "width")]
+}
+
+# The mean of drawn distances and its interval, over labelled's columns.
+sampled_labelled_of <- function(x, label, threads, how, call = sys.call(-1)) {
+  skip <- label_arg(label, x, call = call)
+  s <- rethrow(.sampled_mean(samples_arg(x, "x", skip, call = call),
+                             how$draws, how$seed, how$confidence,
+                             threads_arg(threads, call = call)), call = call)
+  if (zero(s$width))
+    caution(call, "the width is 0: ", sampled_zero_doubt(s$mean, "mean"))
+  s
 }
 
 labelled_statistics_of <- function(x, label, threads, call = sys.call(-1)) {

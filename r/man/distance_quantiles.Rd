@@ -10,7 +10,11 @@ distance_quantiles(
   y = NULL,
   cross = FALSE,
   output = c("width", "sigma", "gamma"),
-  threads = 0L
+  threads = 0L,
+  sample = NULL,
+  seed = 0,
+  confidence = 0.99,
+  interval = FALSE
 )
 }
 \arguments{
@@ -36,6 +40,31 @@ arithmetic (a \code{NaN} makes the mean, variance and ratio \code{NaN}).}
 
 \item{threads}{The threads that compute: 0 for every core the process
 may use, or 1 to 1024. The result is the same for every count.}
+
+\item{sample}{\code{NULL} for the exact width, or a number M of pairs
+(1 to \eqn{2^{63}}) to draw uniformly, with replacement, from the same
+pairs: the result is then the estimate from the drawn distances, in
+seconds at any size, the same number as the programs' \code{--sample},
+the library and Python give for the same seed (for the median and
+quantiles numpy's formula on the drawn distances, R's type 7 up to the
+last bit). \code{distance_quantiles(interval = TRUE)} and
+\code{labelled_statistics} give the interval around the exact value
+(the argument: \code{doc/sampling.md} of the project).}
+
+\item{seed}{The draws' seed with \code{sample}: a whole number from 0 to
+\eqn{2^{53}}, or its digits as a string up to 18446744073709551615. The
+same seed draws the same pairs on every front end and thread count.}
+
+\item{confidence}{With \code{sample}: the probability, strictly between
+0 and 1, that the interval contains the exact value.}
+
+\item{interval}{With \code{sample}: \code{TRUE} returns a data frame of
+\code{p} (\code{probs}), \code{estimate}, \code{low} and \code{high},
+one row per probability, the interval's ends in the chosen output: the
+exact value lies between \code{low} and \code{high} with probability at
+least \code{confidence}. For \code{"gamma"} the order reverses (low is
+1 / the high end's width). An end that no drawn distance reaches is 0
+below, or a bound on every distance above.}
 }
 \value{
 A numeric vector, one value per probability, without names.
@@ -74,4 +103,7 @@ quantile(as.vector(dist(mtcars)), c(0.1, 0.5, 0.9), names = FALSE)
 distance_quantiles(scale(mtcars), seq(0.1, 0.9, by = 0.2))
 # three pairs of six at distance 0: a width of 0 up to p = 0.4
 distance_quantiles(c(0, 0, 0, 2), c(0.2, 0.4, 0.5))
+# from 20,000 drawn pairs, with a 99% interval around each exact value
+distance_quantiles(iris[1:4], c(0.1, 0.5, 0.9), output = "sigma",
+                   sample = 20000, interval = TRUE)
 }

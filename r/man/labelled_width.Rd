@@ -9,10 +9,20 @@ labelled_width(
   x,
   label = 1L,
   output = c("width", "sigma", "gamma"),
-  threads = 0L
+  threads = 0L,
+  sample = NULL,
+  seed = 0,
+  confidence = 0.99
 )
 
-labelled_statistics(x, label = 1L, threads = 0L)
+labelled_statistics(
+  x,
+  label = 1L,
+  threads = 0L,
+  sample = NULL,
+  seed = 0,
+  confidence = 0.99
+)
 }
 \arguments{
 \item{x}{The samples, one per row: a numeric matrix, a data frame (its
@@ -33,6 +43,23 @@ is an error naming its row and column; \code{NaN} makes the width
 
 \item{threads}{The threads that compute: 0 for every core the process
 may use, or 1 to 1024. The result is the same for every count.}
+
+\item{sample}{\code{NULL} for the exact width, or a number M of pairs
+(1 to \eqn{2^{63}}) to draw uniformly, with replacement, from the same
+pairs: the result is then the estimate from the drawn distances, in
+seconds at any size, the same number as the programs' \code{--sample},
+the library and Python give for the same seed (for the median and
+quantiles numpy's formula on the drawn distances, R's type 7 up to the
+last bit). \code{distance_quantiles(interval = TRUE)} and
+\code{labelled_statistics} give the interval around the exact value
+(the argument: \code{doc/sampling.md} of the project).}
+
+\item{seed}{The draws' seed with \code{sample}: a whole number from 0 to
+\eqn{2^{53}}, or its digits as a string up to 18446744073709551615. The
+same seed draws the same pairs on every front end and thread count.}
+
+\item{confidence}{With \code{sample}: the probability, strictly between
+0 and 1, that the interval contains the exact value.}
 }
 \value{
 \code{labelled_width}: one number, the width, or as
@@ -41,7 +68,14 @@ may use, or 1 to 1024. The result is the same for every count.}
   of \code{n}, \code{columns} (the features), \code{total} (the sum over
   ordered pairs), \code{pairs} (\eqn{n^2 - n}), \code{mean} and
   \code{width}, the numbers \code{labelled_kernel_width --verbose} prints.
-  One sample leaves no pairs: \code{NaN}.
+  One sample leaves no pairs: \code{NaN}. With \code{sample}: the
+  mean of the drawn distances (added in draw order), and a list of
+  \code{n}, \code{columns}, \code{pairs} (\eqn{n(n-1)/2}, the pairs drawn
+  from), \code{mean}, \code{width}, \code{low} and \code{high} (each a
+  list of \code{sigma}, \code{width} and \code{gamma}: the exact mean,
+  width and gamma lie between them with probability at least
+  \code{confidence}, gamma in reverse order), \code{draws}, \code{seed}
+  (its digits) and \code{confidence}.
 }
 \description{
 The width that \code{labelled_kernel_width} computes, \eqn{2 m^2} for
@@ -71,4 +105,6 @@ labelled_statistics(iris, label = 5)
 2 * mean(dist(iris[1:4]))^2
 # coinciding samples: a width of 0, with a warning naming the cause
 labelled_width(cbind(1:3, 5), label = 1)
+# from 5,000 drawn pairs, with the interval around the exact mean
+str(labelled_statistics(iris, label = 5, sample = 5000))
 }

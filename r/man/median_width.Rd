@@ -9,7 +9,10 @@ median_width(
   y = NULL,
   cross = FALSE,
   output = c("width", "sigma", "gamma"),
-  threads = 0L
+  threads = 0L,
+  sample = NULL,
+  seed = 0,
+  confidence = 0.99
 )
 }
 \arguments{
@@ -33,6 +36,23 @@ arithmetic (a \code{NaN} makes the mean, variance and ratio \code{NaN}).}
 
 \item{threads}{The threads that compute: 0 for every core the process
 may use, or 1 to 1024. The result is the same for every count.}
+
+\item{sample}{\code{NULL} for the exact width, or a number M of pairs
+(1 to \eqn{2^{63}}) to draw uniformly, with replacement, from the same
+pairs: the result is then the estimate from the drawn distances, in
+seconds at any size, the same number as the programs' \code{--sample},
+the library and Python give for the same seed (for the median and
+quantiles numpy's formula on the drawn distances, R's type 7 up to the
+last bit). \code{distance_quantiles(interval = TRUE)} and
+\code{labelled_statistics} give the interval around the exact value
+(the argument: \code{doc/sampling.md} of the project).}
+
+\item{seed}{The draws' seed with \code{sample}: a whole number from 0 to
+\eqn{2^{53}}, or its digits as a string up to 18446744073709551615. The
+same seed draws the same pairs on every front end and thread count.}
+
+\item{confidence}{With \code{sample}: the probability, strictly between
+0 and 1, that the interval contains the exact value.}
 }
 \value{
 One number. Fewer than two samples leave no distances and, as

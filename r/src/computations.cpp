@@ -110,3 +110,110 @@ Rcpp::List order_statistics(SEXP x, SEXP y, int kind,
                             Rcpp::Named("nan_pairs") = count(s.nan_pairs),
                             Rcpp::Named("zero_pairs") = count(s.zero_pairs));
 }
+
+namespace {
+
+// The sampling arguments, checked on the R side; the seed as decimal
+// digits (R's doubles hold whole numbers only up to 2^53).
+kw::sampling sampling_of(double draws, const std::string& seed,
+                         double confidence) {
+  if (!(draws >= 1 && draws <= 0x1p63) || draws != std::floor(draws))
+    Rcpp::stop("bad sample");
+  std::uint64_t value = 0;
+  for (const char c : seed) {
+    if (c < '0' || c > '9' || value > (UINT64_MAX - (c - '0')) / 10)
+      Rcpp::stop("bad seed");
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return {static_cast<std::uint64_t>(draws), value, confidence};
+}
+
+// One end of an interval as R's list(sigma, width, gamma); the ranks
+// apart.
+Rcpp::List end_of(const kw::interval_end& e) {
+  return Rcpp::List::create(Rcpp::Named("sigma") = e.value,
+                            Rcpp::Named("width") = e.width,
+                            Rcpp::Named("gamma") = e.gamma);
+}
+
+}  // namespace
+
+// numpy's quantiles of `draws` drawn distances within x (kind 0), of x and
+// y pooled (1) or across them (2), with each interval: estimate, low and
+// high as lists of numeric vectors (sigma, width, gamma), the ranks from 1
+// (NA for a trivial end), and N.
+// [[Rcpp::export(.sampled_quantiles)]]
+Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind,
+                             Rcpp::NumericVector probs, double draws,
+                             std::string seed, double confidence,
+                             int threads) {
+  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const row_major first = rows_of(x);
+  const row_major second = kind == 0 ? row_major{} : rows_of(y);
+  const kw::sample_pairs pairs =
+      kind == 0 ? kw::sample_pairs(first.view())
+                : kw::sample_pairs(first.view(), second.view(),
+                                   kind == 1 ? kw::pairing::pooled
+                                             : kw::pairing::cross);
+  const auto size = static_cast<std::size_t>(probs.size());
+  std::vector<kw::sampled_quantile> found(size);
+  const kw::sampled_selection s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::sampled_quantiles(pairs, probs.begin(), size, how,
+                                     found.data(), threads, cancel);
+      });
+  check(s.status);
+  const auto n = static_cast<R_xlen_t>(size);
+  Rcpp::NumericVector values(n), widths(n), gammas(n), low_sigma(n),
+      low_width(n), low_gamma(n), high_sigma(n), high_width(n),
+      high_gamma(n), low_rank(n), high_rank(n);
+  for (R_xlen_t k = 0; k < n; ++k) {
+    const kw::sampled_quantile& q = found[static_cast<std::size_t>(k)];
+    values[k] = q.estimate.value;
+    widths[k] = q.estimate.width;
+    gammas[k] = q.estimate.gamma;
+    low_sigma[k] = q.low.value;
+    low_width[k] = q.low.width;
+    low_gamma[k] = q.low.gamma;
+    high_sigma[k] = q.high.value;
+    high_width[k] = q.high.width;
+    high_gamma[k] = q.high.gamma;
+    low_rank[k] = q.low.trivial ? NA_REAL : count(q.low.rank) + 1;
+    high_rank[k] = q.high.trivial ? NA_REAL : count(q.high.rank) + 1;
+  }
+  const auto triple = [](const Rcpp::NumericVector& sigma,
+                         const Rcpp::NumericVector& width,
+                         const Rcpp::NumericVector& gamma) {
+    return Rcpp::List::create(Rcpp::Named("sigma") = sigma,
+                              Rcpp::Named("width") = width,
+                              Rcpp::Named("gamma") = gamma);
+  };
+  return Rcpp::List::create(
+      Rcpp::Named("estimate") = triple(values, widths, gammas),
+      Rcpp::Named("low") = triple(low_sigma, low_width, low_gamma),
+      Rcpp::Named("high") = triple(high_sigma, high_width, high_gamma),
+      Rcpp::Named("low_rank") = low_rank, Rcpp::Named("high_rank") = high_rank,
+      Rcpp::Named("pairs") = count(s.population));
+}
+
+// The mean of `draws` drawn distances over x's columns, with its
+// interval, as labelled_statistics gives it (low and high as end_of()).
+// [[Rcpp::export(.sampled_mean)]]
+Rcpp::List sampled_mean(SEXP x, double draws, std::string seed,
+                        double confidence, int threads) {
+  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const row_major samples = rows_of(x);
+  const kw::sampled_labelled s =
+      interruptible([&](const std::atomic<bool>* cancel) {
+        return kw::sampled_mean(samples.view(), 0, how, threads, cancel);
+      });
+  check(s.status);
+  return Rcpp::List::create(
+      Rcpp::Named("n") = count(s.n), Rcpp::Named("columns") = count(s.columns),
+      Rcpp::Named("pairs") = count(s.population), Rcpp::Named("mean") = s.mean,
+      Rcpp::Named("width") = s.width, Rcpp::Named("sigma") = s.sigma,
+      Rcpp::Named("gamma") = s.gamma, Rcpp::Named("low") = end_of(s.low),
+      Rcpp::Named("high") = end_of(s.high),
+      Rcpp::Named("draws") = count(s.draws),
+      Rcpp::Named("seed") = seed, Rcpp::Named("confidence") = s.confidence);
+}

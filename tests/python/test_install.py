@@ -55,6 +55,8 @@ m: kw.MedianStatistics = kw.median_statistics(x, label=1)
 sigma: float = m.sigma + l.gamma + kw.labelled_statistics(x, label=2).sigma
 vg: np.float64 = kw.distance_quantiles(x, 0.5, output="gamma")
 aw: npt.NDArray[np.float64] = kw.distance_quantiles(x, [0.5], output="width")
+sm: kw.SampledMedianStatistics = kw.median_statistics(x, sample=10, seed=3)
+lo: float = sm.low.width + kw.labelled_statistics(x, sample=5).high.gamma
 """
 
 # Each line a mistake that mypy must find.
@@ -72,6 +74,7 @@ kw.labelled_width(x, output="scale")
 kw.distance_quantiles(x, 0.5, label=1.5)
 kw.median_statistics(x, Y=x, cross="yes")
 kw.distance_quantiles(x, [0.5], output="scale")
+kw.median_width(x, sample=1.5)
 """
 
 
@@ -134,7 +137,7 @@ def test_pip_install_into_a_virtual_environment(tmp_path):
     errors = [line.split(":")[:2] for line in done.stdout.splitlines()
               if ": error:" in line]
     assert all(name == "mistakes.py" for name, _ in errors), done.stdout
-    assert {line for _, line in errors} == {str(n) for n in range(4, 14)}, \
+    assert {line for _, line in errors} == {str(n) for n in range(4, 15)}, \
         done.stdout + done.stderr
 
 
