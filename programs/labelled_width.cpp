@@ -58,7 +58,7 @@ int run_labelled(options opts) {
   if (!samples) return 1;
   const auto n = static_cast<std::int64_t>(samples->n);
   progress line(labelled_program, opts.progress,
-                static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
+                static_cast<std::uint64_t>(n * (n - (n > 0)) / 2), true);
   const kernel_width::labelled_statistics l = kernel_width::detail::labelled(
       *samples, opts.threads, {line.counter(), nullptr});
   line.finish();

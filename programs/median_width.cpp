@@ -122,7 +122,7 @@ int run_median(options opts) {
   if (!samples) return 1;
   const kw::detail::pair_set pairs = samples->pairs();
   // The first pass over the pairs; most data need no other.
-  progress line(program, opts.progress, pairs.count());
+  progress line(program, opts.progress, pairs.count(), true);
   const kw::detail::rank_engine engine = kw::detail::local_engine(
       pairs, opts.threads, kw::detail::selected_isa().chosen,
       {line.counter(), nullptr});
