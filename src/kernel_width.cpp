@@ -89,6 +89,10 @@ const char* describe(error e) noexcept {
       return "a probability outside [0, 1]";
     case error::internal:
       return "internal error: the selection did not narrow";
+    case error::bad_sampling:
+      return "no pairs drawn, more than 2^63, or a confidence outside (0, 1)";
+    case error::too_many_pairs:
+      return "more pairs than 64 bits count";
   }
   return "";
 }

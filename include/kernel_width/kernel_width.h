@@ -44,6 +44,8 @@ enum class error {
   columns_differ,     // the two sets of samples have different columns
   bad_probability,    // a quantile's probability is not in [0, 1]
   internal,           // a selection stopped narrowing: a fault of ours
+  bad_sampling,       // no draws, more than 2^63, or a confidence outside (0, 1)
+  too_many_pairs,     // the pairs do not fit 64 bits: they cannot be drawn
 };
 
 // The programs' words for an error: "no samples", "no feature values",
@@ -51,7 +53,8 @@ enum class error {
 // "out of memory", "unknown or unsupported instruction set in
 // KERNEL_WIDTH_ISA", "cancelled", "the two sets of samples have different
 // numbers of columns", "a probability outside [0, 1]", "internal error: the
-// selection did not narrow"; "" for none.
+// selection did not narrow", "no pairs drawn, more than 2^63, or a
+// confidence outside (0, 1)", "more pairs than 64 bits count"; "" for none.
 const char* describe(error e) noexcept;
 
 // The library's version ("1.1.0"), which the programs' --version prints.
@@ -228,5 +231,170 @@ struct quantile {
 selection quantiles(const sample_pairs& samples, const double* p,
                     std::size_t count, quantile* out, unsigned threads = 0,
                     const std::atomic<bool>* cancel = nullptr) noexcept;
+
+
+// ---- Sampled widths: an estimate from M drawn pairs, with an interval ----
+//
+// Instead of all N pairs, M pairs drawn uniformly with replacement from the
+// same N pairs that median() and quantiles() take (or labelled()'s pairs
+// i < l). The estimate is numpy's formula applied to the M drawn distances
+// (their plain mean for labelled); the interval [low, high] contains the
+// value that the exact function returns with probability at least the
+// confidence C over the draw, whatever the data (doc/sampling.md gives the
+// argument). A drawn distance is bit for bit the distance the exact
+// computation takes for that pair, and the same seed gives the same pairs,
+// and so the same bits, for every thread count and every front end.
+
+// A pair of samples by index. For pooled and cross, y's sample j is index
+// n + j. first < second within and pooled; first < n <= second across.
+struct pair_index {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+};
+
+// N, the pairs a median over n samples of x (and n_y of y) takes, as kind
+// says: n(n-1)/2 within; (n + n_y)(n + n_y - 1)/2 pooled; n * n_y across.
+// When N does not fit 64 bits: 0, and *overflow (when given) true.
+std::uint64_t pair_count(std::size_t n, std::size_t n_y, pairing kind,
+                         bool* overflow = nullptr) noexcept;
+
+// Draws count pairs uniformly, with replacement, from the N pairs into
+// out[0..count). Pair k depends only on (seed, k, n, n_y, kind): its words
+// come from SplitMix64 started at a mix of seed and k, each bounded by
+// Lemire's multiply-and-reject method (no bias); within and pooled, an
+// ordered pair of different samples is drawn and put in increasing order,
+// across one sample of each set. So any thread count (0: every core), and
+// every front end, draws the same pairs. Errors: no_samples (N = 0),
+// too_many_pairs, out_of_memory (threads only).
+error draw_pairs(std::size_t n, std::size_t n_y, pairing kind,
+                 std::uint64_t seed, pair_index* out, std::uint64_t count,
+                 unsigned threads = 0) noexcept;
+
+// The samples that the drawn pairs need, in increasing index order, into
+// rows (room for 2 * count), their number into *kept; each pair renumbered
+// in place into rows' positions. For pooled and cross, x's rows come
+// first, then y's (index n + j): a reader stacks the kept rows of x, then
+// those of y. O(count log count).
+error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
+                std::uint64_t* kept) noexcept;
+
+// D, an upper bound on every distance the library computes between the
+// samples (over the given columns), from each column's minimum and maximum
+// over all samples (of x and y): sqrt of the sum of the squared ranges,
+// every operation rounded upward. As round-to-nearest is monotone, no
+// computed distance exceeds it. A reader gathers the minima and maxima
+// while streaming. NaN when a minimum or maximum is NaN; +inf when one is
+// infinite. Two samples whose pair is taken holding the same infinity in a
+// column also give a NaN distance: a reader that sees that passes NaN as
+// the bound below.
+double distance_bound(const double* column_min, const double* column_max,
+                      std::size_t cols) noexcept;
+
+// How to sample: M = draws (1 to 2^63), the seed, and the confidence C in
+// (0, 1) that the interval contains the exact value.
+struct sampling {
+  std::uint64_t draws = 0;
+  std::uint64_t seed = 0;
+  double confidence = 0.99;
+};
+
+// One end of an interval, in the three parameters of the kernel. width,
+// sigma and gamma are the exact functions' formulas applied to value: as
+// rounding is monotone, the exact result's width and sigma lie between the
+// ends' and its gamma between low.gamma and high.gamma. gamma reverses the
+// order: low.gamma = gamma_of(high.width), high.gamma = gamma_of(low.width).
+struct interval_end {
+  double value = 0.0;  // the distance (quantiles) or mean distance (labelled)
+  double width = 0.0;  // 2 value^2
+  double sigma = 0.0;  // value itself
+  double gamma = 0.0;  // see above
+  // Quantiles: the rank among the M drawn distances sorted (0 the smallest)
+  // that gives value; unused when trivial, and for labelled.
+  std::uint64_t rank = 0;
+  // The end is the trivial bound: 0 (low) or D (high), as no order
+  // statistic (or, for the mean, no finite bound) reaches the confidence.
+  bool trivial = false;
+};
+
+// A quantile from the drawn distances: the estimate is numpy's quantile of
+// the M drawn distances (its ranks among the M), the interval brackets
+// quantiles()'s exact value for the same probability.
+struct sampled_quantile {
+  quantile estimate;
+  interval_end low;
+  interval_end high;
+};
+
+// What a sampled quantile run used and found: n, n_y, columns; N
+// (population), M, seed and C echoed, and the bound D. nan: a distance is
+// NaN (the exact result is NaN), and so is every value.
+struct sampled_selection {
+  std::size_t n = 0;
+  std::size_t n_y = 0;
+  std::size_t columns = 0;
+  std::uint64_t population = 0;  // N
+  std::uint64_t draws = 0;       // M
+  std::uint64_t seed = 0;
+  double confidence = 0.0;
+  double bound = 0.0;  // D
+  bool nan = false;
+  error status = error::none;
+};
+
+// labelled()'s mean from drawn pairs i < l: the estimate is their plain
+// mean, d_0 + d_1 + ... + d_{M-1} added in draw order, divided by M (the
+// same for every thread count); the interval brackets labelled()'s mean,
+// from an empirical Bernstein bound (Maurer and Pontil 2009, Theorem 4)
+// for variables in [0, D], widened by labelled()'s own rounding.
+struct sampled_labelled {
+  std::size_t n = 0;
+  std::size_t columns = 0;  // the columns that count
+  std::uint64_t population = 0;  // N, the pairs i < l
+  std::uint64_t draws = 0;       // M
+  std::uint64_t seed = 0;
+  double confidence = 0.0;
+  double bound = 0.0;  // D
+  double mean = 0.0;   // the estimate; width, sigma, gamma as labelled()'s
+  double width = 0.0;
+  double sigma = 0.0;
+  double gamma = 0.0;
+  bool zero_width = false;
+  interval_end low;
+  interval_end high;
+  error status = error::none;
+};
+
+// The in-memory entry points (Python and R call these): draw_pairs(), then
+// the *_of functions below on all the rows, so that every front end gives
+// the same bits. Probabilities as quantiles() takes them.
+sampled_selection sampled_quantiles(
+    const sample_pairs& samples, const double* p, std::size_t count,
+    const sampling& how, sampled_quantile* out, unsigned threads = 0,
+    const std::atomic<bool>* cancel = nullptr) noexcept;
+sampled_labelled sampled_mean(matrix_view samples, std::size_t first_column,
+                              const sampling& how, unsigned threads = 0,
+                              const std::atomic<bool>* cancel = nullptr) noexcept;
+
+// The drawn pairs over the rows they need (keep_rows()), and what the
+// whole data set gives: for the programs, which never hold all the rows.
+struct drawn_sample {
+  matrix_view rows;  // the kept rows: x's, then y's (pooled and cross)
+  const pair_index* pairs = nullptr;  // how.draws pairs, indices into rows
+  sampling how;
+  std::uint64_t population = 0;  // N (pair_count())
+  double bound = 0.0;            // D (distance_bound()); NaN: the data
+                                 // give a NaN distance
+  std::size_t n = 0;             // the samples of x and y, echoed
+  std::size_t n_y = 0;
+};
+
+sampled_selection sampled_quantiles_of(
+    const drawn_sample& sample, const double* p, std::size_t count,
+    sampled_quantile* out, unsigned threads = 0,
+    const std::atomic<bool>* cancel = nullptr) noexcept;
+sampled_labelled sampled_mean_of(
+    const drawn_sample& sample, std::size_t first_column,
+    unsigned threads = 0,
+    const std::atomic<bool>* cancel = nullptr) noexcept;
 
 }  // namespace kernel_width
