@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct scanned {
   std::vector<double> min;
   std::vector<double> max;
   bool nan = false;  // a value is NaN
+  // Per column, how many samples hold +inf and -inf (counted to 2): two
+  // that hold the same infinity are at distance NaN.
+  std::vector<unsigned char> plus_inf;
+  std::vector<unsigned char> minus_inf;
 };
 
 // The first pass over opts.file: the same warnings and errors, FILE:LINE,
@@ -38,5 +43,5 @@ std::optional<scanned> scan_samples(const char* program, const options& opts,
 // of that shape; false, once the error has been printed, when it does not
 // (changed between the passes) or cannot be read.
 bool keep_samples(const char* program, const options& opts, std::size_t first,
-                  const scanned& shape, const std::vector<std::uint64_t>& wanted,
+                  const scanned& shape, std::span<const std::uint64_t> wanted,
                   std::vector<double>& into);
