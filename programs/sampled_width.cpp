@@ -92,22 +92,10 @@ struct streamed_rows {
   }
 };
 
-// Whether two samples whose pair is taken hold the same infinity in a
-// column: their distance is NaN, and so is the exact result.
-bool same_infinity(const scanned& x, const scanned& y, kw::pairing kind) {
-  for (std::size_t c = 0; c < x.cols; ++c) {
-    const bool cross = kind == kw::pairing::cross;
-    const int yp = y.cols ? y.plus_inf[c] : 0, ym = y.cols ? y.minus_inf[c] : 0;
-    if (cross ? (x.plus_inf[c] && yp) || (x.minus_inf[c] && ym)
-              : x.plus_inf[c] + yp >= 2 || x.minus_inf[c] + ym >= 2)
-      return true;
-  }
-  return false;
-}
-
-// D from both files' column ranges; NaN when the data give a NaN distance.
-double bound_of(const scanned& x, const scanned& y, kw::pairing kind) {
-  if (x.nan || y.nan || same_infinity(x, y, kind)) return std::nan("");
+// D from both files' column ranges; NaN when the data hold a NaN. (Files
+// never give infinity, which could also give a NaN distance.)
+double bound_of(const scanned& x, const scanned& y) {
+  if (x.nan || y.nan) return std::nan("");
   std::vector<double> low = x.min, high = x.max;
   for (std::size_t c = 0; c < y.cols && c < low.size(); ++c) {
     low[c] = std::min(low[c], y.min[c]);
@@ -161,7 +149,7 @@ std::optional<streamed_rows> stream_rows(const char* program,
   s.cols = x.cols;
   bool overflow = false;
   s.population = kw::pair_count(x.n, y.n, kind, &overflow);
-  s.bound = bound_of(x, y, kind);
+  s.bound = bound_of(x, y);
   kw::error status = overflow ? kw::error::too_many_pairs : kw::error::none;
   if (s.population == 0 && !overflow) return s;  // no pairs: no estimate
   std::vector<std::uint64_t> kept;

@@ -16,10 +16,6 @@ namespace {
 void widen(scanned& s, const Row& row, std::size_t first) {
   for (std::size_t c = 0; c < s.cols; ++c) {
     const double v = row[first + c];
-    if (std::isinf(v)) {
-      unsigned char& count = v > 0 ? s.plus_inf[c] : s.minus_inf[c];
-      count = count < 2 ? count + 1 : 2;
-    }
     if (std::isnan(v)) {
       s.nan = true;
       s.min[c] = s.max[c] = v;
@@ -47,8 +43,6 @@ std::optional<scanned> scan_samples(const char* program, const options& opts,
       s.cols = row.size() - first;
       s.min.assign(s.cols, std::numeric_limits<double>::infinity());
       s.max.assign(s.cols, -std::numeric_limits<double>::infinity());
-      s.plus_inf.assign(s.cols, 0);
-      s.minus_inf.assign(s.cols, 0);
     }
     add_row(shape, row.size(), blank);
     if (shape.unequal == shape.rows && s.cols > 0) widen(s, row, first);

@@ -17,18 +17,15 @@
 bool readable_twice(const std::string& path);
 
 // What the first pass found: the samples, their columns from `first` on,
-// and each column's least and greatest value (NaN where the column holds a
-// NaN; +inf and -inf when there are no samples).
+// and each column's least and greatest value (+inf and -inf when there are
+// no samples). The reader takes numbers as a stream does, never NaN nor
+// infinity, but a NaN would make its column's range NaN.
 struct scanned {
   std::size_t n = 0;
   std::size_t cols = 0;
   std::vector<double> min;
   std::vector<double> max;
   bool nan = false;  // a value is NaN
-  // Per column, how many samples hold +inf and -inf (counted to 2): two
-  // that hold the same infinity are at distance NaN.
-  std::vector<unsigned char> plus_inf;
-  std::vector<unsigned char> minus_inf;
 };
 
 // The first pass over opts.file: the same warnings and errors, FILE:LINE,
