@@ -1,46 +1,228 @@
 // The sampled quantiles and mean: the drawn distances, their estimate and
 // the interval around the exact value.
+#include "sampled_estimates.h"
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
-#include "kernel_width/kernel_width.h"
+#include "cpu.h"
+#include "sampled_binomial.h"
+#include "sampled_draw.h"
+#include "sampled_mean_bound.h"
+#include "same_nan.h"
 
 namespace kernel_width {
 
-double distance_bound(const double*, const double*, std::size_t) noexcept {
-  return std::numeric_limits<double>::quiet_NaN();
+namespace detail {
+
+namespace {
+
+constexpr double numpy_nan = std::numeric_limits<double>::quiet_NaN();
+
+std::size_t stride_of(const matrix_view& m) {
+  return m.stride == 0 ? m.cols : m.stride;
 }
 
-sampled_selection sampled_quantiles(const sample_pairs&, const double*,
-                                    std::size_t, const sampling&,
-                                    sampled_quantile*, unsigned,
-                                    const std::atomic<bool>*) noexcept {
-  sampled_selection s;
-  s.status = error::internal;
-  return s;
+const double* row_of(const sample_source& s, std::uint64_t k) {
+  if (k < s.x.rows) return s.x.data + k * stride_of(s.x);
+  return s.y.data + (k - s.x.rows) * stride_of(s.y);
 }
 
-sampled_labelled sampled_mean(matrix_view, std::size_t, const sampling&,
-                              unsigned, const std::atomic<bool>*) noexcept {
-  sampled_labelled s;
-  s.status = error::internal;
-  return s;
+// 1 - C rounded down: exact from C = 0.5 on.
+double failure(double confidence) {
+  const double alpha = 1 - confidence;
+  return confidence < 0.5 ? down(alpha) : alpha;
 }
 
-sampled_selection sampled_quantiles_of(const drawn_sample&, const double*,
-                                       std::size_t, sampled_quantile*,
-                                       unsigned,
-                                       const std::atomic<bool>*) noexcept {
-  sampled_selection s;
-  s.status = error::internal;
-  return s;
+// The three parameters of each end; gamma reverses the order.
+void complete(interval_end& low, interval_end& high) {
+  low.width = low.value * low.value * 2;
+  low.sigma = low.value;
+  high.width = high.value * high.value * 2;
+  high.sigma = high.value;
+  low.gamma = gamma_of(high.width);
+  high.gamma = gamma_of(low.width);
 }
 
-sampled_labelled sampled_mean_of(const drawn_sample&, std::size_t, unsigned,
-                                 const std::atomic<bool>*) noexcept {
-  sampled_labelled s;
-  s.status = error::internal;
-  return s;
+// Every value of a quantile set to v (NaN), the ranks kept.
+void set_all(sampled_quantile& q, double v) {
+  q.estimate.lower = q.estimate.upper = q.estimate.value = v;
+  q.estimate.width = v * v * 2;
+  q.estimate.sigma = v;
+  q.estimate.gamma = gamma_of(q.estimate.width);
+  q.low.value = q.high.value = v;
+  complete(q.low, q.high);
 }
+
+sampled_selection echo(const sample_source& s) {
+  sampled_selection r;
+  r.n = s.n;
+  r.n_y = s.n_y;
+  r.columns = s.x.cols - s.first;
+  r.population = s.population;
+  r.draws = s.how.draws;
+  r.seed = s.how.seed;
+  r.confidence = s.how.confidence;
+  r.bound = s.bound;
+  return r;
+}
+
+// Estimate and interval of one quantile from the values at the ranks
+// wanted (v: estimate's lower and upper, then the interval's ends).
+void fill(sampled_quantile& q, std::uint64_t m, const double* v,
+          const bracket& b, double bound) {
+  quantile& e = q.estimate;
+  e.lower = v[0];
+  e.upper = v[1];
+  e.value = numpy_lerp(e.lower, e.upper, weight(e, m));
+  e.width = e.value * e.value * 2;
+  e.sigma = e.value;
+  e.gamma = gamma_of(e.width);
+  e.zero_width = e.width == 0;
+  q.low.trivial = !b.low;
+  q.low.rank = b.low.value_or(0);
+  q.low.value = b.low ? v[2] : 0.0;
+  q.high.trivial = !b.high;
+  q.high.rank = b.high.value_or(0);
+  q.high.value = b.high ? v[3] : bound;
+  complete(q.low, q.high);
+}
+
+}  // namespace
+
+std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
+                                    const std::atomic<bool>* cancel) {
+  std::vector<double> d(s.how.draws);
+  const std::size_t cols = s.x.cols;
+  const bool done = for_chunks(
+      s.how.draws, threads, cancel, [&](std::uint64_t begin, std::uint64_t end) {
+        for (std::uint64_t k = begin; k < end; ++k) {
+          const double* a = row_of(s, s.pairs[k].first);
+          const double* b = row_of(s, s.pairs[k].second);
+          double sum = 0.0;
+          for (std::size_t c = s.first; c < cols; ++c) {
+            const double diff = a[c] - b[c];
+            sum += diff * diff;
+          }
+          d[k] = std::sqrt(sum);
+        }
+      });
+  if (!done) d.clear();
+  return d;
+}
+
+std::vector<double> values_at(std::vector<double>& d,
+                              const std::vector<std::uint64_t>& ranks) {
+  std::vector<std::uint64_t> wanted = ranks;
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  if (wanted.size() > 16) {
+    std::sort(d.begin(), d.end());
+  } else {
+    auto from = d.begin();
+    for (const std::uint64_t r : wanted) {
+      const auto at = d.begin() + static_cast<std::ptrdiff_t>(r);
+      std::nth_element(from, at, d.end());
+      from = at + 1;
+    }
+  }
+  std::vector<double> v;
+  v.reserve(ranks.size());
+  for (const std::uint64_t r : ranks) v.push_back(d[r]);
+  return v;
+}
+
+sampled_selection quantiles_from(const sample_source& s, const double* p,
+                                 std::size_t count, sampled_quantile* out,
+                                 unsigned threads,
+                                 const std::atomic<bool>* cancel) noexcept {
+  sampled_selection r = echo(s);
+  const std::uint64_t m = s.how.draws;
+  for (std::size_t k = 0; k < count; ++k) {
+    out[k] = sampled_quantile{};
+    out[k].estimate = place(p[k], m);
+    set_all(out[k], numpy_nan);
+  }
+  try {
+    std::vector<double> d = drawn_distances(s, threads, cancel);
+    if (d.empty()) {
+      r.status = error::cancelled;
+      return r;
+    }
+    r.nan = std::isnan(s.bound) ||
+            std::any_of(d.begin(), d.end(), [](double x) { return std::isnan(x); });
+    if (r.nan) return r;
+    const double h = failure(s.how.confidence) / 2;
+    std::vector<std::uint64_t> ranks;
+    std::vector<bracket> brackets;
+    for (std::size_t k = 0; k < count; ++k) {
+      const quantile exact = place(p[k], s.population);
+      brackets.push_back(bracket_ranks(m, s.population, exact.lower_rank,
+                                       exact.upper_rank, h));
+      ranks.insert(ranks.end(), {out[k].estimate.lower_rank,
+                                 out[k].estimate.upper_rank,
+                                 brackets.back().low.value_or(0),
+                                 brackets.back().high.value_or(0)});
+    }
+    const std::vector<double> v = values_at(d, ranks);
+    for (std::size_t k = 0; k < count; ++k)
+      fill(out[k], m, v.data() + 4 * k, brackets[k], s.bound);
+  } catch (const std::bad_alloc&) {
+    r.status = error::out_of_memory;
+  } catch (const std::length_error&) {
+    r.status = error::out_of_memory;
+  }
+  return r;
+}
+
+sampled_labelled mean_from(const sample_source& s, unsigned threads,
+                           const std::atomic<bool>* cancel) noexcept {
+  sampled_labelled r;
+  r.n = s.n;
+  r.columns = s.x.cols - s.first;
+  r.population = s.population;
+  r.draws = s.how.draws;
+  r.seed = s.how.seed;
+  r.confidence = s.how.confidence;
+  r.bound = s.bound;
+  r.mean = r.width = r.sigma = r.gamma = numpy_nan;
+  r.low.value = r.high.value = numpy_nan;
+  complete(r.low, r.high);
+  try {
+    const std::vector<double> d = drawn_distances(s, threads, cancel);
+    if (d.empty()) {
+      r.status = error::cancelled;
+      return r;
+    }
+    if (std::isnan(s.bound) ||
+        std::any_of(d.begin(), d.end(), [](double x) { return std::isnan(x); }))
+      return r;
+    double sum = 0.0;  // in draw order, whatever the threads
+    for (const double x : d) sum += x;
+    r.mean = sum / static_cast<double>(s.how.draws);
+    r.width = r.mean * r.mean * 2;
+    r.sigma = r.mean;
+    r.gamma = gamma_of(r.width);
+    r.zero_width = r.width == 0;
+    const mean_interval i = mean_bounds({d.data(), s.how.draws, r.mean,
+                                         s.bound, failure(s.how.confidence),
+                                         s.n});
+    r.low.value = i.low;
+    r.low.trivial = i.low_trivial;
+    r.high.value = i.high;
+    r.high.trivial = i.high_trivial;
+    complete(r.low, r.high);
+  } catch (const std::bad_alloc&) {
+    r.status = error::out_of_memory;
+  } catch (const std::length_error&) {
+    r.status = error::out_of_memory;
+  }
+  return r;
+}
+
+}  // namespace detail
 
 }  // namespace kernel_width
