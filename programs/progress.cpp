@@ -72,15 +72,21 @@ double progress::elapsed() const {
       .count();
 }
 
-// Once note_after seconds have counted some pairs: the note, if the rate
-// so far predicts a long run. True once decided.
+// Once pairs have been counted for note_after seconds: the note, if their
+// rate predicts a long run. True once decided.
 bool progress::timed_note() {
   const double seconds = elapsed();
   const std::uint64_t counted = done.load(std::memory_order_relaxed);
-  if (seconds < note_after || counted == 0) return false;
+  if (counted == 0) return false;
+  if (first_seconds_ < 0) {
+    first_seconds_ = seconds;
+    first_count_ = counted;
+  }
+  if (seconds - first_seconds_ < note_after) return false;
   decided_ = true;
-  const std::string note =
-      sampling_note(program_, pairs_, static_cast<double>(counted) / seconds);
+  const double rate = static_cast<double>(counted - first_count_) /
+                      (seconds - first_seconds_);
+  const std::string note = sampling_note(program_, pairs_, rate);
   if (note.empty()) return true;
   std::fprintf(stderr, "%s%s\n", shown_ ? "\r\033[K" : "", note.c_str());
   std::fflush(stderr);

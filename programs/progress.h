@@ -19,7 +19,8 @@ constexpr std::uint64_t progress_pairs = 1000000000;
 // on data that fits in memory.
 constexpr std::uint64_t note_pairs = 10000000;
 
-// How long a run is timed before its length is predicted, in seconds.
+// How long a run is timed, from its first pairs counted, before its length
+// is predicted, in seconds.
 constexpr double note_after = 2.0;
 
 // The longest run, in seconds, that goes without the note.
@@ -41,8 +42,9 @@ std::string sampling_note(const char* program, std::uint64_t pairs,
 // the program leaves early, or is interrupted by SIGINT or SIGTERM). Shown
 // when mode is on, or automatic with standard error a terminal and at least
 // progress_pairs pairs. With `suggest`, a run of note_pairs pairs or more
-// is timed for note_after seconds, and sampling_note printed once, line
-// shown or not.
+// is timed for note_after seconds from its first pairs counted (what came
+// before, reading and packing, is not computing), and sampling_note printed
+// once, line shown or not.
 struct progress {
   progress(const char* program, progress_mode mode, std::uint64_t pairs,
            bool suggest = false);
@@ -68,7 +70,11 @@ struct progress {
   std::uint64_t pairs_;
   bool shown_ = false;
   bool timed_ = false;   // the run is timed for the note
-  bool decided_ = false;  // the note is printed or not needed (the drawer's)
+  // The drawer's: the note is printed or not needed, and when (in seconds)
+  // the first pairs were counted, and how many.
+  bool decided_ = false;
+  double first_seconds_ = -1.0;
+  std::uint64_t first_count_ = 0;
   bool stop_ = false;
   std::chrono::steady_clock::time_point start_;
   std::mutex mutex_;
