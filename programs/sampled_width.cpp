@@ -219,7 +219,14 @@ bool check_estimates(const kw::sampled_selection& sel,
   s.nan_pairs = sel.nan ? s.pairs : 0;
   bool ok = true;
   for (const kw::sampled_quantile& q : out) {
-    const std::string why = quantile_width_doubt(s, q.estimate);
+    const kw::quantile& e = q.estimate;
+    // A distance of 0 at the estimate's lower rank: that many drawn
+    // distances, at least, are 0.
+    const std::string why =
+        e.zero_width && e.value == 0 && s.pairs > 0
+            ? "at least " + std::to_string(e.lower_rank + 1) + " of the " +
+                  std::to_string(s.pairs) + " drawn pairs are at distance 0"
+            : quantile_width_doubt(s, e);
     if (why.empty()) continue;
     const std::string subject =
         opts.quantiles.empty() ? "the width"
@@ -273,7 +280,10 @@ int finish_sampled_labelled(const kw::sampled_labelled& l,
   as_exact.mean = l.mean;
   as_exact.width = l.width;
   as_exact.zero_width = l.zero_width;
-  if (!check_width(program, opts, l.width, labelled_width_doubt(as_exact)))
+  const bool drawn_zero = l.zero_width && l.mean == 0 && l.n >= 2;
+  if (!check_width(program, opts, l.width,
+                   drawn_zero ? "every drawn distance is 0"
+                              : labelled_width_doubt(as_exact)))
     return 1;
   const int status =
       print_width(program, parameter(opts.output, l.width, l.sigma, l.gamma));

@@ -1183,6 +1183,15 @@ std::vector<Case> sampled_cases() {
        {"-c", m + " -v --sample 10 --seed random m.txt 2>&1 | "
         "awk -F': ' '$1 == \"seed\" { s = $2 } END { print (s ~ /^[0-9]+$/) }'"},
        {four}, "1\n", "", 0},
+      // A width of 0 says how many of the drawn pairs coincide, at least.
+      {"sample_zero_width_median", median, {"--sample", "1000", "-q", "0.5,1",
+       "z.txt"}, {{"z.txt", lines("1 2", 5) + "1 3\n"}}, "0\n2\n",
+       "median_kernel_width: z.txt: warning: the width for p = 0.5 is 0: at "
+       "least 500 of the 1000 drawn pairs are at distance 0\n", 0},
+      {"sample_zero_width_labelled_strict", labelled,
+       {"--strict", "--sample", "10", "z.txt"}, {{"z.txt", lines("0 1 2", 3)}},
+       "", "labelled_kernel_width: z.txt: error: the width is 0: every drawn "
+       "distance is 0\n", 1},
       // The same bytes for any thread count, and from a pipe (the rows held)
       // as from a file (read twice, the needed rows kept).
       {"sample_same_bytes_threads_and_pipes", shell,
