@@ -62,6 +62,8 @@ std::optional<held_rows> hold_rows(const char* program, const options& opts,
   held_rows h;
   h.n = x->size();
   h.cols = h.n ? x->front().size() - first : 0;
+  h.x = flatten(*x, first, h.cols);
+  x.reset();  // the rows twice at most while the next file is read
   if (!opts.second.empty()) {
     options second = opts;
     second.file = opts.second;
@@ -74,7 +76,6 @@ std::optional<held_rows> hold_rows(const char* program, const options& opts,
     h.cols = h.n ? h.cols : cols_y;
     h.y = flatten(*y, first, h.cols);
   }
-  h.x = flatten(*x, first, h.cols);
   return h;
 }
 
@@ -96,8 +97,10 @@ struct streamed_rows {
 // never give infinity, which could also give a NaN distance.)
 double bound_of(const scanned& x, const scanned& y) {
   if (x.nan || y.nan) return std::nan("");
-  std::vector<double> low = x.min, high = x.max;
-  for (std::size_t c = 0; c < y.cols && c < low.size(); ++c) {
+  const bool none_in_x = x.min.empty();  // pooled, x without samples
+  std::vector<double> low = none_in_x ? y.min : x.min;
+  std::vector<double> high = none_in_x ? y.max : x.max;
+  for (std::size_t c = 0; c < y.min.size() && c < low.size(); ++c) {
     low[c] = std::min(low[c], y.min[c]);
     high[c] = std::max(high[c], y.max[c]);
   }

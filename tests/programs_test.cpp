@@ -1206,12 +1206,16 @@ std::vector<Case> sampled_cases() {
         m + " -v --sample 3000 --seed 5 - y.txt' && "
         "same '" + m + " -v --sample 3000 --cross x.txt y.txt' 'cat y.txt | " +
         m + " -v -j 1 --sample 3000 --cross x.txt -' && "
+        ": > e.txt && same '" + m + " -v --sample 3000 -q 1 e.txt s.txt' "
+        "'cat s.txt | " + m + " -v --sample 3000 -q 1 e.txt -' && "
+        "same '" + m + " -v --sample 3000 -q 1 s.txt e.txt' 'cat s.txt | " +
+        m + " -v --sample 3000 -q 1 - e.txt' && "
         "gzip -k s.txt && same '" + l + " -v --sample 999 s.txt.gz' 'cat s.txt | " +
         l + " -v --sample 999 -' && "
         "awk '{ print \"class\" NR % 3 \",\" $1 \",\" $2 \",\" $3 }' s.txt > c.csv && "
         "same '" + m + " -v --sample 2000 -d , --label 1 c.csv' 'cat c.csv | " +
         m + " -v --sample 2000 -d , --label 1 -'"},
-       {spread}, lines("same", 7), "", 0},
+       {spread}, lines("same", 9), "", 0},
       // The exact value lies in the interval, in each output and pairing.
       {"sample_interval_holds_the_exact_value", shell,
        {"-c", split + inside_function +
