@@ -182,8 +182,9 @@ std::vector<std::pair<std::string, std::string>> interval_lines(
     const kw::interval_end& low, const kw::interval_end& high,
     output_kind output, const kw::sampling& how, std::uint64_t population,
     bool quantile) {
-  const auto rank = [](const kw::interval_end& end) {
-    return end.trivial ? std::string("none") : std::to_string(end.rank);
+  const auto rank = [population](const kw::interval_end& end) {
+    return end.trivial || population == 0 ? std::string("none")
+                                          : std::to_string(end.rank);
   };
   lines out{{"low", exact(parameter(output, low.width, low.sigma, low.gamma))},
             {"high",

@@ -18,7 +18,7 @@
 // The --verbose lines after each width: line: low and high in the chosen
 // output, the confidence, M, N, the seed and, for a quantile (quantile
 // set), the ranks of the ends among the M drawn distances ("none" for an
-// end that is the trivial bound).
+// end that is the trivial bound, and for no pairs).
 std::vector<std::pair<std::string, std::string>> interval_lines(
     const kernel_width::interval_end& low,
     const kernel_width::interval_end& high, output_kind output,

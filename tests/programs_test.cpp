@@ -1183,6 +1183,13 @@ std::vector<Case> sampled_cases() {
        {"-c", m + " -v --sample 10 --seed random m.txt 2>&1 | "
         "awk -F': ' '$1 == \"seed\" { s = $2 } END { print (s ~ /^[0-9]+$/) }'"},
        {four}, "1\n", "", 0},
+      // No pairs: the one-sample warning, NaN as the exact run, no ranks.
+      {"sample_one_sample", median, {"-v", "--sample", "5", "o.txt"},
+       {{"o.txt", "1 2\n"}}, "-nan\n",
+       "median_kernel_width: o.txt: warning: one sample\nn: 1\ncolumns: 2\n"
+       "median: -nan\nsigma: -nan\ngamma: -nan\nwidth: -nan\nlow: -nan\n"
+       "high: -nan\nconfidence: 0.99\nsample: 5\npairs: 0\nseed: 0\n"
+       "ranks: none none\n", 0},
       // A width of 0 says how many of the drawn pairs coincide, at least.
       {"sample_zero_width_median", median, {"--sample", "1000", "-q", "0.5,1",
        "z.txt"}, {{"z.txt", lines("1 2", 5) + "1 3\n"}}, "0\n2\n",
