@@ -33,15 +33,25 @@ column_tally tally(const matrix_view& m, std::size_t first) {
   column_tally t{std::vector<double>(cols, inf), std::vector<double>(cols, -inf),
                  std::vector<std::uint64_t>(cols), std::vector<std::uint64_t>(cols)};
   const std::size_t stride = m.stride == 0 ? m.cols : m.stride;
+  bool nan = false, infinite = false;
   for (std::size_t r = 0; r < m.rows; ++r) {
     const double* row = m.data + r * stride + first;
     for (std::size_t c = 0; c < cols; ++c) {
       const double v = row[c];
-      t.nan = t.nan || std::isnan(v);
-      t.low[c] = std::min(t.low[c], v);
-      t.high[c] = std::max(t.high[c], v);
-      t.plus[c] += v == inf;
-      t.minus[c] += v == -inf;
+      nan |= v != v;
+      t.low[c] = v < t.low[c] ? v : t.low[c];
+      t.high[c] = v > t.high[c] ? v : t.high[c];
+    }
+  }
+  for (std::size_t c = 0; c < cols; ++c)
+    infinite = infinite || t.low[c] == -inf || t.high[c] == inf;
+  t.nan = nan;
+  // Infinities are rare: counted in a second pass, only when present.
+  for (std::size_t r = 0; infinite && r < m.rows; ++r) {
+    const double* row = m.data + r * stride + first;
+    for (std::size_t c = 0; c < cols; ++c) {
+      t.plus[c] += row[c] == inf;
+      t.minus[c] += row[c] == -inf;
     }
   }
   return t;

@@ -119,15 +119,25 @@ std::vector<double> values_at(std::vector<double>& d,
   std::vector<std::uint64_t> wanted = ranks;
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-  if (wanted.size() > 16) {
-    std::sort(d.begin(), d.end());
-  } else {
-    auto from = d.begin();
-    for (const std::uint64_t r : wanted) {
-      const auto at = d.begin() + static_cast<std::ptrdiff_t>(r);
-      std::nth_element(from, at, d.end());
-      from = at + 1;
+  // Ranks close together (one quantile's estimate and interval) form a
+  // cluster: its first and last placed by selection, the few between
+  // sorted, each selection over what lies above the cluster before.
+  const std::uint64_t gap = std::max<std::uint64_t>(d.size() / 64, 1024);
+  const auto at = [&](std::uint64_t r) {
+    return d.begin() + static_cast<std::ptrdiff_t>(r);
+  };
+  auto from = d.begin();
+  for (std::size_t k = 0; k < wanted.size();) {
+    std::size_t last = k;
+    while (last + 1 < wanted.size() && wanted[last + 1] - wanted[last] <= gap)
+      ++last;
+    std::nth_element(from, at(wanted[k]), d.end());
+    if (last > k) {
+      std::nth_element(at(wanted[k]) + 1, at(wanted[last]), d.end());
+      std::sort(at(wanted[k]) + 1, at(wanted[last]));
     }
+    from = at(wanted[last]) + 1;
+    k = last + 1;
   }
   std::vector<double> v;
   v.reserve(ranks.size());
