@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <new>
 #include <optional>
 #include <utility>
@@ -46,6 +47,24 @@ std::uint64_t pairs_in(const detail::packed& s, const sample_layout& layout) {
   return s.n * (s.n - (s.n > 0)) / 2;
 }
 
+// The MPI programs take no --sample: the plain program draws its pairs on
+// one machine in seconds. A usage error, status 2.
+int refuse_sample(const char* program) {
+  std::cerr << program
+            << ": option '--sample' is not taken by the MPI programs: a "
+               "sample of pairs takes seconds on one machine (run "
+            << program << ")\n";
+  return 2;
+}
+
+// The program a launch of one rank runs: the plain one, without --sample.
+const mpi_program* alone_program = nullptr;
+
+int alone_without_sample(options opts) {
+  if (opts.sample) return refuse_sample(alone_program->name);
+  return alone_program->alone(std::move(opts));
+}
+
 int compute(const mpi_program& p, options opts, early_read& early) {
   shared_samples shared;
   detail::packed s;  // may view shared's memory
@@ -74,6 +93,10 @@ int run(int argc, char** argv, const mpi_program& p, early_read& early) {
   int status = cmd.status;
   broadcast(status);
   if (!cmd.run) return status;
+  if (cmd.opts.sample) {  // every rank read the same command line
+    if (root()) refuse_sample(p.name);
+    return 2;
+  }
   if (check_isa_everywhere(p.name) != step_ok) return 1;
   status = compute(p, cmd.opts, early);
   broadcast(status);  // rank 0's, after it printed
@@ -84,9 +107,11 @@ int run(int argc, char** argv, const mpi_program& p, early_read& early) {
 }  // namespace
 
 int run_mpi_program(int argc, char** argv, const mpi_program& program) {
-  if (launched_alone())
+  if (launched_alone()) {
+    alone_program = &program;
     return program_main(argc, argv, program.name, program.help, program.kind,
-                        program.alone);
+                        alone_without_sample);
+  }
   early_read early;
   start_early_read(early, argc, argv, program);
   int provided = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <random>
 
 #include "kernel_width/kernel_width.h"
 #include "messages.h"
@@ -46,22 +47,34 @@ const char* const median_help =
     "--cross: with YFILE, only the distances between a sample of DATAFILE\n"
     "  and a sample of YFILE.\n";
 
+const char* const sample_help =
+    "--sample M: M pairs (1 to 2^63) drawn at random, with replacement, in\n"
+    "  place of every pair: the estimate from them in seconds at any n, and\n"
+    "  with -v an interval that holds the exact width with probability at\n"
+    "  least C (low: and high: after each width: line).\n"
+    "--seed S: the draws' seed, 0 to 2^64-1 (default 0, so that two runs\n"
+    "  agree), or \"random\" (shown with -v); with --sample only.\n"
+    "--confidence C: the interval's probability, between 0 and 1 (default\n"
+    "  0.99); with --sample only.\n";
+
 const char* const status_help =
     "\n"
     "Exit status: 0 width printed, 1 bad input or I/O error, 2 usage error.\n";
 
 std::string usage_of(const char* program, program_kind kind) {
   const bool median = kind == program_kind::median;
+  const char* const sample = "[--sample M [--seed S] [--confidence C]]";
   return std::string("usage: ") + program +
          " [-h | --help | --version] [-j N | --threads N] [-v | --verbose]\n"
          "       [-d CHAR | --delimiter CHAR] [-l N | --label N]"
          " [--skip-lines N | --header]\n"
          "       [--progress | --no-progress] [--strict] [--output KIND]\n"
          "       " +
-         (kind == program_kind::form ? "[--table FILE] " : "") +
-         (median ? "[-q P[,P...] | --quantile P[,P...]] [--cross]\n"
-                   "       DATAFILE [YFILE]\n"
-                 : "DATAFILE\n");
+         (kind == program_kind::form ? "[--table FILE] DATAFILE\n"
+          : median ? std::string("[-q P[,P...] | --quantile P[,P...]] "
+                                 "[--cross]\n       ") +
+                         sample + " DATAFILE [YFILE]\n"
+                   : std::string(sample) + " DATAFILE\n");
 }
 
 // A thread count from 0 (every core) to 1024; nothing for anything else.
@@ -134,6 +147,31 @@ std::optional<std::string> take_quantiles(const std::string& list,
   }
 }
 
+// A count of draws: a whole number from 1 to 2^63, digits only.
+std::optional<std::uint64_t> draw_count(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc{} || stop != end || value == 0 || value > most_draws)
+    return std::nullopt;
+  return value;
+}
+
+// A seed: any unsigned 64-bit whole number, digits only.
+std::optional<std::uint64_t> seed_of(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc{} || stop != end) return std::nullopt;
+  return value;
+}
+
+// A fresh seed from the system's entropy, for --seed random.
+std::uint64_t random_seed() {
+  std::random_device device;
+  return std::uint64_t{device()} << 32 ^ device();
+}
+
 std::optional<output_kind> output_of(const std::string& text) {
   if (text == "width") return output_kind::width;
   if (text == "sigma") return output_kind::sigma;
@@ -147,6 +185,7 @@ struct arguments {
   char** argv;
   int i;
   bool files_only = false;  // after "--": even "-x" names a file
+  std::string needs_sample;  // the first --seed or --confidence given
   std::string arg() const { return argv[i]; }
 };
 
@@ -215,6 +254,68 @@ std::optional<std::string> take_own_option(arguments& a, options& o,
   return std::nullopt;
 }
 
+// Why form_kernel_width takes no sample of pairs.
+const char* const form_sample_refusal =
+    "this width follows a rule that jumps at thresholds of the spread ratio, "
+    "so a sampled ratio gives no meaningful interval of widths (the median "
+    "and labelled programs take --sample)";
+
+std::optional<std::string> take_sample(const std::optional<std::string>& text,
+                                       options& o) {
+  if (!text) return "option '--sample' needs a number of pairs";
+  const auto count = draw_count(*text);
+  if (!count)
+    return "bad sample size '" + visible(*text) +
+           "' (a whole number of pairs from 1 to 2^63)";
+  o.sample = *count;
+  return std::nullopt;
+}
+
+std::optional<std::string> take_seed(const std::optional<std::string>& text,
+                                     options& o) {
+  if (!text) return "option '--seed' needs a number or \"random\"";
+  o.random_seed = *text == "random";
+  const auto seed =
+      o.random_seed ? std::optional<std::uint64_t>(0) : seed_of(*text);
+  if (!seed)
+    return "bad seed '" + visible(*text) +
+           "' (a whole number from 0 to 2^64-1, or \"random\")";
+  o.seed = *seed;
+  return std::nullopt;
+}
+
+// The confidence: strictly between 0 and 1, where an interval means
+// something.
+std::optional<std::string> take_confidence(
+    const std::optional<std::string>& text, options& o) {
+  if (!text) return "option '--confidence' needs a number between 0 and 1";
+  const auto c = probability(*text);
+  if (!c || *c == 0 || *c == 1)
+    return "bad confidence '" + visible(*text) +
+           "' (a number between 0 and 1, both excluded)";
+  o.confidence = *c;
+  return std::nullopt;
+}
+
+// --sample, --seed and --confidence (median and labelled; form refuses
+// them). Whether the argument was one, and what is wrong with it.
+std::optional<std::string> take_sampling_option(arguments& a, options& o,
+                                                program_kind kind,
+                                                bool& taken) {
+  const std::string arg = a.arg();
+  std::string name;
+  for (const char* option : {"--sample", "--seed", "--confidence"})
+    if (is(arg, "", option)) name = option;
+  taken = !name.empty();
+  if (!taken) return std::nullopt;
+  if (kind == program_kind::form)
+    return "option '" + name + "' is not taken: " + form_sample_refusal;
+  const auto text = value(a, "", name.c_str());
+  if (name == "--sample") return take_sample(text, o);
+  if (a.needs_sample.empty()) a.needs_sample = name;
+  return name == "--seed" ? take_seed(text, o) : take_confidence(text, o);
+}
+
 // Takes the option at a.i (and its value) into o; what is wrong with it,
 // or nothing.
 std::optional<std::string> take_option(arguments& a, options& o,
@@ -222,6 +323,8 @@ std::optional<std::string> take_option(arguments& a, options& o,
   const std::string arg = a.arg();
   bool taken = false;
   if (auto wrong = take_own_option(a, o, kind, taken); taken) return wrong;
+  if (auto wrong = take_sampling_option(a, o, kind, taken); taken)
+    return wrong;
   if (arg == "-v" || arg == "--verbose") {
     o.verbose = true;
   } else if (arg == "--strict") {
@@ -331,7 +434,7 @@ command command_line(int argc, char** argv, const char* program,
                      const char* help, program_kind kind) {
   const std::string usage = usage_of(program, kind);
   command c;
-  arguments a{argc, argv, 1};
+  arguments a{argc, argv, 1, false, ""};
   for (; a.i < argc; ++a.i) {
     const std::string arg = a.arg();
     if (arg == "--") {
@@ -345,6 +448,7 @@ command command_line(int argc, char** argv, const char* program,
                   usage + help + options_help +
                       (kind == program_kind::form ? table_help : "") +
                       (kind == program_kind::median ? median_help : "") +
+                      (kind != program_kind::form ? sample_help : "") +
                       status_help);
     if (arg == "--version")
       return info(program, std::string(program) + ' ' +
@@ -353,6 +457,10 @@ command command_line(int argc, char** argv, const char* program,
     if (const auto wrong = take_option(a, c.opts, kind))
       return usage_error(program, *wrong, usage);
   }
+  if (!a.needs_sample.empty() && c.opts.sample == 0)
+    return usage_error(program,
+                       "option '" + a.needs_sample + "' needs --sample M", usage);
+  if (c.opts.random_seed) c.opts.seed = random_seed();
   if (const int status = data_files(a, c.opts, kind, usage, program))
     return {false, status, {}};
   if (const int status = extra_arguments(a, c.opts, usage, program))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ enum class output_kind { width, sigma, gamma };
 // The options a program takes beyond the shared ones: form_kernel_width's
 // --table, median_kernel_width's quantiles and second data file.
 enum class program_kind { form, labelled, median };
+
+// The seed of --sample without --seed: a fixed one, so that two runs agree.
+constexpr std::uint64_t default_seed = 0;
+
+// The largest --sample: 2^63 pairs.
+constexpr std::uint64_t most_draws = std::uint64_t{1} << 63;
 
 // The most quantiles one run prints.
 constexpr std::size_t most_quantiles = 64;
@@ -34,6 +41,13 @@ struct options {
   progress_mode progress = progress_mode::automatic;
   bool strict = false;  // every warning ends the run with status 1
   std::string table = "form_of_relationship.txt";  // for programs with one
+  // median and labelled: --sample M draws M pairs at random (0: every pair,
+  // the exact run), with the seed (random_seed: --seed random, drawn when
+  // the command line is read) and the interval's confidence.
+  std::uint64_t sample = 0;
+  std::uint64_t seed = default_seed;
+  bool random_seed = false;
+  double confidence = 0.99;
 };
 
 // The parsed command line: run with opts, or end at once with status, once

@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "packed_statistics.h"
 #include "progress.h"
+#include "sampled_width.h"
 #include "samples.h"
 #include "width_warning.h"
 
@@ -54,11 +55,12 @@ int finish_labelled(const kernel_width::labelled_statistics& statistics,
 
 int run_labelled(options opts) {
   const std::size_t first = labelled_reading(opts);
+  if (opts.sample) return run_sampled_labelled(opts, first);
   const auto samples = read_packed(labelled_program, opts, first);
   if (!samples) return 1;
   const auto n = static_cast<std::int64_t>(samples->n);
   progress line(labelled_program, opts.progress,
-                static_cast<std::uint64_t>(n * (n - (n > 0)) / 2));
+                static_cast<std::uint64_t>(n * (n - (n > 0)) / 2), true);
   const kernel_width::labelled_statistics l = kernel_width::detail::labelled(
       *samples, opts.threads, {line.counter(), nullptr});
   line.finish();

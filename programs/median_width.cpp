@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "packed_statistics.h"
 #include "progress.h"
+#include "sampled_width.h"
 #include "sample_pairs.h"
 #include "width_warning.h"
 
@@ -34,13 +35,6 @@ namespace kw = kernel_width;
 using lines = std::vector<std::pair<std::string, std::string>>;
 
 const char* const program = median_program;
-
-// The files messages about the widths name.
-std::string files_of(const options& opts) {
-  std::string name = shown_name(opts.file);
-  if (!opts.second.empty()) name += " and " + shown_name(opts.second);
-  return name;
-}
 
 // The warnings about the widths; false when one is an error (--strict).
 bool check_widths(const median_findings& f, const options& opts) {
@@ -103,6 +97,12 @@ int print_findings(const median_findings& f, const options& opts) {
 
 }  // namespace
 
+std::string files_of(const options& opts) {
+  std::string name = shown_name(opts.file);
+  if (!opts.second.empty()) name += " and " + shown_name(opts.second);
+  return name;
+}
+
 std::size_t median_reading(options& opts) { return opts.reading.label ? 1 : 0; }
 
 int finish_median(const median_findings& f, const options& opts) {
@@ -118,11 +118,12 @@ int finish_median(const median_findings& f, const options& opts) {
 
 int run_median(options opts) {
   const std::size_t first = median_reading(opts);
+  if (opts.sample) return run_sampled_median(opts, first);
   const auto samples = read_sample_pairs(program, opts, first);
   if (!samples) return 1;
   const kw::detail::pair_set pairs = samples->pairs();
   // The first pass over the pairs; most data need no other.
-  progress line(program, opts.progress, pairs.count());
+  progress line(program, opts.progress, pairs.count(), true);
   const kw::detail::rank_engine engine = kw::detail::local_engine(
       pairs, opts.threads, kw::detail::selected_isa().chosen,
       {line.counter(), nullptr});

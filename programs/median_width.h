@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "command_line.h"
@@ -16,6 +17,9 @@ extern const char* const median_help;
 // How the median reads its data files: the first column that counts (1
 // when --label names a column to leave out, which then stands first).
 std::size_t median_reading(options& opts);
+
+// The files messages about the widths name: "x.txt", "x.txt and y.txt".
+std::string files_of(const options& opts);
 
 // What the program prints from: the median, or with -q the quantiles.
 struct median_findings {

@@ -62,6 +62,17 @@ struct line_parser {
     if (!found && out.unlabelled == 0) out.unlabelled = line;
   }
 
+  // The row goes into the result, or to the sink when there is one.
+  void keep(bool blank) {
+    if (options.sink) {
+      options.sink(row, blank);
+      ++out.streamed;
+      return;
+    }
+    out.rows.emplace_back(row.begin(), row.end());
+    out.blank.push_back(blank);
+  }
+
   // False once a bad field or a lone carriage return has stopped reading.
   bool add(std::string_view text) {
     if (++line == 1 && text.starts_with(byte_order_mark))
@@ -82,8 +93,7 @@ struct line_parser {
     const std::size_t values = row.size();
     const bool blank = !found && values == 0 && stop == text.size();
     if (options.label) label(found, blank);
-    out.rows.emplace_back(row.begin(), row.end());
-    out.blank.push_back(blank);
+    keep(blank);
     note_ignored(text.substr(stop), values, line, out.ignored);
     return true;
   }
@@ -100,8 +110,7 @@ struct line_parser {
     }
     const bool blank = row.empty() && !found;  // a line of blanks: no fields
     if (options.label) label(found, blank);
-    out.rows.emplace_back(row.begin(), row.end());
-    out.blank.push_back(blank);
+    keep(blank);
     return true;
   }
 

@@ -35,10 +35,17 @@ constexpr std::size_t last_column = std::numeric_limits<std::size_t>::max();
 // 0 in its place at the front, so that every row holds its label first (a
 // line without the column too, unless it is blank, so that row lengths
 // compare the values alone).
+// A row as it is read (its label's place first, as above), and whether it
+// comes from a blank line.
+using row_sink = std::function<void(const Row& row, bool blank)>;
+
 struct read_options {
   char delimiter = 0;
   std::size_t skip = 0;
   std::size_t label = 0;
+  // When set, each row goes to it instead of into the result's rows (and
+  // blank), so that a file larger than memory can be read in passes.
+  row_sink sink = nullptr;
 };
 
 // Lines whose row ended before the line did, on text that is not
@@ -78,6 +85,7 @@ struct bad_field {
 // read before an error stay.
 struct read_result {
   Table rows;
+  std::size_t streamed = 0;  // rows given to read_options' sink instead
   std::size_t first_line = 1;
   std::size_t unlabelled = 0;
   std::vector<bool> blank;

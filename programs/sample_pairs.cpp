@@ -13,33 +13,6 @@ std::size_t columns(const Table& t, std::size_t first) {
   return t.empty() ? 0 : t.front().size() - first;
 }
 
-// Whether the two files can be paired; prints why not.
-bool pairable(const char* program, const options& opts, const Table& x,
-              const Table& y, std::size_t first) {
-  const std::string a = shown_name(opts.file);
-  const std::string b = shown_name(opts.second);
-  if (!x.empty() && !y.empty() && columns(x, first) != columns(y, first)) {
-    fail(program, a + " has " + std::to_string(columns(x, first)) +
-                      " columns and " + b + " has " +
-                      std::to_string(columns(y, first)) +
-                      ": both files need the same columns");
-    return false;
-  }
-  if (opts.cross && (x.empty() || y.empty())) {
-    fail(program, (x.empty() ? a : b) +
-                      ": no samples (--cross pairs the samples of both files)");
-    return false;
-  }
-  if (opts.cross) return true;
-  // Pooled: an empty file is as suspect as when it is read alone, and one
-  // sample in all leaves no pairs.
-  if (x.empty() && !few_samples(program, opts, a, "no samples")) return false;
-  if (y.empty() && !few_samples(program, opts, b, "no samples")) return false;
-  if (x.size() + y.size() == 1)
-    return few_samples(program, opts, a + " and " + b, "one sample");
-  return true;
-}
-
 std::optional<sample_pairs_read> read_two(const char* program,
                                           const options& opts,
                                           std::size_t first) {
@@ -48,7 +21,9 @@ std::optional<sample_pairs_read> read_two(const char* program,
   options second = opts;
   second.file = opts.second;
   std::optional<Table> y = read_samples(program, second, first);
-  if (!y || !pairable(program, opts, *x, *y, first)) return std::nullopt;
+  if (!y || !pairable(program, opts, {x->size(), columns(*x, first)},
+                      {y->size(), columns(*y, first)}))
+    return std::nullopt;
   sample_pairs_read r;
   r.n_y = y->size();
   r.across = opts.cross;
@@ -65,6 +40,31 @@ std::optional<sample_pairs_read> read_two(const char* program,
 }
 
 }  // namespace
+
+bool pairable(const char* program, const options& opts, file_size x,
+              file_size y) {
+  const std::string a = shown_name(opts.file);
+  const std::string b = shown_name(opts.second);
+  if (x.n > 0 && y.n > 0 && x.cols != y.cols) {
+    fail(program, a + " has " + std::to_string(x.cols) + " columns and " + b +
+                      " has " + std::to_string(y.cols) +
+                      ": both files need the same columns");
+    return false;
+  }
+  if (opts.cross && (x.n == 0 || y.n == 0)) {
+    fail(program, (x.n == 0 ? a : b) +
+                      ": no samples (--cross pairs the samples of both files)");
+    return false;
+  }
+  if (opts.cross) return true;
+  // Pooled: an empty file is as suspect as when it is read alone, and one
+  // sample in all leaves no pairs.
+  if (x.n == 0 && !few_samples(program, opts, a, "no samples")) return false;
+  if (y.n == 0 && !few_samples(program, opts, b, "no samples")) return false;
+  if (x.n + y.n == 1)
+    return few_samples(program, opts, a + " and " + b, "one sample");
+  return true;
+}
 
 std::optional<sample_pairs_read> read_sample_pairs(const char* program,
                                                    const options& opts,

@@ -20,6 +20,19 @@ struct sample_pairs_read {
   }
 };
 
+// A data file's samples and their columns (those that count).
+struct file_size {
+  std::size_t n = 0;
+  std::size_t cols = 0;
+};
+
+// Whether the two files opts names can be paired, as their samples and
+// columns tell; prints why not: the files must have as many columns, an
+// empty file is an error across and a warning pooled, as is one sample in
+// all (warnings are errors under --strict).
+bool pairable(const char* program, const options& opts, file_size x,
+              file_size y);
+
 // Reads opts.file and, when given, opts.second, the columns from `first`
 // on, with the messages the programs give: the files must have as many
 // columns, an empty file is an error across and a warning pooled, as is

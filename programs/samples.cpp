@@ -36,43 +36,36 @@ std::string carriage_return_message(const std::string& name,
          "convert them to line feeds first, e.g. with tr '\\r' '\\n'";
 }
 
-// Whether rows[r] and every row after it come from blank lines.
-bool blank_to_the_end(const std::vector<bool>& blank, std::size_t r) {
-  if (blank.empty()) return false;
-  for (; r < blank.size(); ++r)
-    if (!blank[r]) return false;
-  return true;
-}
-
-// The message for row r, the first whose length differs from row 0's.
-// With labels, a row that is not empty holds a label's place first, which
-// the counts leave out.
-std::string unequal_message(const Table& data, std::size_t r,
-                            const std::vector<bool>& blank,
-                            const std::string& name, std::size_t first_line,
-                            bool labels) {
+// The message for row r = shape.unequal, the first whose length differs
+// from row 0's. With labels, a row that is not empty holds a label's place
+// first, which the counts leave out.
+std::string unequal_message(const table_shape& shape, const std::string& name,
+                            std::size_t first_line, bool labels) {
+  const std::size_t r = shape.unequal;
   const auto line = [&](std::size_t k) {
     return std::to_string(first_line + k);
   };
-  const auto count = [&](std::size_t k) {
-    return data[k].size() - (labels && !data[k].empty());
+  const auto count = [&](std::size_t size) {
+    return size - (labels && size != 0);
   };
-  const bool known = !blank.empty();
-  if (known && blank[0] && !blank[r])  // the data begins after a blank line
+  const std::size_t count_0 = count(shape.width);
+  const std::size_t count_r = count(shape.unequal_width);
+  const bool known = shape.known;
+  if (known && shape.blank_first && !shape.blank_unequal)  // data after a blank
     return name + ":" + line(0) + ": a blank line, expected " +
-           values(count(r)) + " as on line " + line(r);
-  if (count(0) == 0 && !(known && blank[r]))  // text such as "nan 1" or "x y"
+           values(count_r) + " as on line " + line(r);
+  if (count_0 == 0 && !(known && shape.blank_unequal))  // "nan 1" or "x y"
     return name + ":" + line(0) + ": no number on the line, expected " +
-           values(count(r)) + " as on line " + line(r) +
+           values(count_r) + " as on line " + line(r) +
            (first_line == 1 ? " (a header? try --header)" : "");
   const std::string where = name + ":" + line(r) + ": ";
   const std::string as_on = " as on line " + line(0);
-  if (known && blank[r])
-    return where + "a blank line, expected " + values(count(0)) + as_on +
-           (r + 1 == data.size()         ? " (a blank line at the end?)"
-            : blank_to_the_end(blank, r) ? " (blank lines at the end?)"
-                                         : "");
-  return where + values(count(r)) + ", expected " + std::to_string(count(0)) +
+  if (known && shape.blank_unequal)
+    return where + "a blank line, expected " + values(count_0) + as_on +
+           (r + 1 == shape.rows    ? " (a blank line at the end?)"
+            : shape.blank_after ? " (blank lines at the end?)"
+                                : "");
+  return where + values(count_r) + ", expected " + std::to_string(count_0) +
          as_on;
 }
 
@@ -92,13 +85,13 @@ std::string ignored_warning(const std::string& name, const read_result& read,
     message += " (and on " + std::to_string(more) +
                (more == 1 ? " more line)" : " more lines)");
   for (std::size_t k = 0; k < std::size(separator_hints); ++k)
-    if (2 * ignored.separated[k] > read.rows.size())
+    if (2 * ignored.separated[k] > read.rows.size() + read.streamed)
       return message + "; " + separator_hints[k];
   return message;
 }
 
 loaded load(const char* program, const std::string& path, read_options options,
-            bool strict) {
+            bool strict, bool quiet) {
   const std::string name = shown_name(path);
   read_result read = read_table(path, options);
   if (!read.error.empty()) return {{}, {}, 1, name + ": " + read.error};
@@ -108,22 +101,60 @@ loaded load(const char* program, const std::string& path, read_options options,
     return {{}, {}, 1, carriage_return_message(name, read.carriage_return)};
   const std::string warning = ignored_warning(name, read, strict);
   if (strict && !warning.empty()) return {{}, {}, 1, warning};
-  warn(program, warning);
+  if (!quiet) warn(program, warning);
   return {std::move(read.rows), std::move(read.blank), read.first_line, "",
           read.unlabelled};
+}
+
+void add_row(table_shape& shape, std::size_t size, bool blank) {
+  const std::size_t r = shape.rows++;
+  if (r == 0) {
+    shape.width = size;
+    shape.blank_first = blank;
+    shape.unequal = 1;
+  } else if (shape.unequal == r && size == shape.width) {
+    shape.unequal = r + 1;  // still none differs
+  } else if (shape.unequal == r) {
+    shape.unequal_width = size;
+    shape.blank_unequal = blank;
+  } else {
+    shape.blank_after = shape.blank_after && blank;
+  }
+}
+
+std::string check_shape(const table_shape& shape, std::size_t first,
+                        const std::string& name, std::size_t first_line,
+                        bool labels) {
+  if (shape.rows == 0) return "";
+  if (shape.unequal < shape.rows)
+    return unequal_message(shape, name, first_line, labels);
+  if (shape.width == 0) return name + ": no values on any line";
+  if (shape.width <= first) return name + ": only labels, no feature values";
+  return "";
 }
 
 std::string check_samples(const Table& data, std::size_t first,
                           const std::string& name, std::size_t first_line,
                           const std::vector<bool>& blank, bool labels) {
-  if (data.empty()) return "";
-  const std::size_t width = data[0].size();
-  for (std::size_t r = 1; r < data.size(); ++r)
-    if (data[r].size() != width)
-      return unequal_message(data, r, blank, name, first_line, labels);
-  if (width == 0) return name + ": no values on any line";
-  if (width <= first) return name + ": only labels, no feature values";
-  return "";
+  table_shape shape;
+  shape.known = !blank.empty();
+  for (std::size_t r = 0; r < data.size(); ++r)
+    add_row(shape, data[r].size(), shape.known && blank[r]);
+  return check_shape(shape, first, name, first_line, labels);
+}
+
+bool accept_samples(const char* program, const options& opts,
+                    const loaded& data, std::string why, std::size_t rows) {
+  const std::string name = shown_name(opts.file);
+  if (why.empty() && data.unlabelled != 0)  // rows of equal length
+    why = name + ":" + std::to_string(data.unlabelled) + ": no column " +
+          std::to_string(opts.reading.label) + " for --label";
+  if (!why.empty()) {
+    fail(program, why);
+    return false;
+  }
+  return rows >= 2 || !opts.second.empty() ||  // one data file
+         few_samples(program, opts, name, rows == 0 ? "no samples" : "one sample");
 }
 
 std::optional<Table> read_samples(const char* program, const options& opts,
@@ -133,19 +164,10 @@ std::optional<Table> read_samples(const char* program, const options& opts,
     fail(program, data.error);
     return std::nullopt;
   }
-  const std::string name = shown_name(opts.file);
-  std::string why = check_samples(data.rows, first, name, data.first_line,
-                                  data.blank, opts.reading.label != 0);
-  if (why.empty() && data.unlabelled != 0)  // rows of equal length
-    why = name + ":" + std::to_string(data.unlabelled) + ": no column " +
-          std::to_string(opts.reading.label) + " for --label";
-  if (!why.empty()) {
-    fail(program, why);
-    return std::nullopt;
-  }
-  if (data.rows.size() < 2 && opts.second.empty() &&  // one data file
-      !few_samples(program, opts, name,
-                   data.rows.empty() ? "no samples" : "one sample"))
+  const std::string why =
+      check_samples(data.rows, first, shown_name(opts.file), data.first_line,
+                    data.blank, opts.reading.label != 0);
+  if (!accept_samples(program, opts, data, why, data.rows.size()))
     return std::nullopt;
   return std::move(data.rows);
 }

@@ -31,8 +31,33 @@ struct loaded {
   std::string error;
   std::size_t unlabelled = 0;
 };
+// quiet leaves the warning unsaid (a second pass over the same file).
 loaded load(const char* program, const std::string& path, read_options options,
-            bool strict = false);
+            bool strict = false, bool quiet = false);
+
+// What check_samples needs of a table, gathered row by row (add_row) as a
+// file streams past: its rows, row 0's length, the first row whose length
+// differs from it (`unequal`; rows when none) and its length, which of the
+// two are blank lines, whether every row after `unequal` is one, and
+// whether blank lines are known at all.
+struct table_shape {
+  std::size_t rows = 0;
+  std::size_t width = 0;
+  bool blank_first = false;
+  std::size_t unequal = 0;
+  std::size_t unequal_width = 0;
+  bool blank_unequal = false;
+  bool blank_after = true;
+  bool known = true;
+};
+
+// Adds the next row, of size values, to the shape.
+void add_row(table_shape& shape, std::size_t size, bool blank);
+
+// check_samples on a table's shape: the same messages.
+std::string check_shape(const table_shape& shape, std::size_t first,
+                        const std::string& name, std::size_t first_line = 1,
+                        bool labels = false);
 
 // Checks that data is a set of samples: every row as long as the first,
 // with values beyond column `first`. Returns "" or a message naming
@@ -50,6 +75,13 @@ std::string check_samples(const Table& data, std::size_t first,
 // --strict); false when the run must end.
 bool few_samples(const char* program, const options& opts,
                  const std::string& what, const char* why);
+
+// After load: the message `why` (from check_samples or check_shape), or
+// that a line lacks the label column; then the warning for fewer than two
+// samples (rows) of one data file (an error under --strict). False once an
+// error has been printed.
+bool accept_samples(const char* program, const options& opts,
+                    const loaded& data, std::string why, std::size_t rows);
 
 // How the programs read their data file: load, then check_samples and that
 // every line has the label column, with a warning for fewer than two

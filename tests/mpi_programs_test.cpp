@@ -552,6 +552,28 @@ INSTANTIATE_TEST_SUITE_P(
               "KERNEL_WIDTH_ISA=bogus"}),
     [](const auto& info) { return info.param.name; });
 
+// --sample is the plain programs' alone: every rank count refuses it, with
+// a usage error that names the program to run instead.
+TEST(MpiFaults, SampleIsRefused) {
+  scratch s({good});
+  const std::pair<const program_pair*, std::string> programs[] = {
+      {&median, "median_kernel_width"}, {&labelled, "labelled_kernel_width"}};
+  for (const auto& [program, name] : programs)
+    for (const int ranks : {1, 3}) {
+      std::vector<std::string> words = mpirun(ranks);
+      words.insert(words.end(), {program->mpi, "--sample", "9", "d.txt"});
+      const outcome got = run(words, s.dir, "/dev/null", 60);
+      EXPECT_EQ(got.status, 2) << ranks << " ranks\n" << got.err;
+      EXPECT_EQ(got.out, "");
+      EXPECT_EQ(got.err, name +
+                             ": option '--sample' is not taken by the MPI "
+                             "programs: a sample of pairs takes seconds on "
+                             "one machine (run " +
+                             name + ")\n")
+          << ranks << " ranks";
+    }
+}
+
 // --progress: rank 0 alone draws the line (redrawn every 0.1 s of the
 // run's half second), over the pairs of every rank,
 // never past 100% (the other ranks' pairs counted once, whether they come

@@ -133,7 +133,7 @@ const std::string usage_median =
     "| --header]\n"
     "       [--progress | --no-progress] [--strict] [--output KIND]\n"
     "       [-q P[,P...] | --quantile P[,P...]] [--cross]\n"
-    "       DATAFILE [YFILE]\n";
+    "       [--sample M [--seed S] [--confidence C]] DATAFILE [YFILE]\n";
 
 // Four samples whose six distances are 5, 5, 5, 10, 10, 15.
 const std::pair<std::string, std::string> four = {"m.txt",
@@ -1099,11 +1099,159 @@ std::vector<Case> all_cases() {
 }
 // clang-format on
 
+// A shell function, then its calls: `same A B` runs two command lines of
+// median or labelled -v (no data file: each gives its own) and prints
+// "same" when both print the same bytes (standard error too).
+const std::string same_function =
+    "same() { a=$(eval \"$1\" 2>&1); b=$(eval \"$2\" 2>&1); "
+    "if [ \"$a\" = \"$b\" ]; then echo same; else echo \"$a\"; echo \"$b\"; "
+    "fi; }; ";
+
+// `inside PROGRAM KEY OPTIONS`: the exact run's -v values of KEY (width,
+// sigma or gamma, one per width) each within the sampled run's low: and
+// high: (which --output chooses): "inside", or the values.
+const std::string inside_function =
+    "inside() { p=$1; k=$2; shift 2; "
+    "$p -v \"$@\" 2>&1 >/dev/null | awk -v k=$k: '$1 == k { print $2 }' > e; "
+    "$p -v --sample 20000 --output $k \"$@\" 2>&1 >/dev/null | "
+    "awk '$1 == \"low:\" || $1 == \"high:\" { print $2 }' | paste - - > i; "
+    "paste e i | awk '{ if (!($2 <= $1 && $1 <= $3)) bad = 1 } "
+    "END { print (bad || NR == 0) ? \"outside\" : \"inside\" }'; }; ";
+
+const std::string usage_labelled_end =
+    "       [--sample M [--seed S] [--confidence C]] DATAFILE\n";
+
+// clang-format off
+// --sample: the options' usage errors end to end (their boundaries are in
+// the unit tests), the verbose lines, the same bytes for any thread count
+// and from a file or a pipe, the exact value inside the interval, and a
+// file larger than the memory allowed.
+std::vector<Case> sampled_cases() {
+  const std::string m = MEDIAN_PROGRAM;
+  const std::string l = LABELLED_PROGRAM;
+  const std::pair<std::string, std::string> spread = {"s.txt",
+                                                      spread_samples()};
+  const std::string split =
+      "head -n 120 s.txt > x.txt && tail -n +121 s.txt > y.txt && ";
+  return {
+      {"sample_zero", median, {"--sample", "0", "m.txt"}, {four}, "",
+       "median_kernel_width: bad sample size '0' (a whole number of pairs "
+       "from 1 to 2^63)\n" + usage_median, 2},
+      {"sample_past_two_to_the_63", labelled,
+       {"--sample", "9223372036854775809", "l.txt"}, {}, "",
+       "labelled_kernel_width: bad sample size '9223372036854775809' (a whole "
+       "number of pairs from 1 to 2^63)\nusage: labelled_kernel_width ...", 2},
+      // 2^63 is a sample size; no machine holds its pairs.
+      {"sample_two_to_the_63", median, {"--sample", "9223372036854775808",
+       "m.txt"}, {four}, "", "median_kernel_width: m.txt: out of memory\n", 1},
+      {"sample_seed_alone", labelled, {"--seed", "1", "l.txt"}, {}, "",
+       "labelled_kernel_width: option '--seed' needs --sample M\n"
+       "usage: labelled_kernel_width ...", 2},
+      {"sample_confidence_one", median, {"--sample", "9", "--confidence", "1",
+       "m.txt"}, {four}, "", "median_kernel_width: bad confidence '1' (a "
+       "number between 0 and 1, both excluded)\n" + usage_median, 2},
+      {"sample_refused_by_form", form, {"--sample", "9", "d.txt"},
+       {table, two}, "", "form_kernel_width: option '--sample' is not taken: "
+       "this width follows a rule that jumps at thresholds of the spread "
+       "ratio, so a sampled ratio gives no meaningful interval of widths (the "
+       "median and labelled programs take --sample)\n" + usage_form, 2},
+      {"sample_usage_line_labelled", shell,
+       {"-c", l + " 2>&1 | tail -n 1"}, {}, usage_labelled_end, "", 0},
+      // The verbose lines: the estimate as the exact run gives its value,
+      // then the interval (in the chosen output), C, M, N, seed, ranks.
+      {"sample_verbose_median", median,
+       {"-v", "--sample", "1000", "--seed", "7", "m.txt"}, {four}, "200\n",
+       "n: 4\ncolumns: 2\nmedian: 10\n" + widths(200, 10) +
+       "low: 50\nhigh: 200\nconfidence: 0.99\nsample: 1000\npairs: 6\n"
+       "seed: 7\nranks: 458 541\n", 0},
+      {"sample_verbose_quantiles_gamma", median,
+       {"-v", "--sample=1000", "--seed=7", "--output", "gamma", "-q", "0.25,1",
+        "m.txt"}, {four}, "0.02\n0.00222222\n",
+       "n: 4\ncolumns: 2\np: 0.25\nquantile: 5\n" + widths(50, 5) +
+       "low: 0.02\nhigh: 0.02\nconfidence: 0.99\nsample: 1000\npairs: 6\n"
+       "seed: 7\nranks: 294 372\np: 1\nquantile: 15\n" + widths(450, 15) +
+       "low: 0.0022222222222222222\nhigh: 0.0022222222222222222\n"
+       "confidence: 0.99\nsample: 1000\npairs: 6\nseed: 7\nranks: 999 863\n",
+       0},
+      {"sample_verbose_labelled", labelled,
+       {"-v", "--sample", "100", "--output", "sigma", "l.txt"},
+       {{"l.txt", "1 0 0\n2 3 4\n1 6 8\n"}}, "7\n",
+       "n: 3\ncolumns: 2\nmean: 7\n" + widths(98, 7) +
+       "low: 4.7356742474448446\nhigh: 9.2643257525551714\n"
+       "confidence: 0.99\nsample: 100\npairs: 3\nseed: 0\n", 0},
+      {"sample_seed_random_shown", shell,
+       {"-c", m + " -v --sample 10 --seed random m.txt 2>&1 | "
+        "awk -F': ' '$1 == \"seed\" { s = $2 } END { print (s ~ /^[0-9]+$/) }'"},
+       {four}, "1\n", "", 0},
+      // No pairs: the one-sample warning, NaN as the exact run, no ranks.
+      {"sample_one_sample", median, {"-v", "--sample", "5", "o.txt"},
+       {{"o.txt", "1 2\n"}}, "-nan\n",
+       "median_kernel_width: o.txt: warning: one sample\nn: 1\ncolumns: 2\n"
+       "median: -nan\nsigma: -nan\ngamma: -nan\nwidth: -nan\nlow: -nan\n"
+       "high: -nan\nconfidence: 0.99\nsample: 5\npairs: 0\nseed: 0\n"
+       "ranks: none none\n", 0},
+      // A width of 0 says how many of the drawn pairs coincide, at least.
+      {"sample_zero_width_median", median, {"--sample", "1000", "-q", "0.5,1",
+       "z.txt"}, {{"z.txt", lines("1 2", 5) + "1 3\n"}}, "0\n2\n",
+       "median_kernel_width: z.txt: warning: the width for p = 0.5 is 0: at "
+       "least 500 of the 1000 drawn pairs are at distance 0\n", 0},
+      {"sample_zero_width_labelled_strict", labelled,
+       {"--strict", "--sample", "10", "z.txt"}, {{"z.txt", lines("0 1 2", 3)}},
+       "", "labelled_kernel_width: z.txt: error: the width is 0: every drawn "
+       "distance is 0\n", 1},
+      // The same bytes for any thread count, and from a pipe (the rows held)
+      // as from a file (read twice, the needed rows kept).
+      {"sample_same_bytes_threads_and_pipes", shell,
+       {"-c", split + same_function +
+        "same '" + m + " -v -j 1 --sample 3000 -q 0.1,0.5 s.txt' '" + m +
+        " -v -j 3 --sample 3000 -q 0.1,0.5 s.txt' && "
+        "same '" + l + " -v -j 1 --sample 3000 s.txt' '" + l +
+        " -v -j 2 --sample 3000 s.txt' && "
+        "same '" + m + " -v --sample 3000 s.txt' '" + m +
+        " -v --sample 3000 - < s.txt' && "
+        "same '" + m + " -v --sample 3000 --seed 5 x.txt y.txt' 'cat x.txt | " +
+        m + " -v --sample 3000 --seed 5 - y.txt' && "
+        "same '" + m + " -v --sample 3000 --cross x.txt y.txt' 'cat y.txt | " +
+        m + " -v -j 1 --sample 3000 --cross x.txt -' && "
+        ": > e.txt && same '" + m + " -v --sample 3000 -q 1 e.txt s.txt' "
+        "'cat s.txt | " + m + " -v --sample 3000 -q 1 e.txt -' && "
+        "same '" + m + " -v --sample 3000 -q 1 s.txt e.txt' 'cat s.txt | " +
+        m + " -v --sample 3000 -q 1 - e.txt' && "
+        "gzip -k s.txt && same '" + l + " -v --sample 999 s.txt.gz' 'cat s.txt | " +
+        l + " -v --sample 999 -' && "
+        "awk '{ print \"class\" NR % 3 \",\" $1 \",\" $2 \",\" $3 }' s.txt > c.csv && "
+        "same '" + m + " -v --sample 2000 -d , --label 1 c.csv' 'cat c.csv | " +
+        m + " -v --sample 2000 -d , --label 1 -'"},
+       {spread}, lines("same", 9), "", 0},
+      // The exact value lies in the interval, in each output and pairing.
+      {"sample_interval_holds_the_exact_value", shell,
+       {"-c", split + inside_function +
+        "inside " + m + " width s.txt && inside " + m + " gamma -q 0,0.3,1 s.txt && "
+        "inside " + m + " sigma x.txt y.txt && "
+        "inside " + m + " width --cross -q 0.9 x.txt y.txt && "
+        "inside " + l + " width s.txt && inside " + l + " gamma s.txt"},
+       {spread}, lines("inside", 6), "", 0},
+      // A file larger than the memory allowed is sampled from disk; the
+      // exact run, which holds every row, runs out of memory as before.
+      // (The limit is the shell's own, set after awk has written the file.)
+      {"sample_file_larger_than_memory", shell,
+       {"-c", "awk 'BEGIN { for (i = 0; i < 2500000; i++) print i % 1000, "
+        "i % 777 }' > big.txt && ulimit -v 16384 && " + m +
+        " --sample 1000 big.txt; echo $?; " + m + " big.txt; echo $?; " + l +
+        " --sample 100 -v big.txt 2>&1 | tail -n 1"},
+       {}, "426090\n0\n1\nseed: 0\n",
+       "median_kernel_width: big.txt: out of memory\n", 0, "", "",
+       std::size_t{1} << 30},
+  };
+}
+// clang-format on
+
 // The cases for this build: under the sanitizers the library is not the
 // one installed (its unoptimised kernels leave inline functions for the
 // linker), so its symbols are checked in the plain build only.
 std::vector<Case> cases() {
   std::vector<Case> all = all_cases();
+  for (Case& c : sampled_cases()) all.push_back(std::move(c));
 #ifdef SANITIZED
   std::erase_if(all, [](const Case& c) {
     return c.name == "library_symbols_in_namespace";

@@ -1,0 +1,365 @@
+#include "sampled_width.h"
+
+#include <charconv>
+#include <cmath>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "labelled_width.h"
+#include "median_width.h"
+#include "messages.h"
+#include "sample_pairs.h"
+#include "samples.h"
+#include "streamed_samples.h"
+#include "width_warning.h"
+
+namespace {
+
+namespace kw = kernel_width;
+using lines = std::vector<std::pair<std::string, std::string>>;
+
+kw::pairing pairing_of(const options& opts) {
+  if (opts.second.empty()) return kw::pairing::within;
+  return opts.cross ? kw::pairing::cross : kw::pairing::pooled;
+}
+
+kw::sampling sampling_of(const options& opts) {
+  return {opts.sample, opts.seed, opts.confidence};
+}
+
+// The shortest text that reads back as value: "0.99", not
+// "0.98999999999999999".
+std::string shortest(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  return ec == std::errc{} ? std::string(text, end) : exact(value);
+}
+
+// The rows of x and y held whole, row-major, for the in-memory entry
+// points: from standard input or a pipe, which cannot be read twice.
+struct held_rows {
+  std::vector<double> x, y;
+  std::size_t n = 0, n_y = 0, cols = 0;
+  kw::matrix_view view_x() const { return {x.data(), n, cols, 0}; }
+  kw::matrix_view view_y() const { return {y.data(), n_y, cols, 0}; }
+};
+
+std::vector<double> flatten(const Table& t, std::size_t first,
+                            std::size_t cols) {
+  std::vector<double> values;
+  values.reserve(t.size() * cols);
+  for (const Row& row : t) values.insert(values.end(), row.begin() + first,
+                                         row.end());
+  return values;
+}
+
+// Reads the data files as the exact run does, with its messages.
+std::optional<held_rows> hold_rows(const char* program, const options& opts,
+                                   std::size_t first) {
+  std::optional<Table> x = read_samples(program, opts, first);
+  if (!x) return std::nullopt;
+  held_rows h;
+  h.n = x->size();
+  h.cols = h.n ? x->front().size() - first : 0;
+  h.x = flatten(*x, first, h.cols);
+  x.reset();  // the rows twice at most while the next file is read
+  if (!opts.second.empty()) {
+    options second = opts;
+    second.file = opts.second;
+    std::optional<Table> y = read_samples(program, second, first);
+    if (!y) return std::nullopt;
+    h.n_y = y->size();
+    const std::size_t cols_y = h.n_y ? y->front().size() - first : 0;
+    if (!pairable(program, opts, {h.n, h.cols}, {h.n_y, cols_y}))
+      return std::nullopt;
+    h.cols = h.n ? h.cols : cols_y;
+    h.y = flatten(*y, first, h.cols);
+  }
+  return h;
+}
+
+// What the two passes over regular files give: the kept rows (x's, then
+// y's), the drawn pairs renumbered into them, N and D.
+struct streamed_rows {
+  std::vector<double> rows;
+  std::vector<kw::pair_index> pairs;
+  std::size_t kept = 0, cols = 0, n = 0, n_y = 0;
+  std::uint64_t population = 0;
+  double bound = 0.0;
+  kw::drawn_sample sample(const kw::sampling& how) const {
+    return {{rows.data(), kept, cols, 0}, pairs.data(), how, population, bound,
+            n, n_y};
+  }
+};
+
+// D from both files' column ranges; NaN when the data hold a NaN. (Files
+// never give infinity, which could also give a NaN distance.)
+double bound_of(const scanned& x, const scanned& y) {
+  if (x.nan || y.nan) return std::nan("");
+  const bool none_in_x = x.min.empty();  // pooled, x without samples
+  std::vector<double> low = none_in_x ? y.min : x.min;
+  std::vector<double> high = none_in_x ? y.max : x.max;
+  for (std::size_t c = 0; c < y.min.size() && c < low.size(); ++c) {
+    low[c] = std::min(low[c], y.min[c]);
+    high[c] = std::max(high[c], y.max[c]);
+  }
+  return kw::distance_bound(low.data(), high.data(), low.size());
+}
+
+// The first pass over each file: their samples, columns and ranges.
+bool scan_files(const char* program, const options& opts, std::size_t first,
+                scanned& x, scanned& y) {
+  std::optional<scanned> sx = scan_samples(program, opts, first);
+  if (!sx) return false;
+  x = std::move(*sx);
+  if (opts.second.empty()) return true;
+  options second = opts;
+  second.file = opts.second;
+  std::optional<scanned> sy = scan_samples(program, second, first);
+  if (!sy) return false;
+  y = std::move(*sy);
+  if (x.n == 0) x.cols = y.cols;
+  return pairable(program, opts, {x.n, x.cols}, {y.n, y.cols});
+}
+
+// The second pass over each file, for the kept rows: x's, then y's.
+bool keep_files(const char* program, const options& opts, std::size_t first,
+                const scanned& x, const scanned& y,
+                const std::vector<std::uint64_t>& kept, streamed_rows& s) {
+  const auto split = std::lower_bound(kept.begin(), kept.end(), x.n);
+  s.rows.reserve(kept.size() * s.cols);
+  if (!keep_samples(program, opts, first, x, {kept.begin(), split}, s.rows))
+    return false;
+  if (opts.second.empty()) return true;
+  std::vector<std::uint64_t> of_y(split, kept.end());  // y's own indices
+  for (std::uint64_t& k : of_y) k -= x.n;
+  options second = opts;
+  second.file = opts.second;
+  return keep_samples(program, second, first, y, of_y, s.rows);
+}
+
+// Both passes over regular files, the pairs drawn between them.
+std::optional<streamed_rows> stream_rows(const char* program,
+                                         const options& opts,
+                                         std::size_t first) {
+  scanned x, y;
+  if (!scan_files(program, opts, first, x, y)) return std::nullopt;
+  const kw::pairing kind = pairing_of(opts);
+  streamed_rows s;
+  s.n = x.n;
+  s.n_y = y.n;
+  s.cols = x.cols;
+  bool overflow = false;
+  s.population = kw::pair_count(x.n, y.n, kind, &overflow);
+  s.bound = bound_of(x, y);
+  kw::error status = overflow ? kw::error::too_many_pairs : kw::error::none;
+  if (s.population == 0 && !overflow) return s;  // no pairs: no estimate
+  std::vector<std::uint64_t> kept;
+  std::uint64_t count = 0;
+  if (!overflow) {
+    s.pairs.resize(opts.sample);
+    kept.resize(2 * opts.sample);
+    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, s.pairs.data(),
+                            opts.sample, opts.threads);
+  }
+  if (status == kw::error::none)
+    status = kw::keep_rows(s.pairs.data(), opts.sample, kept.data(), &count);
+  if (status == kw::error::out_of_memory) throw std::bad_alloc();
+  if (status != kw::error::none) {
+    fail(program, files_of(opts) + ": " + kw::describe(status));
+    return std::nullopt;
+  }
+  kept.resize(count);
+  s.kept = count;
+  if (!keep_files(program, opts, first, x, y, kept, s)) return std::nullopt;
+  return s;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> interval_lines(
+    const kw::interval_end& low, const kw::interval_end& high,
+    output_kind output, const kw::sampling& how, std::uint64_t population,
+    bool quantile) {
+  const auto rank = [population](const kw::interval_end& end) {
+    return end.trivial || population == 0 ? std::string("none")
+                                          : std::to_string(end.rank);
+  };
+  lines out{{"low", exact(parameter(output, low.width, low.sigma, low.gamma))},
+            {"high",
+             exact(parameter(output, high.width, high.sigma, high.gamma))},
+            {"confidence", shortest(how.confidence)},
+            {"sample", std::to_string(how.draws)},
+            {"pairs", std::to_string(population)},
+            {"seed", std::to_string(how.seed)}};
+  if (quantile) out.push_back({"ranks", rank(low) + " " + rank(high)});
+  return out;
+}
+
+namespace {
+
+// The error a sampled run ended with, if any: its message, and status 1.
+// No samples is none: the estimate is NaN, as the exact run's.
+bool failed(const char* program, kw::error status, const std::string& files) {
+  if (status == kw::error::none || status == kw::error::no_samples)
+    return false;
+  if (status == kw::error::out_of_memory)
+    out_of_memory(program, files);
+  else
+    fail(program, files + ": " + kw::describe(status));
+  return true;
+}
+
+// The warnings about the estimates' widths; false when one is an error.
+bool check_estimates(const kw::sampled_selection& sel,
+                     const std::vector<kw::sampled_quantile>& out,
+                     const options& opts) {
+  kw::selection s;  // the drawn distances, as the warnings count pairs
+  s.n = sel.n;
+  s.n_y = sel.n_y;
+  s.columns = sel.columns;
+  s.pairs = sel.population ? sel.draws : 0;
+  s.nan_pairs = sel.nan ? s.pairs : 0;
+  bool ok = true;
+  for (const kw::sampled_quantile& q : out) {
+    const kw::quantile& e = q.estimate;
+    // A distance of 0 at the estimate's lower rank: that many drawn
+    // distances, at least, are 0.
+    const std::string why =
+        e.zero_width && e.value == 0 && s.pairs > 0
+            ? "at least " + std::to_string(e.lower_rank + 1) + " of the " +
+                  std::to_string(s.pairs) + " drawn pairs are at distance 0"
+            : quantile_width_doubt(s, e);
+    if (why.empty()) continue;
+    const std::string subject =
+        opts.quantiles.empty() ? "the width"
+                               : "the width for p = " + width_text(q.estimate.p);
+    warn(median_program, width_warning(files_of(opts), q.estimate.width, why,
+                                       opts.strict, subject));
+    ok = ok && !opts.strict;
+  }
+  return ok;
+}
+
+int finish_sampled_median(const kw::sampled_selection& sel,
+                          const std::vector<kw::sampled_quantile>& out,
+                          const options& opts) {
+  if (failed(median_program, sel.status, files_of(opts))) return 1;
+  if (!check_estimates(sel, out, opts)) return 1;
+  std::string text;
+  for (const kw::sampled_quantile& q : out)
+    text += width_text(parameter(opts.output, q.estimate.width,
+                                 q.estimate.sigma, q.estimate.gamma)) +
+            '\n';
+  const int status = print_out(median_program, text);
+  if (!opts.verbose || status != 0) return status;
+  lines report_lines{{"n", std::to_string(sel.n)}};
+  if (!opts.second.empty())
+    report_lines.push_back({"n_y", std::to_string(sel.n_y)});
+  report_lines.push_back({"columns", std::to_string(sel.columns)});
+  const kw::sampling how{sel.draws, sel.seed, sel.confidence};
+  for (const kw::sampled_quantile& q : out) {
+    const kw::quantile& e = q.estimate;
+    if (!opts.quantiles.empty()) report_lines.push_back({"p", exact(e.p)});
+    report_lines.push_back(
+        {opts.quantiles.empty() ? "median" : "quantile", exact(e.value)});
+    for (auto& line : parameter_lines(e.width, e.sigma, e.gamma))
+      report_lines.push_back(line);
+    for (auto& line :
+         interval_lines(q.low, q.high, opts.output, how, sel.population, true))
+      report_lines.push_back(line);
+  }
+  report(report_lines);
+  return status;
+}
+
+int finish_sampled_labelled(const kw::sampled_labelled& l,
+                            const options& opts) {
+  const char* const program = labelled_program;
+  if (failed(program, l.status, shown_name(opts.file))) return 1;
+  kw::labelled_statistics as_exact;  // what the warning looks at
+  as_exact.n = l.n;
+  as_exact.total = l.mean;  // 0 or not finite exactly when the mean is
+  as_exact.mean = l.mean;
+  as_exact.width = l.width;
+  as_exact.zero_width = l.zero_width;
+  const bool drawn_zero = l.zero_width && l.mean == 0 && l.n >= 2;
+  if (!check_width(program, opts, l.width,
+                   drawn_zero ? "every drawn distance is 0"
+                              : labelled_width_doubt(as_exact)))
+    return 1;
+  const int status =
+      print_width(program, parameter(opts.output, l.width, l.sigma, l.gamma));
+  if (!opts.verbose || status != 0) return status;
+  lines report_lines{{"n", std::to_string(l.n)},
+                     {"columns", std::to_string(l.columns)},
+                     {"mean", exact(l.mean)}};
+  for (auto& line : parameter_lines(l.width, l.sigma, l.gamma))
+    report_lines.push_back(line);
+  const kw::sampling how{l.draws, l.seed, l.confidence};
+  for (auto& line :
+       interval_lines(l.low, l.high, opts.output, how, l.population, false))
+    report_lines.push_back(line);
+  report(report_lines);
+  return status;
+}
+
+// Whether every data file can be read twice.
+bool streamable(const options& opts) {
+  return readable_twice(opts.file) &&
+         (opts.second.empty() || readable_twice(opts.second));
+}
+
+}  // namespace
+
+int run_sampled_median(const options& opts, std::size_t first) {
+  const char* const program = median_program;
+  const std::vector<double> p =
+      opts.quantiles.empty() ? std::vector<double>{0.5} : opts.quantiles;
+  std::vector<kw::sampled_quantile> out(p.size());
+  kw::sampled_selection sel;
+  try {
+    if (streamable(opts)) {
+      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      if (!s) return 1;
+      sel = kw::sampled_quantiles_of(s->sample(sampling_of(opts)), p.data(),
+                                     p.size(), out.data(), opts.threads);
+    } else {
+      const std::optional<held_rows> h = hold_rows(program, opts, first);
+      if (!h) return 1;
+      const kw::sample_pairs pairs =
+          opts.second.empty()
+              ? kw::sample_pairs(h->view_x())
+              : kw::sample_pairs(h->view_x(), h->view_y(), pairing_of(opts));
+      sel = kw::sampled_quantiles(pairs, p.data(), p.size(), sampling_of(opts),
+                                  out.data(), opts.threads);
+    }
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(program, files_of(opts));
+  } catch (const std::length_error&) {  // more pairs than a vector holds
+    return out_of_memory(program, files_of(opts));
+  }
+  return finish_sampled_median(sel, out, opts);
+}
+
+int run_sampled_labelled(const options& opts, std::size_t first) {
+  const char* const program = labelled_program;
+  kw::sampled_labelled l;
+  try {
+    if (streamable(opts)) {
+      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      if (!s) return 1;
+      l = kw::sampled_mean_of(s->sample(sampling_of(opts)), 0, opts.threads);
+    } else {
+      const std::optional<held_rows> h = hold_rows(program, opts, first);
+      if (!h) return 1;
+      l = kw::sampled_mean(h->view_x(), 0, sampling_of(opts), opts.threads);
+    }
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(program, shown_name(opts.file));
+  } catch (const std::length_error&) {
+    return out_of_memory(program, shown_name(opts.file));
+  }
+  return finish_sampled_labelled(l, opts);
+}
