@@ -3,7 +3,6 @@ drawn pairs."""
 
 from __future__ import annotations
 
-import warnings
 from typing import Any, Literal, Optional, overload
 
 import numpy as np
@@ -13,7 +12,7 @@ from . import _core
 from ._arguments import (Label, Output, _Count, _output, _probabilities,
                          _sampling, _threads, _two_sets)
 from ._sampled import _sampled_quantiles
-from ._warnings import _distance_zero, _no_samples
+from ._warnings import _distance_zero, _no_samples, _zero_quantiles
 
 
 # A scalar q gives a numpy.float64, as numpy.quantile does; the first
@@ -184,13 +183,8 @@ def distance_quantiles(X: npt.ArrayLike, q: npt.ArrayLike,
     # One warning per cause: a distance of 0, or a square that underflowed.
     for at in (widths == 0) & (values == 0), (widths == 0) & (values != 0):
         if at.any():
-            listed = list(dict.fromkeys(p.ravel()[at].tolist()))
-            shown = ", ".join(map(repr, listed[:3]))
-            more = ", ..." if len(listed) > 3 else ""
-            cause = _distance_zero(values[at][0], "q", pairs, zero_pairs)
-            warnings.warn(f"distance_quantiles: the width for p = {shown}"
-                          f"{more} is 0: {cause}", RuntimeWarning,
-                          stacklevel=2)
+            _zero_quantiles(p, at, _distance_zero(values[at][0], "q", pairs,
+                                                  zero_pairs), stacklevel=2)
     chosen = {"sigma": values, "width": widths, "gamma": gammas}[what]
     return chosen.reshape(p.shape)[()]
 

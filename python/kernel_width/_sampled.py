@@ -3,7 +3,6 @@ interval around the exact result, as the public functions return them."""
 
 from __future__ import annotations
 
-import warnings
 from typing import Any, Optional
 
 import numpy as np
@@ -12,7 +11,7 @@ import numpy.typing as npt
 from . import _core
 from ._arguments import Label, _Count, _features, _threads, _two_sets
 from ._results import SampledLabelledStatistics, SampledMedianStatistics, _end
-from ._warnings import _no_samples, _sampled_zero
+from ._warnings import _no_samples, _sampled_zero, _zero_quantiles
 
 
 def _sampled(x: np.ndarray, y: Optional[np.ndarray], across: bool,
@@ -54,15 +53,12 @@ def _sampled_quantiles(x: np.ndarray, y: Optional[np.ndarray], across: bool,
     interval their ends, shaped as p."""
     values, widths, gammas, low, high, *_ = _sampled(
         x, y, across, p.ravel(), how, threads)
-    _no_samples("distance_quantiles", empty)
+    # At the line that called distance_quantiles, two frames up.
+    _no_samples("distance_quantiles", empty, stacklevel=3)
     zero = widths == 0
     if zero.any():
-        listed = list(dict.fromkeys(p.ravel()[zero].tolist()))
-        shown = ", ".join(map(repr, listed[:3]))
-        more = ", ..." if len(listed) > 3 else ""
-        cause = _sampled_zero(values[zero][0], "q")
-        warnings.warn(f"distance_quantiles: the width for p = {shown}"
-                      f"{more} is 0: {cause}", RuntimeWarning, stacklevel=3)
+        _zero_quantiles(p, zero, _sampled_zero(values[zero][0], "q"),
+                        stacklevel=3)
     pick = {"sigma": 0, "width": 1, "gamma": 2}[what]
     estimate = (values, widths, gammas)[pick].reshape(p.shape)[()]
     if not interval:

@@ -19,11 +19,25 @@ def _zero_width(function: str, cause: str) -> None:
                       stacklevel=3)
 
 
-def _no_samples(function: str, empty: str) -> None:
-    """The RuntimeWarning for a pooled set without rows, as _zero_width."""
+def _no_samples(function: str, empty: str, stacklevel: int = 2) -> None:
+    """The RuntimeWarning for a pooled set without rows, at the line
+    stacklevel frames above the caller's, as warnings.warn counts them
+    (2: the public function calls this directly)."""
     if empty:
         warnings.warn(f"{function}: {empty}: no samples", RuntimeWarning,
-                      stacklevel=3)
+                      stacklevel=stacklevel + 1)
+
+
+def _zero_quantiles(p: np.ndarray, at: np.ndarray, cause: str,
+                    stacklevel: int) -> None:
+    """distance_quantiles' RuntimeWarning for the widths of 0 at p[at] from
+    one cause: the probabilities each once, in q's order, three at most.
+    stacklevel as _no_samples'."""
+    listed = list(dict.fromkeys(p.ravel()[at].tolist()))
+    shown = ", ".join(map(repr, listed[:3]))
+    more = ", ..." if len(listed) > 3 else ""
+    warnings.warn(f"distance_quantiles: the width for p = {shown}{more} is 0: "
+                  f"{cause}", RuntimeWarning, stacklevel=stacklevel + 1)
 
 
 # The causes of a width of 0 in the programs' words (width_warning.cpp),
