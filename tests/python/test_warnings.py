@@ -224,6 +224,12 @@ Q = [0.1, 0.5, 0.9]
      lambda: np.float64(np.nan), ["distance_quantiles: Y: no samples"]),
     (lambda: kw.median_width(X, Y=X[:1]), lambda: kw.median_width(
         np.vstack([X, X[:1]])), []),
+    # Sampled: the same draws as from the other set alone.
+    (lambda: kw.distance_quantiles(X, Q, EMPTY, sample=50, interval=True),
+     lambda: kw.distance_quantiles(X, Q, sample=50, interval=True),
+     ["distance_quantiles: Y: no samples"]),
+    (lambda: kw.median_width(EMPTY, Y=X, sample=50),
+     lambda: kw.median_width(X, sample=50), ["median_width: X: no samples"]),
 ])
 def test_a_pooled_set_without_rows_is_left_out(call, alone, messages):
     got = warned(call, *messages)
