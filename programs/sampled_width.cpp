@@ -1,7 +1,11 @@
 #include "sampled_width.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -79,17 +83,15 @@ std::optional<held_rows> hold_rows(const char* program, const options& opts,
   return h;
 }
 
-// What the two passes over regular files give: the kept rows (x's, then
-// y's), the drawn pairs renumbered into them, N and D.
-struct streamed_rows {
-  std::vector<double> rows;
-  std::vector<kw::pair_index> pairs;
-  std::size_t kept = 0, cols = 0, n = 0, n_y = 0;
+// What the passes over regular files give: the distance of each drawn
+// pair in draw order, N and D.
+struct streamed_distances {
+  std::vector<double> d;
+  std::size_t cols = 0, n = 0, n_y = 0;
   std::uint64_t population = 0;
   double bound = 0.0;
-  kw::drawn_sample sample(const kw::sampling& how) const {
-    return {{rows.data(), kept, cols, 0}, pairs.data(), how, population, bound,
-            n, n_y};
+  kw::computed_distances sample(const kw::sampling& how) {
+    return {d.data(), how, population, bound, n, n_y, cols};
   }
 };
 
@@ -123,56 +125,138 @@ bool scan_files(const char* program, const options& opts, std::size_t first,
   return pairable(program, opts, {x.n, x.cols}, {y.n, y.cols});
 }
 
-// The second pass over each file, for the kept rows: x's, then y's.
-bool keep_files(const char* program, const options& opts, std::size_t first,
-                const scanned& x, const scanned& y,
-                const std::vector<std::uint64_t>& kept, streamed_rows& s) {
-  const auto split = std::lower_bound(kept.begin(), kept.end(), x.n);
-  s.rows.reserve(kept.size() * s.cols);
-  if (!keep_samples(program, opts, first, x, {kept.begin(), split}, s.rows))
-    return false;
-  if (opts.second.empty()) return true;
-  std::vector<std::uint64_t> of_y(split, kept.end());  // y's own indices
-  for (std::uint64_t& k : of_y) k -= x.n;
-  options second = opts;
-  second.file = opts.second;
-  return keep_samples(program, second, first, y, of_y, s.rows);
+// The bytes of held rows a pass may take: 32 MiB, or the value of
+// KERNEL_WIDTH_SAMPLE_BUDGET (bytes; tests set it small to force several
+// passes).
+std::size_t row_budget() {
+  const char* text = std::getenv("KERNEL_WIDTH_SAMPLE_BUDGET");
+  std::size_t bytes = std::size_t{32} << 20;
+  if (text) std::from_chars(text, text + std::strlen(text), bytes);
+  return bytes;
 }
 
-// Both passes over regular files, the pairs drawn between them.
-std::optional<streamed_rows> stream_rows(const char* program,
-                                         const options& opts,
-                                         std::size_t first) {
+// A set of sample indices with the rank of each: a bit per index and the
+// set bits before each word.
+struct index_set {
+  std::vector<std::uint64_t> bits, before;
+  std::uint64_t size = 0;
+  explicit index_set(std::uint64_t total)
+      : bits(total / 64 + 1), before(total / 64 + 1) {}
+  void add(std::uint64_t i) { bits[i / 64] |= std::uint64_t{1} << (i % 64); }
+  bool has(std::uint64_t i) const { return bits[i / 64] >> (i % 64) & 1; }
+  void count() {
+    for (std::size_t w = 0; w < bits.size(); ++w) {
+      before[w] = size;
+      size += static_cast<std::uint64_t>(std::popcount(bits[w]));
+    }
+  }
+  std::uint64_t rank(std::uint64_t i) const {
+    const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
+    return before[i / 64] +
+           static_cast<std::uint64_t>(std::popcount(bits[i / 64] & below));
+  }
+};
+
+// One pass: the pairs whose first sample has a rank in [low, high) among
+// the first samples. Those rows are held as they stream by; a pair's
+// distance is computed when its second sample (always later) streams by.
+struct block_pass {
+  const std::vector<kw::pair_index>& pairs;
+  const index_set& firsts;
+  std::uint64_t low = 0, high = 0;
+  std::size_t cols = 0;
+  std::vector<double>& held;
+  std::vector<double>& d;
+  std::vector<std::uint64_t> order;  // draw positions by second sample
+  std::size_t next = 0;
+  std::uint64_t least = UINT64_MAX, most = 0;  // the indices the pass needs
+
+  void plan() {
+    for (std::uint64_t k = 0; k < pairs.size(); ++k) {
+      const std::uint64_t r = firsts.rank(pairs[k].first);
+      if (r < low || r >= high) continue;
+      order.push_back(k);
+      least = std::min(least, pairs[k].first);
+      most = std::max(most, pairs[k].second);
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) {
+      return pairs[a].second < pairs[b].second;
+    });
+  }
+  void visit(std::uint64_t index, const double* row) {
+    for (; next < order.size() && pairs[order[next]].second == index; ++next) {
+      const kw::pair_index& pair = pairs[order[next]];
+      const double* a = held.data() + (firsts.rank(pair.first) - low) * cols;
+      d[order[next]] = kw::pair_distance(a, row, cols);
+    }
+    if (!firsts.has(index)) return;
+    const std::uint64_t r = firsts.rank(index);
+    if (r >= low && r < high)
+      std::copy(row, row + cols, held.begin() + static_cast<std::ptrdiff_t>((r - low) * cols));
+  }
+};
+
+// The passes over x's file, then y's (index n + j), one per block of
+// first samples that fits the budget; a file a block needs nothing from
+// is not read.
+bool distance_passes(const char* program, const options& opts,
+                     std::size_t first, const scanned& x, const scanned& y,
+                     const std::vector<kw::pair_index>& pairs,
+                     streamed_distances& s) {
+  index_set firsts(x.n + y.n);
+  for (const kw::pair_index& p : pairs) firsts.add(p.first);
+  firsts.count();
+  const std::uint64_t per_block =
+      std::max<std::uint64_t>(row_budget() / (8 * std::max<std::size_t>(s.cols, 1)), 1);
+  std::vector<double> held(std::min(per_block, firsts.size) * s.cols);
+  options second = opts;
+  second.file = opts.second;
+  for (std::uint64_t low = 0; low < firsts.size; low += per_block) {
+    block_pass pass{pairs, firsts, low, std::min(low + per_block, firsts.size),
+                    s.cols, held, s.d, {}, 0, UINT64_MAX, 0};
+    pass.plan();
+    const auto visit = [&pass](std::uint64_t i, const double* row) { pass.visit(i, row); };
+    const auto visit_y = [&pass, &x](std::uint64_t j, const double* row) {
+      pass.visit(x.n + j, row);
+    };
+    if (pass.least < x.n && !visit_samples(program, opts, first, x, visit))
+      return false;
+    if (!opts.second.empty() && pass.most >= x.n &&
+        !visit_samples(program, second, first, y, visit_y))
+      return false;
+  }
+  return true;
+}
+
+// The first pass, the pairs drawn, then the passes for their distances.
+std::optional<streamed_distances> stream_distances(const char* program,
+                                                   const options& opts,
+                                                   std::size_t first) {
   scanned x, y;
   if (!scan_files(program, opts, first, x, y)) return std::nullopt;
   const kw::pairing kind = pairing_of(opts);
-  streamed_rows s;
+  streamed_distances s;
   s.n = x.n;
   s.n_y = y.n;
   s.cols = x.cols;
   bool overflow = false;
   s.population = kw::pair_count(x.n, y.n, kind, &overflow);
   s.bound = bound_of(x, y);
-  kw::error status = overflow ? kw::error::too_many_pairs : kw::error::none;
   if (s.population == 0 && !overflow) return s;  // no pairs: no estimate
-  std::vector<std::uint64_t> kept;
-  std::uint64_t count = 0;
+  std::vector<kw::pair_index> pairs;
+  kw::error status = kw::error::too_many_pairs;
   if (!overflow) {
-    s.pairs.resize(opts.sample);
-    kept.resize(2 * opts.sample);
-    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, s.pairs.data(),
+    pairs.resize(opts.sample);
+    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, pairs.data(),
                             opts.sample, opts.threads);
   }
-  if (status == kw::error::none)
-    status = kw::keep_rows(s.pairs.data(), opts.sample, kept.data(), &count);
   if (status == kw::error::out_of_memory) throw std::bad_alloc();
   if (status != kw::error::none) {
     fail(program, files_of(opts) + ": " + kw::describe(status));
     return std::nullopt;
   }
-  kept.resize(count);
-  s.kept = count;
-  if (!keep_files(program, opts, first, x, y, kept, s)) return std::nullopt;
+  s.d.resize(opts.sample);
+  if (!distance_passes(program, opts, first, x, y, pairs, s)) return std::nullopt;
   return s;
 }
 
@@ -321,10 +405,11 @@ int run_sampled_median(const options& opts, std::size_t first) {
   kw::sampled_selection sel;
   try {
     if (streamable(opts)) {
-      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      std::optional<streamed_distances> s =
+          stream_distances(program, opts, first);
       if (!s) return 1;
-      sel = kw::sampled_quantiles_of(s->sample(sampling_of(opts)), p.data(),
-                                     p.size(), out.data(), opts.threads);
+      sel = kw::sampled_quantiles_from(s->sample(sampling_of(opts)), p.data(),
+                                       p.size(), out.data());
     } else {
       const std::optional<held_rows> h = hold_rows(program, opts, first);
       if (!h) return 1;
@@ -348,9 +433,10 @@ int run_sampled_labelled(const options& opts, std::size_t first) {
   kw::sampled_labelled l;
   try {
     if (streamable(opts)) {
-      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      std::optional<streamed_distances> s =
+          stream_distances(program, opts, first);
       if (!s) return 1;
-      l = kw::sampled_mean_of(s->sample(sampling_of(opts)), 0, opts.threads);
+      l = kw::sampled_mean_from(s->sample(sampling_of(opts)));
     } else {
       const std::optional<held_rows> h = hold_rows(program, opts, first);
       if (!h) return 1;

@@ -37,9 +37,16 @@ struct sample_source {
 std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
                                     const std::atomic<bool>* cancel);
 
-// The values at the given ranks of d sorted (d is reordered).
-std::vector<double> values_at(std::vector<double>& d,
+// The values at the given ranks of d[0..m) sorted (d is reordered).
+std::vector<double> values_at(double* d, std::uint64_t m,
                               const std::vector<std::uint64_t>& ranks);
+
+// The estimates and intervals from the drawn distances d[0..how.draws) in
+// draw order (s's rows and pairs unused; d reordered by the quantiles).
+sampled_selection quantiles_given(const sample_source& s, double* d,
+                                  const double* p, std::size_t count,
+                                  sampled_quantile* out) noexcept;
+sampled_labelled mean_given(const sample_source& s, const double* d) noexcept;
 
 sampled_selection quantiles_from(const sample_source& s, const double* p,
                                  std::size_t count, sampled_quantile* out,
