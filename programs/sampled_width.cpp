@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <queue>
 #include <stdexcept>
 
 #include "labelled_width.h"
@@ -135,85 +136,167 @@ std::size_t row_budget() {
   return bytes;
 }
 
-// A set of sample indices with the rank of each: a bit per index and the
-// set bits before each word.
+// The first samples of the pairs, with the rank of each: a bit per index
+// and the set bits before each word while that takes no more than the
+// pairs themselves (n <= 64 M), else the sorted indices.
 struct index_set {
-  std::vector<std::uint64_t> bits, before;
+  std::vector<std::uint64_t> bits, before, list;
   std::uint64_t size = 0;
-  explicit index_set(std::uint64_t total)
-      : bits(total / 64 + 1), before(total / 64 + 1) {}
-  void add(std::uint64_t i) { bits[i / 64] |= std::uint64_t{1} << (i % 64); }
-  bool has(std::uint64_t i) const { return bits[i / 64] >> (i % 64) & 1; }
-  void count() {
+  index_set(const std::vector<kw::pair_index>& pairs, std::uint64_t total) {
+    if (total / 64 > pairs.size()) {
+      for (const kw::pair_index& p : pairs) list.push_back(p.first);
+      std::sort(list.begin(), list.end());
+      list.erase(std::unique(list.begin(), list.end()), list.end());
+      size = list.size();
+      return;
+    }
+    bits.resize(total / 64 + 1);
+    before.resize(total / 64 + 1);
+    for (const kw::pair_index& p : pairs)
+      bits[p.first / 64] |= std::uint64_t{1} << (p.first % 64);
     for (std::size_t w = 0; w < bits.size(); ++w) {
       before[w] = size;
       size += static_cast<std::uint64_t>(std::popcount(bits[w]));
     }
   }
   std::uint64_t rank(std::uint64_t i) const {
+    if (bits.empty())
+      return static_cast<std::uint64_t>(
+          std::lower_bound(list.begin(), list.end(), i) - list.begin());
     const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
     return before[i / 64] +
            static_cast<std::uint64_t>(std::popcount(bits[i / 64] & below));
   }
+  // Whether i is in the set, and its rank; i increasing from call to
+  // call, cursor 0 at first (the sorted list is walked, not searched).
+  bool find(std::uint64_t i, std::uint64_t& cursor, std::uint64_t& r) const {
+    if (bits.empty()) {
+      for (; cursor < list.size() && list[cursor] < i; ++cursor) {
+      }
+      r = cursor;
+      return cursor < list.size() && list[cursor] == i;
+    }
+    r = rank(i);
+    return bits[i / 64] >> (i % 64) & 1;
+  }
+  // visit(i) for each index in increasing order.
+  template <typename F>
+  void each(F visit) const {
+    for (const std::uint64_t i : list) visit(i);
+    for (std::size_t w = 0; w < bits.size(); ++w)
+      for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
+        visit(w * 64 + static_cast<std::uint64_t>(std::countr_zero(b)));
+  }
 };
 
-// One pass: the pairs whose first sample has a rank in [low, high) among
-// the first samples. Those rows are held as they stream by; a pair's
-// distance is computed when its second sample (always later) streams by.
+// A place for each first sample's row while it is needed: from when it
+// streams by until the last of its pairs' second samples has. A place is
+// reused once free, so the places used are the most rows held at one time.
+std::vector<std::uint32_t> places(const std::vector<kw::pair_index>& pairs,
+                                  const index_set& firsts,
+                                  std::uint32_t& used) {
+  if (firsts.size > UINT32_MAX) throw std::bad_alloc();  // 64 GiB of pairs
+  using ending = std::pair<std::uint64_t, std::uint32_t>;  // last, rank
+  std::vector<ending> ends(firsts.size);
+  for (std::uint32_t r = 0; r < firsts.size; ++r) ends[r].second = r;
+  for (const kw::pair_index& p : pairs) {
+    ending& e = ends[firsts.rank(p.first)];
+    e.first = std::max(e.first, p.second);
+  }
+  std::sort(ends.begin(), ends.end());
+  std::vector<std::uint32_t> place(firsts.size), free;
+  used = 0;
+  std::size_t done = 0;  // ends[0..done) have left their places
+  std::uint32_t r = 0;
+  firsts.each([&](std::uint64_t i) {
+    // A row whose last pair ends at i is done before row i is held.
+    for (; done < ends.size() && ends[done].first <= i; ++done)
+      free.push_back(place[ends[done].second]);
+    if (free.empty()) {
+      place[r] = used++;
+    } else {
+      place[r] = free.back();
+      free.pop_back();
+    }
+    ++r;
+  });
+  return place;
+}
+
+// One pass: the pairs whose first sample's place is b modulo the passes
+// (so that the passes share the pairs alike), the place's row at
+// place / passes. Those rows are held as they stream by; a pair's
+// distance is computed when its second sample (always later) streams by,
+// before that row takes a place another row may have left.
 struct block_pass {
+  struct entry {
+    std::uint64_t second, k;
+    std::uint32_t row;
+  };
   const std::vector<kw::pair_index>& pairs;
   const index_set& firsts;
-  std::uint64_t low = 0, high = 0;
+  const std::vector<std::uint32_t>& place;
+  std::uint32_t b = 0, passes = 1;
   std::size_t cols = 0;
   std::vector<double>& held;
   std::vector<double>& d;
-  std::vector<std::uint64_t> order;  // draw positions by second sample
+  std::vector<entry> order;  // by second sample
   std::size_t next = 0;
   std::uint64_t least = UINT64_MAX, most = 0;  // the indices the pass needs
 
+  std::uint64_t cursor = 0;  // for index_set::find
+
+  std::uint32_t place_of(std::uint64_t first) const {
+    return place[firsts.rank(first)];
+  }
   void plan() {
+    std::size_t count = 0;
+    for (const kw::pair_index& p : pairs) count += place_of(p.first) % passes == b;
+    order.reserve(count);
     for (std::uint64_t k = 0; k < pairs.size(); ++k) {
-      const std::uint64_t r = firsts.rank(pairs[k].first);
-      if (r < low || r >= high) continue;
-      order.push_back(k);
+      const std::uint32_t p = place_of(pairs[k].first);
+      if (p % passes != b) continue;
+      order.push_back({pairs[k].second, k, p / passes});
       least = std::min(least, pairs[k].first);
       most = std::max(most, pairs[k].second);
     }
-    std::sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) {
-      return pairs[a].second < pairs[b].second;
-    });
+    std::sort(order.begin(), order.end(),
+              [](const entry& a, const entry& e) { return a.second < e.second; });
   }
   void visit(std::uint64_t index, const double* row) {
-    for (; next < order.size() && pairs[order[next]].second == index; ++next) {
-      const kw::pair_index& pair = pairs[order[next]];
-      const double* a = held.data() + (firsts.rank(pair.first) - low) * cols;
-      d[order[next]] = kw::pair_distance(a, row, cols);
+    constexpr std::size_t ahead = 8;  // held rows lie far apart
+    for (; next < order.size() && order[next].second == index; ++next) {
+      if (next + ahead < order.size())
+        __builtin_prefetch(held.data() + order[next + ahead].row * cols);
+      d[order[next].k] =
+          kw::pair_distance(held.data() + order[next].row * cols, row, cols);
     }
-    if (!firsts.has(index)) return;
-    const std::uint64_t r = firsts.rank(index);
-    if (r >= low && r < high)
-      std::copy(row, row + cols, held.begin() + static_cast<std::ptrdiff_t>((r - low) * cols));
+    std::uint64_t r = 0;
+    if (!firsts.find(index, cursor, r) || place[r] % passes != b) return;
+    std::copy(row, row + cols,
+              held.begin() + static_cast<std::ptrdiff_t>(place[r] / passes * cols));
   }
 };
 
-// The passes over x's file, then y's (index n + j), one per block of
-// first samples that fits the budget; a file a block needs nothing from
-// is not read.
+// The passes over x's file, then y's (index n + j), as many as the budget
+// needs for the places used; a file a pass needs nothing from is not read.
 bool distance_passes(const char* program, const options& opts,
                      std::size_t first, const scanned& x, const scanned& y,
                      const std::vector<kw::pair_index>& pairs,
                      streamed_distances& s) {
-  index_set firsts(x.n + y.n);
-  for (const kw::pair_index& p : pairs) firsts.add(p.first);
-  firsts.count();
-  const std::uint64_t per_block =
-      std::max<std::uint64_t>(row_budget() / (8 * std::max<std::size_t>(s.cols, 1)), 1);
-  std::vector<double> held(std::min(per_block, firsts.size) * s.cols);
+  const index_set firsts(pairs, x.n + y.n);
+  std::uint32_t used = 0;
+  const std::vector<std::uint32_t> place = places(pairs, firsts, used);
+  const std::uint32_t per_pass = static_cast<std::uint32_t>(std::clamp<std::size_t>(
+      row_budget() / (8 * std::max<std::size_t>(s.cols, 1)), 1, UINT32_MAX));
+  const auto passes = static_cast<std::uint32_t>(
+      (std::uint64_t{used} + per_pass - 1) / per_pass);
+  std::vector<double> held((std::uint64_t{used} + passes - 1) / passes * s.cols);
   options second = opts;
   second.file = opts.second;
-  for (std::uint64_t low = 0; low < firsts.size; low += per_block) {
-    block_pass pass{pairs, firsts, low, std::min(low + per_block, firsts.size),
-                    s.cols, held, s.d, {}, 0, UINT64_MAX, 0};
+  for (std::uint32_t b = 0; b < passes; ++b) {
+    block_pass pass{pairs, firsts, place, b, passes, s.cols, held, s.d,
+                    {}, 0, UINT64_MAX, 0, 0};
     pass.plan();
     const auto visit = [&pass](std::uint64_t i, const double* row) { pass.visit(i, row); };
     const auto visit_y = [&pass, &x](std::uint64_t j, const double* row) {

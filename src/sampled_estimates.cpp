@@ -107,9 +107,9 @@ std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
             __builtin_prefetch(row_of(s, s.pairs[k + ahead].first) + s.first);
             __builtin_prefetch(row_of(s, s.pairs[k + ahead].second) + s.first);
           }
-          d[k] = pair_distance(row_of(s, s.pairs[k].first) + s.first,
-                               row_of(s, s.pairs[k].second) + s.first,
-                               cols - s.first);
+          d[k] = row_distance(row_of(s, s.pairs[k].first) + s.first,
+                              row_of(s, s.pairs[k].second) + s.first,
+                              cols - s.first);
         }
       });
   if (!done) d.clear();
@@ -277,12 +277,7 @@ sampled_labelled mean_from(const sample_source& s, unsigned threads,
 
 double pair_distance(const double* a, const double* b,
                      std::size_t cols) noexcept {
-  double sum = 0.0;
-  for (std::size_t c = 0; c < cols; ++c) {
-    const double diff = a[c] - b[c];
-    sum += diff * diff;
-  }
-  return std::sqrt(sum);
+  return detail::row_distance(a, b, cols);
 }
 
 }  // namespace kernel_width

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,18 @@ struct sample_source {
   std::size_t n = 0;
   std::size_t n_y = 0;
 };
+
+// pair_distance(), inline for the loop over the drawn pairs: one
+// definition, so both give the same bits.
+inline double row_distance(const double* a, const double* b,
+                           std::size_t cols) {
+  double sum = 0.0;
+  for (std::size_t c = 0; c < cols; ++c) {
+    const double diff = a[c] - b[c];
+    sum += diff * diff;
+  }
+  return std::sqrt(sum);
+}
 
 // The distance of each drawn pair, in draw order, as the exact kernels
 // compute it: squares of the differences added in column order, then the
