@@ -1,9 +1,14 @@
 #include "sampled_width.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
+#include <queue>
 #include <stdexcept>
 
 #include "labelled_width.h"
@@ -79,17 +84,15 @@ std::optional<held_rows> hold_rows(const char* program, const options& opts,
   return h;
 }
 
-// What the two passes over regular files give: the kept rows (x's, then
-// y's), the drawn pairs renumbered into them, N and D.
-struct streamed_rows {
-  std::vector<double> rows;
-  std::vector<kw::pair_index> pairs;
-  std::size_t kept = 0, cols = 0, n = 0, n_y = 0;
+// What the passes over regular files give: the distance of each drawn
+// pair in draw order, N and D.
+struct streamed_distances {
+  std::vector<double> d;
+  std::size_t cols = 0, n = 0, n_y = 0;
   std::uint64_t population = 0;
   double bound = 0.0;
-  kw::drawn_sample sample(const kw::sampling& how) const {
-    return {{rows.data(), kept, cols, 0}, pairs.data(), how, population, bound,
-            n, n_y};
+  kw::computed_distances sample(const kw::sampling& how) {
+    return {d.data(), how, population, bound, n, n_y, cols};
   }
 };
 
@@ -123,56 +126,220 @@ bool scan_files(const char* program, const options& opts, std::size_t first,
   return pairable(program, opts, {x.n, x.cols}, {y.n, y.cols});
 }
 
-// The second pass over each file, for the kept rows: x's, then y's.
-bool keep_files(const char* program, const options& opts, std::size_t first,
-                const scanned& x, const scanned& y,
-                const std::vector<std::uint64_t>& kept, streamed_rows& s) {
-  const auto split = std::lower_bound(kept.begin(), kept.end(), x.n);
-  s.rows.reserve(kept.size() * s.cols);
-  if (!keep_samples(program, opts, first, x, {kept.begin(), split}, s.rows))
-    return false;
-  if (opts.second.empty()) return true;
-  std::vector<std::uint64_t> of_y(split, kept.end());  // y's own indices
-  for (std::uint64_t& k : of_y) k -= x.n;
-  options second = opts;
-  second.file = opts.second;
-  return keep_samples(program, second, first, y, of_y, s.rows);
+// The bytes of held rows a pass may take: 32 MiB, or the value of
+// KERNEL_WIDTH_SAMPLE_BUDGET (bytes; tests set it small to force several
+// passes).
+std::size_t row_budget() {
+  const char* text = std::getenv("KERNEL_WIDTH_SAMPLE_BUDGET");
+  std::size_t bytes = std::size_t{32} << 20;
+  if (text) std::from_chars(text, text + std::strlen(text), bytes);
+  return bytes;
 }
 
-// Both passes over regular files, the pairs drawn between them.
-std::optional<streamed_rows> stream_rows(const char* program,
-                                         const options& opts,
-                                         std::size_t first) {
+// The first samples of the pairs, with the rank of each: a bit per index
+// and the set bits before each word while that takes no more than the
+// pairs themselves (n <= 64 M), else the sorted indices.
+struct index_set {
+  std::vector<std::uint64_t> bits, before, list;
+  std::uint64_t size = 0;
+  index_set(const std::vector<kw::pair_index>& pairs, std::uint64_t total) {
+    if (total / 64 > pairs.size()) {
+      for (const kw::pair_index& p : pairs) list.push_back(p.first);
+      std::sort(list.begin(), list.end());
+      list.erase(std::unique(list.begin(), list.end()), list.end());
+      size = list.size();
+      return;
+    }
+    bits.resize(total / 64 + 1);
+    before.resize(total / 64 + 1);
+    for (const kw::pair_index& p : pairs)
+      bits[p.first / 64] |= std::uint64_t{1} << (p.first % 64);
+    for (std::size_t w = 0; w < bits.size(); ++w) {
+      before[w] = size;
+      size += static_cast<std::uint64_t>(std::popcount(bits[w]));
+    }
+  }
+  std::uint64_t rank(std::uint64_t i) const {
+    if (bits.empty())
+      return static_cast<std::uint64_t>(
+          std::lower_bound(list.begin(), list.end(), i) - list.begin());
+    const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
+    return before[i / 64] +
+           static_cast<std::uint64_t>(std::popcount(bits[i / 64] & below));
+  }
+  // Whether i is in the set, and its rank; i increasing from call to
+  // call, cursor 0 at first (the sorted list is walked, not searched).
+  bool find(std::uint64_t i, std::uint64_t& cursor, std::uint64_t& r) const {
+    if (bits.empty()) {
+      for (; cursor < list.size() && list[cursor] < i; ++cursor) {
+      }
+      r = cursor;
+      return cursor < list.size() && list[cursor] == i;
+    }
+    r = rank(i);
+    return bits[i / 64] >> (i % 64) & 1;
+  }
+  // visit(i) for each index in increasing order.
+  template <typename F>
+  void each(F visit) const {
+    for (const std::uint64_t i : list) visit(i);
+    for (std::size_t w = 0; w < bits.size(); ++w)
+      for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
+        visit(w * 64 + static_cast<std::uint64_t>(std::countr_zero(b)));
+  }
+};
+
+// A place for each first sample's row while it is needed: from when it
+// streams by until the last of its pairs' second samples has. A place is
+// reused once free, so the places used are the most rows held at one time.
+std::vector<std::uint32_t> places(const std::vector<kw::pair_index>& pairs,
+                                  const index_set& firsts,
+                                  std::uint32_t& used) {
+  if (firsts.size > UINT32_MAX) throw std::bad_alloc();  // 64 GiB of pairs
+  using ending = std::pair<std::uint64_t, std::uint32_t>;  // last, rank
+  std::vector<ending> ends(firsts.size);
+  for (std::uint32_t r = 0; r < firsts.size; ++r) ends[r].second = r;
+  for (const kw::pair_index& p : pairs) {
+    ending& e = ends[firsts.rank(p.first)];
+    e.first = std::max(e.first, p.second);
+  }
+  std::sort(ends.begin(), ends.end());
+  std::vector<std::uint32_t> place(firsts.size), free;
+  used = 0;
+  std::size_t done = 0;  // ends[0..done) have left their places
+  std::uint32_t r = 0;
+  firsts.each([&](std::uint64_t i) {
+    // A row whose last pair ends at i is done before row i is held.
+    for (; done < ends.size() && ends[done].first <= i; ++done)
+      free.push_back(place[ends[done].second]);
+    if (free.empty()) {
+      place[r] = used++;
+    } else {
+      place[r] = free.back();
+      free.pop_back();
+    }
+    ++r;
+  });
+  return place;
+}
+
+// One pass: the pairs whose first sample's place is b modulo the passes
+// (so that the passes share the pairs alike), the place's row at
+// place / passes. Those rows are held as they stream by; a pair's
+// distance is computed when its second sample (always later) streams by,
+// before that row takes a place another row may have left.
+struct block_pass {
+  struct entry {
+    std::uint64_t second, k;
+    std::uint32_t row;
+  };
+  const std::vector<kw::pair_index>& pairs;
+  const index_set& firsts;
+  const std::vector<std::uint32_t>& place;
+  std::uint32_t b = 0, passes = 1;
+  std::size_t cols = 0;
+  std::vector<double>& held;
+  std::vector<double>& d;
+  std::vector<entry> order;  // by second sample
+  std::size_t next = 0;
+  std::uint64_t least = UINT64_MAX, most = 0;  // the indices the pass needs
+
+  std::uint64_t cursor = 0;  // for index_set::find
+
+  std::uint32_t place_of(std::uint64_t first) const {
+    return place[firsts.rank(first)];
+  }
+  void plan() {
+    std::size_t count = 0;
+    for (const kw::pair_index& p : pairs) count += place_of(p.first) % passes == b;
+    order.reserve(count);
+    for (std::uint64_t k = 0; k < pairs.size(); ++k) {
+      const std::uint32_t p = place_of(pairs[k].first);
+      if (p % passes != b) continue;
+      order.push_back({pairs[k].second, k, p / passes});
+      least = std::min(least, pairs[k].first);
+      most = std::max(most, pairs[k].second);
+    }
+    std::sort(order.begin(), order.end(),
+              [](const entry& a, const entry& e) { return a.second < e.second; });
+  }
+  void visit(std::uint64_t index, const double* row) {
+    constexpr std::size_t ahead = 8;  // held rows lie far apart
+    for (; next < order.size() && order[next].second == index; ++next) {
+      if (next + ahead < order.size())
+        __builtin_prefetch(held.data() + order[next + ahead].row * cols);
+      d[order[next].k] =
+          kw::pair_distance(held.data() + order[next].row * cols, row, cols);
+    }
+    std::uint64_t r = 0;
+    if (!firsts.find(index, cursor, r) || place[r] % passes != b) return;
+    std::copy(row, row + cols,
+              held.begin() + static_cast<std::ptrdiff_t>(place[r] / passes * cols));
+  }
+};
+
+// The passes over x's file, then y's (index n + j), as many as the budget
+// needs for the places used; a file a pass needs nothing from is not read.
+bool distance_passes(const char* program, const options& opts,
+                     std::size_t first, const scanned& x, const scanned& y,
+                     const std::vector<kw::pair_index>& pairs,
+                     streamed_distances& s) {
+  const index_set firsts(pairs, x.n + y.n);
+  std::uint32_t used = 0;
+  const std::vector<std::uint32_t> place = places(pairs, firsts, used);
+  const std::uint32_t per_pass = static_cast<std::uint32_t>(std::clamp<std::size_t>(
+      row_budget() / (8 * std::max<std::size_t>(s.cols, 1)), 1, UINT32_MAX));
+  const auto passes = static_cast<std::uint32_t>(
+      (std::uint64_t{used} + per_pass - 1) / per_pass);
+  std::vector<double> held((std::uint64_t{used} + passes - 1) / passes * s.cols);
+  options second = opts;
+  second.file = opts.second;
+  for (std::uint32_t b = 0; b < passes; ++b) {
+    block_pass pass{pairs, firsts, place, b, passes, s.cols, held, s.d,
+                    {}, 0, UINT64_MAX, 0, 0};
+    pass.plan();
+    const auto visit = [&pass](std::uint64_t i, const double* row) { pass.visit(i, row); };
+    const auto visit_y = [&pass, &x](std::uint64_t j, const double* row) {
+      pass.visit(x.n + j, row);
+    };
+    if (pass.least < x.n && !visit_samples(program, opts, first, x, visit))
+      return false;
+    if (!opts.second.empty() && pass.most >= x.n &&
+        !visit_samples(program, second, first, y, visit_y))
+      return false;
+  }
+  return true;
+}
+
+// The first pass, the pairs drawn, then the passes for their distances.
+std::optional<streamed_distances> stream_distances(const char* program,
+                                                   const options& opts,
+                                                   std::size_t first) {
   scanned x, y;
   if (!scan_files(program, opts, first, x, y)) return std::nullopt;
   const kw::pairing kind = pairing_of(opts);
-  streamed_rows s;
+  streamed_distances s;
   s.n = x.n;
   s.n_y = y.n;
   s.cols = x.cols;
   bool overflow = false;
   s.population = kw::pair_count(x.n, y.n, kind, &overflow);
   s.bound = bound_of(x, y);
-  kw::error status = overflow ? kw::error::too_many_pairs : kw::error::none;
   if (s.population == 0 && !overflow) return s;  // no pairs: no estimate
-  std::vector<std::uint64_t> kept;
-  std::uint64_t count = 0;
+  std::vector<kw::pair_index> pairs;
+  kw::error status = kw::error::too_many_pairs;
   if (!overflow) {
-    s.pairs.resize(opts.sample);
-    kept.resize(2 * opts.sample);
-    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, s.pairs.data(),
+    pairs.resize(opts.sample);
+    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, pairs.data(),
                             opts.sample, opts.threads);
   }
-  if (status == kw::error::none)
-    status = kw::keep_rows(s.pairs.data(), opts.sample, kept.data(), &count);
   if (status == kw::error::out_of_memory) throw std::bad_alloc();
   if (status != kw::error::none) {
     fail(program, files_of(opts) + ": " + kw::describe(status));
     return std::nullopt;
   }
-  kept.resize(count);
-  s.kept = count;
-  if (!keep_files(program, opts, first, x, y, kept, s)) return std::nullopt;
+  s.d.resize(opts.sample);
+  if (!distance_passes(program, opts, first, x, y, pairs, s)) return std::nullopt;
   return s;
 }
 
@@ -321,10 +488,11 @@ int run_sampled_median(const options& opts, std::size_t first) {
   kw::sampled_selection sel;
   try {
     if (streamable(opts)) {
-      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      std::optional<streamed_distances> s =
+          stream_distances(program, opts, first);
       if (!s) return 1;
-      sel = kw::sampled_quantiles_of(s->sample(sampling_of(opts)), p.data(),
-                                     p.size(), out.data(), opts.threads);
+      sel = kw::sampled_quantiles_from(s->sample(sampling_of(opts)), p.data(),
+                                       p.size(), out.data());
     } else {
       const std::optional<held_rows> h = hold_rows(program, opts, first);
       if (!h) return 1;
@@ -348,9 +516,10 @@ int run_sampled_labelled(const options& opts, std::size_t first) {
   kw::sampled_labelled l;
   try {
     if (streamable(opts)) {
-      const std::optional<streamed_rows> s = stream_rows(program, opts, first);
+      std::optional<streamed_distances> s =
+          stream_distances(program, opts, first);
       if (!s) return 1;
-      l = kw::sampled_mean_of(s->sample(sampling_of(opts)), 0, opts.threads);
+      l = kw::sampled_mean_from(s->sample(sampling_of(opts)));
     } else {
       const std::optional<held_rows> h = hold_rows(program, opts, first);
       if (!h) return 1;

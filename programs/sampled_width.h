@@ -1,10 +1,11 @@
 // The median, quantiles and labelled mean from a sample of pairs
 // (--sample M): the estimate on standard output as the exact run prints
 // it, and with --verbose the interval that holds the exact value with
-// probability at least the confidence. A regular file is read twice (to
-// count its samples, then for the rows the drawn pairs need), so that
-// memory does not grow with it; standard input and pipes are held as the
-// exact run holds them. Both give the same bytes.
+// probability at least the confidence. A regular file is read to count
+// its samples, then again for the drawn pairs' distances (once per block
+// of rows that fits the budget), so that memory does not grow with it;
+// standard input and pipes are held as the exact run holds them. Both give
+// the same bytes.
 #pragma once
 
 #include <cstddef>

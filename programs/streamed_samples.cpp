@@ -28,6 +28,13 @@ void widen(scanned& s, const Row& row, std::size_t first) {
 
 }  // namespace
 
+void changed(const char* program, const options& opts) {
+  fail(program, shown_name(opts.file) +
+                    ": changed between the two passes over it (a sample "
+                    "of pairs reads the file to count its samples, then "
+                    "for the rows it needs)");
+}
+
 bool readable_twice(const std::string& path) {
   struct stat st {};
   return path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -61,19 +68,15 @@ std::optional<scanned> scan_samples(const char* program, const options& opts,
   return s;
 }
 
-bool keep_samples(const char* program, const options& opts, std::size_t first,
-                  const scanned& shape, std::span<const std::uint64_t> wanted,
-                  std::vector<double>& into) {
+bool visit_samples(const char* program, const options& opts,
+                   std::size_t first, const scanned& shape,
+                   const std::function<void(std::uint64_t, const double*)>& visit) {
   std::uint64_t row_index = 0;
-  std::size_t next = 0;
   bool same = true;  // every row as long as the first pass found
   read_options reading = opts.reading;
   reading.sink = [&](const Row& row, bool) {
     same = same && row.size() == first + shape.cols;
-    if (same && next < wanted.size() && wanted[next] == row_index) {
-      into.insert(into.end(), row.begin() + first, row.end());
-      ++next;
-    }
+    if (same) visit(row_index, row.data() + first);
     ++row_index;
   };
   const loaded data = load(program, opts.file, reading, opts.strict, true);
@@ -81,12 +84,25 @@ bool keep_samples(const char* program, const options& opts, std::size_t first,
     fail(program, data.error);
     return false;
   }
-  if (!same || row_index != shape.n || next != wanted.size()) {
-    fail(program, shown_name(opts.file) +
-                      ": changed between the two passes over it (a sample "
-                      "of pairs reads the file to count its samples, then "
-                      "for the rows it needs)");
+  if (!same || row_index != shape.n) {
+    changed(program, opts);
     return false;
   }
   return true;
+}
+
+bool keep_samples(const char* program, const options& opts, std::size_t first,
+                  const scanned& shape, std::span<const std::uint64_t> wanted,
+                  std::vector<double>& into) {
+  std::size_t next = 0;
+  const auto keep = [&](std::uint64_t index, const double* row) {
+    if (next < wanted.size() && wanted[next] == index) {
+      into.insert(into.end(), row, row + shape.cols);
+      ++next;
+    }
+  };
+  if (!visit_samples(program, opts, first, shape, keep)) return false;
+  if (next == wanted.size()) return true;
+  changed(program, opts);
+  return false;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,18 @@ struct scanned {
 // has been printed.
 std::optional<scanned> scan_samples(const char* program, const options& opts,
                                     std::size_t first);
+
+// A later pass over opts.file: visit(index, values) for each sample in
+// order, values its cols values from column `first` on (valid during the
+// call). False, once the error has been printed, when the file no longer
+// holds n samples of that shape (changed between the passes) or cannot be
+// read.
+bool visit_samples(const char* program, const options& opts,
+                   std::size_t first, const scanned& shape,
+                   const std::function<void(std::uint64_t, const double*)>& visit);
+
+// The message for a file that changed between the passes.
+void changed(const char* program, const options& opts);
 
 // The second pass over opts.file: appends to `into` the values from column
 // `first` on (cols of them) of the samples at the indices `wanted`

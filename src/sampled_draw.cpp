@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <new>
+#include <vector>
 
 #include "cpu.h"
 #include "threads.h"
@@ -126,8 +128,11 @@ error draw_pairs(std::size_t n, std::size_t n_y, pairing kind,
   return error::none;
 }
 
-error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
-                std::uint64_t* kept) noexcept {
+namespace {
+
+// The sparse case, indices far more than the pairs: sort, then search.
+void keep_sorted(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
+                 std::uint64_t* kept) {
   for (std::uint64_t k = 0; k < count; ++k) {
     rows[2 * k] = pairs[k].first;
     rows[2 * k + 1] = pairs[k].second;
@@ -140,6 +145,51 @@ error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
   };
   for (std::uint64_t k = 0; k < count; ++k)
     pairs[k] = {position(pairs[k].first), position(pairs[k].second)};
+}
+
+// The dense case: a bit per index and the set bits before each word, so
+// that a position is one popcount, in a table small enough for the cache.
+void keep_marked(pair_index* pairs, std::uint64_t count, std::uint64_t top,
+                 std::uint64_t* rows, std::uint64_t* kept) {
+  const std::uint64_t words = top / 64 + 1;
+  std::vector<std::uint64_t> bits(words), before(words);
+  for (std::uint64_t k = 0; k < count; ++k) {
+    bits[pairs[k].first / 64] |= std::uint64_t{1} << (pairs[k].first % 64);
+    bits[pairs[k].second / 64] |= std::uint64_t{1} << (pairs[k].second % 64);
+  }
+  std::uint64_t total = 0;
+  for (std::uint64_t w = 0; w < words; ++w) {
+    before[w] = total;
+    for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
+      rows[total++] = w * 64 + static_cast<std::uint64_t>(std::countr_zero(b));
+  }
+  *kept = total;
+  const auto position = [&](std::uint64_t index) {
+    const std::uint64_t below = (std::uint64_t{1} << (index % 64)) - 1;
+    return before[index / 64] +
+           static_cast<std::uint64_t>(std::popcount(bits[index / 64] & below));
+  };
+  for (std::uint64_t k = 0; k < count; ++k)
+    pairs[k] = {position(pairs[k].first), position(pairs[k].second)};
+}
+
+}  // namespace
+
+error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
+                std::uint64_t* kept) noexcept {
+  std::uint64_t top = 0;
+  for (std::uint64_t k = 0; k < count; ++k)
+    top = std::max({top, pairs[k].first, pairs[k].second});
+  // The table takes top / 4 bytes: used while that is at most the 16
+  // bytes per pair that rows already takes.
+  try {
+    if (count > 0 && top / 64 <= 2 * count)
+      keep_marked(pairs, count, top, rows, kept);
+    else
+      keep_sorted(pairs, count, rows, kept);
+  } catch (const std::bad_alloc&) {
+    return error::out_of_memory;
+  }
   return error::none;
 }
 

@@ -302,4 +302,45 @@ sampled_labelled sampled_mean_of(const drawn_sample& sample,
   return detail::mean_from(s, threads, cancel);
 }
 
+namespace {
+
+detail::sample_source source_of(const computed_distances& sample) {
+  detail::sample_source s;
+  s.x = {nullptr, 0, sample.columns, 0};
+  s.how = sample.how;
+  s.population = sample.population;
+  s.bound = sample.bound;
+  s.n = sample.n;
+  s.n_y = sample.n_y;
+  return s;
+}
+
+}  // namespace
+
+sampled_selection sampled_quantiles_from(const computed_distances& sample,
+                                         const double* p, std::size_t count,
+                                         sampled_quantile* out) noexcept {
+  const detail::sample_source s = source_of(sample);
+  const matrix_view shape{nullptr, 0, sample.columns, 0};
+  if (const error e = refused(sample_pairs(shape), sample.how, p, count);
+      e != error::none)
+    return nothing(s, p, count, out, nan, e);
+  if (s.population == 0)
+    return nothing(s, p, count, out, detail::x86_default_nan,
+                   s.n + s.n_y == 0 ? error::no_samples : error::none);
+  return detail::quantiles_given(s, sample.distances, p, count, out);
+}
+
+sampled_labelled sampled_mean_from(const computed_distances& sample) noexcept {
+  const detail::sample_source s = source_of(sample);
+  if (const error e = refused_mean({nullptr, 0, sample.columns, 0}, 0,
+                                   sample.how);
+      e != error::none)
+    return no_mean(s, nan, e);
+  if (s.population == 0)
+    return no_mean(s, detail::x86_default_nan,
+                   s.n == 0 ? error::no_samples : error::none);
+  return detail::mean_given(s, sample.distances);
+}
+
 }  // namespace kernel_width

@@ -107,21 +107,16 @@ std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
             __builtin_prefetch(row_of(s, s.pairs[k + ahead].first) + s.first);
             __builtin_prefetch(row_of(s, s.pairs[k + ahead].second) + s.first);
           }
-          const double* a = row_of(s, s.pairs[k].first);
-          const double* b = row_of(s, s.pairs[k].second);
-          double sum = 0.0;
-          for (std::size_t c = s.first; c < cols; ++c) {
-            const double diff = a[c] - b[c];
-            sum += diff * diff;
-          }
-          d[k] = std::sqrt(sum);
+          d[k] = row_distance(row_of(s, s.pairs[k].first) + s.first,
+                              row_of(s, s.pairs[k].second) + s.first,
+                              cols - s.first);
         }
       });
   if (!done) d.clear();
   return d;
 }
 
-std::vector<double> values_at(std::vector<double>& d,
+std::vector<double> values_at(double* d, std::uint64_t m,
                               const std::vector<std::uint64_t>& ranks) {
   std::vector<std::uint64_t> wanted = ranks;
   std::sort(wanted.begin(), wanted.end());
@@ -129,18 +124,17 @@ std::vector<double> values_at(std::vector<double>& d,
   // Ranks close together (one quantile's estimate and interval) form a
   // cluster: its first and last placed by selection, the few between
   // sorted, each selection over what lies above the cluster before.
-  const std::uint64_t gap = std::max<std::uint64_t>(d.size() / 64, 1024);
-  const auto at = [&](std::uint64_t r) {
-    return d.begin() + static_cast<std::ptrdiff_t>(r);
-  };
-  auto from = d.begin();
+  const std::uint64_t gap = std::max<std::uint64_t>(m / 64, 1024);
+  const auto at = [&](std::uint64_t r) { return d + r; };
+  double* const end = d + m;
+  double* from = d;
   for (std::size_t k = 0; k < wanted.size();) {
     std::size_t last = k;
     while (last + 1 < wanted.size() && wanted[last + 1] - wanted[last] <= gap)
       ++last;
-    std::nth_element(from, at(wanted[k]), d.end());
+    std::nth_element(from, at(wanted[k]), end);
     if (last > k) {
-      std::nth_element(at(wanted[k]) + 1, at(wanted[last]), d.end());
+      std::nth_element(at(wanted[k]) + 1, at(wanted[last]), end);
       std::sort(at(wanted[k]) + 1, at(wanted[last]));
     }
     from = at(wanted[last]) + 1;
@@ -152,26 +146,30 @@ std::vector<double> values_at(std::vector<double>& d,
   return v;
 }
 
-sampled_selection quantiles_from(const sample_source& s, const double* p,
-                                 std::size_t count, sampled_quantile* out,
-                                 unsigned threads,
-                                 const std::atomic<bool>* cancel) noexcept {
-  sampled_selection r = echo(s);
-  const std::uint64_t m = s.how.draws;
+namespace {
+
+// The echo, and every quantile placed among the M with NaN values.
+sampled_selection unfilled(const sample_source& s, const double* p,
+                           std::size_t count, sampled_quantile* out) {
   for (std::size_t k = 0; k < count; ++k) {
     out[k] = sampled_quantile{};
-    out[k].estimate = place(p[k], m);
+    out[k].estimate = place(p[k], s.how.draws);
     set_all(out[k], numpy_nan);
   }
+  return echo(s);
+}
+
+}  // namespace
+
+sampled_selection quantiles_given(const sample_source& s, double* d,
+                                  const double* p, std::size_t count,
+                                  sampled_quantile* out) noexcept {
+  sampled_selection r = unfilled(s, p, count, out);
+  const std::uint64_t m = s.how.draws;
+  r.nan = std::isnan(s.bound) ||
+          std::any_of(d, d + m, [](double x) { return std::isnan(x); });
+  if (r.nan) return r;
   try {
-    std::vector<double> d = drawn_distances(s, threads, cancel);
-    if (d.empty()) {
-      r.status = error::cancelled;
-      return r;
-    }
-    r.nan = std::isnan(s.bound) ||
-            std::any_of(d.begin(), d.end(), [](double x) { return std::isnan(x); });
-    if (r.nan) return r;
     const double h = failure(s.how.confidence) / 2;
     std::vector<std::uint64_t> ranks;
     std::vector<bracket> brackets;
@@ -184,7 +182,7 @@ sampled_selection quantiles_from(const sample_source& s, const double* p,
                                  brackets.back().low.value_or(0),
                                  brackets.back().high.value_or(0)});
     }
-    const std::vector<double> v = values_at(d, ranks);
+    const std::vector<double> v = values_at(d, m, ranks);
     for (std::size_t k = 0; k < count; ++k)
       fill(out[k], m, v.data() + 4 * k, brackets[k], s.bound);
   } catch (const std::bad_alloc&) {
@@ -195,8 +193,30 @@ sampled_selection quantiles_from(const sample_source& s, const double* p,
   return r;
 }
 
-sampled_labelled mean_from(const sample_source& s, unsigned threads,
-                           const std::atomic<bool>* cancel) noexcept {
+sampled_selection quantiles_from(const sample_source& s, const double* p,
+                                 std::size_t count, sampled_quantile* out,
+                                 unsigned threads,
+                                 const std::atomic<bool>* cancel) noexcept {
+  std::vector<double> d;
+  error status = error::none;
+  try {
+    d = drawn_distances(s, threads, cancel);
+    if (d.empty()) status = error::cancelled;
+  } catch (const std::bad_alloc&) {
+    status = error::out_of_memory;
+  } catch (const std::length_error&) {
+    status = error::out_of_memory;
+  }
+  if (status == error::none) return quantiles_given(s, d.data(), p, count, out);
+  sampled_selection r = unfilled(s, p, count, out);
+  r.status = status;
+  return r;
+}
+
+namespace {
+
+// The echo, every value NaN.
+sampled_labelled no_estimate(const sample_source& s) {
   sampled_labelled r;
   r.n = s.n;
   r.columns = s.x.cols - s.first;
@@ -208,38 +228,56 @@ sampled_labelled mean_from(const sample_source& s, unsigned threads,
   r.mean = r.width = r.sigma = r.gamma = numpy_nan;
   r.low.value = r.high.value = numpy_nan;
   complete(r.low, r.high);
+  return r;
+}
+
+}  // namespace
+
+sampled_labelled mean_given(const sample_source& s, const double* d) noexcept {
+  sampled_labelled r = no_estimate(s);
+  const std::uint64_t m = s.how.draws;
+  if (std::isnan(s.bound) ||
+      std::any_of(d, d + m, [](double x) { return std::isnan(x); }))
+    return r;
+  double sum = 0.0;  // in draw order, whatever the threads
+  for (std::uint64_t k = 0; k < m; ++k) sum += d[k];
+  r.mean = sum / static_cast<double>(m);
+  r.width = r.mean * r.mean * 2;
+  r.sigma = r.mean;
+  r.gamma = gamma_of(r.width);
+  r.zero_width = r.width == 0;
+  const mean_interval i = mean_bounds(
+      {d, m, r.mean, s.bound, failure(s.how.confidence), s.n});
+  r.low.value = i.low;
+  r.low.trivial = i.low_trivial;
+  r.high.value = i.high;
+  r.high.trivial = i.high_trivial;
+  complete(r.low, r.high);
+  return r;
+}
+
+sampled_labelled mean_from(const sample_source& s, unsigned threads,
+                           const std::atomic<bool>* cancel) noexcept {
+  error status = error::none;
   try {
     const std::vector<double> d = drawn_distances(s, threads, cancel);
-    if (d.empty()) {
-      r.status = error::cancelled;
-      return r;
-    }
-    if (std::isnan(s.bound) ||
-        std::any_of(d.begin(), d.end(), [](double x) { return std::isnan(x); }))
-      return r;
-    double sum = 0.0;  // in draw order, whatever the threads
-    for (const double x : d) sum += x;
-    r.mean = sum / static_cast<double>(s.how.draws);
-    r.width = r.mean * r.mean * 2;
-    r.sigma = r.mean;
-    r.gamma = gamma_of(r.width);
-    r.zero_width = r.width == 0;
-    const mean_interval i = mean_bounds({d.data(), s.how.draws, r.mean,
-                                         s.bound, failure(s.how.confidence),
-                                         s.n});
-    r.low.value = i.low;
-    r.low.trivial = i.low_trivial;
-    r.high.value = i.high;
-    r.high.trivial = i.high_trivial;
-    complete(r.low, r.high);
+    if (!d.empty()) return mean_given(s, d.data());
+    status = error::cancelled;
   } catch (const std::bad_alloc&) {
-    r.status = error::out_of_memory;
+    status = error::out_of_memory;
   } catch (const std::length_error&) {
-    r.status = error::out_of_memory;
+    status = error::out_of_memory;
   }
+  sampled_labelled r = no_estimate(s);
+  r.status = status;
   return r;
 }
 
 }  // namespace detail
+
+double pair_distance(const double* a, const double* b,
+                     std::size_t cols) noexcept {
+  return detail::row_distance(a, b, cols);
+}
 
 }  // namespace kernel_width

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,15 +32,34 @@ struct sample_source {
   std::size_t n_y = 0;
 };
 
+// pair_distance(), inline for the loop over the drawn pairs: one
+// definition, so both give the same bits.
+inline double row_distance(const double* a, const double* b,
+                           std::size_t cols) {
+  double sum = 0.0;
+  for (std::size_t c = 0; c < cols; ++c) {
+    const double diff = a[c] - b[c];
+    sum += diff * diff;
+  }
+  return std::sqrt(sum);
+}
+
 // The distance of each drawn pair, in draw order, as the exact kernels
 // compute it: squares of the differences added in column order, then the
 // root. Empty when cancelled.
 std::vector<double> drawn_distances(const sample_source& s, unsigned threads,
                                     const std::atomic<bool>* cancel);
 
-// The values at the given ranks of d sorted (d is reordered).
-std::vector<double> values_at(std::vector<double>& d,
+// The values at the given ranks of d[0..m) sorted (d is reordered).
+std::vector<double> values_at(double* d, std::uint64_t m,
                               const std::vector<std::uint64_t>& ranks);
+
+// The estimates and intervals from the drawn distances d[0..how.draws) in
+// draw order (s's rows and pairs unused; d reordered by the quantiles).
+sampled_selection quantiles_given(const sample_source& s, double* d,
+                                  const double* p, std::size_t count,
+                                  sampled_quantile* out) noexcept;
+sampled_labelled mean_given(const sample_source& s, const double* d) noexcept;
 
 sampled_selection quantiles_from(const sample_source& s, const double* p,
                                  std::size_t count, sampled_quantile* out,

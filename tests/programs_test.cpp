@@ -1223,6 +1223,30 @@ std::vector<Case> sampled_cases() {
         "same '" + m + " -v --sample 2000 -d , --label 1 c.csv' 'cat c.csv | " +
         m + " -v --sample 2000 -d , --label 1 -'"},
        {spread}, lines("same", 9), "", 0},
+      // A file read in many passes (a row budget of one row, then of ten
+      // rows of s.txt: the budget's variable is there for this test) gives
+      // the bytes of the rows held from a pipe, in every pairing, both
+      // programs, gzip and a label column; 4 and 2 pairs of 300 samples
+      // keep the first samples as a sorted list instead of a bit table.
+      {"sample_several_passes_same_bytes", shell,
+       {"-c", split + same_function +
+        "awk '{ print \"class\" NR % 3 \",\" $1 \",\" $2 \",\" $3 }' s.txt > c.csv && "
+        "gzip -k y.txt && for budget in 1 240; do "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 3000 -q 0,0.1,0.5,1 s.txt' '" + m +
+        " -v --sample 3000 -q 0,0.1,0.5,1 - < s.txt' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 3000 --seed 5 x.txt y.txt.gz' 'cat x.txt | " +
+        m + " -v --sample 3000 --seed 5 - y.txt' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 3000 --cross y.txt x.txt' 'cat x.txt | " +
+        m + " -v --sample 3000 --cross y.txt -' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 4 -q 0,1 s.txt' '" + m +
+        " -v --sample 4 -q 0,1 - < s.txt' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 2 --cross x.txt y.txt' 'cat y.txt | " +
+        m + " -v --sample 2 --cross x.txt -' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + l + " -v --sample 999 s.txt' 'cat s.txt | " +
+        l + " -v --sample 999 -' && "
+        "same 'KERNEL_WIDTH_SAMPLE_BUDGET='$budget' " + m + " -v --sample 2000 -d , --label 1 c.csv' 'cat c.csv | " +
+        m + " -v --sample 2000 -d , --label 1 -' || break; done"},
+       {spread}, lines("same", 14), "", 0},
       // The exact value lies in the interval, in each output and pairing.
       {"sample_interval_holds_the_exact_value", shell,
        {"-c", split + inside_function +

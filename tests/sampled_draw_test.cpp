@@ -2,9 +2,12 @@
 // their independence from the thread count, and the rows they need.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "kernel_width/kernel_width.h"
@@ -206,6 +209,133 @@ TEST(KeepRows, RenumbersIntoTheKeptRows) {
   EXPECT_EQ(kernel_width::keep_rows(nullptr, 0, nullptr, &kept),
             kernel_width::error::none);
   EXPECT_EQ(kept, 0u);
+}
+
+// The simple way: sort the indices, drop repeats, find each by search.
+std::vector<std::uint64_t> sorted_rows(std::vector<pair_index>& pairs) {
+  std::vector<std::uint64_t> rows;
+  for (const pair_index& p : pairs) rows.insert(rows.end(), {p.first, p.second});
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  const auto at = [&](std::uint64_t i) {
+    return static_cast<std::uint64_t>(
+        std::lower_bound(rows.begin(), rows.end(), i) - rows.begin());
+  };
+  for (pair_index& p : pairs) p = {at(p.first), at(p.second)};
+  return rows;
+}
+
+struct keep_case {
+  std::size_t n, n_y;
+  std::uint64_t count;
+};
+
+// Dense and sparse indices: the bit table serves while the largest index
+// is at most 128 count, the sort beyond; both sides of that line, with
+// every pairing and y's indices after x's.
+TEST(KeepRows, SameAsSortingTheIndices) {
+  const keep_case cases[] = {{2, 1, 1},       {3, 2, 5},        {200, 60, 2},
+                             {5000, 3000, 1}, {100000, 7, 30},  {1000, 1000, 4000},
+                             {1u << 20, 5, 3}, {60000, 60000, 500}};
+  for (const keep_case& c : cases)
+    for (const pairing kind : {pairing::within, pairing::pooled, pairing::cross})
+      for (const std::uint64_t seed : {1u, 2u, 3u}) {
+        auto pairs = drawn(c.n, c.n_y, kind, seed, c.count, 2);
+        auto expected_pairs = pairs;
+        const std::vector<std::uint64_t> expected = sorted_rows(expected_pairs);
+        std::vector<std::uint64_t> rows(2 * c.count);
+        std::uint64_t kept = 0;
+        ASSERT_EQ(kernel_width::keep_rows(pairs.data(), c.count, rows.data(), &kept),
+                  kernel_width::error::none);
+        ASSERT_EQ(kept, expected.size()) << c.n << " " << c.count;
+        rows.resize(kept);
+        EXPECT_EQ(rows, expected) << c.n << " " << c.count;
+        EXPECT_TRUE(same(pairs, expected_pairs)) << c.n << " " << c.count;
+      }
+}
+
+// The largest index exactly at the line between the two ways and one past
+// it, with hand-made pairs that repeat rows.
+TEST(KeepRows, AtTheLineBetweenTableAndSort) {
+  // Two pairs: the table while top / 64 <= 4, so up to 319.
+  for (const std::uint64_t top : {318u, 319u, 320u, 321u}) {
+    std::vector<pair_index> pairs{{top - 1, top}, {0, top - 1}};
+    auto expected_pairs = pairs;
+    const auto expected = sorted_rows(expected_pairs);
+    std::vector<std::uint64_t> rows(4);
+    std::uint64_t kept = 0;
+    ASSERT_EQ(kernel_width::keep_rows(pairs.data(), 2, rows.data(), &kept),
+              kernel_width::error::none);
+    rows.resize(kept);
+    EXPECT_EQ(rows, expected) << top;
+    EXPECT_TRUE(same(pairs, expected_pairs)) << top;
+  }
+}
+
+std::uint64_t bits_of(double v) {
+  std::uint64_t b = 0;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+// A reader that computes each drawn distance with pair_distance() gets the
+// bits of the functions that hold the rows: estimates and both ends, for
+// every pairing, and the mean.
+TEST(FromDistances, SameBitsAsFromTheRows) {
+  namespace kw = kernel_width;
+  std::mt19937_64 rng(11);
+  std::normal_distribution<double> normal(0.0, 3.0);
+  const std::size_t n = 150, n_y = 70, cols = 5;
+  std::vector<double> x(n * cols), y(n_y * cols);
+  for (double& v : x) v = normal(rng);
+  for (double& v : y) v = std::round(normal(rng));  // ties
+  const kw::matrix_view vx{x.data(), n, cols, 0}, vy{y.data(), n_y, cols, 0};
+  const double p[] = {0.0, 0.1, 0.5, 0.93, 1.0};
+  const kw::sampling how{5000, 42, 0.95};
+  for (const pairing kind : {pairing::within, pairing::pooled, pairing::cross}) {
+    const kw::sample_pairs samples = kind == pairing::within
+                                         ? kw::sample_pairs(vx)
+                                         : kw::sample_pairs(vx, vy, kind);
+    kw::sampled_quantile held[5], given[5];
+    const kw::sampled_selection a =
+        kw::sampled_quantiles(samples, p, 5, how, held, 2);
+    const auto pairs = drawn(n, kind == pairing::within ? 0 : n_y, kind, 42,
+                             how.draws, 1);
+    const auto row = [&](std::uint64_t i) {
+      return i < n ? x.data() + i * cols : y.data() + (i - n) * cols;
+    };
+    std::vector<double> d;
+    for (const pair_index& q : pairs)
+      d.push_back(kw::pair_distance(row(q.first), row(q.second), cols));
+    const kw::sampled_selection b = kw::sampled_quantiles_from(
+        {d.data(), how, a.population, a.bound, a.n, a.n_y, cols}, p, 5, given);
+    ASSERT_EQ(b.status, kw::error::none);
+    EXPECT_EQ(b.columns, cols);
+    for (int k = 0; k < 5; ++k) {
+      EXPECT_EQ(bits_of(held[k].estimate.value), bits_of(given[k].estimate.value));
+      EXPECT_EQ(bits_of(held[k].low.width), bits_of(given[k].low.width));
+      EXPECT_EQ(bits_of(held[k].high.gamma), bits_of(given[k].high.gamma));
+      EXPECT_EQ(held[k].low.rank, given[k].low.rank);
+      EXPECT_EQ(held[k].high.trivial, given[k].high.trivial);
+    }
+  }
+  const kw::sampled_labelled a = kw::sampled_mean(vx, 1, how, 2);
+  const auto pairs = drawn(n, 0, pairing::within, 42, how.draws, 1);
+  std::vector<double> d;
+  for (const pair_index& q : pairs)
+    d.push_back(kw::pair_distance(x.data() + q.first * cols + 1,
+                                  x.data() + q.second * cols + 1, cols - 1));
+  const kw::sampled_labelled b = kw::sampled_mean_from(
+      {d.data(), how, a.population, a.bound, n, 0, cols - 1});
+  EXPECT_EQ(bits_of(a.mean), bits_of(b.mean));
+  EXPECT_EQ(bits_of(a.low.value), bits_of(b.low.value));
+  EXPECT_EQ(bits_of(a.high.value), bits_of(b.high.value));
+  EXPECT_EQ(b.columns, cols - 1);
+  // Refused as the *_of functions refuse: no draws.
+  EXPECT_EQ(kw::sampled_mean_from({d.data(), {0, 1, 0.9}, a.population,
+                                   a.bound, n, 0, cols - 1})
+                .status,
+            kw::error::bad_sampling);
 }
 
 }  // namespace

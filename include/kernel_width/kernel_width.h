@@ -274,7 +274,8 @@ error draw_pairs(std::size_t n, std::size_t n_y, pairing kind,
 // rows (room for 2 * count), their number into *kept; each pair renumbered
 // in place into rows' positions. For pooled and cross, x's rows come
 // first, then y's (index n + j): a reader stacks the kept rows of x, then
-// those of y. O(count log count).
+// those of y. Linear in count while the largest index is at most 128
+// count (a bit table over the indices), O(count log count) beyond.
 error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
                 std::uint64_t* kept) noexcept;
 
@@ -397,5 +398,30 @@ sampled_labelled sampled_mean_of(
     const drawn_sample& sample, std::size_t first_column,
     unsigned threads = 0,
     const std::atomic<bool>* cancel = nullptr) noexcept;
+
+// The distance of two samples a and b, cols values each, bit for bit as
+// the drawn distances above are computed: the squares of the differences
+// added in column order, then the square root.
+double pair_distance(const double* a, const double* b,
+                     std::size_t cols) noexcept;
+
+// The M drawn distances already computed, distances[k] = pair_distance()
+// of drawn pair k, and what the whole data set gives: for a reader that
+// computes each pair as its rows stream by instead of holding the rows.
+struct computed_distances {
+  double* distances = nullptr;  // how.draws values; the quantiles reorder
+  sampling how;
+  std::uint64_t population = 0;  // N
+  double bound = 0.0;            // D, as drawn_sample's
+  std::size_t n = 0;
+  std::size_t n_y = 0;
+  std::size_t columns = 0;  // the columns that count
+};
+
+// The same results, bit for bit, as the *_of functions on the rows.
+sampled_selection sampled_quantiles_from(const computed_distances& sample,
+                                         const double* p, std::size_t count,
+                                         sampled_quantile* out) noexcept;
+sampled_labelled sampled_mean_from(const computed_distances& sample) noexcept;
 
 }  // namespace kernel_width
