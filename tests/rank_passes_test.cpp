@@ -507,4 +507,28 @@ TEST(RankKernels, WindowsOfOnePatternCountTheirTies) {
   expect_plain_tallies(data, other, plan_of({{2.0, 2.0}}));
 }
 
+// The vector loop's hull test at its bounds: on a grid every squared
+// distance is a whole number, so values lie on each hull's lo and hi, one
+// pattern inside and outside them, between hulls, under the first and over
+// the last; with 1 to 4 hulls, a tie between two wider windows, and a NaN.
+TEST(RankKernels, HullBoundsMatchThePlainWays) {
+  Table data = grid(37, 3, 10);
+  data[20][0] = std::nan("");
+  const Table other = grid(19, 3, 11);
+  const double up = std::numeric_limits<double>::infinity();
+  const auto in = [](double x) { return std::nextafter(x, 20.0); };
+  const auto out = [](double x) { return std::nextafter(x, -1.0); };
+  const std::vector<std::vector<std::pair<double, double>>> plans = {
+      {{4.0, 5.0}},
+      {{1.0, 2.0}, {8.0, 9.0}},
+      {{1.0, 2.0}, {4.0, 5.0}, {8.0, 9.0}},
+      {{in(1.0), out(2.0)}, {in(4.0), 5.0}, {8.0, out(9.0)}},
+      {{out(1.0), in(2.0)}, {out(4.0), in(5.0)}, {out(8.0), in(9.0)}},
+      {{0.0, 1.0}, {3.0, 4.0}, {6.0, 7.0}, {10.0, up}},
+      {{1.0, 2.0}, {5.0, 5.0}, {8.0, 9.0}},
+      {{3.0, 3.0}, {4.0, 6.0}, {7.0, 7.0}, {9.0, 11.0}},
+  };
+  for (const auto& spans : plans) expect_plain_tallies(data, other, plan_of(spans));
+}
+
 }  // namespace
