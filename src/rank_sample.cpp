@@ -254,6 +254,20 @@ pass_plan ranges_around(sample& rough, const std::vector<double>& shares,
   return plan;
 }
 
+// Whether the rough sample holds one value in each of the ranges, or two
+// with none between: ties (a grid), whose windows keep no values. The fine
+// sample would place the same windows of one pattern (its ranges hold
+// theirs), so it is not drawn.
+bool ties_only(const sample& rough, const pass_plan& ranges) {
+  for (const window& w : ranges.windows) {
+    const std::uint64_t high = bits_of(w.hi);
+    if (w.first == high) continue;
+    for (const double x : rough.kept[0])
+      if (bits_of(x) > w.first && bits_of(x) < high) return false;
+  }
+  return true;
+}
+
 // Each share's window from the fine sample: `keep` standard errors either
 // side kept, `reach` counted in buckets.
 std::vector<wanted> windows_for(sample& fine, const std::vector<double>& shares,
@@ -421,9 +435,12 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   for (const double e : p.errors)
     half.push_back(6 * e + 8 * e * std::sqrt(static_cast<double>(rough.count) /
                                              fine_values));
+  pass_plan ranges = ranges_around(rough, shares, half);
+  if (ties_only(rough, ranges))
+    return first_plan(rough, shares, p.middles, count, limits);
   sample fine = draw_sample(
       {pairs, set, threads, tiles, 1 << 20, 2 * limits.sample_keep},
-      ranges_around(rough, shares, half), p.middles);
+      std::move(ranges), p.middles);
   if (fine.count < 2) return std::nullopt;
   // Ties can hold far more of the fine sample's values than its ranges'
   // shares: then the rough sample places the windows.

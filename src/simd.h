@@ -161,6 +161,61 @@ inline unsigned in_range(const __m128d& d, const __m128d& lo,
       _mm_movemask_pd(_mm_and_pd(over, _mm_cmpngt_pd(d, hi))));
 }
 
+// in_range over H hulls, increasing and apart (lo[h] <= hi[h] < lo[h+1],
+// or hi[h] below every value): a lane is inside one only if it is at most
+// the hi of the last hull whose lo it reaches, so one blend per hull picks
+// that hi and one comparison tests them all. NaN reaches every lo and is
+// at most any hi, as in in_range.
+template <int H>
+[[gnu::target("avx512f")]] inline unsigned in_hulls(
+    const __m512d& d, const __m512d* lo, const __m512d* hi,
+    int_vector<64>::type* at_least) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const __mmask8 from = _mm512_cmp_pd_mask(d, lo[0], _CMP_NLT_UQ);
+  at_least[0] = (int_vector<64>::type)_mm512_mask_add_epi64(
+      (__m512i)at_least[0], from, (__m512i)at_least[0], one);
+  __m512d top = hi[0];
+#pragma GCC unroll 4
+  for (int h = 1; h < H; ++h) {
+    const __mmask8 m = _mm512_cmp_pd_mask(d, lo[h], _CMP_NLT_UQ);
+    at_least[h] = (int_vector<64>::type)_mm512_mask_add_epi64(
+        (__m512i)at_least[h], m, (__m512i)at_least[h], one);
+    top = _mm512_mask_blend_pd(m, top, hi[h]);
+  }
+  return _mm512_mask_cmp_pd_mask(from, d, top, _CMP_NGT_UQ);
+}
+template <int H>
+[[gnu::target("avx2")]] inline unsigned in_hulls(
+    const __m256d& d, const __m256d* lo, const __m256d* hi,
+    int_vector<32>::type* at_least) {
+  const __m256d from = _mm256_cmp_pd(d, lo[0], _CMP_NLT_UQ);
+  at_least[0] -= (int_vector<32>::type)from;
+  __m256d top = hi[0];
+#pragma GCC unroll 4
+  for (int h = 1; h < H; ++h) {
+    const __m256d m = _mm256_cmp_pd(d, lo[h], _CMP_NLT_UQ);
+    at_least[h] -= (int_vector<32>::type)m;
+    top = _mm256_blendv_pd(top, hi[h], m);
+  }
+  return static_cast<unsigned>(_mm256_movemask_pd(
+      _mm256_and_pd(from, _mm256_cmp_pd(d, top, _CMP_NGT_UQ))));
+}
+template <int H>
+inline unsigned in_hulls(const __m128d& d, const __m128d* lo,
+                         const __m128d* hi, int_vector<16>::type* at_least) {
+  const __m128d from = _mm_cmpnlt_pd(d, lo[0]);
+  at_least[0] -= (int_vector<16>::type)from;
+  __m128d top = hi[0];
+#pragma GCC unroll 4
+  for (int h = 1; h < H; ++h) {
+    const __m128d m = _mm_cmpnlt_pd(d, lo[h]);
+    at_least[h] -= (int_vector<16>::type)m;
+    top = _mm_or_pd(_mm_and_pd(m, hi[h]), _mm_andnot_pd(m, top));
+  }
+  return static_cast<unsigned>(
+      _mm_movemask_pd(_mm_and_pd(from, _mm_cmpngt_pd(d, top))));
+}
+
 // Counts the lanes of d over v (or NaN) into over: with in_range's count
 // at or over v, the lanes equal to v. Two vector operations.
 [[gnu::target("avx512f")]] inline void count_over(const __m512d& d,
@@ -376,5 +431,16 @@ template <class W>
 inline unsigned mask_of(lane_bits<W> held) {
   return sign_mask((W)held);
 }
+
+#if !defined(__x86_64__)
+// in_hulls off x86-64: in_range per hull.
+template <int H, class W>
+inline unsigned in_hulls(const W& d, const W* lo, const W* hi,
+                         lane_counts<W>* at_least) {
+  unsigned inside = 0;
+  for (int h = 0; h < H; ++h) inside |= in_range(d, lo[h], hi[h], at_least[h]);
+  return inside;
+}
+#endif
 
 }  // namespace kernel_width::detail

@@ -67,12 +67,10 @@ inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
         }
         inside = nan_lanes(d);
       } else {
+        inside = in_hulls<H>(d, cuts.lo, cuts.hi, cuts.at_least);
+        if constexpr (Ties == tie_hulls::some)
 #pragma GCC unroll 4
-        for (int h = 0; h < H; ++h) {
-          inside |= in_range(d, cuts.lo[h], cuts.hi[h], cuts.at_least[h]);
-          if constexpr (Ties == tie_hulls::some)
-            count_over(d, cuts.lo[h], cuts.over[h]);
-        }
+          for (int h = 0; h < H; ++h) count_over(d, cuts.lo[h], cuts.over[h]);
       }
       if (inside != 0) [[unlikely]]
         odd.held += compress(d, inside, odd.x + odd.held);

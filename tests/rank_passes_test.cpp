@@ -424,6 +424,39 @@ double squared(const Row& a, const Row& b) {
   return sum;
 }
 
+// Ties with one value between two of them that no sample sees (two
+// points far off the grid, close to each other: their pair lies in the
+// diagonal tile the sample leaves out). The windows of one pattern leave
+// its rank in the gap between them, found exactly by one pass more; the
+// ranks on the ties beside it take one.
+TEST(RankPasses, AValueBetweenTiesCostsOnePassMore) {
+  Table data = grid(3000, 3, 29);
+  for (Row& r : data) r.push_back(0.0);
+  data[0][3] = 100.0;
+  data[1][3] = 100.5;
+  const std::vector<double> want = sorted_distances(data, nullptr);
+  const double alone = std::sqrt(squared(data[0], data[1]));
+  const auto at = std::lower_bound(want.begin(), want.end(), alone);
+  ASSERT_EQ(bits(*at), bits(alone));
+  const auto rank = static_cast<std::uint64_t>(at - want.begin());
+  ASSERT_NE(*(at - 1), alone);
+  ASSERT_NE(*(at + 1), alone);
+  ASSERT_EQ(*(at + 1), *(at + 2));
+  const detail::packed p = pack(data, 0);
+  const std::vector<std::pair<std::vector<std::uint64_t>, unsigned>> runs = {
+      {{rank - 1, rank}, 2u}, {{rank, rank + 1}, 2u}, {{rank + 1, rank + 2}, 1u}};
+  for (const auto& [ranks, passes] : runs)
+    for (const isa set : isas())
+      for (const unsigned threads : {1u, 2u}) {
+        const detail::ranks_found f =
+            detail::pair_ranks({&p, nullptr}, ranks, threads, set);
+        EXPECT_EQ(f.passes, passes) << test_support::name(set) << " " << ranks[0];
+        ASSERT_EQ(f.values.size(), 2u);
+        EXPECT_EQ(bits(f.values[0]), bits(want[ranks[0]])) << ranks[0];
+        EXPECT_EQ(bits(f.values[1]), bits(want[ranks[1]])) << ranks[0];
+      }
+}
+
 // Every band's tally of the pairs against the plan, from the vector
 // kernel and one value at a time: the same counts, bounds and kept values.
 void expect_plain_tallies(const Table& data, const Table& other,
@@ -512,6 +545,30 @@ TEST(RankKernels, WindowsOfOnePatternCountTheirTies) {
                        plan_of({{0.0, 0.0}, {2.0, 2.0}, {3.0, 4.0}, {6.0, 6.0},
                                 {8.0, 8.0}, {12.0, 12.0}}));
   expect_plain_tallies(data, other, plan_of({{2.0, 2.0}}));
+}
+
+// The vector loop's hull test at its bounds: on a grid every squared
+// distance is a whole number, so values lie on each hull's lo and hi, one
+// pattern inside and outside them, between hulls, under the first and over
+// the last; with 1 to 4 hulls, a tie between two wider windows, and a NaN.
+TEST(RankKernels, HullBoundsMatchThePlainWays) {
+  Table data = grid(37, 3, 10);
+  data[20][0] = std::nan("");
+  const Table other = grid(19, 3, 11);
+  const double up = std::numeric_limits<double>::infinity();
+  const auto in = [](double x) { return std::nextafter(x, 20.0); };
+  const auto out = [](double x) { return std::nextafter(x, -1.0); };
+  const std::vector<std::vector<std::pair<double, double>>> plans = {
+      {{4.0, 5.0}},
+      {{1.0, 2.0}, {8.0, 9.0}},
+      {{1.0, 2.0}, {4.0, 5.0}, {8.0, 9.0}},
+      {{in(1.0), out(2.0)}, {in(4.0), 5.0}, {8.0, out(9.0)}},
+      {{out(1.0), in(2.0)}, {out(4.0), in(5.0)}, {out(8.0), in(9.0)}},
+      {{0.0, 1.0}, {3.0, 4.0}, {6.0, 7.0}, {10.0, up}},
+      {{1.0, 2.0}, {5.0, 5.0}, {8.0, 9.0}},
+      {{3.0, 3.0}, {4.0, 6.0}, {7.0, 7.0}, {9.0, 11.0}},
+  };
+  for (const auto& spans : plans) expect_plain_tallies(data, other, plan_of(spans));
 }
 
 }  // namespace
