@@ -108,3 +108,19 @@ def test_mean_as_the_program(output, seed, confidence, tmp_path):
     assert "ranks" not in b and b["seed"] == str(seed)
     assert s.low.gamma == 1 / s.high.width <= s.high.gamma
     assert s.low.width <= s.width <= s.high.width
+
+
+@pytest.mark.skipif(not MEDIAN, reason="programs not built")
+def test_defaults_and_the_ranks_at_the_ends_as_the_program(tmp_path):
+    """No seed= nor confidence= is the program's default run; a rank of 0
+    is a rank, a trivial end none (the program's "ranks: 0 none")."""
+    x = np.array([[1.0, 2.0], [3.0, 4.0], [5.0, 7.0]])
+    blocks, out = verbose(MEDIAN, ["--sample", "5"],
+                          [write(tmp_path, "t.txt", x)])
+    b = blocks[0]
+    s = kw.median_statistics(x, sample=5)
+    assert b["ranks"] == "0 none" and b["seed"] == "0"
+    assert (s.low.rank, s.high.rank) == (0, None)
+    assert (s.seed, s.confidence) == (0, 0.99)
+    assert [s.low.width, s.width, s.high.width] == [
+        float(b["low"]), float(b["width"]), float(b["high"])]
