@@ -3,7 +3,9 @@
 // two files against the exact run's, the strict rule for sampled zero
 // widths, and the trivial ends.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
