@@ -55,11 +55,19 @@ ending in_child(const std::function<void()>& body) {
 
 const std::string erase = "\r\x1b[K";
 
+// Sends the signal to this process and waits up to a second for it to end
+// it: another thread (the progress line's) may be the one that takes it,
+// while this one would run on to its exit.
+void raise_and_wait(int signal) {
+  kill(getpid(), signal);
+  for (int i = 0; i < 100; ++i) usleep(10000);
+}
+
 TEST(Interrupt, ErasesTheLineThenEndsAsTheSignalWould) {
   for (const int signal : {SIGINT, SIGTERM}) {
     const ending e = in_child([signal] {
       progress line("p", progress_mode::on, 100);
-      kill(getpid(), signal);
+      raise_and_wait(signal);
     });
     EXPECT_EQ(e.signal, signal);
     EXPECT_EQ(e.err.substr(0, 3), "\rp:");
@@ -88,7 +96,7 @@ TEST(Interrupt, FinishRestoresTheActions) {
     line.finish();
     std::fputs("done", stderr);
     std::fflush(stderr);
-    kill(getpid(), SIGTERM);
+    raise_and_wait(SIGTERM);
   });
   EXPECT_EQ(e.signal, SIGTERM);
   EXPECT_TRUE(e.err.ends_with(erase + "done")) << e.err;
