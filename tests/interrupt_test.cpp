@@ -33,6 +33,10 @@ ending in_child(const std::function<void()>& body) {
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(fd, STDERR_FILENO);
+    // A test run in the background of a shell without job control starts
+    // with SIGINT ignored, which the progress line would rightly keep.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     body();
     std::fflush(stderr);
     _exit(7);
