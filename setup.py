@@ -34,7 +34,7 @@ def pybind11_include():
 core = Extension(
     "kernel_width._core",
     sources=sorted(str(p.relative_to(TOP)) for p in (TOP / "src").glob("*.cpp"))
-    + ["python/module.cpp"],
+    + sorted(str(p.relative_to(TOP)) for p in (TOP / "python").glob("*.cpp")),
     include_dirs=["include", "src"] + pybind11_include(),
     define_macros=[("KERNEL_WIDTH_VERSION", '"%s"' % version())],
     extra_compile_args=["-std=c++20", "-ffp-contract=off",

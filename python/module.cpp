@@ -312,6 +312,11 @@ py::tuple sampled_mean(const array& x, std::uint64_t draws,
 
 }  // namespace
 
+// The engine's pieces, merges and drivers (engine_selection.cpp,
+// engine_sums.cpp), for the Dask module.
+void bind_selection(py::module_& m);
+void bind_sums(py::module_& m);
+
 PYBIND11_MODULE(_core, m) {
   m.doc() =
       "The computations behind kernel_width; use the package's functions.";
@@ -346,4 +351,6 @@ PYBIND11_MODULE(_core, m) {
         "(n, columns, population, mean, width, gamma, low, high): the mean "
         "of `draws` drawn distances over every column of X, the ends as "
         "(value, width, gamma, trivial).");
+  bind_selection(m);
+  bind_sums(m);
 }

@@ -93,6 +93,9 @@ const char* describe(error e) noexcept {
       return "no pairs drawn, more than 2^63, or a confidence outside (0, 1)";
     case error::too_many_pairs:
       return "more pairs than 64 bits count";
+    case error::bad_buffer:
+      return "a plan or partial result that is truncated, foreign or of "
+             "another version";
   }
   return "";
 }

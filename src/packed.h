@@ -5,27 +5,13 @@
 #include <cstddef>
 #include <vector>
 
+#include "kernel_width/engine.h"
+
 namespace kernel_width::detail {
 
-// Samples per panel of the packed layout.
-constexpr std::size_t panel_width = 8;
-
-// Panel p holds samples 8p..8p+7, column by column, 8 values per column.
-// The last panel is padded with copies of the last sample; panels is never
-// empty. The values are panels' own or, when view is set, the same layout
-// held elsewhere (memory that processes share), which must outlive them.
-struct packed {
-  std::vector<double> panels;
-  const double* view = nullptr;
-  std::size_t n = 0;     // samples
-  std::size_t cols = 0;  // columns of each sample
-  std::size_t count() const { return (n + panel_width - 1) / panel_width; }
-  std::size_t padded() const { return count() * panel_width; }
-  // The values held, never none, so that row pointers stay valid without
-  // columns.
-  std::size_t stored() const { return std::max(padded() * cols, panel_width); }
-  const double* values() const { return view ? view : panels.data(); }
-};
+// The public layout (engine.h), by the names the library uses.
+using kernel_width::panel_width;
+using packed = kernel_width::packed_samples;
 
 // The bytes of the packed values of n samples of cols columns.
 std::size_t packed_bytes(std::size_t n, std::size_t cols);

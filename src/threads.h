@@ -8,26 +8,14 @@
 #include <vector>
 
 #include "cpu.h"
+#include "kernel_width/engine.h"
 
 namespace kernel_width::detail {
 
 // Pairs computed so far, for a progress report.
 using pair_counter = std::atomic<std::uint64_t>;
 
-// What a caller may watch and stop: the pairs computed so far, and a flag
-// that, once set (from any thread), stops the computation between bands of
-// pairs. Either may be null.
-struct run_control {
-  pair_counter* done = nullptr;
-  const std::atomic<bool>* cancel = nullptr;
-
-  bool cancelled() const {
-    return cancel && cancel->load(std::memory_order_relaxed);
-  }
-  void add(std::uint64_t pairs) const {
-    if (done) done->fetch_add(pairs, std::memory_order_relaxed);
-  }
-};
+using kernel_width::run_control;
 
 // How a computation runs on this machine: its kernels, how many threads
 // (0: available_threads()), and what the caller watches.
@@ -46,12 +34,7 @@ struct workers {
 std::vector<std::size_t> share(std::size_t units, unsigned parts,
                                unsigned part);
 
-// Where a computation's threads take their units of work (bands of
-// pairs), one at a time, from any thread: true with the next unit in
-// `unit`, false once none is left. The results never depend on which
-// thread, or which machine, computes a unit, so an engine may hand the
-// units out as it likes.
-using unit_source = std::function<bool(std::size_t& unit)>;
+using kernel_width::unit_source;
 
 // The given units in order, to whichever thread asks first; next counts
 // the units taken and must outlive the source.

@@ -46,6 +46,7 @@ enum class error {
   internal,           // a selection stopped narrowing: a fault of ours
   bad_sampling,       // no draws, more than 2^63, or a confidence outside (0, 1)
   too_many_pairs,     // the pairs do not fit 64 bits: they cannot be drawn
+  bad_buffer,         // engine bytes truncated, foreign, or of another version
 };
 
 // The programs' words for an error: "no samples", "no feature values",
@@ -54,7 +55,9 @@ enum class error {
 // KERNEL_WIDTH_ISA", "cancelled", "the two sets of samples have different
 // numbers of columns", "a probability outside [0, 1]", "internal error: the
 // selection did not narrow", "no pairs drawn, more than 2^63, or a
-// confidence outside (0, 1)", "more pairs than 64 bits count"; "" for none.
+// confidence outside (0, 1)", "more pairs than 64 bits count", "a plan or
+// partial result that is truncated, foreign or of another version"; "" for
+// none.
 const char* describe(error e) noexcept;
 
 // The library's version ("1.1.0"), which the programs' --version prints.
