@@ -76,6 +76,14 @@ struct run_control {
 // machine, computes a unit, so an engine may hand them out as it likes.
 using unit_source = std::function<bool(std::size_t& unit)>;
 
+// How a piece runs in this process: on `threads` threads (0: every core
+// the process may use), watched and stopped through control. The kernels
+// are those KERNEL_WIDTH_ISA chooses (kernel_width.h).
+struct piece_workers {
+  unsigned threads = 0;
+  run_control control;
+};
+
 }  // namespace kernel_width
 
 #include "kernel_width/engine_selection.h"
