@@ -30,9 +30,10 @@ void widen(scanned& s, const Row& row, std::size_t first) {
 
 void changed(const char* program, const options& opts) {
   fail(program, shown_name(opts.file) +
-                    ": changed between the two passes over it (a sample "
-                    "of pairs reads the file to count its samples, then "
-                    "for the rows it needs)");
+                    ": changed between passes over it (a sample of "
+                    "pairs reads it once to count its samples, then "
+                    "again for the rows it needs, in as many passes as "
+                    "memory asks)");
 }
 
 bool readable_twice(const std::string& path) {

@@ -1,6 +1,6 @@
-// A data file read in two passes, for a sample of pairs: the first counts
-// the samples and gathers each column's range, the second keeps only the
-// rows the drawn pairs need, so that memory does not grow with the file.
+// A data file read in passes, for a sample of pairs: the first counts the
+// samples and gathers each column's range, the others keep only the rows
+// the drawn pairs need, so that memory does not grow with the file.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // The programs' side of a sample of pairs: the command line's options, the
-// two passes over a data file, and the note that suggests a sample.
+// passes over a data file, and the note that suggests a sample.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -223,9 +223,9 @@ TEST(TwoPasses, FileChangedBetweenThem) {
                             kept));
   EXPECT_EQ(errors.text.str(),
             "p: " + opts.file +
-                ": changed between the two passes over it (a sample of "
-                "pairs reads the file to count its samples, then for the "
-                "rows it needs)\n");
+                ": changed between passes over it (a sample of pairs "
+                "reads it once to count its samples, then again for the "
+                "rows it needs, in as many passes as memory asks)\n");
 }
 
 // The first pass gives the messages and the verdict that reading the
