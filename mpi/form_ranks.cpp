@@ -43,7 +43,8 @@ int round_on_ranks(const packed& s, terms t, const std::vector<double>& grids,
   if (status != step_ok) return status;
   const auto threads = static_cast<unsigned>(partial.size());
   const dealt d = deal_bands(
-      s, threads,
+      s.count(), [&](std::size_t b) { return detail::band_pairs(s, b); },
+      threads,
       [&](const detail::unit_source& next) {
         total = detail::round_pairs(s, t, grids, next, w, std::move(partial));
       },
@@ -114,14 +115,14 @@ int pass_on_ranks(const packed& s, terms t, const workers& w,
 
 }  // namespace
 
-int form_on_ranks(const packed& s, const workers& given,
+int form_on_ranks(const packed& s, const kernel_width::piece_workers& given,
                   kernel_width::form_statistics& statistics) {
   if (s.n == 0) {
     statistics = detail::form_of(0, s.cols, detail::per_pair(0.0, 0),
                                  detail::per_pair(0.0, 0));
     return step_ok;
   }
-  const workers w{given.set, detail::form_threads(s, given.threads),
+  const workers w{detail::selected_isa().chosen, detail::form_threads(s, given.threads),
                   given.control};
   std::vector<double> q, grids;
   int status = step_ok;

@@ -12,5 +12,5 @@
 // the rank may run on), as form_threads() allows. A step status agreed by every
 // rank.
 int form_on_ranks(const kernel_width::detail::packed& s,
-                  const kernel_width::detail::workers& w,
+                  const kernel_width::piece_workers& w,
                   kernel_width::form_statistics& statistics);

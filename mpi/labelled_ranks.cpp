@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "deal_bands.h"
+#include "kernels.h"
 #include "labelled_total.h"
 #include "packed_statistics.h"
 #include "ranks.h"
@@ -91,7 +92,8 @@ int take_dealt(const packed& s, const detail::workers& w,
   const unsigned threads =
       w.threads == 0 ? detail::available_threads() : w.threads;
   const dealt d = deal_bands(
-      s, threads,
+      s.count(), [&](std::size_t b) { return detail::band_pairs(s, b); },
+      threads,
       [&](const detail::unit_source& next) {
         detail::labelled_rows(s, next, w, sums.data());
       },
@@ -104,8 +106,10 @@ int take_dealt(const packed& s, const detail::workers& w,
 }  // namespace
 
 int labelled_on_ranks(const packed& s, const shared_samples& shared,
-                      const detail::workers& w,
+                      const kernel_width::piece_workers& given,
                       kernel_width::labelled_statistics& statistics) {
+  const detail::workers w{detail::selected_isa().chosen, given.threads,
+                          given.control};
   stage("total");
   std::vector<double> sums;
   // Memory first, agreed on before any pair is computed.

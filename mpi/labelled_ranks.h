@@ -14,5 +14,5 @@
 // status agreed by every rank.
 int labelled_on_ranks(const kernel_width::detail::packed& s,
                       const shared_samples& shared,
-                      const kernel_width::detail::workers& w,
+                      const kernel_width::piece_workers& w,
                       kernel_width::labelled_statistics& statistics);
