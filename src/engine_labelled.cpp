@@ -135,6 +135,11 @@ unsigned engine_threads(unsigned threads) noexcept {
   return threads == 0 ? detail::available_threads() : threads;
 }
 
+std::uint64_t band_pair_count(const packed_samples& s,
+                              std::size_t b) noexcept {
+  return detail::band_pairs(s, b);
+}
+
 error labelled_bands(const packed_samples& s, const unit_source& next,
                      const piece_workers& w, double* row_sums) noexcept {
   if (engine_ready() != error::none) return error::unsupported_isa;

@@ -28,6 +28,11 @@ error engine_ready() noexcept;
 // use); at least 1.
 unsigned engine_threads(unsigned threads) noexcept;
 
+// The pairs i < l of s with i in band b, for an engine that deals bands
+// by their work.
+std::uint64_t band_pair_count(const packed_samples& s,
+                              std::size_t b) noexcept;
+
 // A block of rows of the data set: the view, and the global row of its
 // first row.
 struct row_block {
