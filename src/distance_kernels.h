@@ -432,12 +432,12 @@ inline void form_chunk(const packed& s, panel_span panels, terms t,
   }
 }
 
-// Adds a band's lanes, and the diagonal's term, (0 - mean)^2 when centred,
-// which belongs to its row only, to the rows' sums.
+// Adds a band's lanes, and on the diagonal its term, (0 - mean)^2 when
+// centred, which belongs to its row only, to the rows' sums.
 template <class W>
 inline void settle_band(const band_lanes<W>& band, std::size_t rows, terms t,
-                        grid_sums out) {
-  const double self = t.centred ? square(0.0 - t.mean) : 0.0;
+                        bool diagonal, grid_sums out) {
+  const double self = t.centred && diagonal ? square(0.0 - t.mean) : 0.0;
   const std::size_t i = band.band * panel_width;
   for (std::size_t r = 0; r < rows; ++r) {
     const double grid = out.grids[i + r];
@@ -453,9 +453,12 @@ inline void settle_band(const band_lanes<W>& band, std::size_t rows, terms t,
   }
 }
 
+// Band b's pairs with the samples of panels first.. (first = b: the band's
+// own panel, masked, and the diagonal's terms; first > b: only later
+// samples).
 template <class W, int R, int V>
-inline void form_band_of(const packed& s, std::size_t b, terms t,
-                         grid_sums out) {
+inline void form_band_of(const packed& s, std::size_t b, std::size_t first,
+                         terms t, grid_sums out) {
   const std::size_t rows = std::min(panel_width, s.n - b * panel_width);
   band_lanes<W> band;
   band.band = b;
@@ -463,23 +466,24 @@ inline void form_band_of(const packed& s, std::size_t b, terms t,
     band.grid[r] = splat<W>(out.grids[b * panel_width + r]);
   const std::size_t count = s.count();
   const std::size_t chunk = chunk_panels(s.cols);
-  for (std::size_t p0 = b; p0 < count; p0 += chunk) {
+  for (std::size_t p0 = first; p0 < count; p0 += chunk) {
     const panel_span panels{p0, std::min(count, p0 + chunk)};
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
       form_chunk<W, R, V>(s, panels, t, band, r, out);
     for (; r < rows; ++r) form_chunk<W, 1, V>(s, panels, t, band, r, out);
   }
-  settle_band(band, rows, t, out);
+  settle_band(band, rows, t, first == b, out);
 }
 
 template <class W>
-inline void form_any(const packed& s, std::size_t b, terms t, grid_sums out) {
+inline void form_any(const packed& s, std::size_t b, std::size_t first,
+                     terms t, grid_sums out) {
   using B = blocking<W>;
   if (s.cols >= 64)
-    form_band_of<W, B::rows, B::wide>(s, b, t, out);
+    form_band_of<W, B::rows, B::wide>(s, b, first, t, out);
   else
-    form_band_of<W, B::rows, B::narrow>(s, b, t, out);
+    form_band_of<W, B::rows, B::narrow>(s, b, first, t, out);
 }
 
 }  // namespace kernel_width::detail

@@ -26,9 +26,9 @@
                                double* lane_sums) {                       \
     lanes_any<W>(s, b, o, first, lane_sums);                              \
   }                                                                       \
-  ATTRIBUTES void form_##NAME(const packed& s, std::size_t b, terms t,    \
-                              grid_sums out) {                            \
-    form_any<W>(s, b, t, out);                                            \
+  ATTRIBUTES void form_##NAME(const packed& s, std::size_t b,             \
+                              std::size_t first, terms t, grid_sums out) { \
+    form_any<W>(s, b, first, t, out);                                     \
   }                                                                       \
   ATTRIBUTES grid_record record_##NAME(double grid, const double* x,      \
                                        std::size_t count) {               \

@@ -82,4 +82,69 @@ error labelled_merge(const engine_bytes& a, const engine_bytes& b,
 labelled_statistics labelled_final(const engine_bytes& merged, std::size_t n,
                                    std::size_t columns) noexcept;
 
+// ---- form: the mean and variance of the n*n distances ----
+//
+// A pass adds its n*n terms in row order, one chain, bit for bit: the
+// driver below predicts each row's grid from estimates of the row sums,
+// has every pair rounded to its two rows' grids (exact sums per row, in
+// any order), has the rows that a tie or a wrong grid leaves in doubt
+// summed again in order, and settles the rows in order, summing a row
+// again from its terms when the running sum leaves its binade. Each of
+// these steps goes to every piece as bytes; the merge of the pieces'
+// partial results comes back. The estimates only decide how fast it goes.
+
+// Runs step over every piece: the merge of their partial results into
+// merged. An error (error::cancelled for any failure of the caller's own)
+// stops the driver, which returns it.
+using form_step_runner =
+    std::function<error(const engine_bytes& step, engine_bytes& merged)>;
+
+// The given global rows' values, row-major (rows.size() * columns), into
+// out: a few rows (64) from which the first estimates are made.
+using form_row_fetcher = std::function<error(
+    const std::vector<std::uint64_t>& rows, std::vector<double>& out)>;
+
+// form()'s statistics, bit for bit, of n samples of `columns` values over
+// the pieces that run_step reaches; w.control is watched between steps.
+form_statistics form_drive(std::size_t n, std::size_t columns,
+                           const form_step_runner& run_step,
+                           const form_row_fetcher& fetch_rows,
+                           const piece_workers& w) noexcept;
+
+// Blocks: a step's partial result over block a's pairs (b null: the pairs
+// within a, and its diagonal) or a's rows with b's. Errors:
+// error::bad_buffer for a step that is not one or blocks not aligned as
+// above; columns_differ; out_of_memory; cancelled.
+error form_piece(const engine_bytes& step, const row_block& a,
+                 const row_block* b, const piece_workers& w,
+                 engine_bytes& out) noexcept;
+
+// Packed: the units of a step over s, for a unit_source to hand out: the
+// bands of s, their pairs counted (pairs true: the rounding of every pair)
+// or not, or the rows the step names. error::bad_buffer for a step that is
+// not one or not of s.
+struct form_units {
+  std::size_t units = 0;
+  bool pairs = false;
+  error status = error::none;
+};
+form_units form_step_units(const engine_bytes& step,
+                           const packed_samples& s) noexcept;
+
+// Packed: the step's partial result over the units next hands out, on w's
+// threads; the partial results of all units merged are the step's.
+error form_bands(const engine_bytes& step, const packed_samples& s,
+                 const unit_source& next, const piece_workers& w,
+                 engine_bytes& out) noexcept;
+
+// Two partial results of one step as one, in any order and grouping.
+error form_merge(const engine_bytes& a, const engine_bytes& b,
+                 engine_bytes& out) noexcept;
+
+// form_width() of the statistics form() gives for n samples of `columns`
+// values with this mean and variance.
+form_width_result form_width_from(std::size_t n, std::size_t columns,
+                                  double mean, double variance,
+                                  matrix_view table) noexcept;
+
 }  // namespace kernel_width
