@@ -5,7 +5,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <exception>
 #include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -99,6 +101,79 @@ py::tuple labelled_final(const py::bytes& merged, std::size_t n,
   return labelled_tuple(s);
 }
 
+// A Python callable called from the driver, which may not throw: with the
+// GIL held, its exception kept for the caller, who raises it once the
+// driver has stopped.
+struct callbacks {
+  std::exception_ptr failed;
+
+  template <class Call>
+  kw::error guard(Call call) noexcept {
+    py::gil_scoped_acquire held;
+    try {
+      call();
+      return kw::error::none;
+    } catch (...) {
+      failed = std::current_exception();
+      return kw::error::cancelled;
+    }
+  }
+};
+
+py::tuple form_statistics(std::size_t n, std::size_t columns,
+                          const py::function& run_step,
+                          const py::function& fetch_rows, long threads) {
+  const unsigned count = thread_count(threads);
+  callbacks c;
+  const kw::form_step_runner step = [&](const kw::engine_bytes& s,
+                                        kw::engine_bytes& merged) {
+    return c.guard([&] {
+      merged = bytes_of(run_step(to_bytes(s)).cast<py::bytes>());
+    });
+  };
+  const kw::form_row_fetcher fetch = [&](const std::vector<std::uint64_t>& rows,
+                                         std::vector<double>& out) {
+    return c.guard([&] {
+      py::list wanted;
+      for (const std::uint64_t r : rows) wanted.append(r);
+      const contiguous got = contiguous::ensure(fetch_rows(wanted));
+      if (!got || got.ndim() != 2 ||
+          static_cast<std::size_t>(got.shape(0)) != rows.size() ||
+          static_cast<std::size_t>(got.shape(1)) != columns)
+        throw py::value_error(
+            "fetch_rows must return a 2-D array of the rows asked for, " +
+            std::to_string(columns) + " columns each");
+      out.assign(got.data(), got.data() + got.size());
+    });
+  };
+  kw::form_statistics s;
+  {
+    py::gil_scoped_release free;
+    s = kw::form_drive(n, columns, step, fetch, {count, {}});
+  }
+  if (c.failed) std::rethrow_exception(c.failed);
+  return form_tuple(s);
+}
+
+py::bytes form_piece(const py::bytes& step, const array& a,
+                     const std::optional<array>& b, long long a_first,
+                     long long b_first, long threads) {
+  blocks v;
+  blocks_of(v, a, b, a_first, b_first);
+  const kw::engine_bytes s = bytes_of(step);
+  return run_piece(threads, [&](const kw::piece_workers& w,
+                                kw::engine_bytes& out) {
+    return kw::form_piece(s, v.a, v.b ? &*v.b : nullptr, w, out);
+  });
+}
+
+py::tuple form_width_from(std::size_t n, std::size_t columns, double mean,
+                          double variance, const array& table) {
+  contiguous copy;
+  const kw::matrix_view rows = view_of(table, "table", copy);
+  return form_width_tuple(kw::form_width_from(n, columns, mean, variance, rows));
+}
+
 }  // namespace
 
 void bind_sums(py::module_& m) {
@@ -119,4 +194,22 @@ void bind_sums(py::module_& m) {
         py::arg("columns"),
         "labelled()'s tuple from the merge of every row block's partial "
         "result.");
+  m.def("form_statistics", &form_statistics, py::arg("n"), py::arg("columns"),
+        py::arg("run_step"), py::arg("fetch_rows"), py::arg("threads"),
+        "form()'s tuple for n samples: run_step(step) returns the merge of "
+        "form_piece(step, ...) over every piece; fetch_rows(rows) those "
+        "rows as a 2-D array.");
+  m.def("form_piece", &form_piece, py::arg("step"), py::arg("A"), py::arg("B"),
+        py::arg("a_first"), py::arg("b_first"), py::arg("threads"),
+        "A step's partial result over the pairs within A (B None) or of A's "
+        "rows with B's.");
+  m.def(
+      "form_merge",
+      [](const py::bytes& a, const py::bytes& b) {
+        return merged(a, b, kw::form_merge);
+      },
+      py::arg("a"), py::arg("b"), "Two partial results of one step as one.");
+  m.def("form_width_from", &form_width_from, py::arg("n"), py::arg("columns"),
+        py::arg("mean"), py::arg("variance"), py::arg("table"),
+        "form_width()'s tuple for these statistics.");
 }
