@@ -412,4 +412,106 @@ TEST(EngineSums, FormDriverStopsOnTheRunnersError) {
   }
 }
 
+// Overwrites the 64-bit word at byte `at`.
+kw::engine_bytes with_word(kw::engine_bytes b, std::size_t at,
+                           std::uint64_t value) {
+  for (int k = 0; k < 8; ++k)
+    b[at + static_cast<std::size_t>(k)] =
+        static_cast<std::uint8_t>(value >> (8 * k));
+  return b;
+}
+
+TEST(EngineSums, FormBuffersDamagedAreRefused) {
+  namespace detail = kernel_width::detail;
+  const Data d = generated(20, 2, 9, 0);
+  const kw::row_block a = block(d, 0, 16), b = block(d, 16, 4);
+  detail::form_step round;
+  round.type = detail::form_step_type::round;
+  round.n = 20;
+  round.grids.assign(20, 1.0);
+  detail::form_step terms = round;
+  terms.type = detail::form_step_type::terms;
+  terms.grids.clear();
+  terms.rows = {3, 17};
+  const kw::engine_bytes round_step = detail::write_step(round);
+  const kw::engine_bytes terms_step = detail::write_step(terms);
+  const auto piece_of = [&](const kw::engine_bytes& step) {
+    kw::engine_bytes out;
+    return kw::form_piece(step, a, &b, {1, {}}, out);
+  };
+  expect_refused(round_step, piece_of, "round step");
+  expect_refused(terms_step, piece_of, "terms step");
+  // Payload: type 16, n 24, centred 32, mean 40; the rows' count 48.
+  expect_counts_refused(terms_step, 48, piece_of, "rows");
+  const struct {
+    const kw::engine_bytes* step;
+    std::size_t at;
+    std::uint64_t value;
+    const char* what;
+  } steps[] = {
+      {&round_step, 16, 4, "no such step"},
+      {&round_step, 32, 2, "centred neither 0 nor 1"},
+      {&round_step, 24, 21, "more rows than grids"},
+      {&round_step, 24, 15, "fewer rows than grids"},
+      {&terms_step, 64, 20, "a row out of range"},
+      {&terms_step, 56, ~std::uint64_t{0}, "a row far out of range"},
+  };
+  for (const auto& s : steps)
+    EXPECT_EQ(piece_of(with_word(*s.step, s.at, s.value)),
+              kw::error::bad_buffer)
+        << s.what;
+  // Partial results: type 16, records 24, segments 32, the first one's
+  // row 40, column 48, count 56.
+  kw::engine_bytes partial, diagonal, rows;
+  ASSERT_EQ(kw::form_piece(round_step, a, &b, {1, {}}, partial),
+            kw::error::none);
+  ASSERT_EQ(kw::form_piece(round_step, b, nullptr, {1, {}}, diagonal),
+            kw::error::none);
+  ASSERT_EQ(kw::form_piece(terms_step, a, &b, {1, {}}, rows), kw::error::none);
+  const auto merge_with = [&](const kw::engine_bytes& x) {
+    kw::engine_bytes out;
+    return kw::form_merge(x, diagonal, out);
+  };
+  expect_refused(partial, merge_with, "partial");
+  expect_counts_refused(partial, 24, merge_with, "records");
+  expect_counts_refused(partial, 32, merge_with, "segments");
+  expect_counts_refused(partial, 56, merge_with, "values");
+  EXPECT_EQ(merge_with(with_word(partial, 16, 9)), kw::error::bad_buffer);
+  EXPECT_EQ(merge_with(with_word(partial, 48, 8)), kw::error::bad_buffer)
+      << "sums from a column on";
+  EXPECT_EQ(merge_with(with_word(partial, 40, ~std::uint64_t{0} - 3)),
+            kw::error::bad_buffer)
+      << "rows past 2^64";
+  kw::engine_bytes out;
+  EXPECT_EQ(kw::form_merge(rows, diagonal, out), kw::error::bad_buffer)
+      << "partial results of two steps";
+  // Another kind where a form partial result is expected, and back.
+  kw::engine_bytes labelled;
+  ASSERT_EQ(kw::labelled_piece(nullptr, b, nullptr, {1, {}}, labelled),
+            kw::error::none);
+  EXPECT_EQ(kw::form_merge(labelled, diagonal, out), kw::error::bad_buffer);
+  EXPECT_EQ(kw::labelled_final(diagonal, 4, 2).status, kw::error::bad_buffer);
+  EXPECT_EQ(kw::form_piece(partial, a, &b, {1, {}}, out), kw::error::bad_buffer)
+      << "a partial result as a step";
+  // A driver given rows that do not cover every row, or a row twice.
+  for (const int missing : {0, 1}) {
+    const kw::form_statistics got = kw::form_drive(
+        20, 2,
+        [&](const kw::engine_bytes& step, kw::engine_bytes& merged) {
+          kw::engine_bytes x, y;
+          kw::form_piece(step, a, nullptr, {1, {}}, x);
+          if (missing) {
+            merged = x;
+            return kw::error::none;
+          }
+          kw::form_piece(step, b, nullptr, {1, {}}, y);
+          kw::engine_bytes xy;
+          kw::form_merge(x, y, xy);
+          return kw::form_merge(xy, xy, merged);
+        },
+        fetcher(d), {1, {}});
+    EXPECT_EQ(got.status, kw::error::bad_buffer) << missing;
+  }
+}
+
 }  // namespace
