@@ -1,6 +1,7 @@
 #include "form_ranks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -98,6 +99,19 @@ kw::error fetch(const packed_samples& s, const std::vector<std::uint64_t>& rows,
   return kw::error::none;
 }
 
+// A step's units on rank 0 alone.
+kw::error alone(const packed_samples& s, const kw::piece_workers& w,
+                const engine_bytes& step, engine_bytes& merged) {
+  std::atomic<std::size_t> next{0};
+  const std::size_t units = kw::form_step_units(step, s).units;
+  const kw::unit_source source = [&](std::size_t& u) {
+    u = next.fetch_add(1);
+    return u < units;
+  };
+  return kw::form_bands(step, s, source, {w.threads, {nullptr, w.control.cancel}},
+                        merged);
+}
+
 // Rank 0: the driver, each step sent to every rank, then the empty one.
 int drive(const packed_samples& s, const kw::piece_workers& w,
           kw::form_statistics& statistics) {
@@ -105,8 +119,10 @@ int drive(const packed_samples& s, const kw::piece_workers& w,
   int rounds = 0;
   const kw::form_step_runner run = [&](const engine_bytes& step,
                                        engine_bytes& merged) {
-    if (kw::form_step_units(step, s).pairs && rounds++ == 1)
-      stage("variance pass");
+    const kw::form_units u = kw::form_step_units(step, s);
+    if (u.pairs && rounds++ == 1) stage("variance pass");
+    // One row's terms, to be summed again: less work than a message.
+    if (!u.pairs && u.units <= 1) return alone(s, w, step, merged);
     engine_bytes sent = step;
     spread_step(sent);
     failed = step_on_ranks(s, w, sent, merged);
