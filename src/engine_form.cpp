@@ -142,12 +142,24 @@ void piece_terms(const form_step& s, const row_block& a, const row_block* b,
              });
 }
 
+// Whether the piece holds any of the step's rows.
+bool holds_rows(const form_step& s, const row_block& a, const row_block* b) {
+  return std::any_of(s.rows.begin(), s.rows.end(), [&](std::uint64_t g) {
+    std::size_t l;
+    return local_row(a, b, g, l);
+  });
+}
+
 error piece_of(const form_step& s, const row_block& a, const row_block* b,
                const piece_workers& w, form_partial& out) {
+  // Only the diagonals estimate; only the pieces of a row give its terms.
+  if (s.type == form_step_type::estimates ? b != nullptr
+                                          : s.type != form_step_type::round &&
+                                                !holds_rows(s, a, b))
+    return error::none;
   const packed p = stacked(a, b);
   const std::size_t na = a.rows.rows;
   if (s.type == form_step_type::estimates) {
-    if (b) return error::none;
     form_segment seg;
     seg.row = a.first;
     seg.x.resize(na);
