@@ -18,8 +18,6 @@ namespace {
 
 using namespace detail;
 
-constexpr double infinity = std::numeric_limits<double>::infinity();
-
 // The union of rounded sums: each row's sums added, its errors' largest
 // kept; exact in any order on the row's grid.
 std::vector<form_segment> add_up(std::vector<form_segment> all) {
