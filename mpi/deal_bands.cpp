@@ -15,8 +15,8 @@
 
 namespace {
 
-namespace detail = kernel_width::detail;
-using detail::pair_set;
+using kernel_width::run_control;
+using kernel_width::unit_source;
 
 constexpr int ask_tag = 71;   // a rank's threads, or 0 for "no more"
 constexpr int deal_tag = 72;  // a band_range; count 0: none is left
@@ -42,7 +42,8 @@ constexpr std::chrono::microseconds asker_nap{50};
 // Rank 0's: the bands not dealt yet, largest first.
 struct dealer {
   std::mutex lock;
-  const pair_set* pairs = nullptr;
+  std::size_t bands = 0;
+  const std::function<std::uint64_t(std::size_t)>* pairs = nullptr;
   std::uint64_t next = 0;
   std::uint64_t left = 0;     // pairs not dealt yet
   std::uint64_t threads = 1;  // over all ranks
@@ -51,9 +52,9 @@ struct dealer {
 // One band for one of rank 0's threads.
 bool take_one(dealer& d, std::size_t& band) {
   const std::lock_guard<std::mutex> hold(d.lock);
-  if (d.next == d.pairs->bands()) return false;
+  if (d.next == d.bands) return false;
   band = d.next++;
-  d.left -= d.pairs->band_pairs(band);
+  d.left -= (*d.pairs)(band);
   return true;
 }
 
@@ -65,8 +66,8 @@ band_range take_range(dealer& d, std::uint64_t threads) {
   const std::uint64_t aim = d.left / (2 * d.threads) * threads;
   band_range range{d.next, 0};
   std::uint64_t pairs = 0;
-  while (d.next < d.pairs->bands() && (range.count == 0 || pairs < aim)) {
-    pairs += d.pairs->band_pairs(d.next++);
+  while (d.next < d.bands && (range.count == 0 || pairs < aim)) {
+    pairs += (*d.pairs)(d.next++);
     ++range.count;
   }
   d.left -= pairs;
@@ -74,7 +75,7 @@ band_range take_range(dealer& d, std::uint64_t threads) {
 }
 
 // Answers the other ranks until each has been told that none is left.
-void deal(dealer& d, dealt& out, const detail::run_control& control) {
+void deal(dealer& d, dealt& out, const run_control& control) {
   for (int open = ranks() - 1; open > 0;) {
     std::uint64_t threads = 0;
     MPI_Request request;
@@ -89,7 +90,7 @@ void deal(dealer& d, dealt& out, const detail::run_control& control) {
       out.ranges[static_cast<std::size_t>(status.MPI_SOURCE)].push_back(range);
     std::uint64_t pairs = 0;
     for (std::uint64_t b = range.first; b < range.first + range.count; ++b)
-      pairs += d.pairs->band_pairs(b);
+      pairs += (*d.pairs)(b);
     control.add(pairs);
     MPI_Send(&range, 2, MPI_UINT64_T, status.MPI_SOURCE, deal_tag,
              MPI_COMM_WORLD);
@@ -162,32 +163,27 @@ bool start(std::thread& thread, const std::function<void()>& work) {
 
 }  // namespace
 
-dealt deal_bands(const detail::packed& s, unsigned threads,
-                 const std::function<void(const detail::unit_source&)>& compute,
-                 const detail::run_control& control) {
-  return deal_bands(pair_set{&s, nullptr}, threads, compute, control);
-}
-
-dealt deal_bands(const pair_set& pairs, unsigned threads,
-                 const std::function<void(const detail::unit_source&)>& compute,
-                 const detail::run_control& control) {
+dealt deal_bands(std::size_t bands,
+                 const std::function<std::uint64_t(std::size_t)>& band_pairs,
+                 unsigned threads,
+                 const std::function<void(const unit_source&)>& compute,
+                 const run_control& control) {
   dealt out;
   out.ranges.resize(static_cast<std::size_t>(ranks()));
   std::uint64_t all = threads;
   MPI_Allreduce(MPI_IN_PLACE, &all, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
   count_sent(sizeof all);
   dealer d;
-  d.pairs = &pairs;
-  for (std::size_t b = 0; b < pairs.bands(); ++b) d.left += pairs.band_pairs(b);
+  d.bands = bands;
+  d.pairs = &band_pairs;
+  for (std::size_t b = 0; b < bands; ++b) d.left += band_pairs(b);
   d.threads = std::max<std::uint64_t>(all, 1);
   feed f;
   f.threads = std::max(threads, 1u);
   f.low = 2 * f.threads;
-  const detail::unit_source next =
-      root()
-          ? detail::unit_source([&](std::size_t& b) { return take_one(d, b); })
-          : detail::unit_source(
-                [&](std::size_t& b) { return take_fetched(f, b); });
+  const unit_source next =
+      root() ? unit_source([&](std::size_t& b) { return take_one(d, b); })
+             : unit_source([&](std::size_t& b) { return take_fetched(f, b); });
   std::atomic<int> status{step_ok};
   const std::function<void()> work = [&] {
     status = guarded([&] { compute(next); });

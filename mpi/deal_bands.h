@@ -11,9 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "packed.h"
-#include "pair_set.h"
-#include "threads.h"
+#include "kernel_width/engine.h"
 
 // Bands first .. first + count - 1.
 struct band_range {
@@ -29,21 +27,17 @@ struct dealt {
   int status = 0;                               // a step of this rank's
 };
 
-// Deals bands 0 .. s.count() - 1 over the ranks: runs compute(next) on a
-// thread of this rank's own, with `threads` threads of its own to give the
-// bands next hands out, while the main thread fetches (or, on rank 0,
-// deals) them. Every rank takes part, and calls compute once. control.done
-// counts, on rank 0, the pairs of the bands dealt to the other ranks, as they
-// are dealt (compute counts its own). status is step_no_memory when compute ran
-// out of memory on this rank.
+// Deals bands 0 .. bands - 1 over the ranks, band b holding band_pairs(b)
+// pairs: runs compute(next) on a thread of this rank's own, with `threads`
+// threads of its own to give the bands next hands out, while the main
+// thread fetches (or, on rank 0, deals) them. Every rank takes part, and
+// calls compute once. control.done counts, on rank 0, the pairs of the
+// bands dealt to the other ranks, as they are dealt (compute counts its
+// own). status is step_no_memory when compute ran out of memory on this
+// rank.
 dealt deal_bands(
-    const kernel_width::detail::packed& s, unsigned threads,
-    const std::function<void(const kernel_width::detail::unit_source&)>&
-        compute,
-    const kernel_width::detail::run_control& control);
-// The same for the bands of a pair set (its first set's, across two).
-dealt deal_bands(
-    const kernel_width::detail::pair_set& pairs, unsigned threads,
-    const std::function<void(const kernel_width::detail::unit_source&)>&
-        compute,
-    const kernel_width::detail::run_control& control);
+    std::size_t bands,
+    const std::function<std::uint64_t(std::size_t band)>& band_pairs,
+    unsigned threads,
+    const std::function<void(const kernel_width::unit_source&)>& compute,
+    const kernel_width::run_control& control);

@@ -22,7 +22,7 @@
 
 namespace {
 
-namespace detail = kernel_width::detail;
+using kernel_width::packed_samples;
 
 // Whether the launcher says this process is rank 0 (Open MPI, PMIx, and
 // the PMI of MPICH's and others' launchers).
@@ -83,7 +83,7 @@ bool read_all(int fd, void* data, std::size_t bytes) {
   std::ostringstream said;
   std::cerr.rdbuf(said.rdbuf());
   const std::size_t first = p.reading(opts);
-  const std::optional<detail::packed> s = read_packed(p.name, opts, first);
+  const std::optional<packed_samples> s = read_packed(p.name, opts, first);
   const std::string text = said.str();
   header h{s ? 1u : 0u, text.size(), 0, 0, 0};
   if (s) h = {1, text.size(), s->n, s->cols, s->panels.size()};
@@ -94,13 +94,13 @@ bool read_all(int fd, void* data, std::size_t bytes) {
 }
 
 // The child's samples and messages; nothing when it did not send them all.
-std::optional<std::pair<std::optional<detail::packed>, std::string>> receive(
+std::optional<std::pair<std::optional<packed_samples>, std::string>> receive(
     early_read& e, const mpi_program& p, const options& opts) {
   header h;
   if (!read_all(e.from, &h, sizeof h)) return std::nullopt;
   std::string text(h.said, '\0');
   if (!read_all(e.from, text.data(), text.size())) return std::nullopt;
-  std::optional<detail::packed> s;
+  std::optional<packed_samples> s;
   if (h.read == 1) {
     s.emplace();
     s->n = h.n;
@@ -110,7 +110,7 @@ std::optional<std::pair<std::optional<detail::packed>, std::string>> receive(
     } catch (const std::bad_alloc&) {
       std::cerr << text;
       out_of_memory(p.name, shown_name(opts.file), h.values * sizeof(double));
-      return std::pair{std::optional<detail::packed>{}, std::string{}};
+      return std::pair{std::optional<packed_samples>{}, std::string{}};
     }
     if (!read_all(e.from, s->panels.data(), h.values * sizeof(double)))
       return std::nullopt;
@@ -168,7 +168,7 @@ void start_early_read(early_read& e, int argc, char** argv,
   e = {child, ends[0]};
 }
 
-std::optional<detail::packed> read_on_root(early_read& e, const mpi_program& p,
+std::optional<packed_samples> read_on_root(early_read& e, const mpi_program& p,
                                            const options& opts,
                                            std::size_t first) {
   if (e.child < 0) return read_packed(p.name, opts, first);

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "command_line.h"
-#include "packed.h"
+#include "kernel_width/engine.h"
 #include "session.h"
 
 struct early_read {
@@ -34,10 +34,9 @@ void start_early_read(early_read& e, int argc, char** argv,
 // file that is not a regular one (a FIFO, a pipe, /dev/stdin), what it
 // took of the stream is gone: nothing, after a message saying so, rather
 // than the rest of the stream taken for the whole.
-std::optional<kernel_width::detail::packed> read_on_root(early_read& e,
-                                                         const mpi_program& p,
-                                                         const options& opts,
-                                                         std::size_t first);
+std::optional<kernel_width::packed_samples> read_on_root(
+    early_read& e, const mpi_program& p, const options& opts,
+    std::size_t first);
 
 // Ends the child, if any is left: on a rank other than 0, or when the run
 // ends before rank 0 reads (a usage error, an instruction set missing).

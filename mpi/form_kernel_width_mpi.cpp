@@ -5,11 +5,9 @@
 
 namespace {
 
-namespace detail = kernel_width::detail;
-
-int run(const detail::packed& s, const sample_layout&,
+int run(const kernel_width::packed_samples& s, const sample_layout&,
         const shared_samples&,
-        const detail::workers& w, const options& opts, progress& line) {
+        const kernel_width::piece_workers& w, const options& opts, progress& line) {
   kernel_width::form_statistics statistics;
   const int status = form_on_ranks(s, w, statistics);
   return finish_on_root(status, statistics, line, finish_form, opts);

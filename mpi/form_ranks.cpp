@@ -1,151 +1,162 @@
 #include "form_ranks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "deal_bands.h"
-#include "form_passes.h"
-#include "packed_statistics.h"
 #include "ranks.h"
 
 namespace {
 
-namespace detail = kernel_width::detail;
-using detail::doubtful_row;
-using detail::packed;
-using detail::row_sums;
-using detail::terms;
-using detail::workers;
+namespace kw = kernel_width;
+using kw::engine_bytes;
+using kw::packed_samples;
 
-// What a pass leaves on rank 0.
-struct pass_result {
-  double sum = 0.0;
-  std::vector<double> totals;  // each row's, approximately
-};
+// Rank 0's step to every rank; an empty one ends the steps.
+void spread_step(engine_bytes& step) {
+  std::uint64_t size = step.size();
+  broadcast(size);
+  step.resize(size);
+  if (size > 0) broadcast(step.data(), size);
+}
 
-// Step 1's grids, made on rank 0 with status, to every rank.
-int spread_grids(const packed& s, std::vector<double>& grids, int status) {
-  status = agree(std::max(status, guarded([&] { grids.resize(s.padded()); })));
-  if (status == step_ok) broadcast(grids.data(), grids.size() * sizeof(double));
+// Every rank's partial result to rank 0, merged there in rank order.
+int merge_on_root(const engine_bytes& mine, engine_bytes& merged) {
+  std::vector<std::size_t> sizes;
+  std::vector<std::uint64_t> got;
+  std::vector<std::uint8_t> all;
+  const std::uint64_t size = mine.size();
+  int status = agree(guarded([&] {
+    sizes.assign(static_cast<std::size_t>(ranks()), sizeof size);
+    got.resize(root() ? sizes.size() : 0);
+  }));
+  if (status != step_ok) return status;
+  gather_to_root(&size, sizeof size, got.data(), sizes.data());
+  status = agree(guarded([&] {
+    if (!root()) return;
+    std::uint64_t total = 0;
+    for (std::size_t p = 0; p < got.size(); ++p) {
+      sizes[p] = got[p];
+      total += got[p];
+    }
+    all.resize(total);
+  }));
+  if (status != step_ok) return status;
+  gather_to_root(mine.data(), mine.size(), all.data(), sizes.data());
+  if (!root()) return step_ok;
+  std::size_t at = 0;
+  for (std::size_t p = 0; p < got.size() && status == step_ok; ++p) {
+    const engine_bytes one(all.begin() + static_cast<std::ptrdiff_t>(at),
+                           all.begin() + static_cast<std::ptrdiff_t>(at + got[p]));
+    at += got[p];
+    if (p == 0) {
+      merged = one;
+      continue;
+    }
+    engine_bytes both;
+    const kw::error e = kw::form_merge(merged, one, both);
+    status = e == kw::error::none ? step_ok : step_no_memory;
+    merged = std::move(both);
+  }
   return status;
 }
 
-// Step 2: the ranks round the bands dealt to them; the partial row sums
-// are combined onto rank 0's. Memory is agreed on before any pair is
-// computed.
-int round_on_ranks(const packed& s, terms t, const std::vector<double>& grids,
-                   const workers& w, row_sums& total) {
-  std::vector<row_sums> partial;
-  int status =
-      agree(guarded([&] { partial = detail::pair_sums(s, w.threads); }));
+// One step on every rank: the units dealt to this rank on its threads
+// (the pairs of a rounding step counted as they are dealt), merged on
+// rank 0.
+int step_on_ranks(const packed_samples& s, const kw::piece_workers& w,
+                  const engine_bytes& step, engine_bytes& merged) {
+  const kw::form_units u = kw::form_step_units(step, s);
+  int status = agree(u.status == kw::error::none ? step_ok : step_no_memory);
   if (status != step_ok) return status;
-  const auto threads = static_cast<unsigned>(partial.size());
+  kw::piece_workers mine = w;
+  if (!u.pairs) mine.control.done = nullptr;
+  engine_bytes partial;
   const dealt d = deal_bands(
-      s, threads,
-      [&](const detail::unit_source& next) {
-        total = detail::round_pairs(s, t, grids, next, w, std::move(partial));
+      u.units,
+      [&](std::size_t b) {
+        return u.pairs ? kw::band_pair_count(s, b) : std::uint64_t{1};
       },
-      w.control);
-  if ((status = agree(d.status)) != step_ok) return status;
-  reduce_to_root(total.sum.data(), total.sum.size(), detail::combine_sums);
-  reduce_to_root(total.off.data(), total.off.size(), detail::combine_offs);
-  return step_ok;
+      kw::engine_threads(w.threads),
+      [&](const kw::unit_source& next) {
+        const kw::error e = kw::form_bands(step, s, next, mine, partial);
+        if (e != kw::error::none) status = step_no_memory;
+      },
+      mine.control);
+  if ((status = agree(std::max(status, d.status))) != step_ok) return status;
+  return merge_on_root(partial, merged);
 }
 
-// Rank p's share of the doubtful rows.
-std::vector<std::size_t> rows_of(std::size_t count, int p) {
-  return detail::share(count, static_cast<unsigned>(ranks()),
-                       static_cast<unsigned>(p));
+// Rank 0's rows, row-major, from the packed layout (engine.h).
+kw::error fetch(const packed_samples& s, const std::vector<std::uint64_t>& rows,
+                std::vector<double>& out) {
+  for (const std::uint64_t i : rows)
+    for (std::size_t c = 0; c < s.cols; ++c)
+      out.push_back(s.values()[i / kw::panel_width * s.cols * kw::panel_width +
+                               c * kw::panel_width + i % kw::panel_width]);
+  return kw::error::none;
 }
 
-// Step 3: rank 0's doubtful rows recomputed, shared out over the ranks,
-// and their records back on rank 0.
-int recompute_on_ranks(const packed& s, terms t, const workers& w,
-                       std::vector<doubtful_row>& redo) {
-  std::uint64_t count = redo.size();
-  broadcast(count);
-  std::vector<doubtful_row> mine, back;
-  std::vector<std::size_t> sizes;
-  int status = agree(guarded([&] {
-    redo.resize(count);
-    if (root())
-      for (int p = 0; p < ranks(); ++p)
-        sizes.push_back(rows_of(count, p).size() * sizeof(doubtful_row));
-    back.resize(root() ? count : 0);
-  }));
-  if (status != step_ok) return status;
-  broadcast(redo.data(), count * sizeof(doubtful_row));
-  status = agree(guarded([&] {
-    for (const std::size_t k : rows_of(count, rank())) mine.push_back(redo[k]);
-    detail::recompute_all(s, t, mine, w);
-  }));
-  if (status != step_ok) return status;
-  gather_to_root(mine.data(), mine.size() * sizeof(doubtful_row), back.data(),
-                 sizes.data());
-  std::size_t next = 0;
-  for (int p = 0; p < ranks() && root(); ++p)
-    for (const std::size_t k : rows_of(count, p)) redo[k] = back[next++];
-  return step_ok;
+// A step's units on rank 0 alone.
+kw::error alone(const packed_samples& s, const kw::piece_workers& w,
+                const engine_bytes& step, engine_bytes& merged) {
+  std::atomic<std::size_t> next{0};
+  const std::size_t units = kw::form_step_units(step, s).units;
+  const kw::unit_source source = [&](std::size_t& u) {
+    u = next.fetch_add(1);
+    return u < units;
+  };
+  return kw::form_bands(step, s, source, {w.threads, {nullptr, w.control.cancel}},
+                        merged);
 }
 
-// One pass over the ranks from the grids rank 0 made (status: how that
-// went); the sum and row totals on rank 0.
-int pass_on_ranks(const packed& s, terms t, const workers& w,
-                  std::vector<double>& grids, int status, pass_result& out) {
-  if ((status = spread_grids(s, grids, status)) != step_ok) return status;
-  row_sums total;
-  if ((status = round_on_ranks(s, t, grids, w, total)) != step_ok)
-    return status;
-  std::vector<doubtful_row> redo;
-  if (root())
-    status = guarded([&] { redo = detail::doubtful_rows(grids, total, s.n); });
-  if ((status = agree(status)) != step_ok) return status;
-  if ((status = recompute_on_ranks(s, t, w, redo)) != step_ok) return status;
-  if (root())
-    status = guarded([&] {
-      out.sum = detail::settle(w, s, t, grids, total, redo).sum;
-      out.totals = std::move(total.sum);
-      out.totals.resize(s.n);
-    });
-  return agree(status);
+// Rank 0: the driver, each step sent to every rank, then the empty one.
+int drive(const packed_samples& s, const kw::piece_workers& w,
+          kw::form_statistics& statistics) {
+  int failed = step_ok;
+  int rounds = 0;
+  const kw::form_step_runner run = [&](const engine_bytes& step,
+                                       engine_bytes& merged) {
+    const kw::form_units u = kw::form_step_units(step, s);
+    if (u.pairs && rounds++ == 1) stage("variance pass");
+    // One row's terms, to be summed again: less work than a message.
+    if (!u.pairs && u.units <= 1) return alone(s, w, step, merged);
+    engine_bytes sent = step;
+    spread_step(sent);
+    failed = step_on_ranks(s, w, sent, merged);
+    return failed == step_ok ? kw::error::none : kw::error::out_of_memory;
+  };
+  statistics = kw::form_drive(
+      s.n, s.cols, run,
+      [&](const std::vector<std::uint64_t>& rows, std::vector<double>& out) {
+        return fetch(s, rows, out);
+      },
+      w);
+  engine_bytes none;
+  spread_step(none);
+  if (failed == step_ok && statistics.status == kw::error::out_of_memory)
+    failed = step_no_memory;
+  return failed;
+}
+
+// Another rank: the steps rank 0 sends, until the empty one.
+int serve(const packed_samples& s, const kw::piece_workers& w) {
+  for (;;) {
+    engine_bytes step;
+    spread_step(step);
+    if (step.empty()) return step_ok;
+    engine_bytes merged;
+    step_on_ranks(s, w, step, merged);
+  }
 }
 
 }  // namespace
 
-int form_on_ranks(const packed& s, const workers& given,
-                  kernel_width::form_statistics& statistics) {
-  if (s.n == 0) {
-    statistics = detail::form_of(0, s.cols, detail::per_pair(0.0, 0),
-                                 detail::per_pair(0.0, 0));
-    return step_ok;
-  }
-  const workers w{given.set, detail::form_threads(s, given.threads),
-                  given.control};
-  std::vector<double> q, grids;
-  int status = step_ok;
+int form_on_ranks(const packed_samples& s, const kw::piece_workers& w,
+                  kw::form_statistics& statistics) {
   stage("mean pass");
-  if (root())
-    status = guarded([&] {
-      q = detail::squared_sums(s);
-      grids = detail::predict_grids(s, detail::distance_estimates(s, q, w));
-    });
-  pass_result pass;
-  if ((status = pass_on_ranks(s, {}, w, grids, status, pass)) != step_ok)
-    return status;
-  double mean = detail::per_pair(pass.sum, s.n);
-  broadcast(mean);
-  stage("variance pass");
-  if (root())
-    status = guarded([&] {
-      grids = detail::predict_grids(
-          s, detail::centred_estimates(q, pass.totals, mean));
-    });
-  if ((status = pass_on_ranks(s, {true, mean}, w, grids, status, pass)) !=
-      step_ok)
-    return status;
-  statistics =
-      detail::form_of(s.n, s.cols, mean, detail::per_pair(pass.sum, s.n));
-  return step_ok;
+  const int status = root() ? drive(s, w, statistics) : serve(s, w);
+  return agree(status);
 }

@@ -4,21 +4,19 @@
 #include <vector>
 
 #include "deal_bands.h"
-#include "labelled_total.h"
-#include "packed_statistics.h"
 #include "ranks.h"
 
 namespace {
 
-namespace detail = kernel_width::detail;
-using detail::packed;
+namespace kw = kernel_width;
+using packed = kw::packed_samples;
 
 // The rows of a range of bands.
 std::size_t first_row(const band_range& r) {
-  return r.first * detail::panel_width;
+  return r.first * kw::panel_width;
 }
 std::size_t rows_in(const packed& s, const band_range& r) {
-  return std::min((r.first + r.count) * detail::panel_width, s.n) -
+  return std::min((r.first + r.count) * kw::panel_width, s.n) -
          first_row(r);
 }
 
@@ -64,21 +62,28 @@ void add_rows(double* total, const double* partial, std::size_t count) {
   for (std::size_t k = 0; k < count; ++k) total[k] += partial[k];
 }
 
+// The row sums of the bands next hands out; step_no_memory when memory
+// ran out.
+int labelled_rows(const packed& s, const kw::unit_source& next,
+                  const kw::piece_workers& w, std::vector<double>& sums) {
+  const kw::error e = kw::labelled_bands(s, next, w, sums.data());
+  return e == kw::error::out_of_memory ? step_no_memory : step_ok;
+}
+
 // Every rank on one machine: the threads of all take the bands from the
 // counter they share, with no messages; the other ranks' pairs reach
 // rank 0's progress line through a counter there too.
 int take_shared(const packed& s, const shared_samples& shared,
-                const detail::workers& w, std::vector<double>& sums) {
+                const kw::piece_workers& w, std::vector<double>& sums) {
   shared_header& h = shared.header();
-  detail::workers mine = w;
+  kw::piece_workers mine = w;
   if (!root()) mine.control.done = &h.pairs;
-  const detail::unit_source next = [&](std::size_t& band) {
+  const kw::unit_source next = [&](std::size_t& band) {
     if (root()) w.control.add(h.pairs.exchange(0, std::memory_order_relaxed));
     band = h.next_band.fetch_add(1, std::memory_order_relaxed);
     return band < s.count();
   };
-  int status =
-      guarded([&] { detail::labelled_rows(s, next, mine, sums.data()); });
+  int status = labelled_rows(s, next, mine, sums);
   // where a rank that is done early waits, idle
   if ((status = agree(status)) != step_ok) return status;
   reduce_to_root(sums.data(), sums.size(), add_rows);
@@ -86,26 +91,26 @@ int take_shared(const packed& s, const shared_samples& shared,
 }
 
 // The bands dealt by rank 0, and the rows gathered by the ranges dealt.
-int take_dealt(const packed& s, const detail::workers& w,
+int take_dealt(const packed& s, const kw::piece_workers& w,
                std::vector<double>& sums) {
-  const unsigned threads =
-      w.threads == 0 ? detail::available_threads() : w.threads;
+  int status = step_ok;
   const dealt d = deal_bands(
-      s, threads,
-      [&](const detail::unit_source& next) {
-        detail::labelled_rows(s, next, w, sums.data());
+      s.count(), [&](std::size_t b) { return kw::band_pair_count(s, b); },
+      kw::engine_threads(w.threads),
+      [&](const kw::unit_source& next) {
+        status = labelled_rows(s, next, w, sums);
       },
       w.control);
   // where a rank that is done early waits, idle
-  const int status = agree(d.status);
+  status = agree(std::max(status, d.status));
   return status != step_ok ? status : gather_rows(s, d, sums);
 }
 
 }  // namespace
 
 int labelled_on_ranks(const packed& s, const shared_samples& shared,
-                      const detail::workers& w,
-                      kernel_width::labelled_statistics& statistics) {
+                      const kw::piece_workers& w,
+                      kw::labelled_statistics& statistics) {
   stage("total");
   std::vector<double> sums;
   // Memory first, agreed on before any pair is computed.
@@ -114,6 +119,6 @@ int labelled_on_ranks(const packed& s, const shared_samples& shared,
   status = shared.one_machine ? take_shared(s, shared, w, sums)
                               : take_dealt(s, w, sums);
   if (status != step_ok || !root()) return status;
-  statistics = detail::labelled_of(s.n, s.cols, detail::labelled_combine(sums));
+  statistics = kw::labelled_from_rows(sums.data(), s.n, s.cols);
   return step_ok;
 }

@@ -3,16 +3,14 @@
 // and sends them to rank 0, which adds them in row order.
 #pragma once
 
-#include "kernel_width/kernel_width.h"
-#include "packed.h"
+#include "kernel_width/engine.h"
 #include "shared_samples.h"
-#include "threads.h"
 
-// The statistics, on rank 0, equal bit for bit to detail::labelled's on one
+// The statistics, on rank 0, equal bit for bit to labelled()'s on one
 // machine; w.threads per rank. The bands come from the counter the ranks
 // share when one machine holds them all, from rank 0 otherwise. A step
 // status agreed by every rank.
-int labelled_on_ranks(const kernel_width::detail::packed& s,
+int labelled_on_ranks(const kernel_width::packed_samples& s,
                       const shared_samples& shared,
-                      const kernel_width::detail::workers& w,
+                      const kernel_width::piece_workers& w,
                       kernel_width::labelled_statistics& statistics);

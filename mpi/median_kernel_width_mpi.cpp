@@ -53,7 +53,7 @@ views split(const detail::packed& s, const sample_layout& layout) {
 }
 
 int run(const detail::packed& s, const sample_layout& layout,
-        const shared_samples&, const detail::workers& w, const options& opts,
+        const shared_samples&, const kernel_width::piece_workers& w, const options& opts,
         progress& line) {
   const views v = split(s, layout);
   const detail::pair_set pairs{&v.x, layout.across ? &v.y : nullptr};

@@ -146,7 +146,8 @@ int pass_on_ranks(const pair_set& pairs, const pass_plan& plan,
   }));
   if (status != step_ok) return status;
   const dealt d = deal_bands(
-      pairs, w.threads,
+      pairs.bands(), [&](std::size_t b) { return pairs.band_pairs(b); },
+      w.threads,
       [&](const detail::unit_source& next) {
         detail::tally_bands(pairs, plan, next, w, r);
       },
@@ -214,10 +215,10 @@ int select_on_root(const pair_set& pairs, std::size_t n_y,
 }  // namespace
 
 int median_on_ranks(const pair_set& pairs, std::size_t n_y,
-                    const detail::workers& given, const options& opts,
-                    median_findings& out) {
+                    const kernel_width::piece_workers& given,
+                    const options& opts, median_findings& out) {
   stage("passes");
-  const detail::workers w{given.set,
+  const detail::workers w{detail::selected_isa().chosen,
                           detail::pass_threads(pairs, given.threads),
                           given.control};
   if (!root()) return serve_passes(pairs, w);

@@ -16,5 +16,5 @@
 // bit to the plain program's; the other ranks take part in every pass. A
 // step status agreed by every rank.
 int median_on_ranks(const kernel_width::detail::pair_set& pairs,
-                    std::size_t n_y, const kernel_width::detail::workers& w,
+                    std::size_t n_y, const kernel_width::piece_workers& w,
                     const options& opts, median_findings& out);

@@ -44,7 +44,7 @@ void broadcast(T& value) {
 
 // Reduces count doubles onto rank 0's data: combine(total, partial, k)
 // takes any range of k of them into total, and the result must not depend
-// on the order (kernel_width::detail::combine_sums, combine_offs).
+// on the order (as adding row sums to zeros does not).
 using combining = void (*)(double*, const double*, std::size_t);
 void reduce_to_root(double* data, std::size_t count, combining combine);
 

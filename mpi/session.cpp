@@ -18,12 +18,12 @@
 
 namespace {
 
-namespace detail = kernel_width::detail;
+using kernel_width::packed_samples;
 
 // Every rank runs the instruction set KERNEL_WIDTH_ISA names, or its best;
 // the first rank that cannot says why.
 int check_isa_everywhere(const char* program) {
-  const int first = first_failing(!detail::selected_isa().ok);
+  const int first = first_failing(kernel_width::engine_ready() != kernel_width::error::none);
   if (first == ranks()) return step_ok;
   if (rank() == first) {
     speak();
@@ -42,7 +42,7 @@ bool launched_alone() {
 }
 
 // The pairs a pass runs over, for the progress line.
-std::uint64_t pairs_in(const detail::packed& s, const sample_layout& layout) {
+std::uint64_t pairs_in(const packed_samples& s, const sample_layout& layout) {
   if (layout.across) return layout.n_x * layout.n_y;
   return s.n * (s.n - (s.n > 0)) / 2;
 }
@@ -67,9 +67,9 @@ int alone_without_sample(options opts) {
 
 int compute(const mpi_program& p, options opts, early_read& early) {
   shared_samples shared;
-  detail::packed s;  // may view shared's memory
+  packed_samples s;  // may view shared's memory
   const std::size_t first = p.reading(opts);
-  std::optional<detail::packed> read;
+  std::optional<packed_samples> read;
   sample_layout layout;
   if (root())
     read = p.read_pairs && !opts.second.empty()
@@ -81,8 +81,7 @@ int compute(const mpi_program& p, options opts, early_read& early) {
   if (opts.second.empty()) layout.n_x = s.n;
   progress line(p.name, root() ? opts.progress : progress_mode::off,
                 p.passes * pairs_in(s, layout));
-  const detail::workers w{
-      detail::selected_isa().chosen, opts.threads, {line.counter(), nullptr}};
+  const kernel_width::piece_workers w{opts.threads, {line.counter(), nullptr}};
   return p.run(s, layout, shared, w, opts, line);
 }
 

@@ -9,12 +9,10 @@
 #include <optional>
 
 #include "command_line.h"
-#include "kernel_width/kernel_width.h"
-#include "packed.h"
+#include "kernel_width/engine.h"
 #include "progress.h"
 #include "ranks.h"
 #include "shared_samples.h"
-#include "threads.h"
 
 // How the samples of a run lie in the packed copy every rank holds: one
 // data file's (n_y 0); or, with the median's two files, the first file's
@@ -36,9 +34,9 @@ struct mpi_program {
   // Computes on every rank and, on rank 0, ends the progress line and
   // prints the width; returns the exit status (rank 0's counts), every
   // rank taking part in every collective.
-  int (*run)(const kernel_width::detail::packed& s,
+  int (*run)(const kernel_width::packed_samples& s,
              const sample_layout& layout, const shared_samples& shared,
-             const kernel_width::detail::workers& w, const options& opts,
+             const kernel_width::piece_workers& w, const options& opts,
              progress& line);
   // Passes over the n(n-1)/2 pairs, for rank 0's progress line: it counts
   // its own pairs as they are computed and the other ranks' as they are
@@ -50,7 +48,7 @@ struct mpi_program {
   // Rank 0's reading of two data files (the median's), in one packed copy
   // as `layout` says; null, or one data file: the plain program's reading
   // of one, while MPI starts.
-  std::optional<kernel_width::detail::packed> (*read_pairs)(
+  std::optional<kernel_width::packed_samples> (*read_pairs)(
       const options& opts, std::size_t first, sample_layout& layout) = nullptr;
 };
 

@@ -10,13 +10,13 @@
 #include "ranks.h"
 #include "samples.h"  // shown_name
 
-namespace detail = kernel_width::detail;
+using kernel_width::packed_samples;
 
 namespace {
 
 // Rank 0's samples into each machine's shared copy, which every rank then
 // reads.
-void send_to_machines(detail::packed& s, const shared_samples& shared) {
+void send_to_machines(packed_samples& s, const shared_samples& shared) {
   double* to = shared.values();
   if (root()) {
     std::copy(s.panels.begin(), s.panels.end(), to);
@@ -31,7 +31,7 @@ void send_to_machines(detail::packed& s, const shared_samples& shared) {
 }  // namespace
 
 int spread_samples(const char* program, const options& opts,
-                   std::optional<detail::packed> read, detail::packed& s,
+                   std::optional<packed_samples> read, packed_samples& s,
                    shared_samples& shared) {
   stage("samples");
   // Rank 0's shape, or a failure that it has already printed.
@@ -61,7 +61,7 @@ int spread_samples(const char* program, const options& opts,
   status = agree(status);
   if (status == step_no_memory && root())
     out_of_memory(program, shown_name(opts.file),
-                  detail::packed_bytes(s.n, s.cols));
+                  s.padded() * s.cols * sizeof(double));
   if (status != step_ok) return step_failed;
   broadcast(s.panels.data(), s.panels.size() * sizeof(double));
   return step_ok;

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "command_line.h"
-#include "packed.h"
+#include "kernel_width/engine.h"
 #include "shared_samples.h"
 
 // Sends rank 0's samples, as read_packed gave them (its warnings and
@@ -15,5 +15,5 @@
 // status agreed by every rank: step_failed once the message is printed,
 // out of memory on any rank included.
 int spread_samples(const char* program, const options& opts,
-                   std::optional<kernel_width::detail::packed> read,
-                   kernel_width::detail::packed& s, shared_samples& shared);
+                   std::optional<kernel_width::packed_samples> read,
+                   kernel_width::packed_samples& s, shared_samples& shared);

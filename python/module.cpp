@@ -15,128 +15,14 @@
 #include <system_error>
 #include <vector>
 
-#include "cpu.h"
 #include "kernel_width/kernel_width.h"
+#include "module_support.h"
 
 namespace py = pybind11;
 namespace kw = kernel_width;
+using namespace core_support;
 
 namespace {
-
-// float64 arrays of any strides; the package hands over rows of adjacent
-// values (a C-contiguous array, or a window of its columns), which are read
-// in place. forcecast only keeps direct calls from failing on other types.
-using array = py::array_t<double, py::array::forcecast>;
-using contiguous =
-    py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// A 2-D array as the library's view. Rows whose values are not adjacent,
-// or a row stride the view cannot express (negative, 0, not whole
-// doubles), are first copied into `copy`, which the view then reads.
-kw::matrix_view view_of(const array& x, const char* what, contiguous& copy) {
-  if (x.ndim() != 2)
-    throw py::value_error(std::string(what) + " must be a 2-D array, not " +
-                          std::to_string(x.ndim()) + "-D");
-  const auto rows = static_cast<std::size_t>(x.shape(0));
-  const auto cols = static_cast<std::size_t>(x.shape(1));
-  const py::ssize_t step = sizeof(double);
-  const py::ssize_t row_step = x.strides(0);
-  const bool adjacent = cols <= 1 || x.strides(1) == step;
-  const bool expressible =
-      rows <= 1 || (row_step > 0 && row_step % step == 0);
-  if (adjacent && expressible) {
-    const std::size_t stride =
-        rows <= 1 ? cols : static_cast<std::size_t>(row_step / step);
-    return {x.data(), rows, cols, stride};
-  }
-  copy = contiguous::ensure(x);
-  return {copy.data(), rows, cols, cols};
-}
-
-unsigned thread_count(long threads) {
-  if (threads < 0 || threads > 1024)
-    throw py::value_error("threads must be 0 (every core) to 1024, not " +
-                          std::to_string(threads));
-  return static_cast<unsigned>(threads);
-}
-
-// A value as the programs quote it: printable ASCII as it is, backslash
-// and quote escaped, \t \r \v \f by name, other bytes as \xNN (so the
-// message is ASCII, whatever the environment holds).
-std::string quoted(const char* text) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char* c = text; *c != '\0'; ++c) {
-    const auto byte = static_cast<unsigned char>(*c);
-    if (*c == '"' || *c == '\\') {
-      out += '\\';
-      out += *c;
-    } else if (byte >= 0x20 && byte < 0x7f) {
-      out += *c;
-    } else if (*c == '\t' || *c == '\r' || *c == '\v' || *c == '\f') {
-      out += '\\';
-      out += *c == '\t' ? 't' : *c == '\r' ? 'r' : *c == '\v' ? 'v' : 'f';
-    } else {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 15];
-    }
-  }
-  return out + "\"";
-}
-
-// The programs' message for KERNEL_WIDTH_ISA: the value and the sets this
-// CPU runs.
-std::string isa_message() {
-  const char* name = std::getenv("KERNEL_WIDTH_ISA");
-  return "KERNEL_WIDTH_ISA: unknown or unsupported " +
-         quoted(name ? name : "") +
-         " (this CPU runs: " + kw::detail::supported_isas() + ")";
-}
-
-// MemoryError for out of memory (pybind11 turns std::bad_alloc into it),
-// ValueError in the programs' words for anything else.
-void check(kw::error e) {
-  if (e == kw::error::out_of_memory) throw std::bad_alloc();
-  if (e == kw::error::unsupported_isa) throw py::value_error(isa_message());
-  if (e != kw::error::none) throw py::value_error(kw::describe(e));
-}
-
-// compute(cancel) on a thread of its own, while this thread, the one that
-// holds the interpreter, looks every 50 ms for a signal: Python runs its
-// handlers only on the main thread, and only when asked. When a handler
-// raises (KeyboardInterrupt for Ctrl-C) the flag stops the library's
-// threads between bands of pairs, and the exception goes on once they
-// have stopped; the module is then as before.
-template <class Compute>
-auto interruptible(Compute compute) -> decltype(compute(nullptr)) {
-  std::atomic<bool> cancel{false};
-  bool raised = false;
-  decltype(compute(nullptr)) result;
-  {
-    py::gil_scoped_release free;
-    std::future<decltype(result)> done;
-    try {
-      done = std::async(std::launch::async, compute, &cancel);
-    } catch (const std::system_error&) {
-      // No thread to be had: compute here, and Ctrl-C waits for the end.
-      return compute(nullptr);
-    }
-    while (done.wait_for(std::chrono::milliseconds(50)) !=
-           std::future_status::ready) {
-      py::gil_scoped_acquire held;
-      if (PyErr_CheckSignals() != 0) {
-        raised = true;
-        cancel.store(true);
-        break;
-      }
-    }
-    result = done.get();
-  }
-  // The handler's exception is still set on this thread.
-  if (raised) throw py::error_already_set();
-  return result;
-}
 
 kw::form_statistics form_of(const array& x, long threads) {
   contiguous copy;
@@ -151,8 +37,7 @@ kw::form_statistics form_of(const array& x, long threads) {
 }
 
 py::tuple form(const array& x, long threads) {
-  const kw::form_statistics s = form_of(x, threads);
-  return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);
+  return form_tuple(form_of(x, threads));
 }
 
 // (width, sigma, gamma, n, mean, variance, rule, row); rule 0 below the low
@@ -160,10 +45,7 @@ py::tuple form(const array& x, long threads) {
 py::tuple form_width(const array& x, const array& table, long threads) {
   contiguous copy;
   const kw::matrix_view rows = view_of(table, "table", copy);
-  const kw::form_width_result r = kw::form_width(form_of(x, threads), rows);
-  check(r.status);
-  return py::make_tuple(r.width, r.sigma, r.gamma, r.n, r.mean, r.variance,
-                        static_cast<int>(r.rule), r.row);
+  return form_width_tuple(kw::form_width(form_of(x, threads), rows));
 }
 
 py::tuple labelled(const array& x, long threads) {
@@ -174,9 +56,7 @@ py::tuple labelled(const array& x, long threads) {
       interruptible([&](const std::atomic<bool>* cancel) {
         return kw::labelled(samples, 0, count, cancel);
       });
-  check(s.status);
-  return py::make_tuple(s.n, s.columns, s.total, s.pairs, s.mean, s.width,
-                        s.sigma, s.gamma);
+  return labelled_tuple(s);
 }
 
 // The pairs of x alone (y None), of x and y pooled, or across them.

@@ -213,11 +213,12 @@ inline void squares_any(const packed& s, std::size_t b, const packed& o,
 
 // ---- band: the labelled lane sums of a band ----
 
-// Adds the distances of panels p0..p1-1 lane by lane, panel after panel, to
-// the 8 lane sums of each of rows i..i+R-1 (lane_sums, 8 per row).
+// Adds the distances of panels p0..p1-1 of o lane by lane, panel after
+// panel, to the 8 lane sums of each of rows i..i+R-1 of s (lane_sums, 8 per
+// row).
 template <class W, int R, int V>
-inline void lane_run(const packed& s, std::size_t i, panel_span panels,
-                     double* lane_sums) {
+inline void lane_run(const packed& s, std::size_t i, const packed& o,
+                     panel_span panels, double* lane_sums) {
   constexpr int M = per_panel<W>;
   constexpr int L = lanes<W>;
   W sum[R][M];
@@ -229,7 +230,7 @@ inline void lane_run(const packed& s, std::size_t i, panel_span panels,
   std::size_t p = panels.first;
   for (; p + V <= panels.end; p += V) {
     sums<W, R, V> acc;
-    tile<W, R, V>(s, i, p, {}, acc);
+    tile<W, R, V>(s, i, o, p, {}, acc);
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
@@ -237,7 +238,7 @@ inline void lane_run(const packed& s, std::size_t i, panel_span panels,
   }
   for (; p < panels.end; ++p) {
     sums<W, R, 1> acc;
-    tile<W, R, 1>(s, i, p, {}, acc);
+    tile<W, R, 1>(s, i, o, p, {}, acc);
 #pragma GCC unroll 16
     for (int r = 0; r < R; ++r)
 #pragma GCC unroll 16
@@ -250,44 +251,56 @@ inline void lane_run(const packed& s, std::size_t i, panel_span panels,
       store<W>(lane_sums + r * panel_width + m * L, sum[r][m]);
 }
 
-// Adds the distances from rows i..i+rows-1 to the samples l of panel p with
-// i < l < n to their lane sums.
+// Adds the distances from rows i..i+rows-1 of s to the samples l of panel p
+// of o with l < o.n, and (o being s) l > i + r, to their lane sums.
 template <class W>
 inline void lane_masked(const packed& s, std::size_t i, std::size_t rows,
-                        std::size_t p, double* lane_sums) {
+                        const packed& o, std::size_t p, double* lane_sums) {
   for (std::size_t r = 0; r < rows; ++r) {
     sums<W, 1, 1> acc;
-    tile<W, 1, 1>(s, i + r, p, {}, acc);
+    tile<W, 1, 1>(s, i + r, o, p, {}, acc);
     double d[panel_width];
     store_tile<W, 1, 1>(acc, d, 0);
     for (std::size_t k = 0; k < panel_width; ++k) {
       const std::size_t l = p * panel_width + k;
-      if (l > i + r && l < s.n) lane_sums[r * panel_width + k] += d[k];
+      if ((&o != &s || l > i + r) && l < o.n)
+        lane_sums[r * panel_width + k] += d[k];
     }
   }
 }
 
+// Carries the lane sums of the rows of band b of s on over the samples of
+// o from panel `first` on, every one after the band's rows: the full
+// panels, then the last, partial panel (masked).
+template <class W, int R, int V>
+inline void lanes_of(const packed& s, std::size_t b, const packed& o,
+                     std::size_t first, double* lane_sums) {
+  const std::size_t i = b * panel_width;
+  const std::size_t rows = std::min(panel_width, s.n - i);
+  const std::size_t full = o.n / panel_width;
+  const std::size_t chunk = chunk_panels(s.cols);
+  for (std::size_t p0 = first; p0 < full; p0 += chunk) {
+    const panel_span panels{p0, std::min(full, p0 + chunk)};
+    std::size_t r = 0;
+    for (; r + R <= rows; r += R)
+      lane_run<W, R, V>(s, i + r, o, panels, lane_sums + r * panel_width);
+    for (; r < rows; ++r)
+      lane_run<W, 1, V>(s, i + r, o, panels, lane_sums + r * panel_width);
+  }
+  if (full >= first && o.n % panel_width != 0)
+    lane_masked<W>(s, i, rows, o, full, lane_sums);
+}
+
 // The lane sums of the rows of band b (samples 8b..8b+7): the band's own
-// panel (masked), then the full panels after it, then the last, partial
-// panel (masked): every lane in increasing sample order.
+// panel (masked), then the panels after it: every lane in increasing
+// sample order.
 template <class W, int R, int V>
 inline void band_of(const packed& s, std::size_t b, double* lane_sums) {
   const std::size_t i = b * panel_width;
   const std::size_t rows = std::min(panel_width, s.n - i);
-  const std::size_t full = s.n / panel_width;
   std::fill(lane_sums, lane_sums + panel_width * panel_width, 0.0);
-  lane_masked<W>(s, i, rows, b, lane_sums);
-  const std::size_t chunk = chunk_panels(s.cols);
-  for (std::size_t p0 = b + 1; p0 < full; p0 += chunk) {
-    const panel_span panels{p0, std::min(full, p0 + chunk)};
-    std::size_t r = 0;
-    for (; r + R <= rows; r += R)
-      lane_run<W, R, V>(s, i + r, panels, lane_sums + r * panel_width);
-    for (; r < rows; ++r)
-      lane_run<W, 1, V>(s, i + r, panels, lane_sums + r * panel_width);
-  }
-  if (full > b && s.n % panel_width != 0)
-    lane_masked<W>(s, i, rows, full, lane_sums);
+  lane_masked<W>(s, i, rows, s, b, lane_sums);
+  lanes_of<W, R, V>(s, b, s, b + 1, lane_sums);
 }
 
 template <class W>
@@ -297,6 +310,16 @@ inline void band_any(const packed& s, std::size_t b, double* lane_sums) {
     band_of<W, B::rows, B::wide>(s, b, lane_sums);
   else
     band_of<W, B::rows, B::narrow>(s, b, lane_sums);
+}
+
+template <class W>
+inline void lanes_any(const packed& s, std::size_t b, const packed& o,
+                      std::size_t first, double* lane_sums) {
+  using B = blocking<W>;
+  if (s.cols >= 64)
+    lanes_of<W, B::rows, B::wide>(s, b, o, first, lane_sums);
+  else
+    lanes_of<W, B::rows, B::narrow>(s, b, o, first, lane_sums);
 }
 
 // ---- form: every pair of a band rounded to the grids of both its rows ----
@@ -409,12 +432,12 @@ inline void form_chunk(const packed& s, panel_span panels, terms t,
   }
 }
 
-// Adds a band's lanes, and the diagonal's term, (0 - mean)^2 when centred,
-// which belongs to its row only, to the rows' sums.
+// Adds a band's lanes, and on the diagonal its term, (0 - mean)^2 when
+// centred, which belongs to its row only, to the rows' sums.
 template <class W>
 inline void settle_band(const band_lanes<W>& band, std::size_t rows, terms t,
-                        grid_sums out) {
-  const double self = t.centred ? square(0.0 - t.mean) : 0.0;
+                        bool diagonal, grid_sums out) {
+  const double self = t.centred && diagonal ? square(0.0 - t.mean) : 0.0;
   const std::size_t i = band.band * panel_width;
   for (std::size_t r = 0; r < rows; ++r) {
     const double grid = out.grids[i + r];
@@ -430,9 +453,12 @@ inline void settle_band(const band_lanes<W>& band, std::size_t rows, terms t,
   }
 }
 
+// Band b's pairs with the samples of panels first.. (first = b: the band's
+// own panel, masked, and the diagonal's terms; first > b: only later
+// samples).
 template <class W, int R, int V>
-inline void form_band_of(const packed& s, std::size_t b, terms t,
-                         grid_sums out) {
+inline void form_band_of(const packed& s, std::size_t b, std::size_t first,
+                         terms t, grid_sums out) {
   const std::size_t rows = std::min(panel_width, s.n - b * panel_width);
   band_lanes<W> band;
   band.band = b;
@@ -440,23 +466,24 @@ inline void form_band_of(const packed& s, std::size_t b, terms t,
     band.grid[r] = splat<W>(out.grids[b * panel_width + r]);
   const std::size_t count = s.count();
   const std::size_t chunk = chunk_panels(s.cols);
-  for (std::size_t p0 = b; p0 < count; p0 += chunk) {
+  for (std::size_t p0 = first; p0 < count; p0 += chunk) {
     const panel_span panels{p0, std::min(count, p0 + chunk)};
     std::size_t r = 0;
     for (; r + R <= rows; r += R)
       form_chunk<W, R, V>(s, panels, t, band, r, out);
     for (; r < rows; ++r) form_chunk<W, 1, V>(s, panels, t, band, r, out);
   }
-  settle_band(band, rows, t, out);
+  settle_band(band, rows, t, first == b, out);
 }
 
 template <class W>
-inline void form_any(const packed& s, std::size_t b, terms t, grid_sums out) {
+inline void form_any(const packed& s, std::size_t b, std::size_t first,
+                     terms t, grid_sums out) {
   using B = blocking<W>;
   if (s.cols >= 64)
-    form_band_of<W, B::rows, B::wide>(s, b, t, out);
+    form_band_of<W, B::rows, B::wide>(s, b, first, t, out);
   else
-    form_band_of<W, B::rows, B::narrow>(s, b, t, out);
+    form_band_of<W, B::rows, B::narrow>(s, b, first, t, out);
 }
 
 }  // namespace kernel_width::detail

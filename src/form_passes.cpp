@@ -145,7 +145,7 @@ std::vector<double> predict_grids(const packed& s,
 
 void round_band(isa set, const packed& s, std::size_t b, terms t,
                 const std::vector<double>& grids, row_sums& partial) {
-  kernels_for(set).form(s, b, t,
+  kernels_for(set).form(s, b, b, t,
                         {grids.data(), partial.sum.data(), partial.off.data()});
 }
 
@@ -231,13 +231,28 @@ void recompute(isa set, const packed& s, terms t, doubtful_row& doubtful,
 pass_sum settle(const workers& w, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
                 const std::vector<doubtful_row>& redone) {
+  return settle(w, s.n, grids, total, redone,
+                [&](std::size_t i, std::vector<double>& row) {
+                  row.resize(s.padded());
+                  kernels_for(w.set).rows(s, {i, 1}, t, row.data(),
+                                          s.padded());
+                  return true;
+                });
+}
+
+double half_unit(double grid) { return half(grid); }
+
+pass_sum settle(const workers& w, std::size_t n,
+                const std::vector<double>& grids, const row_sums& total,
+                const std::vector<doubtful_row>& redone,
+                const row_terms& terms_of) {
   const isa set = w.set;
   const run_control& control = w.control;
   pass_sum result;
   result.rows.again = redone.size();
-  std::vector<double> row(s.padded());
+  std::vector<double> row;
   std::size_t k = 0;
-  for (std::size_t i = 0; i < s.n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     if (control.cancelled()) {
       result.sum = not_a_number;
       return result;
@@ -250,8 +265,11 @@ pass_sum settle(const workers& w, const packed& s, terms t,
       result.sum = *next;
       continue;
     }
-    kernels_for(set).rows(s, {i, 1}, t, row.data(), s.padded());
-    result.sum = grid_sum(set, result.sum, row.data(), s.n);
+    if (!terms_of(i, row)) {
+      result.sum = not_a_number;
+      return result;
+    }
+    result.sum = grid_sum(set, result.sum, row.data(), n);
     ++result.rows.replayed;
   }
   return result;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "cpu.h"
@@ -140,6 +141,17 @@ struct pass_sum {
 pass_sum settle(const workers& w, const packed& s, terms t,
                 const std::vector<double>& grids, const row_sums& total,
                 const std::vector<doubtful_row>& redone);
+// The same over n rows whose terms row_terms(i, row) puts in row (n
+// entries) when a row is summed again: for an engine whose samples lie
+// elsewhere. false from row_terms stops it with a NaN sum.
+using row_terms = std::function<bool(std::size_t i, std::vector<double>& row)>;
+pass_sum settle(const workers& w, std::size_t n,
+                const std::vector<double>& grids, const row_sums& total,
+                const std::vector<doubtful_row>& redone,
+                const row_terms& terms_of);
+
+// |term - rounded term| on a tie on grid; +inf on the grid of 2^-1022.
+double half_unit(double grid);
 
 // A pass's sum over its n * n terms: the mean.
 double per_pair(double sum, std::size_t n);

@@ -21,9 +21,14 @@
                               double* lane_sums) {                        \
     band_any<W>(s, b, lane_sums);                                         \
   }                                                                       \
-  ATTRIBUTES void form_##NAME(const packed& s, std::size_t b, terms t,    \
-                              grid_sums out) {                            \
-    form_any<W>(s, b, t, out);                                            \
+  ATTRIBUTES void lanes_##NAME(const packed& s, std::size_t b,            \
+                               const packed& o, std::size_t first,        \
+                               double* lane_sums) {                       \
+    lanes_any<W>(s, b, o, first, lane_sums);                              \
+  }                                                                       \
+  ATTRIBUTES void form_##NAME(const packed& s, std::size_t b,             \
+                              std::size_t first, terms t, grid_sums out) { \
+    form_any<W>(s, b, first, t, out);                                     \
   }                                                                       \
   ATTRIBUTES grid_record record_##NAME(double grid, const double* x,      \
                                        std::size_t count) {               \
@@ -42,8 +47,9 @@
   }                                                                       \
   const kernels& NAME##_kernels() {                                       \
     static constexpr kernels table{rows_##NAME,    band_##NAME,           \
-                                   form_##NAME,    record_##NAME,         \
-                                   squares_##NAME, tally_##NAME};         \
+                                   lanes_##NAME,   form_##NAME,           \
+                                   record_##NAME,  squares_##NAME,        \
+                                   tally_##NAME};                         \
     return table;                                                         \
   }
 // clang-format on

@@ -55,10 +55,19 @@ struct kernels {
   // lane k of row i adds the distances to the samples l > i with
   // l % 8 == k, in increasing l (labelled_total.h).
   void (*band)(const packed& s, std::size_t b, double* lane_sums);
+  // Carries on the lane sums of the rows of band b of s over the samples
+  // of o (o's columns) from panel `first` on, each after every row of the
+  // band: the same additions, in the same order, as band's past that
+  // panel, o being s.
+  void (*lanes)(const packed& s, std::size_t b, const packed& o,
+                std::size_t first, double* lane_sums);
   // For each pair i < l with i in band b: the term of (i, l), which is also
   // that of (l, i), rounded to row i's grid into sums[i] and to row l's grid
-  // into sums[l]; the diagonal's term goes to its row.
-  void (*form)(const packed& s, std::size_t b, terms t, grid_sums sums);
+  // into sums[l]; the diagonal's term goes to its row. Only the samples
+  // of panels first.. on (first = b: every pair and the diagonal; first >
+  // b: the pairs with those samples, all after the band).
+  void (*form)(const packed& s, std::size_t b, std::size_t first, terms t,
+               grid_sums sums);
   // The record of terms[0..count) on grid (exact_sum.h).
   grid_record (*record)(double grid, const double* terms, std::size_t count);
   // The squared distances of the rows of band b of s to the samples of

@@ -12,18 +12,24 @@ void labelled_band(isa set, const packed& s, std::size_t b, double* row_sums) {
   double lane_sums[panel_width * panel_width];
   kernels_for(set).band(s, b, lane_sums);
   const std::size_t i = b * panel_width;
-  for (std::size_t r = 0; r < std::min(panel_width, s.n - i); ++r) {
-    double sum = 0.0;
-    for (std::size_t k = 0; k < panel_width; ++k)
-      sum += lane_sums[r * panel_width + k];
-    row_sums[i + r] = sum;
-  }
+  for (std::size_t r = 0; r < std::min(panel_width, s.n - i); ++r)
+    row_sums[i + r] = labelled_row(lane_sums + r * panel_width);
+}
+
+double labelled_row(const double* lanes) {
+  double sum = 0.0;
+  for (std::size_t k = 0; k < panel_width; ++k) sum += lanes[k];
+  return sum;
+}
+
+double labelled_combine(const double* row_sums, std::size_t n) {
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) total += row_sums[i];
+  return 2.0 * total;
 }
 
 double labelled_combine(const std::vector<double>& row_sums) {
-  double total = 0.0;
-  for (const double x : row_sums) total += x;
-  return 2.0 * total;
+  return labelled_combine(row_sums.data(), row_sums.size());
 }
 
 void labelled_rows(const packed& s, const unit_source& next, const workers& w,

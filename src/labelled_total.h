@@ -28,8 +28,12 @@ void labelled_rows(const packed& s, const unit_source& next, const workers& w,
 void labelled_rows(const packed& s, const std::vector<std::size_t>& bands,
                    const workers& w, double* row_sums);
 
+// A row's sum: its lanes 0..7 added in order.
+double labelled_row(const double* lanes);
+
 // Twice the row sums added in row order: the total.
 double labelled_combine(const std::vector<double>& row_sums);
+double labelled_combine(const double* row_sums, std::size_t n);
 
 // The total over all ordered pairs of different samples, on threads (0:
 // available_threads()); the same for every thread count. NaN once

@@ -1,0 +1,305 @@
+// form's pieces (engine_sums.h): each step over two blocks of rows, or over
+// the units of a packed set, and the exact merge of their partial results.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "cpu.h"
+#include "engine_form.h"
+#include "engine_pieces.h"
+#include "form_passes.h"
+#include "threads.h"
+
+namespace kernel_width {
+
+namespace {
+
+using namespace detail;
+
+// Rows' estimates from the step's samples: the ratio of the mean distance
+// to the root mean square distance to them, times sqrt(n Q_i), Q_i the
+// row's squared sums estimated about the samples' centre (form_passes.h).
+template <class Value>
+void estimate_row(const form_step& s, Value value, double& estimate,
+                  double& q) {
+  const std::size_t m = s.samples.size() / s.cols;
+  double sum = 0.0, squares = 0.0, centred = 0.0;
+  for (std::size_t j = 0; j < m; ++j) {
+    double d = 0.0;
+    for (std::size_t c = 0; c < s.cols; ++c)
+      d += square(value(c) - s.samples[j * s.cols + c]);
+    sum += std::sqrt(d);
+    squares += d;
+  }
+  for (std::size_t c = 0; c < s.cols; ++c)
+    centred += square(value(c) - s.centre[c]);
+  const auto n = static_cast<double>(s.n);
+  q = n * centred + s.spread;
+  const double root = std::sqrt(n * q);
+  estimate = squares > 0.0
+                 ? root * sum / std::sqrt(static_cast<double>(m) * squares)
+                 : root;
+}
+
+// Units handed out on w's threads, each thread with its own state.
+template <class State, class Work>
+void on_threads(unsigned threads, const unit_source& next,
+                const piece_workers& w, std::vector<State>& states,
+                Work work) {
+  run_threads(threads, [&](unsigned k) {
+    for (std::size_t u; !w.control.cancelled() && next(u);) work(states[k], u);
+  });
+}
+
+unit_source counting(std::size_t units, std::atomic<std::size_t>& at) {
+  return [&at, units](std::size_t& u) {
+    u = at.fetch_add(1);
+    return u < units;
+  };
+}
+
+// Rounding: the rows' grids in a packed set's order, padded with 1s.
+row_sums round_set(const form_step& s, const packed& p,
+                   const std::vector<double>& grids, std::size_t first,
+                   const unit_source& next, const piece_workers& w) {
+  const unsigned threads = form_threads(p, w.threads);
+  std::vector<row_sums> partial = pair_sums(p, threads);
+  const isa set = selected_isa().chosen;
+  on_threads(threads, next, w, partial, [&](row_sums& mine, std::size_t b) {
+    kernels_for(set).form(p, b, std::max(b, first), s.t,
+                          {grids.data(), mine.sum.data(), mine.off.data()});
+    w.control.add(first > b ? (std::min(p.n, 8 * b + 8) - 8 * b) * (p.n - 8 * first)
+                            : band_pairs(p, b));
+  });
+  for (std::size_t k = 1; k < partial.size(); ++k) combine(partial[0], partial[k]);
+  return std::move(partial[0]);
+}
+
+form_segment segment_of(std::uint64_t row, const row_sums& r, std::size_t at,
+                        std::size_t count) {
+  form_segment s;
+  s.row = row;
+  s.x.assign(r.sum.begin() + at, r.sum.begin() + at + count);
+  s.y.assign(r.off.begin() + at, r.off.begin() + at + count);
+  return s;
+}
+
+// The piece's samples: a alone, or a's rows then b's (a holds whole
+// bands when b follows it).
+packed stacked(const row_block& a, const row_block* b) {
+  if (!b) return pack_view(a.rows);
+  const auto at = [](const matrix_view& m, std::size_t k) {
+    return m.data + k * (m.stride == 0 ? m.cols : m.stride);
+  };
+  const std::size_t na = a.rows.rows;
+  return pack_rows(na + b->rows.rows, a.rows.cols, [&](std::size_t k) {
+    return k < na ? at(a.rows, k) : at(b->rows, k - na);
+  });
+}
+
+// Global row g as a row of the stacked samples, or none.
+bool local_row(const row_block& a, const row_block* b, std::uint64_t g,
+               std::size_t& local) {
+  if (g >= a.first && g - a.first < a.rows.rows) {
+    local = g - a.first;
+    return true;
+  }
+  if (b && g >= b->first && g - b->first < b->rows.rows) {
+    local = a.rows.rows + (g - b->first);
+    return true;
+  }
+  return false;
+}
+
+// The requested rows' terms within the piece: against b (a's rows), a
+// (b's rows), or a itself on the diagonal.
+void piece_terms(const form_step& s, const row_block& a, const row_block* b,
+                 const packed& p, const piece_workers& w, form_partial& out) {
+  std::vector<std::size_t> mine;
+  for (std::size_t k = 0; k < s.rows.size(); ++k)
+    if (std::size_t l; local_row(a, b, s.rows[k], l)) mine.push_back(k);
+  out.segments.resize(mine.size());
+  std::vector<std::vector<double>> buffers(engine_threads(w.threads));
+  std::atomic<std::size_t> at{0};
+  const isa set = selected_isa().chosen;
+  const std::size_t na = a.rows.rows;
+  on_threads(engine_threads(w.threads), counting(mine.size(), at), w, buffers,
+             [&](std::vector<double>& row, std::size_t u) {
+               const std::uint64_t g = s.rows[mine[u]];
+               std::size_t l = 0;
+               local_row(a, b, g, l);
+               row.resize(p.padded());
+               kernels_for(set).rows(p, {l, 1}, s.t, row.data(), p.padded());
+               form_segment& seg = out.segments[u];
+               seg.row = g;
+               const bool own = l < na;
+               const std::size_t from = b && own ? na : 0;
+               const std::size_t to = b && own ? p.n : na;
+               seg.col = b && own ? b->first : a.first;
+               seg.x.assign(row.begin() + from, row.begin() + to);
+             });
+}
+
+// Whether the piece holds any of the step's rows.
+bool holds_rows(const form_step& s, const row_block& a, const row_block* b) {
+  return std::any_of(s.rows.begin(), s.rows.end(), [&](std::uint64_t g) {
+    std::size_t l;
+    return local_row(a, b, g, l);
+  });
+}
+
+error piece_of(const form_step& s, const row_block& a, const row_block* b,
+               const piece_workers& w, form_partial& out) {
+  // Only the diagonals estimate; only the pieces of a row give its terms.
+  if (s.type == form_step_type::estimates ? b != nullptr
+                                          : s.type != form_step_type::round &&
+                                                !holds_rows(s, a, b))
+    return error::none;
+  const packed p = stacked(a, b);
+  const std::size_t na = a.rows.rows;
+  if (s.type == form_step_type::estimates) {
+    form_segment seg;
+    seg.row = a.first;
+    seg.x.resize(na);
+    seg.y.resize(na);
+    std::atomic<std::size_t> at{0};
+    std::vector<char> none(engine_threads(w.threads));
+    on_threads(engine_threads(w.threads), counting(na, at), w, none,
+               [&](char&, std::size_t i) {
+                 estimate_row(s, [&](std::size_t c) { return value(p, i, c); },
+                              seg.x[i], seg.y[i]);
+               });
+    out.segments.push_back(std::move(seg));
+  } else if (s.type == form_step_type::round) {
+    std::vector<double> grids(p.padded(), 1.0);
+    for (std::size_t k = 0; k < p.n; ++k)
+      grids[k] = s.grids[k < na ? a.first + k : b->first + (k - na)];
+    std::atomic<std::size_t> at{0};
+    const std::size_t first = b ? na / panel_width : 0;
+    const row_sums r = round_set(s, p, grids, first,
+                                 counting((na + 7) / panel_width, at), w);
+    out.segments.push_back(segment_of(a.first, r, 0, na));
+    if (b) out.segments.push_back(segment_of(b->first, r, na, p.n - na));
+  } else {
+    piece_terms(s, a, b, p, w, out);
+  }
+  return w.control.cancelled() ? error::cancelled : error::none;
+}
+
+error check_piece(const form_step& s, const row_block& a, const row_block* b) {
+  if (a.first % panel_width != 0 || a.first + a.rows.rows > s.n)
+    return error::bad_buffer;
+  if (s.type == form_step_type::estimates && a.rows.cols != s.cols)
+    return error::columns_differ;
+  if (!b) return error::none;
+  if (b->first % panel_width != 0 || a.rows.rows % panel_width != 0 ||
+      b->first < a.first + a.rows.rows || b->first + b->rows.rows > s.n)
+    return error::bad_buffer;
+  return a.rows.cols == b->rows.cols ? error::none : error::columns_differ;
+}
+
+// Packed: the units next hands out, each thread's results kept apart.
+void packed_units(const form_step& f, const packed& s, const unit_source& next,
+                  const piece_workers& w, form_partial& out) {
+  const unsigned threads = engine_threads(w.threads);
+  struct mine {
+    std::vector<form_segment> segments;
+    std::vector<form_record> records;
+    std::vector<double> row;
+  };
+  std::vector<mine> got(threads);
+  const isa set = selected_isa().chosen;
+  on_threads(threads, next, w, got, [&](mine& m, std::size_t u) {
+    form_segment seg;
+    if (f.type == form_step_type::estimates) {
+      seg.row = u * panel_width;
+      const std::size_t rows = std::min(panel_width, s.n - seg.row);
+      seg.x.resize(rows);
+      seg.y.resize(rows);
+      for (std::size_t r = 0; r < rows; ++r)
+        estimate_row(
+            f, [&](std::size_t c) { return value(s, seg.row + r, c); },
+            seg.x[r], seg.y[r]);
+    } else if (f.type == form_step_type::records) {
+      doubtful_row d{f.rows[u], {f.grids[u], 0.0, 0.0}};
+      m.row.resize(s.padded());
+      recompute(set, s, f.t, d, m.row);
+      m.records.push_back({d.row, d.record});
+      return;
+    } else {
+      m.row.resize(s.padded());
+      kernels_for(set).rows(s, {f.rows[u], 1}, f.t, m.row.data(), s.padded());
+      seg.row = f.rows[u];
+      seg.x.assign(m.row.begin(), m.row.begin() + s.n);
+    }
+    m.segments.push_back(std::move(seg));
+  });
+  for (mine& m : got) {
+    for (form_segment& seg : m.segments) out.segments.push_back(std::move(seg));
+    out.records.insert(out.records.end(), m.records.begin(), m.records.end());
+  }
+}
+
+}  // namespace
+
+error form_bands(const engine_bytes& step, const packed_samples& s,
+                 const unit_source& next, const piece_workers& w,
+                 engine_bytes& out) noexcept {
+  if (engine_ready() != error::none) return error::unsupported_isa;
+  return engine_guarded([&] {
+    form_step f;
+    if (!read_step(step, f) || f.n != s.n) return error::bad_buffer;
+    form_partial p;
+    p.type = f.type;
+    if (f.type == form_step_type::round) {
+      std::vector<double> grids(s.padded(), 1.0);
+      std::copy(f.grids.begin(), f.grids.end(), grids.begin());
+      p.segments.push_back(
+          segment_of(0, round_set(f, s, grids, 0, next, w), 0, s.n));
+    } else {
+      if (f.type == form_step_type::estimates && f.cols != s.cols)
+        return error::columns_differ;
+      packed_units(f, s, next, w, p);
+    }
+    if (w.control.cancelled()) return error::cancelled;
+    out = write_partial(p);
+    return error::none;
+  });
+}
+
+error form_piece(const engine_bytes& step, const row_block& a,
+                 const row_block* b, const piece_workers& w,
+                 engine_bytes& out) noexcept {
+  if (engine_ready() != error::none) return error::unsupported_isa;
+  return engine_guarded([&] {
+    form_step s;
+    if (!read_step(step, s)) return error::bad_buffer;
+    if (const error e = check_piece(s, a, b); e != error::none) return e;
+    form_partial p;
+    p.type = s.type;
+    const error e = piece_of(s, a, b, w, p);
+    if (e == error::none) out = write_partial(p);
+    return e;
+  });
+}
+
+form_units form_step_units(const engine_bytes& step,
+                           const packed_samples& s) noexcept {
+  form_units u;
+  u.status = engine_guarded([&] {
+    form_step f;
+    if (!read_step(step, f) || f.n != s.n) return error::bad_buffer;
+    if (f.type == form_step_type::estimates && f.cols != s.cols)
+      return error::columns_differ;
+    const bool bands = f.type == form_step_type::estimates ||
+                       f.type == form_step_type::round;
+    u.units = bands ? s.count() : f.rows.size();
+    u.pairs = f.type == form_step_type::round;
+    return error::none;
+  });
+  return u;
+}
+
+}  // namespace kernel_width

@@ -1,0 +1,261 @@
+// form's driver (engine_sums.h): both passes' steps sent to the pieces,
+// their merged partial results made into the pass's exact sum, and the
+// merge itself.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "cpu.h"
+#include "engine_form.h"
+#include "engine_pieces.h"
+#include "form_passes.h"
+#include "packed_statistics.h"
+#include "same_nan.h"
+
+namespace kernel_width {
+
+namespace {
+
+using namespace detail;
+
+// The union of rounded sums: each row's sums added, its errors' largest
+// kept; exact in any order on the row's grid.
+std::vector<form_segment> add_up(std::vector<form_segment> all) {
+  std::sort(all.begin(), all.end(),
+            [](const form_segment& l, const form_segment& r) {
+              return l.row < r.row;
+            });
+  std::vector<form_segment> out;
+  for (const form_segment& s : all) {
+    const std::uint64_t end = s.row + s.x.size();
+    if (out.empty() || out.back().row + out.back().x.size() < s.row) {
+      out.push_back({s.row, 0, {}, {}});
+    }
+    form_segment& u = out.back();
+    const std::size_t size = std::max<std::size_t>(u.x.size(), end - u.row);
+    u.x.resize(size, 0.0);
+    u.y.resize(size, 0.0);
+    for (std::size_t k = 0; k < s.x.size(); ++k) {
+      u.x[s.row - u.row + k] += s.x[k];
+      u.y[s.row - u.row + k] = std::max(u.y[s.row - u.row + k], s.y[k]);
+    }
+  }
+  return out;
+}
+
+// The driver's state: the callers' functions and what the pieces gave.
+struct drive {
+  std::size_t n = 0;
+  std::size_t cols = 0;
+  const form_step_runner& run_step;
+  const piece_workers& w;
+};
+
+error step_of(const drive& d, const form_step& s, form_partial& out) {
+  engine_bytes merged;
+  if (const error e = d.run_step(write_step(s), merged); e != error::none)
+    return e;
+  if (d.w.control.cancelled()) return error::cancelled;
+  return read_partial(merged, out) && out.type == s.type ? error::none
+                                                          : error::bad_buffer;
+}
+
+// Two arrays over every row from segments that cover each row once (add
+// false) or at least once, added up.
+bool rows_of(std::size_t n, const std::vector<form_segment>& segments,
+             bool add, std::vector<double>& x, std::vector<double>& y) {
+  x.assign(n, 0.0);
+  y.assign(n, 0.0);
+  std::vector<char> seen(n, 0);
+  for (const form_segment& s : segments) {
+    if (s.row > n || s.x.size() > n - s.row) return false;
+    for (std::size_t k = 0; k < s.x.size(); ++k) {
+      const std::size_t i = s.row + k;
+      if (seen[i] && !add) return false;
+      seen[i] = 1;
+      x[i] += s.x[k];
+      y[i] = std::max(y[i], s.y[k]);
+    }
+  }
+  return std::all_of(seen.begin(), seen.end(), [](char c) { return c; });
+}
+
+// Row i's n terms from its segments, which must tile 0..n-1.
+bool terms_of(std::size_t n, std::uint64_t i,
+              const std::vector<form_segment>& segments,
+              std::vector<double>& row) {
+  std::vector<const form_segment*> mine;
+  for (const form_segment& s : segments)
+    if (s.row == i) mine.push_back(&s);
+  std::sort(mine.begin(), mine.end(),
+            [](const form_segment* l, const form_segment* r) {
+              return l->col < r->col;
+            });
+  row.clear();
+  for (const form_segment* s : mine) {
+    if (s->col != row.size() || s->x.size() > n - row.size()) return false;
+    row.insert(row.end(), s->x.begin(), s->x.end());
+  }
+  return row.size() == n;
+}
+
+// The first pass's estimates, from 64 samples spread over the data.
+error first_estimates(const drive& d, const form_row_fetcher& fetch,
+                      std::vector<double>& estimates, std::vector<double>& q) {
+  const std::size_t m = std::min<std::size_t>(d.n, 64);
+  std::vector<std::uint64_t> rows;
+  for (std::size_t j = 0; j < m; ++j) rows.push_back(j * d.n / m);
+  form_step s;
+  s.type = form_step_type::estimates;
+  s.n = d.n;
+  s.cols = d.cols;
+  if (const error e = fetch(rows, s.samples); e != error::none) return e;
+  if (s.samples.size() != m * d.cols) return error::bad_buffer;
+  s.centre.assign(d.cols, 0.0);
+  for (std::size_t j = 0; j < m; ++j)
+    for (std::size_t c = 0; c < d.cols; ++c)
+      s.centre[c] += s.samples[j * d.cols + c] / static_cast<double>(m);
+  for (std::size_t j = 0; j < m; ++j)
+    for (std::size_t c = 0; c < d.cols; ++c)
+      s.spread += square(s.samples[j * d.cols + c] - s.centre[c]);
+  s.spread *= static_cast<double>(d.n) / static_cast<double>(m);
+  form_partial p;
+  if (const error e = step_of(d, s, p); e != error::none) return e;
+  return rows_of(d.n, p.segments, false, estimates, q) ? error::none
+                                                        : error::bad_buffer;
+}
+
+// Step 3: the doubtful rows' records, made by the pieces or here from the
+// terms they gave.
+error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
+  if (redo.empty()) return error::none;
+  form_step s;
+  s.type = form_step_type::records;
+  s.n = d.n;
+  s.t = t;
+  for (const doubtful_row& r : redo) {
+    s.rows.push_back(r.row);
+    s.grids.push_back(r.record.grid);
+  }
+  form_partial p;
+  if (const error e = step_of(d, s, p); e != error::none) return e;
+  const kernels& k = kernels_for(selected_isa().chosen);
+  std::vector<double> row;
+  for (doubtful_row& r : redo) {
+    const auto made = std::find_if(
+        p.records.begin(), p.records.end(),
+        [&](const form_record& x) { return x.row == r.row; });
+    if (made != p.records.end() && made->record.grid == r.record.grid) {
+      r.record = made->record;
+    } else {
+      if (!terms_of(d.n, r.row, p.segments, row)) return error::bad_buffer;
+      r.record = k.record(r.record.grid, row.data(), d.n);
+    }
+  }
+  return error::none;
+}
+
+struct pass_out {
+  double sum = 0.0;
+  std::vector<double> totals;
+};
+
+error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
+               pass_out& out) {
+  packed shape;
+  shape.n = d.n;
+  form_step s;
+  s.type = form_step_type::round;
+  s.n = d.n;
+  s.t = t;
+  s.grids = predict_grids(shape, estimates);
+  s.grids.resize(d.n);
+  form_partial p;
+  if (const error e = step_of(d, s, p); e != error::none) return e;
+  row_sums total;
+  if (!rows_of(d.n, p.segments, true, total.sum, total.off))
+    return error::bad_buffer;
+  std::vector<doubtful_row> redo = doubtful_rows(s.grids, total, d.n);
+  if (const error e = records_of(d, t, redo); e != error::none) return e;
+  error failed = error::none;
+  const workers w{selected_isa().chosen, 1, d.w.control};
+  out.sum = settle(w, d.n, s.grids, total, redo,
+                   [&](std::size_t i, std::vector<double>& row) {
+                     form_step one;
+                     one.type = form_step_type::terms;
+                     one.n = d.n;
+                     one.t = t;
+                     one.rows = {i};
+                     form_partial got;
+                     failed = step_of(d, one, got);
+                     if (failed == error::none &&
+                         !terms_of(d.n, i, got.segments, row))
+                       failed = error::bad_buffer;
+                     return failed == error::none;
+                   })
+                .sum;
+  out.totals = std::move(total.sum);
+  return failed;
+}
+
+form_statistics form_failed(std::size_t n, error status) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  return {n, 0, nan, nan, nan, status};
+}
+
+}  // namespace
+
+form_statistics form_drive(std::size_t n, std::size_t columns,
+                           const form_step_runner& run_step,
+                           const form_row_fetcher& fetch_rows,
+                           const piece_workers& w) noexcept {
+  if (engine_ready() != error::none) return form_failed(n, error::unsupported_isa);
+  if (n == 0) return form_of(0, columns, per_pair(0.0, 0), per_pair(0.0, 0));
+  if (columns == 0) return form_failed(n, error::no_features);
+  double mean = 0.0, variance = 0.0;
+  const error e = engine_guarded([&] {
+    const drive d{n, columns, run_step, w};
+    std::vector<double> estimates, q;
+    if (const error f = first_estimates(d, fetch_rows, estimates, q);
+        f != error::none)
+      return f;
+    pass_out pass;
+    if (const error f = run_pass(d, {}, estimates, pass); f != error::none)
+      return f;
+    mean = per_pair(pass.sum, n);
+    if (w.control.cancelled()) return error::cancelled;
+    const terms centred{true, mean, false};
+    if (const error f = run_pass(
+            d, centred, centred_estimates(q, pass.totals, mean), pass);
+        f != error::none)
+      return f;
+    // Without a NaN distance (the mean would be NaN), a NaN comes from
+    // inf - inf: the terms of infinite distances about an infinite mean.
+    variance = same_nan(per_pair(pass.sum, n), mean);
+    return w.control.cancelled() ? error::cancelled : error::none;
+  });
+  if (e != error::none) return form_failed(n, e);
+  return form_of(n, columns, mean, variance);
+}
+
+error form_merge(const engine_bytes& a, const engine_bytes& b,
+                 engine_bytes& out) noexcept {
+  return engine_guarded([&] {
+    form_partial x, y;
+    if (!read_partial(a, x) || !read_partial(b, y) || x.type != y.type)
+      return error::bad_buffer;
+    for (form_segment& s : y.segments) x.segments.push_back(std::move(s));
+    x.records.insert(x.records.end(), y.records.begin(), y.records.end());
+    if (x.type == form_step_type::round) x.segments = add_up(std::move(x.segments));
+    out = write_partial(x);
+    return error::none;
+  });
+}
+
+form_width_result form_width_from(std::size_t n, std::size_t columns,
+                                  double mean, double variance,
+                                  matrix_view table) noexcept {
+  return form_width(form_of(n, columns, mean, variance), table);
+}
+
+}  // namespace kernel_width
