@@ -99,6 +99,12 @@ kw::error fetch(const packed_samples& s, const std::vector<std::uint64_t>& rows,
   return kw::error::none;
 }
 
+// The byte count's stages: the second rounding step starts the variance
+// pass.
+void count_round(const kw::form_units& u, int& rounds) {
+  if (u.pairs && rounds++ == 1) stage("variance pass");
+}
+
 // A step's units on rank 0 alone.
 kw::error alone(const packed_samples& s, const kw::piece_workers& w,
                 const engine_bytes& step, engine_bytes& merged) {
@@ -120,7 +126,7 @@ int drive(const packed_samples& s, const kw::piece_workers& w,
   const kw::form_step_runner run = [&](const engine_bytes& step,
                                        engine_bytes& merged) {
     const kw::form_units u = kw::form_step_units(step, s);
-    if (u.pairs && rounds++ == 1) stage("variance pass");
+    count_round(u, rounds);
     // One row's terms, to be summed again: less work than a message.
     if (!u.pairs && u.units <= 1) return alone(s, w, step, merged);
     engine_bytes sent = step;
@@ -143,10 +149,11 @@ int drive(const packed_samples& s, const kw::piece_workers& w,
 
 // Another rank: the steps rank 0 sends, until the empty one.
 int serve(const packed_samples& s, const kw::piece_workers& w) {
-  for (;;) {
+  for (int rounds = 0;;) {
     engine_bytes step;
     spread_step(step);
     if (step.empty()) return step_ok;
+    count_round(kw::form_step_units(step, s), rounds);
     engine_bytes merged;
     step_on_ranks(s, w, step, merged);
   }
