@@ -2,6 +2,8 @@
 // checks that make a foreign or damaged buffer an error, never a read out
 // of bounds.
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "engine_selection.h"
 #include "rank_sample.h"
@@ -16,6 +18,30 @@ constexpr std::uint64_t most_windows = 1 << 12;
 constexpr std::uint64_t most_window_buckets = 1 << 16;
 constexpr std::uint64_t most_buckets = 1 << 20;
 constexpr std::uint64_t most_tiles = std::uint64_t{1} << 32;
+
+// Kept values by the million: copied whole where the machine's doubles
+// are already the layout's (little-endian), else one by one.
+void put_values(byte_writer& out, const double* x, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(x);
+    out.out.insert(out.out.end(), bytes, bytes + count * sizeof(double));
+  } else {
+    out.f64s(x, count);
+  }
+}
+
+void get_values(byte_reader& in, double* x, std::size_t count) {
+  if (!in.ok || static_cast<std::uint64_t>(in.end - in.at) / 8 < count) {
+    in.ok = false;
+    return;
+  }
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count > 0) std::memcpy(x, in.at, count * sizeof(double));
+    in.at += count * sizeof(double);
+  } else {
+    in.f64s(x, count);
+  }
+}
 
 void write_window(byte_writer& out, const window& w) {
   out.u64(w.first);
@@ -62,7 +88,7 @@ void write_tally(byte_writer& out, const selection_partial& r,
       continue;
     }
     out.u64(t.kept[j].size());
-    out.f64s(t.kept[j].data(), t.kept[j].size());
+    put_values(out, t.kept[j].data(), t.kept[j].size());
   }
 }
 
@@ -94,7 +120,7 @@ bool read_kept(byte_reader& in, const selection_partial& r, tally& t) {
     t.keeping[j] = static_cast<char>(keeping);
     if (!r.counts_only) {
       t.kept[j].resize(size);
-      in.f64s(t.kept[j].data(), size);
+      get_values(in, t.kept[j].data(), size);
     }
     if (!in.ok) return false;
     if (keeping && (size != kept_wanted(p.plan, t, j) ||
