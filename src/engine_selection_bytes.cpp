@@ -215,8 +215,22 @@ bool read_plan(const std::uint8_t* data, std::size_t size, selection_plan& p) {
   return true;
 }
 
+// The bytes of a partial result, so that they are made room for once.
+std::size_t partial_size(const selection_partial& r) {
+  const pass_plan& plan = r.plan.plan;
+  std::size_t size = 16 + 8 + r.plan.bytes.size() + 16;
+  for (const tally& t : r.parts) {
+    size += 8 * (3 + plan.hulls.size() + 2 * plan.windows.size() +
+                 3 * plan.buckets + 2 * plan.windows.size());
+    if (!r.counts_only)
+      for (const kept_vector& k : t.kept) size += 8 * k.size();
+  }
+  return size;
+}
+
 engine_bytes write_partial(const selection_partial& r) {
   byte_writer out;
+  out.out.reserve(partial_size(r));
   out.begin(frame_kind::selection_partial);
   out.u64(r.plan.bytes.size());
   out.out.insert(out.out.end(), r.plan.bytes.begin(), r.plan.bytes.end());
