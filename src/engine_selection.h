@@ -42,7 +42,10 @@ void write_plan(selection_plan& p);
 // A plan from its bytes; false when they are not one.
 bool read_plan(const std::uint8_t* data, std::size_t size, selection_plan& p);
 
-engine_bytes write_partial(const selection_partial& r);
+// With `more`, a partial result of the same plan whose kept values are
+// written after r's (a merge's, without a copy of them all).
+engine_bytes write_partial(const selection_partial& r,
+                           const selection_partial* more = nullptr);
 bool read_partial(const engine_bytes& data, selection_partial& r);
 
 // The tallies a partial result of the plan starts from.

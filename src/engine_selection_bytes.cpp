@@ -71,7 +71,7 @@ bool read_window(byte_reader& in, const window* after, window& w) {
 }
 
 void write_tally(byte_writer& out, const selection_partial& r,
-                 const tally& t) {
+                 const tally& t, const tally* more) {
   out.u64(t.values);
   out.u64(t.nan);
   out.u64(t.nan_bits);
@@ -87,8 +87,10 @@ void write_tally(byte_writer& out, const selection_partial& r,
       out.u64(t.keeping[j] ? kept_wanted(r.plan.plan, t, j) : 0);
       continue;
     }
-    out.u64(t.kept[j].size());
+    const std::size_t also = more ? more->kept[j].size() : 0;
+    out.u64(t.kept[j].size() + also);
     put_values(out, t.kept[j].data(), t.kept[j].size());
+    if (also > 0) put_values(out, more->kept[j].data(), also);
   }
 }
 
@@ -216,7 +218,8 @@ bool read_plan(const std::uint8_t* data, std::size_t size, selection_plan& p) {
 }
 
 // The bytes of a partial result, so that they are made room for once.
-std::size_t partial_size(const selection_partial& r) {
+std::size_t partial_size(const selection_partial& r,
+                         const selection_partial* more) {
   const pass_plan& plan = r.plan.plan;
   std::size_t size = 16 + 8 + r.plan.bytes.size() + 16;
   for (const tally& t : r.parts) {
@@ -225,18 +228,20 @@ std::size_t partial_size(const selection_partial& r) {
     if (!r.counts_only)
       for (const kept_vector& k : t.kept) size += 8 * k.size();
   }
-  return size;
+  return more ? size + partial_size(*more, nullptr) : size;
 }
 
-engine_bytes write_partial(const selection_partial& r) {
+engine_bytes write_partial(const selection_partial& r,
+                           const selection_partial* more) {
   byte_writer out;
-  out.out.reserve(partial_size(r));
+  out.out.reserve(partial_size(r, more));
   out.begin(frame_kind::selection_partial);
   out.u64(r.plan.bytes.size());
   out.out.insert(out.out.end(), r.plan.bytes.begin(), r.plan.bytes.end());
   out.u64(r.parts.size());
   out.u64(r.counts_only ? 1 : 0);
-  for (const tally& t : r.parts) write_tally(out, r, t);
+  for (std::size_t g = 0; g < r.parts.size(); ++g)
+    write_tally(out, r, r.parts[g], more ? &more->parts[g] : nullptr);
   return out.finish();
 }
 

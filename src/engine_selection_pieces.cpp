@@ -95,20 +95,19 @@ std::vector<tally> reset_parts(const selection_plan& p) {
   return parts;
 }
 
-// Adds b's tally to a's, kept values too (or their counts), as far as a
-// window's limit and both keeping allow.
-void merge_tally(const selection_plan& p, tally& a, const tally& b,
+// Adds b's counts to a's; a window keeps its values (a's, and b's written
+// after them) as far as its limit and both keeping allow.
+void merge_tally(const selection_plan& p, tally& a, tally& b,
                  bool counts_only) {
   a.merge(b);
   for (std::size_t j = 0; j < a.kept.size(); ++j) {
     const std::uint64_t held = counts_only
                                    ? kept_wanted(p.plan, a, j)
                                    : a.kept[j].size() + b.kept[j].size();
-    if (a.keeping[j] && b.keeping[j] && held <= keep_limit(p, j)) {
-      a.kept[j].insert(a.kept[j].end(), b.kept[j].begin(), b.kept[j].end());
-    } else {
+    if (!a.keeping[j] || !b.keeping[j] || held > keep_limit(p, j)) {
       a.keeping[j] = 0;
       a.kept[j] = kept_vector();
+      b.kept[j] = kept_vector();
     }
   }
 }
@@ -232,7 +231,7 @@ error selection_merge(const engine_bytes& a, const engine_bytes& b,
       return error::bad_buffer;
     for (std::size_t g = 0; g < x.parts.size(); ++g)
       detail::merge_tally(x.plan, x.parts[g], y.parts[g], x.counts_only);
-    out = detail::write_partial(x);
+    out = detail::write_partial(x, &y);
     return error::none;
   });
 }
