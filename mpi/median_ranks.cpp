@@ -73,12 +73,11 @@ kw::error merge_counts(const std::vector<std::uint8_t>& all,
 // Every rank's partial result onto rank 0, merged there into `merged`: the
 // counts first, added up; then the kept values of the windows whose every
 // value the ranks kept, no more than the window's room.
-int gather_partials(const kw::engine_bytes& mine, kw::engine_bytes& merged) {
-  kw::engine_bytes counts;
+int gather_partials(const kw::selection_apart& mine,
+                    kw::engine_bytes& merged) {
+  const kw::engine_bytes& counts = mine.counts;
   kw::error e = kw::error::none;
-  int status = agree(guarded([&] { e = kw::selection_counts(mine, counts); }));
-  if (status == step_ok) status = agree(step_of(e));
-  if (status != step_ok) return status;
+  int status = step_ok;
   std::vector<std::uint8_t> all;
   std::vector<std::uint64_t> sizes;
   if ((status = gather_bytes(counts.data(), counts.size(), all, sizes)) !=
@@ -98,8 +97,11 @@ int gather_partials(const kw::engine_bytes& mine, kw::engine_bytes& merged) {
   take.resize(windows);
   broadcast(take.data(), windows);
   std::vector<double> values;
-  status = agree(guarded([&] { e = kw::selection_kept(mine, take, values); }));
-  if (status == step_ok) status = agree(step_of(e));
+  status = agree(guarded([&] {
+    for (std::size_t j = 0; j < windows && j < mine.kept.size(); ++j)
+      if (take[j])
+        values.insert(values.end(), mine.kept[j].begin(), mine.kept[j].end());
+  }));
   if (status != step_ok) return status;
   if ((status = gather_bytes(values.data(), values.size() * sizeof(double),
                              all, sizes)) != step_ok)
@@ -118,7 +120,7 @@ int gather_partials(const kw::engine_bytes& mine, kw::engine_bytes& merged) {
 int pass_on_ranks(const ranks_pairs& s, const kw::engine_bytes& plan,
                   kw::engine_bytes& merged) {
   kw::error e = kw::error::none;
-  kw::engine_bytes mine;
+  kw::selection_apart mine;
   const dealt d = deal_bands(
       s.rows.count(),
       [&](std::size_t band) {
@@ -126,7 +128,7 @@ int pass_on_ranks(const ranks_pairs& s, const kw::engine_bytes& plan,
       },
       s.w.threads,
       [&](const kw::unit_source& next) {
-        e = kw::selection_bands(plan, s.rows, s.cols, next, s.w, mine);
+        e = kw::selection_bands_apart(plan, s.rows, s.cols, next, s.w, mine);
       },
       s.w.control);
   int status = agree(d.status != step_ok ? d.status : step_of(e));

@@ -146,19 +146,25 @@ bool sample_piece(const pair_set& pairs, const selection_plan& p,
   return true;
 }
 
-error piece_of(const engine_bytes& plan, const pair_set& pairs,
-               const unit_source& next, const piece_workers& given,
-               piece_place at, engine_bytes& out) {
-  selection_partial r;
+error partial_of(const engine_bytes& plan, const pair_set& pairs,
+                 const unit_source& next, const piece_workers& given,
+                 piece_place at, selection_partial& r) {
   if (!read_plan(plan.data(), plan.size(), r.plan)) return error::bad_buffer;
   if (!selected_isa().ok) return error::unsupported_isa;
   const workers w{selected_isa().chosen,
                   pass_threads(pairs, given.threads), given.control};
   const bool done = r.plan.sample ? sample_piece(pairs, r.plan, next, w, at, r)
                                   : tally_piece(pairs, r.plan, next, w, r);
-  if (!done) return error::cancelled;
-  out = write_partial(r);
-  return error::none;
+  return done ? error::none : error::cancelled;
+}
+
+error piece_of(const engine_bytes& plan, const pair_set& pairs,
+               const unit_source& next, const piece_workers& given,
+               piece_place at, engine_bytes& out) {
+  selection_partial r;
+  const error e = partial_of(plan, pairs, next, given, at, r);
+  if (e == error::none) out = write_partial(r);
+  return e;
 }
 
 template <class Compute>
@@ -207,6 +213,29 @@ error selection_bands(const engine_bytes& plan, const packed_samples& rows,
   return detail::guarded([&] {
     const detail::pair_set pairs{&rows, cols};
     return detail::piece_of(plan, pairs, next, w, {}, out);
+  });
+}
+
+error selection_bands_apart(const engine_bytes& plan,
+                            const packed_samples& rows,
+                            const packed_samples* cols,
+                            const unit_source& next, const piece_workers& w,
+                            selection_apart& out) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial r;
+    const error e = detail::partial_of(plan, detail::pair_set{&rows, cols},
+                                       next, w, {}, r);
+    if (e != error::none) return e;
+    if (r.plan.sample) return error::bad_buffer;
+    detail::tally& t = r.parts[0];
+    out.kept.assign(t.kept.size(), {});
+    for (std::size_t j = 0; j < t.kept.size(); ++j) {
+      out.kept[j].assign(t.kept[j].begin(), t.kept[j].end());
+      t.kept[j] = detail::kept_vector();
+    }
+    r.counts_only = true;
+    out.counts = detail::write_partial(r);
+    return error::none;
   });
 }
 

@@ -292,6 +292,18 @@ TEST(EngineSelection, BandsOfPackedSamples) {
       kw::engine_bytes counts[2], merged;
       for (std::size_t p = 0; p < 2; ++p)
         EXPECT_EQ(kw::selection_counts(part[p], counts[p]), kw::error::none);
+      // The same counts apart from the start.
+      std::atomic<std::size_t> next{1};
+      kw::selection_apart apart;
+      EXPECT_EQ(kw::selection_bands_apart(
+                    plan, rows, nullptr,
+                    [&](std::size_t& band) {
+                      band = next.fetch_add(2);
+                      return band < rows.count();
+                    },
+                    {2, {}}, apart),
+                kw::error::none);
+      EXPECT_EQ(apart.counts, counts[1]);
       EXPECT_EQ(kw::selection_merge(counts[0], counts[1], merged),
                 kw::error::none);
       std::vector<std::uint8_t> take;

@@ -98,6 +98,19 @@ error selection_fill(const engine_bytes& counts,
                      const std::vector<double>& values,
                      engine_bytes& out) noexcept;
 
+// selection_bands's result of a tally pass already apart: its counts
+// (selection_counts) and the values it kept, window j's in kept[j] (those
+// of the windows it does not keep empty), without a trip through bytes.
+struct selection_apart {
+  engine_bytes counts;
+  std::vector<std::vector<double>> kept;
+};
+error selection_bands_apart(const engine_bytes& plan,
+                            const packed_samples& rows,
+                            const packed_samples* cols,
+                            const unit_source& next, const piece_workers& w,
+                            selection_apart& out) noexcept;
+
 // A pass run by the engine: the merge of every piece's partial result for
 // `plan` into `merged`. False stops the selection (error::cancelled).
 using selection_pass =
