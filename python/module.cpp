@@ -87,9 +87,7 @@ py::tuple median(const array& x, const py::object& y, bool cross,
       interruptible([&](const std::atomic<bool>* cancel) {
         return kw::median(sets.pairs, count, cancel);
       });
-  check(s.status);
-  return py::make_tuple(s.n, s.n_y, s.columns, s.pairs, s.median, s.width,
-                        s.sigma, s.gamma, s.zero_pairs);
+  return median_tuple(s);
 }
 
 // (values, widths, gammas, pairs, zero_pairs): values[k] the quantile for
@@ -106,14 +104,8 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
     return kw::quantiles(sets.pairs, p.data(), size, found.data(), count,
                          cancel);
   });
-  check(s.status);
-  const auto length = static_cast<py::ssize_t>(size);
-  py::array_t<double> values(length), widths(length), gammas(length);
-  for (std::size_t k = 0; k < size; ++k) {
-    values.mutable_data()[k] = found[k].value;
-    widths.mutable_data()[k] = found[k].width;
-    gammas.mutable_data()[k] = found[k].gamma;
-  }
+  return quantiles_tuple(s, found);
+}
   return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
 }
 

@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cpu.h"
 #include "kernel_width/kernel_width.h"
@@ -138,6 +139,28 @@ auto interruptible(Compute compute) -> decltype(compute(nullptr)) {
 }
 
 // (n, columns, mean, variance, ratio), after check.
+// (n, n_y, columns, pairs, median, width, sigma, gamma, zero_pairs)
+inline py::tuple median_tuple(const kw::median_statistics& s) {
+  check(s.status);
+  return py::make_tuple(s.n, s.n_y, s.columns, s.pairs, s.median, s.width,
+                        s.sigma, s.gamma, s.zero_pairs);
+}
+
+// (values, widths, gammas, pairs, zero_pairs): values[k] the quantile for
+// p[k], widths[k] its width 2 values[k]^2 and gammas[k] 1 / widths[k].
+inline py::tuple quantiles_tuple(const kw::selection& s,
+                                 const std::vector<kw::quantile>& found) {
+  check(s.status);
+  const auto length = static_cast<py::ssize_t>(found.size());
+  py::array_t<double> values(length), widths(length), gammas(length);
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    values.mutable_data()[k] = found[k].value;
+    widths.mutable_data()[k] = found[k].width;
+    gammas.mutable_data()[k] = found[k].gamma;
+  }
+  return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
+}
+
 inline py::tuple form_tuple(const kw::form_statistics& s) {
   check(s.status);
   return py::make_tuple(s.n, s.columns, s.mean, s.variance, s.ratio);

@@ -84,6 +84,15 @@ struct piece_workers {
   run_control control;
 };
 
+// A block of rows of a set and the global number of its first row. A
+// piece's blocks start at a multiple of 8 (panel_width), so that they are
+// whole bands of the global layout, except y's blocks across (whose rows
+// are numbered from 0).
+struct row_block {
+  matrix_view rows;
+  std::uint64_t first = 0;
+};
+
 }  // namespace kernel_width
 
 #include "kernel_width/engine_selection.h"

@@ -33,13 +33,6 @@ unsigned engine_threads(unsigned threads) noexcept;
 std::uint64_t band_pair_count(const packed_samples& s,
                               std::size_t b) noexcept;
 
-// A block of rows of the data set: the view, and the global row of its
-// first row.
-struct row_block {
-  matrix_view rows;
-  std::uint64_t first = 0;
-};
-
 // ---- labelled: the total over ordered pairs of different samples ----
 //
 // Row i keeps 8 lane sums, lane k adding the distances to the samples
