@@ -1,0 +1,5 @@
+"""The module whose functions compute the pieces, merge them and drive the
+rounds: kernel_width._core. Tasks name it rather than carry its functions,
+which do not pickle; a worker imports it by that name."""
+
+NAME = "kernel_width._core"

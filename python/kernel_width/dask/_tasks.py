@@ -1,0 +1,41 @@
+"""The functions that run as tasks on the workers: a piece, a merge, a
+step of labelled's chain, the rows that form's estimates read. Each takes
+the engine's module name and imports it where it runs."""
+
+from __future__ import annotations
+
+import importlib
+from typing import Optional
+
+import numpy as np
+
+
+def _engine(name: str):
+    return importlib.import_module(name)
+
+
+def piece(engine: str, kind: str, plan: bytes, a: np.ndarray,
+          b: Optional[np.ndarray], a_first: int, b_first: int,
+          threads: int) -> bytes:
+    """kind's piece ("selection", "form") of the pairs in a (b None) or
+    across a and b, against the round's plan or step."""
+    compute = getattr(_engine(engine), kind + "_piece")
+    return compute(plan, a, b, a_first, b_first, threads)
+
+
+def merge(engine: str, kind: str, a: bytes, b: bytes) -> bytes:
+    """Two partial results of kind merged (exact in any grouping)."""
+    return getattr(_engine(engine), kind + "_merge")(a, b)
+
+
+def chain(engine: str, state: Optional[bytes], a: np.ndarray,
+          b: Optional[np.ndarray], a_first: int, b_first: int,
+          threads: int) -> bytes:
+    """One link of labelled's chain for a row block."""
+    return _engine(engine).labelled_piece(state, a, b, a_first, b_first,
+                                          threads)
+
+
+def take(block: np.ndarray, rows: list) -> np.ndarray:
+    """Those rows of a block (numbered in the block)."""
+    return np.ascontiguousarray(block[rows], dtype=np.float64)
