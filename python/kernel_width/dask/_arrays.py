@@ -58,7 +58,8 @@ def _reals(block: np.ndarray, name: str, kept: list,
            block_info: Optional[dict] = None) -> np.ndarray:
     """An object block as float64, or the in-memory TypeError naming the
     item by its row in the whole array."""
-    first = block_info[0]["array-location"][0][0] if block_info else 0
+    first = (block_info[0]["array-location"][0][0]
+             if isinstance(block_info, dict) else 0)
     try:
         _check_reals(block, name, kept)
     except TypeError:
@@ -91,7 +92,8 @@ def samples(value: Any, name: str, first: int, label: Label,
     if len(kept) != columns:
         array = array[:, kept]
     if array.dtype.kind == "O":
-        array = array.map_blocks(_reals, name, kept, dtype=np.float64)
+        array = array.map_blocks(_reals, name, kept, dtype=np.float64,
+                                 meta=np.empty((0, 0)))
     else:
         array = array.astype(np.float64)
     if len(array.chunks[1]) > 1:
@@ -118,12 +120,13 @@ def features(X: Any, first_column: Any, label: Label, notes: list) -> Any:
 
 def aligned(array: Any) -> Any:
     """array with its row blocks starting at multiples of 8: each chunk
-    boundary moved to the nearest multiple (blocks that vanish merge)."""
+    boundary moved to the nearest multiple (halves up; blocks that vanish
+    merge into the next)."""
     rows = array.shape[0]
     ends, at = [], 0
     for size in array.chunks[0]:
         at += size
-        end = min(rows, BAND * round(at / BAND))
+        end = min(rows, BAND * ((at + BAND // 2) // BAND))
         if end > (ends[-1] if ends else 0):
             ends.append(end)
     if rows and (not ends or ends[-1] != rows):

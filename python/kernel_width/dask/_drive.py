@@ -6,10 +6,10 @@ function."""
 
 from __future__ import annotations
 
-import importlib
 from typing import Any, Callable
 
 from . import _engine
+from ._tasks import _engine as engine_of
 from ._arrays import Sets
 from ._graph import chains, round_of, rows_of
 from ._schedule import Cluster, cluster, persist, release
@@ -20,7 +20,7 @@ def _with_blocks(sets: Sets, work: Callable[[Any, Cluster, tuple], Any]
     """work(engine module, cluster, (a, b)) with the sets' blocks
     persisted for its whole run and let go after. Across, Y's rows are
     numbered after X's."""
-    engine = importlib.import_module(_engine.NAME)
+    engine = engine_of(_engine.NAME)
     where = cluster()
     a = persist(where, sets.x, 0)
     b = None if sets.y is None else persist(where, sets.y, sets.n)

@@ -11,7 +11,11 @@ import numpy as np
 
 
 def _engine(name: str):
-    return importlib.import_module(name)
+    """The module name, or "module:attribute" for an object in a module
+    that has the engine's functions."""
+    module, _, attribute = name.partition(":")
+    found = importlib.import_module(module)
+    return getattr(found, attribute) if attribute else found
 
 
 def piece(engine: str, kind: str, plan: bytes, a: np.ndarray,
