@@ -136,7 +136,7 @@ def standin_median(x, y, cross):
     """The stand-in engine's median tuple with the data in one piece."""
     def run_pass(plan):
         if cross:
-            return standin.selection_piece(plan, x, y, 0, len(x), 1)
+            return standin.selection_piece(plan, x, y, 0, 0, 1)
         rows = x if y is None else np.vstack([x, y])
         return standin.selection_piece(plan, rows, None, 0, 0, 1)
     n_y = 0 if y is None else len(y)

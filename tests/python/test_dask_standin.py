@@ -21,11 +21,12 @@ def distances(a, b):
 
 def reference_pairs(x, y, cross):
     """Every pair once, as (first row, second row, distance) in the rows of
-    the whole data set (Y's after X's)."""
+    the whole data set (pooled, Y's after X's; across, each set's from
+    0)."""
     if cross:
         d = distances(x, y)
         i, j = np.indices(d.shape)
-        return i.ravel(), j.ravel() + len(x), d.ravel()
+        return i.ravel(), j.ravel(), d.ravel()
     rows = x if y is None else np.vstack([x, y])
     i, j = np.triu_indices(len(rows), 1)
     return i, j, distances(rows, rows)[i, j]
@@ -66,7 +67,7 @@ def _ordered(merged, expected):
 def _expected(n, n_y, cross):
     if cross:
         i, j = np.indices((n, n_y))
-        return i.ravel(), j.ravel() + n
+        return i.ravel(), j.ravel()
     return np.triu_indices(n + n_y, 1)
 
 

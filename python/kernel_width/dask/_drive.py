@@ -19,11 +19,11 @@ def _with_blocks(sets: Sets, work: Callable[[Any, Cluster, tuple], Any]
                  ) -> Any:
     """work(engine module, cluster, (a, b)) with the sets' blocks
     persisted for its whole run and let go after. Across, Y's rows are
-    numbered after X's."""
+    numbered from 0 as X's are (pooled, Y follows X in one array)."""
     engine = engine_of(_engine.NAME)
     where = cluster()
     a = persist(where, sets.x, 0)
-    b = None if sets.y is None else persist(where, sets.y, sets.n)
+    b = None if sets.y is None else persist(where, sets.y, 0)
     try:
         return work(engine, where, (a, b))
     finally:
