@@ -8,8 +8,11 @@ pair; then on the core's, where the build has it."""
 import contextlib
 import importlib.util
 import os
+import signal
 import subprocess
 import sys
+import threading
+import time
 import warnings
 
 import numpy as np
@@ -420,6 +423,8 @@ def test_truncated_and_foreign_buffers_raise_value_error():
 
 HIDE = """
 import sys
+import threading
+import time
 class Hide:
     def find_spec(self, name, path=None, target=None):
         if name.split(".")[0] in ("dask", "distributed"):
@@ -441,3 +446,53 @@ def test_without_dask_the_import_works_and_a_call_says_what_to_install():
     assert done.stdout.rstrip().endswith(
         "install python3-dask and python3-distributed (Debian), or pip "
         "install \"dask[array]\" distributed")
+
+
+# --- Ctrl-C -------------------------------------------------------------------
+
+def round_tasks(client):
+    """The keys of this module's rounds that the scheduler still has."""
+    def keys(dask_scheduler):
+        return [str(k) for k in dask_scheduler.tasks
+                if "kernel-width-selection" in str(k)]
+    return client.run_on_scheduler(keys)
+
+
+@needs_dask
+@pytest.mark.skipif(threading.current_thread() is not threading.main_thread(),
+                    reason="SIGINT reaches the main thread only")
+def test_ctrl_c_cancels_the_round_on_the_cluster(cluster):
+    name, x, y = SETS[0]
+    for path in standin.HOLD_STARTED, standin.HOLD_RELEASE:
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+
+    def interrupt_once_started():
+        while not os.path.exists(standin.HOLD_STARTED):
+            time.sleep(0.05)
+        os.kill(os.getpid(), signal.SIGINT)
+
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    timer = threading.Thread(target=interrupt_once_started)
+    timer.start()
+    try:
+        with cluster.as_current(), engine("test_dask_standin:HOLDING"):
+            with pytest.raises(KeyboardInterrupt):
+                kd.median_width(chunked(x, coarse(len(x))))
+            timer.join()
+            # The round's tasks are gone from the scheduler while its
+            # pieces are still held on the workers.
+            for _ in range(100):
+                if not round_tasks(cluster):
+                    break
+                time.sleep(0.05)
+            assert round_tasks(cluster) == []
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        open(standin.HOLD_RELEASE, "w").close()
+    # The cluster takes the next call as before.
+    with cluster.as_current(), engine("test_dask_standin:HOLDING"):
+        assert bits(kd.median_statistics(chunked(x, coarse(len(x))))) == \
+            standin_expected(x, None, False)
+    for path in standin.HOLD_STARTED, standin.HOLD_RELEASE:
+        os.remove(path)

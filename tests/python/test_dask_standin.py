@@ -8,6 +8,7 @@ import this module by name)."""
 import os
 import pickle
 import signal
+import time
 from types import SimpleNamespace
 
 import numpy as np
@@ -218,3 +219,22 @@ def _core_or_standin():
 
 KILLING = _killing(ENGINE)
 KILLING_CORE = _killing(_core_or_standin())
+
+
+# A piece that says it started (the file HOLD_STARTED) and then waits for
+# HOLD_RELEASE, 30 s at most: a round that stays running until the test
+# lets it go.
+HOLD_STARTED = os.environ["KW_DASK_KILL"] + ".started"
+HOLD_RELEASE = os.environ["KW_DASK_KILL"] + ".release"
+
+
+def _held_piece(*args):
+    open(HOLD_STARTED, "a").close()
+    for _ in range(300):
+        if os.path.exists(HOLD_RELEASE):
+            break
+        time.sleep(0.1)
+    return selection_piece(*args)
+
+
+HOLDING = SimpleNamespace(**{**vars(ENGINE), "selection_piece": _held_piece})
