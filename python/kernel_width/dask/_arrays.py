@@ -22,6 +22,10 @@ WRAPPED_ROWS = 4096
 BAND = 8
 
 
+# X and Y without rows or without columns, for the in-memory functions.
+Empties = tuple[np.ndarray, Optional[np.ndarray]]
+
+
 @dataclass
 class Sets:
     """The samples as the engine takes them: within and pooled, one array
@@ -123,7 +127,8 @@ def aligned(array: Any) -> Any:
     boundary moved to the nearest multiple (halves up; blocks that vanish
     merge into the next)."""
     rows = array.shape[0]
-    ends, at = [], 0
+    ends: list = []
+    at = 0
     for size in array.chunks[0]:
         at += size
         end = min(rows, BAND * ((at + BAND // 2) // BAND))
@@ -174,7 +179,7 @@ def _sets(x: Any, y: Any, cross: bool) -> Sets:
     return Sets(aligned(stacked), None, n, n_y, columns, False)
 
 
-def degenerate(sets: Sets) -> Optional[tuple]:
+def degenerate(sets: Sets) -> Optional[Empties]:
     """Empty numpy arrays of the sets' shapes when there is nothing to
     distribute (no rows, no columns): the in-memory function then gives
     its own error or result. None otherwise."""

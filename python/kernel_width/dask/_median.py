@@ -27,7 +27,7 @@ def _median(function: str, X: Any, threads: _Count, Y: Any, cross: bool,
     note(function, notes, stacklevel=4)
     empties = degenerate(sets)
     if empties is not None:
-        return _core.median(*empties, sets.cross, count), empty
+        return _core.median(empties[0], empties[1], sets.cross, count), empty
     from . import _drive
     return _drive.median(sets, count), empty
 
@@ -144,8 +144,10 @@ def distance_quantiles(X: Any, q: Any, Y: Any = None, cross: bool = False,
     sets, empty = two_sets(X, Y, cross, label, notes)
     note("distance_quantiles", notes)
     empties = degenerate(sets)
+    found: tuple
     if empties is not None:
-        found = _core.quantiles(*empties, sets.cross, p.ravel(), count)
+        found = _core.quantiles(empties[0], empties[1], sets.cross, p.ravel(),
+                                count)
     else:
         from . import _drive
         found = _drive.quantiles(sets, p.ravel(), count)
