@@ -448,7 +448,7 @@ def test_without_dask_the_import_works_and_a_call_says_what_to_install():
         "install \"dask[array]\" distributed")
 
 
-# --- Ctrl-C -------------------------------------------------------------------
+# --- Ctrl-C -----------------------------------------------------------------
 
 def round_tasks(client):
     """The keys of this module's rounds that the scheduler still has."""

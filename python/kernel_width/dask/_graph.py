@@ -51,10 +51,10 @@ def round_of(where: Cluster, engine: str, kind: str, plan: bytes,
     keys = []
     for index, (i, j) in enumerate(pairs(a, b)):
         key = (prefix + "-piece", index)
+        b_ref, b_first = ((None, a.firsts[i]) if j is None
+                          else (other.refs[j], other.firsts[j]))
         graph[key] = (_tasks.piece, engine, kind, (prefix + "-plan",),
-                      a.refs[i], None if j is None else other.refs[j],
-                      a.firsts[i], a.firsts[i] if j is None else other.firsts[j],
-                      threads)
+                      a.refs[i], b_ref, a.firsts[i], b_first, threads)
         keys.append(key)
     return run(where, graph, tree(graph, prefix, keys, engine, kind))
 
