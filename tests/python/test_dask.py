@@ -43,7 +43,7 @@ if HAVE_DASK:
 
 def data_sets():
     """(name, X, Y) generated once: ties, clusters, NaN rows, tiny sets and
-    a few hundred samples."""
+    a few hundred samples; one sample, no pair."""
     rng = np.random.default_rng(20261210)
     ties = rng.integers(0, 3, size=(150, 3)).astype(float)
     centres = rng.normal(scale=20, size=(4, 5))
@@ -54,7 +54,7 @@ def data_sets():
             ("clusters", clusters, clusters[:61] * 0.5),
             ("nan", nan, rng.normal(size=(9, 2))),
             ("coincide", np.ones((19, 2)), np.ones((5, 2)))]
-    for n in 2, 3, 4, 5:
+    for n in 1, 2, 3, 4, 5:
         sets.append((f"n={n}", rng.normal(size=(n, 4)),
                      rng.normal(size=(n + 1, 4))))
     return sets
@@ -202,7 +202,10 @@ def calls(x, y):
         for extra in {}, {"Y": y}, {"Y": y, "cross": True}:
             out += [("median_statistics", (x,), extra),
                     ("median_width", (x,), {**extra, "output": "gamma"})]
-        out += [("distance_quantiles", (x, [0, 0.1, 0.5, 1]), {}),
+        # Pooled with a set without rows: the other alone, and a warning.
+        out += [("median_statistics", (x,), {"Y": y[:0]}),
+                ("median_statistics", (x[:0],), {"Y": y}),
+                ("distance_quantiles", (x, [0, 0.1, 0.5, 1]), {}),
                 ("distance_quantiles", (x, 0.3, y), {"output": "width"}),
                 ("distance_quantiles", (x, [[0.25], [0.75]], y, True), {})]
     if SUMS:
