@@ -9,7 +9,7 @@ from __future__ import annotations
 from typing import Any, Callable
 
 from . import _engine
-from ._tasks import _engine as engine_of
+from ._tasks import engine_of
 from ._arrays import Sets
 from ._graph import chains, round_of, rows_of
 from ._schedule import Cluster, cluster, persist, release

@@ -10,7 +10,7 @@ from typing import Optional
 import numpy as np
 
 
-def _engine(name: str):
+def engine_of(name: str):
     """The module name, or "module:attribute" for an object in a module
     that has the engine's functions."""
     module, _, attribute = name.partition(":")
@@ -23,20 +23,20 @@ def piece(engine: str, kind: str, plan: bytes, a: np.ndarray,
           threads: int) -> bytes:
     """kind's piece ("selection", "form") of the pairs in a (b None) or
     across a and b, against the round's plan or step."""
-    compute = getattr(_engine(engine), kind + "_piece")
+    compute = getattr(engine_of(engine), kind + "_piece")
     return compute(plan, a, b, a_first, b_first, threads)
 
 
 def merge(engine: str, kind: str, a: bytes, b: bytes) -> bytes:
     """Two partial results of kind merged (exact in any grouping)."""
-    return getattr(_engine(engine), kind + "_merge")(a, b)
+    return getattr(engine_of(engine), kind + "_merge")(a, b)
 
 
 def chain(engine: str, state: Optional[bytes], a: np.ndarray,
           b: Optional[np.ndarray], a_first: int, b_first: int,
           threads: int) -> bytes:
     """One link of labelled's chain for a row block."""
-    return _engine(engine).labelled_piece(state, a, b, a_first, b_first,
+    return engine_of(engine).labelled_piece(state, a, b, a_first, b_first,
                                           threads)
 
 
