@@ -10,18 +10,18 @@
 
 namespace {
 
-namespace detail = kernel_width::detail;
+namespace kw = kernel_width;
 
 // Two files across: the first file's panels, then the second's, in one
 // packed copy that the ranks share as they share one file's.
-detail::packed joined(detail::packed x, const detail::packed& y) {
-  detail::packed both = std::move(x);
+kw::packed_samples joined(kw::packed_samples x, const kw::packed_samples& y) {
+  kw::packed_samples both = std::move(x);
   both.n = both.padded() + y.n;
   both.panels.insert(both.panels.end(), y.panels.begin(), y.panels.end());
   return both;
 }
 
-std::optional<detail::packed> read_pairs(const options& opts,
+std::optional<kw::packed_samples> read_pairs(const options& opts,
                                          std::size_t first,
                                          sample_layout& layout) {
   std::optional<sample_pairs_read> r =
@@ -36,10 +36,10 @@ std::optional<detail::packed> read_pairs(const options& opts,
 
 // The sets of the layout as views into s.
 struct views {
-  detail::packed x, y;
+  kw::packed_samples x, y;
 };
 
-views split(const detail::packed& s, const sample_layout& layout) {
+views split(const kw::packed_samples& s, const sample_layout& layout) {
   views v;
   v.x.view = s.values();
   v.x.cols = s.cols;
@@ -52,13 +52,18 @@ views split(const detail::packed& s, const sample_layout& layout) {
   return v;
 }
 
-int run(const detail::packed& s, const sample_layout& layout,
-        const shared_samples&, const detail::workers& w, const options& opts,
-        progress& line) {
+int run(const kw::packed_samples& s, const sample_layout& layout,
+        const shared_samples&, const kw::piece_workers& w,
+        const options& opts, progress& line) {
   const views v = split(s, layout);
-  const detail::pair_set pairs{&v.x, layout.across ? &v.y : nullptr};
+  const kw::selection_shape shape{
+      layout.n_x, layout.n_y, s.cols,
+      layout.across ? kw::pairing::cross
+                    : layout.n_y > 0 ? kw::pairing::pooled
+                                     : kw::pairing::within};
   median_findings f;
-  const int status = median_on_ranks(pairs, layout.n_y, w, opts, f);
+  const int status = median_on_ranks(v.x, layout.across ? &v.y : nullptr,
+                                     shape, w, opts, f);
   line.finish();
   if (!root()) return 0;
   if (status == step_no_memory) {

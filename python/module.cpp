@@ -15,20 +15,14 @@
 #include <system_error>
 #include <vector>
 
+#include "core_support.h"
 #include "cpu.h"
 #include "kernel_width/kernel_width.h"
 
 namespace py = pybind11;
 namespace kw = kernel_width;
 
-namespace {
-
-// float64 arrays of any strides; the package hands over rows of adjacent
-// values (a C-contiguous array, or a window of its columns), which are read
-// in place. forcecast only keeps direct calls from failing on other types.
-using array = py::array_t<double, py::array::forcecast>;
-using contiguous =
-    py::array_t<double, py::array::c_style | py::array::forcecast>;
+namespace core {
 
 // A 2-D array as the library's view. Rows whose values are not adjacent,
 // or a row stride the view cannot express (negative, 0, not whole
@@ -59,6 +53,15 @@ unsigned thread_count(long threads) {
                           std::to_string(threads));
   return static_cast<unsigned>(threads);
 }
+
+}  // namespace core
+
+namespace {
+
+using core::array;
+using core::contiguous;
+using core::thread_count;
+using core::view_of;
 
 // A value as the programs quote it: printable ASCII as it is, backslash
 // and quote escaped, \t \r \v \f by name, other bytes as \xNN (so the
@@ -94,13 +97,40 @@ std::string isa_message() {
          " (this CPU runs: " + kw::detail::supported_isas() + ")";
 }
 
-// MemoryError for out of memory (pybind11 turns std::bad_alloc into it),
-// ValueError in the programs' words for anything else.
+}  // namespace
+
+namespace core {
+
 void check(kw::error e) {
   if (e == kw::error::out_of_memory) throw std::bad_alloc();
   if (e == kw::error::unsupported_isa) throw py::value_error(isa_message());
   if (e != kw::error::none) throw py::value_error(kw::describe(e));
 }
+
+py::tuple median_tuple(const kw::median_statistics& s) {
+  check(s.status);
+  return py::make_tuple(s.n, s.n_y, s.columns, s.pairs, s.median, s.width,
+                        s.sigma, s.gamma, s.zero_pairs);
+}
+
+py::tuple quantiles_tuple(const kw::selection& s,
+                          const std::vector<kw::quantile>& found) {
+  check(s.status);
+  const auto length = static_cast<py::ssize_t>(found.size());
+  py::array_t<double> values(length), widths(length), gammas(length);
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    values.mutable_data()[k] = found[k].value;
+    widths.mutable_data()[k] = found[k].width;
+    gammas.mutable_data()[k] = found[k].gamma;
+  }
+  return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
+}
+
+}  // namespace core
+
+namespace {
+
+using core::check;
 
 // compute(cancel) on a thread of its own, while this thread, the one that
 // holds the interpreter, looks every 50 ms for a signal: Python runs its
@@ -197,7 +227,6 @@ void set_pairs(two_sets& s, const array& x, const py::object& y,
       s.pairs.x, second, cross ? kw::pairing::cross : kw::pairing::pooled);
 }
 
-// (n, n_y, columns, pairs, median, width, sigma, gamma, zero_pairs)
 py::tuple median(const array& x, const py::object& y, bool cross,
                  long threads) {
   two_sets sets;
@@ -207,13 +236,9 @@ py::tuple median(const array& x, const py::object& y, bool cross,
       interruptible([&](const std::atomic<bool>* cancel) {
         return kw::median(sets.pairs, count, cancel);
       });
-  check(s.status);
-  return py::make_tuple(s.n, s.n_y, s.columns, s.pairs, s.median, s.width,
-                        s.sigma, s.gamma, s.zero_pairs);
+  return core::median_tuple(s);
 }
 
-// (values, widths, gammas, pairs, zero_pairs): values[k] the quantile for
-// p[k], widths[k] its width 2 values[k]^2 and gammas[k] 1 / widths[k].
 py::tuple quantiles(const array& x, const py::object& y, bool cross,
                     const contiguous& p, long threads) {
   if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
@@ -226,15 +251,7 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
     return kw::quantiles(sets.pairs, p.data(), size, found.data(), count,
                          cancel);
   });
-  check(s.status);
-  const auto length = static_cast<py::ssize_t>(size);
-  py::array_t<double> values(length), widths(length), gammas(length);
-  for (std::size_t k = 0; k < size; ++k) {
-    values.mutable_data()[k] = found[k].value;
-    widths.mutable_data()[k] = found[k].width;
-    gammas.mutable_data()[k] = found[k].gamma;
-  }
-  return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
+  return core::quantiles_tuple(s, found);
 }
 
 kw::sampling sampling_of(std::uint64_t draws, std::uint64_t seed,

@@ -17,16 +17,6 @@ namespace {
 // stream, so that any thread may draw any group and the spread of the
 // groups' shares gives each share's standard error.
 constexpr std::size_t tile_panels = 1;
-constexpr std::uint64_t groups = 64;
-
-// A fixed stream of random numbers (splitmix64): the same windows, and
-// passes, on every run.
-std::uint64_t next_random(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9e3779b97f4a7c15);
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
-  return z ^ (z >> 31);
-}
 
 // How a sample is drawn: `tiles` tiles of the pairs on `threads` threads,
 // from the stream `seed`, a window keeping at most `most` values in all.
@@ -38,6 +28,8 @@ struct sample_draw {
   std::uint64_t seed = 0;
   std::uint64_t most = 0;
 };
+
+constexpr std::uint64_t groups = sample_groups;
 
 // Group g's random tiles into t, against the plan; within a set, a tile
 // that holds the band's own panel is left out. A window stops keeping its
@@ -98,11 +90,30 @@ std::vector<std::uint64_t> under_middles(const pass_plan& plan, const tally& t,
   return out;
 }
 
-// `tiles` random tiles on threads, every value in the plan's windows kept,
-// up to `most` in all; with middles, each group's count under them, and
-// the groups' own copies of the kept values freed.
-sample draw_sample(const sample_draw& d, pass_plan plan,
-                   const std::vector<double>& middles) {
+// The groups of `tiles` random tiles of the pairs on threads.
+bool draw_groups(const pair_set& pairs, isa set, unsigned threads,
+                 const sample_request& q, std::vector<tally>& parts) {
+  const sample_draw d{pairs, set, threads, q.tiles, q.seed, q.most};
+  std::atomic<std::uint64_t> next{0};
+  std::atomic<bool> failed{false}, whole{true};
+  run_threads(d.threads, [&](unsigned) {
+    try {
+      for (std::uint64_t g; (g = next.fetch_add(1)) < groups;)
+        if (!draw_group(kernels_for(d.set), d, g, *q.plan, parts[g]))
+          whole = false;
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) throw std::bad_alloc();
+  return whole;
+}
+
+// `tiles` random tiles, every value in the plan's windows kept, up to
+// `most` in all; with middles, each group's count under them, and the
+// groups' own copies of the kept values freed.
+sample draw_sample(const sample_drawer& draw, const sample_request& q,
+                   pass_plan plan, const std::vector<double>& middles) {
   for (window& w : plan.windows) {
     w.keep_first = 0;
     w.keep_last = w.count() - 1;
@@ -111,19 +122,7 @@ sample draw_sample(const sample_draw& d, pass_plan plan,
   sample s;
   s.plan = std::move(plan);
   s.parts.resize(groups);
-  std::atomic<std::uint64_t> next{0};
-  std::atomic<bool> failed{false}, whole{true};
-  run_threads(d.threads, [&](unsigned) {
-    try {
-      for (std::uint64_t g; (g = next.fetch_add(1)) < groups;)
-        if (!draw_group(kernels_for(d.set), d, g, s.plan, s.parts[g]))
-          whole = false;
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-  });
-  if (failed) throw std::bad_alloc();
-  s.whole = whole;
+  s.whole = draw({&s.plan, q.tiles, q.seed, q.most}, s.parts);
   s.all.reset(s.plan);
   s.kept.resize(s.plan.windows.size());
   for (std::size_t j = 0; j < s.kept.size(); ++j) {
@@ -414,9 +413,20 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
                                       unsigned threads,
                                       const std::vector<std::uint64_t>& ranks,
                                       const select_limits& limits) {
-  const std::uint64_t count = pairs.count();
-  if (count <= limits.at_once || ranks.empty()) return std::nullopt;
   if (!pairs.across() && pairs.bands() < 2) return std::nullopt;
+  return sampled_plan(
+      pairs.count(),
+      [&](const sample_request& q, std::vector<tally>& parts) {
+        return draw_groups(pairs, set, threads, q, parts);
+      },
+      ranks, limits);
+}
+
+std::optional<pass_plan> sampled_plan(std::uint64_t count,
+                                      const sample_drawer& draw,
+                                      const std::vector<std::uint64_t>& ranks,
+                                      const select_limits& limits) {
+  if (count <= limits.at_once || ranks.empty()) return std::nullopt;
   std::vector<double> shares;
   for (const std::uint64_t r : ranks)
     shares.push_back(static_cast<double>(r) / static_cast<double>(count - 1));
@@ -424,8 +434,8 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   // groups spread.
   pass_plan all;
   all.windows.push_back(sample_window(0.0, value_of(top_pattern)));
-  sample rough = draw_sample(
-      {pairs, set, threads, limits.rough_tiles, 1, ~std::uint64_t{0}}, all, {});
+  sample rough =
+      draw_sample(draw, {nullptr, limits.rough_tiles, 1, ~std::uint64_t{0}}, all, {});
   if (rough.count < 2) return std::nullopt;
   const placing p = place_shares(rough, shares);
   const std::uint64_t tiles = fine_tiles(p, rough.count, count, limits);
@@ -438,9 +448,9 @@ std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
   pass_plan ranges = ranges_around(rough, shares, half);
   if (ties_only(rough, ranges))
     return first_plan(rough, shares, p.middles, count, limits);
-  sample fine = draw_sample(
-      {pairs, set, threads, tiles, 1 << 20, 2 * limits.sample_keep},
-      std::move(ranges), p.middles);
+  sample fine =
+      draw_sample(draw, {nullptr, tiles, 1 << 20, 2 * limits.sample_keep},
+                  std::move(ranges), p.middles);
   if (fine.count < 2) return std::nullopt;
   // Ties can hold far more of the fine sample's values than its ranges'
   // shares: then the rough sample places the windows.

@@ -119,3 +119,51 @@ def test_documented():
         assert "Parameters" in getattr(kw, name).__doc__
     assert "MedianStatistics(n=3, columns=2, pairs=3" in repr(
         kw.median_statistics([[0, 0], [3, 4], [6, 8]]))
+
+
+def one_piece_engine(x, seen):
+    """The engine functions' passes over x as two blocks of rows: their
+    diagonals and the pairs between, merged."""
+    core = kw._core
+    cut = 8 * (len(x) // 16)
+
+    def run_pass(plan):
+        seen.append(plan)
+        top, bottom = x[:cut], x[cut:]
+        parts = [core.selection_piece(plan, top, None, 0, 0, 1),
+                 core.selection_piece(plan, bottom, None, cut, 0, 2),
+                 core.selection_piece(plan, top, bottom, 0, cut, 1)]
+        return core.selection_merge(parts[2], core.selection_merge(*parts[:2]))
+    return run_pass
+
+
+@pytest.mark.parametrize("name, x", list(data_sets())[:5] + list(data_sets())[-1:])
+def test_engine_functions_give_the_in_memory_tuples(name, x):
+    seen = []
+    got = kw._core.selection_median(len(x), 0, x.shape[1], False,
+                                    one_piece_engine(x, seen), 1)
+    assert same(got, kw._core.median(x, None, False, 1))
+    assert seen and all(isinstance(p, bytes) for p in seen)
+    q = [0.0, 0.5, 0.75, 1.0]
+    got = kw._core.selection_quantiles(len(x), 0, x.shape[1], False, q,
+                                       one_piece_engine(x, []), 1)
+    want = kw._core.quantiles(x, None, False, np.array(q), 1)
+    assert all(same(a, b) for a, b in zip(got, want))
+
+
+def test_engine_stops_on_the_callables_exception_and_refuses_damage():
+    x = np.arange(40.0).reshape(20, 2)
+
+    def interrupted(plan):
+        raise KeyboardInterrupt
+    with pytest.raises(KeyboardInterrupt):
+        kw._core.selection_median(20, 0, 2, False, interrupted, 1)
+    with pytest.raises(ValueError, match="truncated"):
+        kw._core.selection_median(20, 0, 2, False, lambda plan: plan, 1)
+    plan = []
+    kw._core.selection_median(20, 0, 2, False, one_piece_engine(x, plan), 1)
+    with pytest.raises(ValueError, match="truncated"):
+        kw._core.selection_piece(plan[0][:-1], x, None, 0, 0, 1)
+    part = kw._core.selection_piece(plan[0], x, None, 0, 0, 1)
+    with pytest.raises(ValueError, match="truncated"):
+        kw._core.selection_merge(part, part[:-8])

@@ -1,0 +1,237 @@
+// The selection engine's pieces and merges: a piece's tally (or sample)
+// against a plan, from packed samples or from views of rows, and the
+// exact merge of two partial results.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <new>
+#include <stdexcept>
+
+#include "engine_selection.h"
+#include "kernel_width/engine_selection.h"
+#include "kernels.h"
+#include "packed.h"
+#include "pair_set.h"
+#include "rank_passes.h"
+#include "rank_sample.h"
+#include "threads.h"
+
+namespace kernel_width {
+
+namespace detail {
+
+namespace {
+
+// Where a piece's bands lie among all: its first band's number, and what
+// else tells the piece apart (the other block's first row, plus one).
+struct piece_place {
+  std::uint64_t band = 0;
+  std::uint64_t other = 0;
+};
+
+// Window j of t keeps its values when it holds all of its kept buckets',
+// within its limit; else it keeps none.
+void settle_kept(const selection_plan& p, tally& t, std::size_t j,
+                 std::uint64_t held) {
+  t.keeping[j] = held == kept_wanted(p.plan, t, j) && held <= keep_limit(p, j);
+  if (!t.keeping[j]) t.kept[j] = kept_vector();
+}
+
+// A tally pass over the bands next hands out, its threads' kept values in
+// one vector per window.
+bool tally_piece(const pair_set& pairs, const selection_plan& p,
+                 const unit_source& next, const workers& w,
+                 selection_partial& out) {
+  pass_result r;
+  r.t.reset(p.plan);
+  r.kept.assign(p.plan.windows.size(), {});
+  if (!tally_bands(pairs, p.plan, next, w, r)) return false;
+  tally& t = r.t;
+  for (std::size_t j = 0; j < p.plan.windows.size(); ++j) {
+    std::uint64_t held = 0;
+    for (const kept_vector& part : r.kept[j]) held += part.size();
+    t.kept[j].clear();
+    settle_kept(p, t, j, held);
+    if (!t.keeping[j]) continue;
+    t.kept[j].reserve(held);
+    for (kept_vector& part : r.kept[j]) {
+      t.kept[j].insert(t.kept[j].end(), part.begin(), part.end());
+      part = kept_vector();
+    }
+  }
+  out.parts.clear();
+  out.parts.push_back(std::move(t));
+  return true;
+}
+
+// Band b's share of a sample's tiles, each of its 8 rows against a random
+// panel (within a set, not its own), into a random group's tally.
+void sample_band(const kernels& k, const pair_set& pairs,
+                 const selection_plan& p, std::size_t b, piece_place at,
+                 std::vector<tally>& parts) {
+  const std::size_t panels = pairs.others().count();
+  if (!pairs.across() && panels < 2) return;
+  std::uint64_t state = p.seed ^ ((at.band + b) * 0x9e3779b97f4a7c15) ^
+                        (at.other * 0xc2b2ae3d27d4eb4f);
+  const double share = static_cast<double>(p.tiles) *
+                       static_cast<double>(pairs.band_pairs(b)) /
+                       static_cast<double>(p.count);
+  const double whole = std::floor(share);
+  const double chance =
+      static_cast<double>(next_random(state) >> 11) * 0x1.0p-53;
+  const auto tiles =
+      static_cast<std::uint64_t>(whole) + (chance < share - whole ? 1 : 0);
+  for (std::uint64_t u = 0; u < tiles; ++u) {
+    const std::size_t g = next_random(state) % sample_groups;
+    std::size_t q = next_random(state) % panels;
+    if (!pairs.across() && q == b) q = (q + 1) % panels;
+    k.tally(pairs, b, {q, q + 1}, p.plan, parts[g]);
+  }
+}
+
+std::vector<tally> reset_parts(const selection_plan& p) {
+  std::vector<tally> parts(sample_groups);
+  for (tally& t : parts) t.reset(p.plan);
+  return parts;
+}
+
+// Adds b's tally to a's, kept values too, as far as a window's limit and
+// both keeping allow.
+void merge_tally(const selection_plan& p, tally& a, const tally& b) {
+  a.merge(b);
+  for (std::size_t j = 0; j < a.kept.size(); ++j) {
+    const std::uint64_t held = a.kept[j].size() + b.kept[j].size();
+    if (a.keeping[j] && b.keeping[j] && held <= keep_limit(p, j)) {
+      a.kept[j].insert(a.kept[j].end(), b.kept[j].begin(), b.kept[j].end());
+    } else {
+      a.keeping[j] = 0;
+      a.kept[j] = kept_vector();
+    }
+  }
+}
+
+// A sampling pass over the bands next hands out, on w's threads.
+bool sample_piece(const pair_set& pairs, const selection_plan& p,
+                  const unit_source& next, const workers& w, piece_place at,
+                  selection_partial& out) {
+  const unsigned threads = std::max(w.threads, 1u);
+  std::vector<std::vector<tally>> mine(threads);
+  std::atomic<bool> failed{false};
+  run_threads(threads, [&](unsigned id) {
+    try {
+      mine[id] = reset_parts(p);
+      for (std::size_t b; !w.control.cancelled() && next(b);)
+        sample_band(kernels_for(w.set), pairs, p, b, at, mine[id]);
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) throw std::bad_alloc();
+  if (w.control.cancelled()) return false;
+  out.parts = reset_parts(p);
+  for (std::size_t g = 0; g < sample_groups; ++g) {
+    tally& t = out.parts[g];
+    for (const std::vector<tally>& m : mine) {
+      if (m.empty()) continue;  // a thread that never started
+      t.merge(m[g]);
+      for (std::size_t j = 0; j < t.kept.size(); ++j)
+        t.kept[j].insert(t.kept[j].end(), m[g].kept[j].begin(),
+                         m[g].kept[j].end());
+    }
+    for (std::size_t j = 0; j < t.kept.size(); ++j)
+      settle_kept(p, t, j, t.kept[j].size());
+  }
+  return true;
+}
+
+error piece_of(const engine_bytes& plan, const pair_set& pairs,
+               const unit_source& next, const piece_workers& given,
+               piece_place at, engine_bytes& out) {
+  selection_partial r;
+  if (!read_plan(plan.data(), plan.size(), r.plan)) return error::bad_buffer;
+  if (!selected_isa().ok) return error::unsupported_isa;
+  const workers w{selected_isa().chosen,
+                  pass_threads(pairs, given.threads), given.control};
+  const bool done = r.plan.sample ? sample_piece(pairs, r.plan, next, w, at, r)
+                                  : tally_piece(pairs, r.plan, next, w, r);
+  if (!done) return error::cancelled;
+  out = write_partial(r);
+  return error::none;
+}
+
+template <class Compute>
+error guarded(Compute compute) noexcept {
+  try {
+    return compute();
+  } catch (const std::bad_alloc&) {
+    return error::out_of_memory;
+  } catch (const std::length_error&) {
+    return error::out_of_memory;
+  }
+}
+
+std::size_t stride_of(const matrix_view& m) {
+  return m.stride == 0 ? m.cols : m.stride;
+}
+
+}  // namespace
+
+}  // namespace detail
+
+error selection_piece(const engine_bytes& plan, const row_block& a,
+                      const row_block* b, const piece_workers& w,
+                      engine_bytes& out) noexcept {
+  return detail::guarded([&] {
+    if (b && b->rows.cols != a.rows.cols) return error::columns_differ;
+    const detail::packed rows = detail::pack(
+        a.rows.data, a.rows.rows, a.rows.cols, detail::stride_of(a.rows), 0);
+    detail::packed cols;
+    if (b)
+      cols = detail::pack(b->rows.data, b->rows.rows, b->rows.cols,
+                          detail::stride_of(b->rows), 0);
+    const detail::pair_set pairs{&rows, b ? &cols : nullptr};
+    std::vector<std::size_t> bands(pairs.bands());
+    for (std::size_t k = 0; k < bands.size(); ++k) bands[k] = k;
+    std::atomic<std::size_t> taken{0};
+    const detail::piece_place at{a.first / panel_width, b ? b->first + 1 : 0};
+    return detail::piece_of(plan, pairs, detail::in_order(bands, taken), w,
+                            at, out);
+  });
+}
+
+error selection_bands(const engine_bytes& plan, const packed_samples& rows,
+                      const packed_samples* cols, const unit_source& next,
+                      const piece_workers& w, engine_bytes& out) noexcept {
+  return detail::guarded([&] {
+    const detail::pair_set pairs{&rows, cols};
+    return detail::piece_of(plan, pairs, next, w, {}, out);
+  });
+}
+
+std::uint64_t selection_band_pairs(const packed_samples& rows,
+                                   const packed_samples* cols,
+                                   std::size_t band) noexcept {
+  return detail::pair_set{&rows, cols}.band_pairs(band);
+}
+
+unsigned selection_threads(const packed_samples& rows,
+                           const packed_samples* cols,
+                           unsigned threads) noexcept {
+  return detail::pass_threads(detail::pair_set{&rows, cols}, threads);
+}
+
+error selection_merge(const engine_bytes& a, const engine_bytes& b,
+                      engine_bytes& out) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial x, y;
+    if (!detail::read_partial(a, x) || !detail::read_partial(b, y) ||
+        x.plan.bytes != y.plan.bytes)
+      return error::bad_buffer;
+    for (std::size_t g = 0; g < x.parts.size(); ++g)
+      detail::merge_tally(x.plan, x.parts[g], y.parts[g]);
+    out = detail::write_partial(x);
+    return error::none;
+  });
+}
+
+}  // namespace kernel_width
