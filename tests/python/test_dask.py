@@ -30,12 +30,10 @@ HAVE_DASK = all(importlib.util.find_spec(m) is not None
 needs_dask = pytest.mark.skipif(
     not HAVE_DASK, reason="dask and distributed are not installed "
     "(python3-dask python3-distributed)")
-SELECTION = hasattr(_core, "selection_piece")
-SUMS = hasattr(_core, "labelled_piece")
-needs_selection = pytest.mark.skipif(
-    not SELECTION, reason="the core has no selection engine yet")
-needs_sums = pytest.mark.skipif(
-    not SUMS, reason="the core has no labelled and form engine yet")
+SELECTION = standin.core_has("selection")
+LABELLED = standin.core_has("labelled")
+FORM = standin.core_has("form")
+ANY_ENGINE = SELECTION or LABELLED or FORM
 
 if HAVE_DASK:
     import dask.array as da
@@ -208,11 +206,12 @@ def calls(x, y):
                 ("distance_quantiles", (x, [0, 0.1, 0.5, 1]), {}),
                 ("distance_quantiles", (x, 0.3, y), {"output": "width"}),
                 ("distance_quantiles", (x, [[0.25], [0.75]], y, True), {})]
-    if SUMS:
-        table = [[0.5, 2.0], [1.5, 4.0]]
+    if LABELLED:
         out += [("labelled_statistics", (x,), {}),
-                ("labelled_width", (x,), {"label": "last"}),
-                ("form_statistics", (x,), {}),
+                ("labelled_width", (x,), {"label": "last"})]
+    if FORM:
+        table = [[0.5, 2.0], [1.5, 4.0]]
+        out += [("form_statistics", (x,), {}),
                 ("form_width", (x, table), {"output": "sigma"})]
     return out
 
@@ -229,7 +228,7 @@ def check_core(x, y, sizes):
 
 
 @needs_dask
-@pytest.mark.skipif(not (SELECTION or SUMS), reason="no engine in the core")
+@pytest.mark.skipif(not ANY_ENGINE, reason="no engine in the core")
 @pytest.mark.parametrize("name,x,y", SETS, ids=[s[0] for s in SETS])
 def test_the_same_bits_as_in_memory_on_threads(name, x, y):
     for sizes in chunkings(len(x)).values():
@@ -237,7 +236,7 @@ def test_the_same_bits_as_in_memory_on_threads(name, x, y):
 
 
 @needs_dask
-@pytest.mark.skipif(not (SELECTION or SUMS), reason="no engine in the core")
+@pytest.mark.skipif(not ANY_ENGINE, reason="no engine in the core")
 def test_the_same_bits_as_in_memory_on_a_cluster(cluster):
     with cluster.as_current():
         for name, x, y in SETS[1], SETS[2], SETS[5]:
@@ -250,15 +249,12 @@ def test_a_killed_worker_costs_time_not_bits(cluster, tmp_path):
     it held are computed again elsewhere, and the result is the same."""
     name, x, y = SETS[1]
     xd = chunked(x, coarse(len(x)))
-    core = SELECTION and SUMS
     for path in standin.KILL_ARMED, standin.KILL_DONE:
         with contextlib.suppress(FileNotFoundError):
             os.remove(path)
     open(standin.KILL_ARMED, "w").close()
     try:
-        with cluster.as_current(), engine(
-                "test_dask_standin:KILLING_CORE" if core
-                else "test_dask_standin:KILLING"):
+        with cluster.as_current(), engine("test_dask_standin:KILLING_CORE"):
             got = [bits(kd.median_statistics(xd, Y=y, cross=True)),
                    bits(kd.labelled_statistics(xd)),
                    bits(kd.form_statistics(xd))]
@@ -267,14 +263,12 @@ def test_a_killed_worker_costs_time_not_bits(cluster, tmp_path):
     assert os.path.exists(standin.KILL_DONE)
     os.remove(standin.KILL_DONE)
     cluster.wait_for_workers(2, timeout=30)
-    if core:
-        assert got == [bits(kw.median_statistics(x, Y=y, cross=True)),
-                       bits(kw.labelled_statistics(x)),
-                       bits(kw.form_statistics(x))]
-    else:
-        assert got[0] == standin_expected(x, y, True)
-        assert got[2] == bits(kw.FormStatistics(
-            *standin.form_reference(x)))
+    assert got[0] == (bits(kw.median_statistics(x, Y=y, cross=True))
+                      if SELECTION else standin_expected(x, y, True))
+    assert got[1] == (bits(kw.labelled_statistics(x)) if LABELLED
+                      else standin_labelled(x[:, 1:]))
+    assert got[2] == (bits(kw.form_statistics(x)) if FORM else
+                      bits(kw.FormStatistics(*standin.form_reference(x))))
 
 
 @needs_dask
@@ -385,7 +379,7 @@ def partial_results():
     """(merge function, a valid partial result, one of another kind)."""
     x = np.random.default_rng(5).normal(size=(16, 3))
     out = []
-    if SUMS:
+    if LABELLED:
         labelled = _core.labelled_piece(None, x, None, 0, 0, 1)
         out.append((_core.labelled_merge, labelled))
     if SELECTION:
@@ -396,7 +390,7 @@ def partial_results():
             return found[-1]
         _core.selection_median(16, 0, 3, False, run_pass, 1)
         out.append((_core.selection_merge, found[0]))
-    if SUMS:
+    if FORM:
         steps = []
 
         def run_step(step):
@@ -407,7 +401,7 @@ def partial_results():
     return out
 
 
-@pytest.mark.skipif(not (SELECTION or SUMS), reason="no engine in the core")
+@pytest.mark.skipif(not ANY_ENGINE, reason="no engine in the core")
 def test_truncated_and_foreign_buffers_raise_value_error():
     found = partial_results()
     for at, (merge, good) in enumerate(found):

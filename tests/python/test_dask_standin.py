@@ -212,9 +212,26 @@ def _killing(engine):
     return SimpleNamespace(**functions)
 
 
-def _core_or_standin():
+KINDS = {"selection": ["selection_piece", "selection_merge",
+                        "selection_median", "selection_quantiles"],
+         "labelled": ["labelled_piece", "labelled_merge", "labelled_final"],
+         "form": ["form_piece", "form_merge", "form_statistics"]}
+
+
+def core_has(kind):
     from kernel_width import _core
-    return _core if hasattr(_core, "selection_piece") else ENGINE
+    return hasattr(_core, kind + "_piece")
+
+
+def _core_or_standin():
+    """The core's functions of each kind it has, the stand-in's of the
+    others."""
+    from kernel_width import _core
+    functions = {}
+    for kind, names in KINDS.items():
+        source = _core if core_has(kind) else ENGINE
+        functions.update((name, getattr(source, name)) for name in names)
+    return SimpleNamespace(**functions)
 
 
 KILLING = _killing(ENGINE)

@@ -53,7 +53,7 @@ def quantiles(sets: Sets, p: Any, threads: int) -> tuple:
     """_core.quantiles's tuple for the probabilities p (1-D)."""
     def work(engine, where, blocks):
         return engine.selection_quantiles(
-            sets.n, sets.n_y, sets.columns, sets.cross, p.tolist(),
+            sets.n, sets.n_y, sets.columns, sets.cross, p,
             _passes(where, blocks, "selection", threads), threads)
     return _with_blocks(sets, work)
 
