@@ -376,42 +376,46 @@ def test_a_text_label_column_is_cut_before_the_work():
 # --- The core's partial results refuse what is not theirs ------------------
 
 def partial_results():
-    """(merge function, a valid partial result, one of another kind)."""
+    """(merge function, two partial results that merge: rows 0-7 and 8-15
+    of the same plan)."""
     x = np.random.default_rng(5).normal(size=(16, 3))
+    top, bottom = x[:8], x[8:]
     out = []
     if LABELLED:
-        labelled = _core.labelled_piece(None, x, None, 0, 0, 1)
-        out.append((_core.labelled_merge, labelled))
-    if SELECTION:
-        found = []
+        chain = _core.labelled_piece(None, top, None, 0, 0, 1)
+        out.append((_core.labelled_merge,
+                    _core.labelled_piece(chain, top, bottom, 0, 8, 1),
+                    _core.labelled_piece(None, bottom, None, 8, 8, 1)))
+    for kind, driver in (("selection", lambda run: _core.selection_median(
+            16, 0, 3, False, run, 1)), ("form", lambda run: (
+                _core.form_statistics(16, 3, run, lambda r: x[r], 1)))):
+        if not standin.core_has(kind):
+            continue
+        piece = getattr(_core, kind + "_piece")
+        plans = []
 
-        def run_pass(plan):
-            found.append(_core.selection_piece(plan, x, None, 0, 0, 1))
-            return found[-1]
-        _core.selection_median(16, 0, 3, False, run_pass, 1)
-        out.append((_core.selection_merge, found[0]))
-    if FORM:
-        steps = []
-
-        def run_step(step):
-            steps.append(_core.form_piece(step, x, None, 0, 0, 1))
-            return steps[-1]
-        _core.form_statistics(16, 3, run_step, lambda rows: x[rows], 1)
-        out.append((_core.form_merge, steps[0]))
+        def run(plan):
+            plans.append(plan)
+            return piece(plan, x, None, 0, 0, 1)
+        driver(run)
+        out.append((getattr(_core, kind + "_merge"),
+                    piece(plans[0], top, None, 0, 0, 1),
+                    piece(plans[0], top, bottom, 0, 8, 1)))
     return out
 
 
 @pytest.mark.skipif(not ANY_ENGINE, reason="no engine in the core")
 def test_truncated_and_foreign_buffers_raise_value_error():
     found = partial_results()
-    for at, (merge, good) in enumerate(found):
-        merge(good, good)
+    for at, (merge, good, other) in enumerate(found):
+        merge(good, other)
         foreign = found[(at + 1) % len(found)][1]
-        bad = [good[:len(good) // 2], good[:-1], b"", b"\0" * len(good)]
+        bad = [good[:len(good) // 2], good[:-1], b"", b"\0" * len(good),
+               good + b"\0"]
         if len(found) > 1:
             bad.append(foreign)
         for wrong in bad:
-            for pair in (good, wrong), (wrong, good):
+            for pair in (other, wrong), (wrong, other):
                 with pytest.raises(ValueError):
                     merge(*pair)
 
