@@ -1,6 +1,7 @@
 """The rounds' graphs: one task per piece over the persisted blocks, the
-partial results merged by a binary tree of merge tasks, as dask's own
-reductions merge; labelled's pieces as one chain per row block."""
+partial results merged by a tree of merge tasks, as dask's own
+reductions merge (split_every); labelled's pieces as one chain per row
+block."""
 
 from __future__ import annotations
 
@@ -12,19 +13,26 @@ from . import _tasks
 from ._schedule import Blocks, Cluster, name, run
 
 
+# Partial results each merge task joins: fewer tasks than a binary tree
+# (the scheduler's cost per task is the larger one here), few levels.
+SPLIT_EVERY = 8
+
+
 def tree(graph: dict, prefix: str, keys: list, engine: str,
          kind: str) -> Any:
-    """Merge tasks over keys, pairwise, level by level, into graph; the
-    root's key."""
+    """Merge tasks over keys, SPLIT_EVERY at a time, level by level, into
+    graph; the root's key."""
     level = 0
     while len(keys) > 1:
         merged = []
-        for at in range(0, len(keys) - 1, 2):
-            key = (prefix + "-merge", level, at // 2)
-            graph[key] = (_tasks.merge, engine, kind, keys[at], keys[at + 1])
+        for at in range(0, len(keys), SPLIT_EVERY):
+            group = keys[at:at + SPLIT_EVERY]
+            if len(group) == 1:
+                merged.append(group[0])
+                continue
+            key = (prefix + "-merge", level, at)
+            graph[key] = (_tasks.merge, engine, kind, group)
             merged.append(key)
-        if len(keys) % 2:
-            merged.append(keys[-1])
         keys, level = merged, level + 1
     return keys[0]
 

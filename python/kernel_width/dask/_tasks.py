@@ -27,9 +27,15 @@ def piece(engine: str, kind: str, plan: bytes, a: np.ndarray,
     return compute(plan, a, b, a_first, b_first, threads)
 
 
-def merge(engine: str, kind: str, a: bytes, b: bytes) -> bytes:
-    """Two partial results of kind merged (exact in any grouping)."""
-    return getattr(engine_of(engine), kind + "_merge")(a, b)
+def merge(engine: str, kind: str, parts: list) -> bytes:
+    """Partial results of kind merged (exact in any grouping), pairwise:
+    a merge costs the size of its inputs, which a merge of the selection's
+    kept values adds up, so each value is copied once per level."""
+    join = getattr(engine_of(engine), kind + "_merge")
+    while len(parts) > 1:
+        parts = [join(parts[k], parts[k + 1]) if k + 1 < len(parts)
+                 else parts[k] for k in range(0, len(parts), 2)]
+    return parts[0]
 
 
 def chain(engine: str, state: Optional[bytes], a: np.ndarray,
