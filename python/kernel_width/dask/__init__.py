@@ -16,7 +16,7 @@ whole array is never brought to this process.
 
 How it stays exact: each task computes a piece of the pairs (a diagonal
 block, or two blocks) into a partial result whose merge is exact in any
-order or grouping; a binary tree of merge tasks joins them. The median
+order or grouping; a tree of merge tasks joins them. The median
 and the quantiles select their distances in passes, each pass a round of
 such tasks; labelled's sums run along each row block as a chain of
 pieces in column order; form's sums are rounds like the selection's.
