@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "deal_bands.h"
@@ -34,41 +35,82 @@ int step_of(kw::error e) {
   return step_failed;
 }
 
-// Every rank's partial result onto rank 0, merged there into `merged`.
-int gather_partials(const kw::engine_bytes& mine, kw::engine_bytes& merged) {
-  const std::uint64_t size = mine.size();
-  std::vector<std::uint64_t> sizes(root() ? static_cast<std::size_t>(ranks())
-                                          : 0);
-  std::vector<std::size_t> counts(sizes.size(), sizeof size);
-  gather_to_root(&size, sizeof size, sizes.data(), counts.data());
-  std::vector<std::uint8_t> all;
-  int status = agree(guarded([&] {
+// Every rank's `bytes` bytes at data onto rank 0's `all`, rank after rank,
+// sizes[p] of rank p's.
+int gather_bytes(const void* data, std::uint64_t bytes,
+                 std::vector<std::uint8_t>& all,
+                 std::vector<std::uint64_t>& sizes) {
+  sizes.assign(root() ? static_cast<std::size_t>(ranks()) : 0, 0);
+  std::vector<std::size_t> counts(sizes.size(), sizeof bytes);
+  gather_to_root(&bytes, sizeof bytes, sizes.data(), counts.data());
+  const int status = agree(guarded([&] {
     std::uint64_t total = 0;
-    for (std::size_t p = 0; p < sizes.size(); ++p) {
-      counts[p] = sizes[p];
-      total += sizes[p];
-    }
+    for (std::size_t p = 0; p < sizes.size(); ++p) total += counts[p] = sizes[p];
     all.resize(total);
   }));
-  if (status != step_ok) return status;
-  gather_to_root(mine.data(), mine.size(), all.data(), counts.data());
+  if (status == step_ok) gather_to_root(data, bytes, all.data(), counts.data());
+  return status;
+}
+
+// Rank 0's merge of the ranks' counts, rank after rank.
+kw::error merge_counts(const std::vector<std::uint8_t>& all,
+                       const std::vector<std::uint64_t>& sizes,
+                       kw::engine_bytes& merged) {
   kw::error e = kw::error::none;
-  if (root()) {
-    status = guarded([&] {
-      std::size_t at = 0;
-      for (std::size_t p = 0; p < sizes.size() && e == kw::error::none; ++p) {
-        const kw::engine_bytes part(all.begin() + static_cast<std::ptrdiff_t>(at),
-                                    all.begin() + static_cast<std::ptrdiff_t>(at + sizes[p]));
-        at += sizes[p];
-        if (p == 0)
-          merged = part;
-        else
-          e = kw::selection_merge(merged, part, merged);
-      }
-    });
+  std::size_t at = 0;
+  for (std::size_t p = 0; p < sizes.size() && e == kw::error::none; ++p) {
+    const auto from = all.begin() + static_cast<std::ptrdiff_t>(at);
+    const kw::engine_bytes part(from, from + static_cast<std::ptrdiff_t>(sizes[p]));
+    at += sizes[p];
+    if (p == 0)
+      merged = part;
+    else
+      e = kw::selection_merge(merged, part, merged);
   }
-  if (status == step_ok) status = step_of(e);
-  return agree(status);
+  return e;
+}
+
+// Every rank's partial result onto rank 0, merged there into `merged`: the
+// counts first, added up; then the kept values of the windows whose every
+// value the ranks kept, no more than the window's room.
+int gather_partials(const kw::engine_bytes& mine, kw::engine_bytes& merged) {
+  kw::engine_bytes counts;
+  kw::error e = kw::error::none;
+  int status = agree(guarded([&] { e = kw::selection_counts(mine, counts); }));
+  if (status == step_ok) status = agree(step_of(e));
+  if (status != step_ok) return status;
+  std::vector<std::uint8_t> all;
+  std::vector<std::uint64_t> sizes;
+  if ((status = gather_bytes(counts.data(), counts.size(), all, sizes)) !=
+      step_ok)
+    return status;
+  kw::engine_bytes total;
+  std::vector<std::uint8_t> take;
+  if (root())
+    status = guarded([&] {
+      e = merge_counts(all, sizes, total);
+      if (e == kw::error::none) e = kw::selection_windows(total, take);
+    });
+  if ((status = agree(status == step_ok ? step_of(e) : status)) != step_ok)
+    return status;
+  std::uint64_t windows = take.size();
+  broadcast(windows);
+  take.resize(windows);
+  broadcast(take.data(), windows);
+  std::vector<double> values;
+  status = agree(guarded([&] { e = kw::selection_kept(mine, take, values); }));
+  if (status == step_ok) status = agree(step_of(e));
+  if (status != step_ok) return status;
+  if ((status = gather_bytes(values.data(), values.size() * sizeof(double),
+                             all, sizes)) != step_ok)
+    return status;
+  if (root())
+    status = guarded([&] {
+      values.resize(all.size() / sizeof(double));
+      std::memcpy(values.data(), all.data(), all.size());
+      e = kw::selection_fill(total, values, merged);
+    });
+  return agree(status == step_ok ? step_of(e) : status);
 }
 
 // One pass, every rank's share of it: the bands dealt to this rank on its

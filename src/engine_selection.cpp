@@ -21,6 +21,7 @@ namespace {
 // The driver's state: how it runs, and why it stopped, if it did.
 struct driver {
   const selection_run& run;
+  std::uint64_t pairs = 0;
   error failure = error::none;
 };
 
@@ -41,7 +42,10 @@ bool run_plan(driver& d, selection_plan& p, selection_partial& out) {
     d.failure = error::cancelled;
     return false;
   }
-  if (!read_partial(merged, out) || out.plan.bytes != p.bytes) {
+  // A tally's merge counts every pair once: a piece left out, or merged
+  // twice, would go unseen otherwise.
+  if (!read_partial(merged, out) || out.plan.bytes != p.bytes ||
+      (!p.sample && out.parts[0].values != d.pairs)) {
     d.failure = error::bad_buffer;
     return false;
   }
@@ -179,7 +183,7 @@ median_statistics selection_median(const selection_run& run) noexcept {
   }
   detail::shaped s;
   detail::shape_pairs(run, s);
-  detail::driver d{run};
+  detail::driver d{run, s.pairs.count()};
   median_statistics m = detail::median(s.pairs, detail::shape_n_y(e),
                                        detail::engine_of(d, s.pairs));
   if (d.failure == error::bad_buffer) m.status = error::bad_buffer;
@@ -207,7 +211,7 @@ selection selection_quantiles(const selection_run& run, const double* p,
   }
   detail::shaped s;
   detail::shape_pairs(run, s);
-  detail::driver d{run};
+  detail::driver d{run, s.pairs.count()};
   selection r = detail::quantiles(s.pairs, detail::shape_n_y(e), p, count, out,
                                   detail::engine_of(d, s.pairs));
   if (d.failure == error::bad_buffer) r.status = error::bad_buffer;

@@ -28,9 +28,13 @@ struct selection_plan {
 // pass). A tally keeps the values of window j when keeping[j] is set: then
 // every value of its kept buckets, no more than the window allows (room,
 // or a group's share of most); else none.
+// Counts only (a tally pass's): the values are left out, their windows'
+// keeping flags stay, each window that keeps holding its kept buckets'
+// count of values elsewhere.
 struct selection_partial {
   selection_plan plan;
   std::vector<tally> parts;
+  bool counts_only = false;
 };
 
 // The plan's bytes into p.bytes.

@@ -44,7 +44,8 @@ bool read_window(byte_reader& in, const window* after, window& w) {
   return w.keep_first > w.keep_last || w.keep_last < w.count();
 }
 
-void write_tally(byte_writer& out, const tally& t) {
+void write_tally(byte_writer& out, const selection_partial& r,
+                 const tally& t) {
   out.u64(t.values);
   out.u64(t.nan);
   out.u64(t.nan_bits);
@@ -56,6 +57,10 @@ void write_tally(byte_writer& out, const tally& t) {
   for (const bucket& b : t.buckets) out.f64(b.high);
   for (std::size_t j = 0; j < t.kept.size(); ++j) {
     out.u64(t.keeping[j] ? 1 : 0);
+    if (r.counts_only) {
+      out.u64(t.keeping[j] ? kept_wanted(r.plan.plan, t, j) : 0);
+      continue;
+    }
     out.u64(t.kept[j].size());
     out.f64s(t.kept[j].data(), t.kept[j].size());
   }
@@ -80,14 +85,17 @@ bool kept_fits(const pass_plan& plan, const tally& t, std::size_t j) {
   return true;
 }
 
-bool read_kept(byte_reader& in, const selection_plan& p, tally& t) {
+bool read_kept(byte_reader& in, const selection_partial& r, tally& t) {
+  const selection_plan& p = r.plan;
   for (std::size_t j = 0; j < p.plan.windows.size(); ++j) {
     const std::uint64_t keeping = in.u64();
-    const std::uint64_t size = in.count(8);
+    const std::uint64_t size = r.counts_only ? in.u64() : in.count(8);
     if (!in.ok || keeping > 1 || (keeping == 0 && size > 0)) return false;
     t.keeping[j] = static_cast<char>(keeping);
-    t.kept[j].resize(size);
-    in.f64s(t.kept[j].data(), size);
+    if (!r.counts_only) {
+      t.kept[j].resize(size);
+      in.f64s(t.kept[j].data(), size);
+    }
     if (!in.ok) return false;
     if (keeping && (size != kept_wanted(p.plan, t, j) ||
                     size > keep_limit(p, j) || !kept_fits(p.plan, t, j)))
@@ -96,7 +104,8 @@ bool read_kept(byte_reader& in, const selection_plan& p, tally& t) {
   return true;
 }
 
-bool read_tally(byte_reader& in, const selection_plan& p, tally& t) {
+bool read_tally(byte_reader& in, const selection_partial& r, tally& t) {
+  const selection_plan& p = r.plan;
   // Its counts must be there before they are made room for.
   const std::uint64_t words = 3 + p.plan.hulls.size() +
                               2 * p.plan.windows.size() + 3 * p.plan.buckets;
@@ -112,7 +121,7 @@ bool read_tally(byte_reader& in, const selection_plan& p, tally& t) {
   for (bucket& b : t.buckets) b.count = in.u64();
   for (bucket& b : t.buckets) b.low = in.f64();
   for (bucket& b : t.buckets) b.high = in.f64();
-  return in.ok && read_kept(in, p, t);
+  return in.ok && read_kept(in, r, t);
 }
 
 }  // namespace
@@ -186,7 +195,8 @@ engine_bytes write_partial(const selection_partial& r) {
   out.u64(r.plan.bytes.size());
   out.out.insert(out.out.end(), r.plan.bytes.begin(), r.plan.bytes.end());
   out.u64(r.parts.size());
-  for (const tally& t : r.parts) write_tally(out, t);
+  out.u64(r.counts_only ? 1 : 0);
+  for (const tally& t : r.parts) write_tally(out, r, t);
   return out.finish();
 }
 
@@ -197,9 +207,13 @@ bool read_partial(const engine_bytes& data, selection_partial& r) {
   if (!in.ok || !read_plan(in.at, plan_size, r.plan)) return false;
   in.at += plan_size;
   if (in.u64() != parts_of(r.plan) || !in.ok) return false;
+  const std::uint64_t counts_only = in.u64();
+  if (!in.ok || counts_only > 1 || (counts_only && r.plan.sample))
+    return false;
+  r.counts_only = counts_only == 1;
   r.parts.resize(parts_of(r.plan));
   for (tally& t : r.parts)
-    if (!read_tally(in, r.plan, t)) return false;
+    if (!read_tally(in, r, t)) return false;
   return in.done();
 }
 

@@ -70,7 +70,7 @@ void sample_band(const kernels& k, const pair_set& pairs,
                  const selection_plan& p, std::size_t b, piece_place at,
                  std::vector<tally>& parts) {
   const std::size_t panels = pairs.others().count();
-  if (!pairs.across() && panels < 2) return;
+  if (panels == 0 || (!pairs.across() && panels < 2)) return;
   std::uint64_t state = p.seed ^ ((at.band + b) * 0x9e3779b97f4a7c15) ^
                         (at.other * 0xc2b2ae3d27d4eb4f);
   const double share = static_cast<double>(p.tiles) *
@@ -95,12 +95,15 @@ std::vector<tally> reset_parts(const selection_plan& p) {
   return parts;
 }
 
-// Adds b's tally to a's, kept values too, as far as a window's limit and
-// both keeping allow.
-void merge_tally(const selection_plan& p, tally& a, const tally& b) {
+// Adds b's tally to a's, kept values too (or their counts), as far as a
+// window's limit and both keeping allow.
+void merge_tally(const selection_plan& p, tally& a, const tally& b,
+                 bool counts_only) {
   a.merge(b);
   for (std::size_t j = 0; j < a.kept.size(); ++j) {
-    const std::uint64_t held = a.kept[j].size() + b.kept[j].size();
+    const std::uint64_t held = counts_only
+                                   ? kept_wanted(p.plan, a, j)
+                                   : a.kept[j].size() + b.kept[j].size();
     if (a.keeping[j] && b.keeping[j] && held <= keep_limit(p, j)) {
       a.kept[j].insert(a.kept[j].end(), b.kept[j].begin(), b.kept[j].end());
     } else {
@@ -225,11 +228,85 @@ error selection_merge(const engine_bytes& a, const engine_bytes& b,
   return detail::guarded([&] {
     detail::selection_partial x, y;
     if (!detail::read_partial(a, x) || !detail::read_partial(b, y) ||
-        x.plan.bytes != y.plan.bytes)
+        x.plan.bytes != y.plan.bytes || x.counts_only != y.counts_only)
       return error::bad_buffer;
     for (std::size_t g = 0; g < x.parts.size(); ++g)
-      detail::merge_tally(x.plan, x.parts[g], y.parts[g]);
+      detail::merge_tally(x.plan, x.parts[g], y.parts[g], x.counts_only);
     out = detail::write_partial(x);
+    return error::none;
+  });
+}
+
+error selection_counts(const engine_bytes& partial,
+                       engine_bytes& counts) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial r;
+    if (!detail::read_partial(partial, r) || r.plan.sample || r.counts_only)
+      return error::bad_buffer;
+    r.counts_only = true;
+    counts = detail::write_partial(r);
+    return error::none;
+  });
+}
+
+error selection_windows(const engine_bytes& counts,
+                        std::vector<std::uint8_t>& take) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial r;
+    if (!detail::read_partial(counts, r) || !r.counts_only)
+      return error::bad_buffer;
+    const detail::tally& t = r.parts[0];
+    take.assign(t.keeping.size(), 0);
+    for (std::size_t j = 0; j < take.size(); ++j)
+      take[j] = t.keeping[j] && detail::kept_wanted(r.plan.plan, t, j) > 0;
+    return error::none;
+  });
+}
+
+error selection_kept(const engine_bytes& partial,
+                     const std::vector<std::uint8_t>& take,
+                     std::vector<double>& values) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial r;
+    if (!detail::read_partial(partial, r) || r.plan.sample || r.counts_only ||
+        take.size() != r.plan.plan.windows.size())
+      return error::bad_buffer;
+    values.clear();
+    const detail::tally& t = r.parts[0];
+    for (std::size_t j = 0; j < take.size(); ++j)
+      if (take[j]) values.insert(values.end(), t.kept[j].begin(), t.kept[j].end());
+    return error::none;
+  });
+}
+
+error selection_fill(const engine_bytes& counts,
+                     const std::vector<double>& values,
+                     engine_bytes& out) noexcept {
+  return detail::guarded([&] {
+    detail::selection_partial r;
+    if (!detail::read_partial(counts, r) || !r.counts_only)
+      return error::bad_buffer;
+    detail::tally& t = r.parts[0];
+    const std::vector<detail::window>& ws = r.plan.plan.windows;
+    for (const double x : values) {
+      const std::uint64_t bits = detail::bits_of(x);
+      // The window whose last pattern is not below x's.
+      const auto w = std::partition_point(
+          ws.begin(), ws.end(),
+          [bits](const detail::window& v) { return detail::bits_of(v.hi) < bits; });
+      if (w == ws.end() || bits < w->first) return error::bad_buffer;
+      const auto j = static_cast<std::size_t>(w - ws.begin());
+      if (!t.keeping[j]) return error::bad_buffer;
+      t.kept[j].push_back(x);
+    }
+    // Each window that keeps holds its kept buckets' count of values (the
+    // reader of the result checks them bucket by bucket).
+    for (std::size_t j = 0; j < ws.size(); ++j)
+      if (t.keeping[j] &&
+          t.kept[j].size() != detail::kept_wanted(r.plan.plan, t, j))
+        return error::bad_buffer;
+    r.counts_only = false;
+    out = detail::write_partial(r);
     return error::none;
   });
 }

@@ -88,6 +88,7 @@ struct test_engine {
   std::vector<block> a_blocks, b_blocks;
   std::mt19937_64 rng{7};
   unsigned passes = 0;
+  bool drop_one = false;  // a faulty engine: a piece left out
 
   kw::engine_bytes piece(const kw::engine_bytes& plan, block i,
                          const block* j) {
@@ -129,6 +130,7 @@ struct test_engine {
         parts.push_back(piece(plan, a_blocks[i], &a_blocks[l]));
     }
     std::shuffle(parts.begin(), parts.end(), rng);
+    if (drop_one && parts.size() > 1) parts.pop_back();
     out = merged(std::move(parts));
     return true;
   }
@@ -262,22 +264,60 @@ TEST(EngineSelection, BandsOfPackedSamples) {
   for (const std::size_t n : {2, 7, 400}) {
     const data_set x = generate(n, 5, shape::spread, rng);
     const detail::packed rows = detail::pack(x.values.data(), n, 5, 5, 0);
-    const auto pass = [&](const kw::engine_bytes& plan, kw::engine_bytes& out) {
-      kw::engine_bytes part[2];
-      for (std::size_t p = 0; p < 2; ++p) {
-        std::atomic<std::size_t> next{p};
-        const kw::unit_source source = [&](std::size_t& band) {
-          band = next.fetch_add(2);
-          return band < rows.count();
-        };
-        EXPECT_EQ(kw::selection_bands(plan, rows, nullptr, source,
-                                      {2, {}}, part[p]),
-                  kw::error::none);
-      }
-      return kw::selection_merge(part[1], part[0], out) == kw::error::none;
+    // Bands 0, 2, 4, .. and 1, 3, 5, .., each on two threads.
+    const auto bands = [&](const kw::engine_bytes& plan, std::size_t p) {
+      std::atomic<std::size_t> next{p};
+      const kw::unit_source source = [&](std::size_t& band) {
+        band = next.fetch_add(2);
+        return band < rows.count();
+      };
+      kw::engine_bytes part;
+      EXPECT_EQ(
+          kw::selection_bands(plan, rows, nullptr, source, {2, {}}, part),
+          kw::error::none);
+      return part;
     };
-    const kw::selection_run run{{n, 0, 5, kw::pairing::within}, pass, 2,
-                                &rows, nullptr};
+    kw::selection_run run{{n, 0, 5, kw::pairing::within},
+                          [&](const kw::engine_bytes& plan,
+                              kw::engine_bytes& out) {
+                            return kw::selection_merge(bands(plan, 1),
+                                                       bands(plan, 0), out) ==
+                                   kw::error::none;
+                          },
+                          2, &rows, nullptr};
+    expect_same(kw::selection_median(run), kw::median(x.view(), 2));
+    // The counts merged first, then the values of the windows they keep.
+    run.pass = [&](const kw::engine_bytes& plan, kw::engine_bytes& out) {
+      const kw::engine_bytes part[2] = {bands(plan, 0), bands(plan, 1)};
+      kw::engine_bytes counts[2], merged;
+      for (std::size_t p = 0; p < 2; ++p)
+        EXPECT_EQ(kw::selection_counts(part[p], counts[p]), kw::error::none);
+      EXPECT_EQ(kw::selection_merge(counts[0], counts[1], merged),
+                kw::error::none);
+      std::vector<std::uint8_t> take;
+      EXPECT_EQ(kw::selection_windows(merged, take), kw::error::none);
+      std::vector<double> values, more;
+      EXPECT_EQ(kw::selection_kept(part[1], take, values), kw::error::none);
+      EXPECT_EQ(kw::selection_kept(part[0], take, more), kw::error::none);
+      values.insert(values.end(), more.begin(), more.end());
+      EXPECT_EQ(kw::selection_fill(merged, values, out), kw::error::none);
+      if (!values.empty()) {
+        // One value too many, or one outside every kept window.
+        kw::engine_bytes bad;
+        values.push_back(values.back());
+        EXPECT_EQ(kw::selection_fill(merged, values, bad),
+                  kw::error::bad_buffer);
+        values.back() = -1.0;
+        EXPECT_EQ(kw::selection_fill(merged, values, bad),
+                  kw::error::bad_buffer);
+      }
+      // Counts and whole partial results do not mix.
+      kw::engine_bytes mixed;
+      EXPECT_EQ(kw::selection_merge(counts[0], part[1], mixed),
+                kw::error::bad_buffer);
+      EXPECT_EQ(kw::selection_counts(counts[0], mixed), kw::error::bad_buffer);
+      return true;
+    };
     expect_same(kw::selection_median(run), kw::median(x.view(), 2));
   }
 }
@@ -292,13 +332,17 @@ TEST(EngineSelection, StoppedOrForeignPasses) {
   EXPECT_EQ(kw::selection_median(run).status, kw::error::cancelled);
   test_engine e;
   e.a = &x;
-  e.a_blocks = blocks_of(20, true, rng);
-  kw::engine_bytes other;
+  e.a_blocks = {{0, 8}, {8, 8}, {16, 4}};
   run.pass = [&](const kw::engine_bytes&, kw::engine_bytes& out) {
     detail::selection_plan p;
     p.plan = detail::zero_plan();
     detail::write_plan(p);
     return e.pass(p.bytes, out);
+  };
+  EXPECT_EQ(kw::selection_median(run).status, kw::error::bad_buffer);
+  e.drop_one = true;
+  run.pass = [&](const kw::engine_bytes& plan, kw::engine_bytes& out) {
+    return e.pass(plan, out);
   };
   EXPECT_EQ(kw::selection_median(run).status, kw::error::bad_buffer);
   run.shape.columns = 0;
@@ -341,6 +385,20 @@ kw::error piece_with(const kw::engine_bytes& plan) {
   static const double row[4] = {1, 2, 3, 4};
   kw::engine_bytes out;
   return kw::selection_piece(plan, {{row, 2, 2, 2}, 0}, nullptr, {1, {}}, out);
+}
+
+// A block of no rows across, under a tally plan and a sampling one.
+TEST(EngineSelection, EmptyBlocksGiveEmptyPartials) {
+  for (const std::size_t n : {5, 400}) {
+    const valid_pair v = first_pass(n);
+    static const double row[2] = {1, 2};
+    const kw::row_block a{{row, 1, 2, 2}, 0}, none{{row, 0, 2, 2}, 3};
+    kw::engine_bytes part, out;
+    EXPECT_EQ(kw::selection_piece(v.plan, a, &none, {1, {}}, part),
+              kw::error::none);
+    EXPECT_EQ(kw::selection_merge(v.partial, part, out), kw::error::none);
+    EXPECT_EQ(out.size(), v.partial.size());
+  }
 }
 
 TEST(EngineSelection, EveryTruncationIsRefused) {

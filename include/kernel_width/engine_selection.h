@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "kernel_width/engine.h"
 
@@ -77,6 +78,26 @@ unsigned selection_threads(const packed_samples& rows,
 error selection_merge(const engine_bytes& a, const engine_bytes& b,
                       engine_bytes& out) noexcept;
 
+// For an engine that moves kept values only where the merge keeps them
+// (the MPI programs): a tally pass's partial result as its counts alone
+// (selection_counts; counts merge as partial results do); the windows
+// whose values a merge of counts keeps (take, one byte per window, 1 to
+// take); the values of a partial result in those windows
+// (selection_kept, a multiset); and the merged counts with every piece's
+// values of those windows put in (selection_fill), which gives the merged
+// partial result. error::bad_buffer for a buffer that is not one, values
+// that are not those of the kept windows' buckets, or a sampling pass's.
+error selection_counts(const engine_bytes& partial,
+                       engine_bytes& counts) noexcept;
+error selection_windows(const engine_bytes& counts,
+                        std::vector<std::uint8_t>& take) noexcept;
+error selection_kept(const engine_bytes& partial,
+                     const std::vector<std::uint8_t>& take,
+                     std::vector<double>& values) noexcept;
+error selection_fill(const engine_bytes& counts,
+                     const std::vector<double>& values,
+                     engine_bytes& out) noexcept;
+
 // A pass run by the engine: the merge of every piece's partial result for
 // `plan` into `merged`. False stops the selection (error::cancelled).
 using selection_pass =
@@ -97,7 +118,7 @@ struct selection_run {
 // median() and quantiles() (kernel_width.h) of the pairs, bit for bit,
 // the count of zero distances included; status error::cancelled when a
 // pass returned false, error::bad_buffer when a merged result was not one
-// of its plan.
+// of its plan, or a tally's did not count every pair once.
 median_statistics selection_median(const selection_run& run) noexcept;
 selection selection_quantiles(const selection_run& run, const double* p,
                               std::size_t count, quantile* out) noexcept;
