@@ -336,6 +336,11 @@ BAD = [  # (function, args, kwargs)
     ("labelled_width", (np.zeros((4, 1)),), {}),
     ("form_width", (np.zeros((4, 3)), np.zeros(2)), {}),
     ("form_statistics", (np.zeros((0, 3)),), {}),
+    ("form_width", (np.zeros((0, 3)), [[0.5, 2.0]]), {}),
+    ("form_width", (np.zeros((4, 3)), [[0.5, 2.0]]), {"output": "scale"}),
+    ("labelled_statistics", (np.zeros((0, 3)),), {}),
+    ("labelled_statistics", (np.zeros((3, 3)),), {"first_column": -1}),
+    ("labelled_statistics", (np.zeros((3, 3)),), {"first_column": 1.0}),
 ]
 
 
