@@ -7,13 +7,15 @@ FUZZ_SECONDS ?= 60
 # What the tests need beyond g++, cmake and make: zlib (the programs read
 # compressed data files), GoogleTest, the Python module's build and test
 # packages (pandas; venv, pip, setuptools, wheel and mypy for pip install .
-# and its types), groff for the man pages, and scikit-learn and matplotlib
-# for the worked example's test (its data sets serve the programs' tests
-# too), and R with Rcpp and testthat for the R package.
+# and its types; dask and distributed for kernel_width.dask), groff for the
+# man pages, and scikit-learn and matplotlib for the worked example's test
+# (its data sets serve the programs' tests too), and R with Rcpp and
+# testthat for the R package.
 TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
   python3-numpy python3-pytest python3-pandas python3-venv python3-pip \
   python3-setuptools python3-wheel mypy groff-base python3-sklearn \
-  python3-matplotlib r-base-dev r-cran-rcpp r-cran-testthat
+  python3-matplotlib python3-dask python3-distributed r-base-dev r-cran-rcpp \
+  r-cran-testthat
 
 # The MPI programs and their tests are built where Open MPI is installed
 # (libopenmpi-dev, openmpi-bin).
