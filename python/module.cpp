@@ -106,8 +106,6 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
   });
   return quantiles_tuple(s, found);
 }
-  return py::make_tuple(values, widths, gammas, s.pairs, s.zero_pairs);
-}
 
 kw::sampling sampling_of(std::uint64_t draws, std::uint64_t seed,
                          double confidence) {
