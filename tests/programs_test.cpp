@@ -806,6 +806,9 @@ std::vector<Case> all_cases() {
        std::string("./bin/form_kernel_width\n") + mpi_program("form") +
            "./bin/labelled_kernel_width\n" + mpi_program("labelled") +
            "./bin/median_kernel_width\n" + mpi_program("median") +
+           "./include/kernel_width/engine.h\n"
+           "./include/kernel_width/engine_selection.h\n"
+           "./include/kernel_width/engine_sums.h\n"
            "./include/kernel_width/kernel_width.h\n"
        "./lib/cmake/KernelWidth/KernelWidthConfig.cmake\n"
        "./lib/cmake/KernelWidth/KernelWidthConfigVersion.cmake\n"
