@@ -139,7 +139,7 @@ int drive(const packed_samples& s, const kw::piece_workers& w,
       [&](const std::vector<std::uint64_t>& rows, std::vector<double>& out) {
         return fetch(s, rows, out);
       },
-      w);
+      w, &s);
   engine_bytes none;
   spread_step(none);
   if (failed == step_ok && statistics.status == kw::error::out_of_memory)

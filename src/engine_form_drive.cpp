@@ -208,7 +208,8 @@ form_statistics form_failed(std::size_t n, error status) {
 form_statistics form_drive(std::size_t n, std::size_t columns,
                            const form_step_runner& run_step,
                            const form_row_fetcher& fetch_rows,
-                           const piece_workers& w) noexcept {
+                           const piece_workers& w,
+                           const packed_samples* all) noexcept {
   if (engine_ready() != error::none) return form_failed(n, error::unsupported_isa);
   if (n == 0) return form_of(0, columns, per_pair(0.0, 0), per_pair(0.0, 0));
   if (columns == 0) return form_failed(n, error::no_features);
@@ -216,9 +217,14 @@ form_statistics form_drive(std::size_t n, std::size_t columns,
   const error e = engine_guarded([&] {
     const drive d{n, columns, run_step, w};
     std::vector<double> estimates, q;
-    if (const error f = first_estimates(d, fetch_rows, estimates, q);
-        f != error::none)
+    if (all != nullptr && all->n == n && all->cols == columns) {
+      q = squared_sums(*all);
+      estimates = distance_estimates(
+          *all, q, {selected_isa().chosen, w.threads, {}});
+    } else if (const error f = first_estimates(d, fetch_rows, estimates, q);
+               f != error::none) {
       return f;
+    }
     pass_out pass;
     if (const error f = run_pass(d, {}, estimates, pass); f != error::none)
       return f;

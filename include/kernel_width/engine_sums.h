@@ -99,10 +99,15 @@ using form_row_fetcher = std::function<error(
 
 // form()'s statistics, bit for bit, of n samples of `columns` values over
 // the pieces that run_step reaches; w.control is watched between steps.
+// An engine whose driver holds every sample (the MPI programs) passes them
+// as all: the first estimates are then made from the whole data, as
+// form() makes them, and fewer rows need computing again; otherwise from
+// the 64 rows fetch_rows gives. Only the speed differs.
 form_statistics form_drive(std::size_t n, std::size_t columns,
                            const form_step_runner& run_step,
                            const form_row_fetcher& fetch_rows,
-                           const piece_workers& w) noexcept;
+                           const piece_workers& w,
+                           const packed_samples* all = nullptr) noexcept;
 
 // Blocks: a step's partial result over block a's pairs (b null: the pairs
 // within a, and its diagonal) or a's rows with b's. Errors:
