@@ -99,10 +99,16 @@ bool terms_of(std::size_t n, std::uint64_t i,
   return row.size() == n;
 }
 
+// The centre and spread of the data as `centred` rows spread over it
+// show them: they set every row's estimate of its squared sums, so the
+// more of them the fewer rows a wrong grid sends to be computed again.
+constexpr std::size_t centred = 4096;
+
 // The first pass's estimates, from 64 samples spread over the data.
 error first_estimates(const drive& d, const form_row_fetcher& fetch,
                       std::vector<double>& estimates, std::vector<double>& q) {
   const std::size_t m = std::min<std::size_t>(d.n, 64);
+  const std::size_t k = std::min(d.n, centred);
   std::vector<std::uint64_t> rows;
   for (std::size_t j = 0; j < m; ++j) rows.push_back(j * d.n / m);
   form_step s;
@@ -111,14 +117,19 @@ error first_estimates(const drive& d, const form_row_fetcher& fetch,
   s.cols = d.cols;
   if (const error e = fetch(rows, s.samples); e != error::none) return e;
   if (s.samples.size() != m * d.cols) return error::bad_buffer;
+  rows.clear();
+  for (std::size_t j = 0; j < k; ++j) rows.push_back(j * d.n / k);
+  std::vector<double> spread_rows;
+  if (const error e = fetch(rows, spread_rows); e != error::none) return e;
+  if (spread_rows.size() != k * d.cols) return error::bad_buffer;
   s.centre.assign(d.cols, 0.0);
-  for (std::size_t j = 0; j < m; ++j)
+  for (std::size_t j = 0; j < k; ++j)
     for (std::size_t c = 0; c < d.cols; ++c)
-      s.centre[c] += s.samples[j * d.cols + c] / static_cast<double>(m);
-  for (std::size_t j = 0; j < m; ++j)
+      s.centre[c] += spread_rows[j * d.cols + c] / static_cast<double>(k);
+  for (std::size_t j = 0; j < k; ++j)
     for (std::size_t c = 0; c < d.cols; ++c)
-      s.spread += square(s.samples[j * d.cols + c] - s.centre[c]);
-  s.spread *= static_cast<double>(d.n) / static_cast<double>(m);
+      s.spread += square(spread_rows[j * d.cols + c] - s.centre[c]);
+  s.spread *= static_cast<double>(d.n) / static_cast<double>(k);
   form_partial p;
   if (const error e = step_of(d, s, p); e != error::none) return e;
   return rows_of(d.n, p.segments, false, estimates, q) ? error::none

@@ -207,14 +207,19 @@ TEST(RankPasses, TheControlCountsThePairsOfTheFirstPass) {
     const detail::packed p = pack(samples(r.n, 4, 3), 0);
     const detail::packed q = pack(samples(std::max<std::size_t>(r.n_y, 1), 4, 4), 0);
     const detail::pair_set pairs{&p, r.n_y > 0 ? &q : nullptr};
-    detail::pair_counter done{0};
-    const detail::ranks_found f =
-        detail::pair_ranks(pairs, {r.pairs / 3}, 3, detail::best_isa(),
-                           {&done, nullptr}, small_limits());
-    if (r.n_y == 0) {
-      EXPECT_GT(f.passes, 1u);
+    // On one thread the sample, and so the number of passes, is always the
+    // same; on several, which values a thread keeps before the sample's
+    // room runs out depends on timing.
+    for (const unsigned threads : {1u, 3u}) {
+      detail::pair_counter done{0};
+      const detail::ranks_found f =
+          detail::pair_ranks(pairs, {r.pairs / 3}, threads, detail::best_isa(),
+                             {&done, nullptr}, small_limits());
+      if (r.n_y == 0 && threads == 1) {
+        EXPECT_GT(f.passes, 1u);
+      }
+      EXPECT_EQ(done.load(), r.pairs) << r.n << " x " << r.n_y;
     }
-    EXPECT_EQ(done.load(), r.pairs) << r.n << " x " << r.n_y;
   }
 }
 

@@ -93,7 +93,8 @@ using form_step_runner =
     std::function<error(const engine_bytes& step, engine_bytes& merged)>;
 
 // The given global rows' values, row-major (rows.size() * columns), into
-// out: a few rows (64) from which the first estimates are made.
+// out: a few rows (64, then up to 4,096) from which the first estimates
+// are made.
 using form_row_fetcher = std::function<error(
     const std::vector<std::uint64_t>& rows, std::vector<double>& out)>;
 
@@ -102,7 +103,7 @@ using form_row_fetcher = std::function<error(
 // An engine whose driver holds every sample (the MPI programs) passes them
 // as all: the first estimates are then made from the whole data, as
 // form() makes them, and fewer rows need computing again; otherwise from
-// the 64 rows fetch_rows gives. Only the speed differs.
+// the rows fetch_rows gives. Only the speed differs.
 form_statistics form_drive(std::size_t n, std::size_t columns,
                            const form_step_runner& run_step,
                            const form_row_fetcher& fetch_rows,
