@@ -109,15 +109,7 @@ ranks_found find(driver& d, const pair_set& pairs,
       sampled_plan(pairs.count(), engine_drawer(d, pairs.count()), ranks,
                    limits);
   if (d.failure != error::none) return stopped();
-  const ranks_result r =
-      select_ranks(pairs.count(), ranks, pass, first, limits);
-  ranks_found f;
-  f.nan = r.nan;
-  f.passes = r.passes;
-  f.cancelled = r.cancelled;
-  f.stalled = r.stalled;
-  for (const double v : r.values) f.values.push_back(std::sqrt(v));
-  return f;
+  return distances_of(select_ranks(pairs.count(), ranks, pass, first, limits));
 }
 
 rank_engine engine_of(driver& d, const pair_set& pairs) {

@@ -151,15 +151,7 @@ bool tally_bands(const pair_set& pairs, const pass_plan& plan,
   return true;
 }
 
-ranks_found find_ranks(const pair_set& pairs,
-                       const std::vector<std::uint64_t>& ranks,
-                       unsigned threads, isa set, const pass_function& pass,
-                       const select_limits& limits) {
-  const std::optional<pass_plan> first =
-      sampled_plan(pairs, set, pass_threads(pairs, threads, limits), ranks,
-                   limits);
-  const ranks_result r =
-      select_ranks(pairs.count(), ranks, pass, first, limits);
+ranks_found distances_of(const ranks_result& r) {
   ranks_found f;
   f.nan = r.nan;
   f.passes = r.passes;
@@ -167,6 +159,16 @@ ranks_found find_ranks(const pair_set& pairs,
   f.stalled = r.stalled;
   for (const double v : r.values) f.values.push_back(std::sqrt(v));
   return f;
+}
+
+ranks_found find_ranks(const pair_set& pairs,
+                       const std::vector<std::uint64_t>& ranks,
+                       unsigned threads, isa set, const pass_function& pass,
+                       const select_limits& limits) {
+  const std::optional<pass_plan> first =
+      sampled_plan(pairs, set, pass_threads(pairs, threads, limits), ranks,
+                   limits);
+  return distances_of(select_ranks(pairs.count(), ranks, pass, first, limits));
 }
 
 ranks_found pair_ranks(const pair_set& pairs,

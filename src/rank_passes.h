@@ -46,6 +46,10 @@ ranks_found find_ranks(const pair_set& pairs,
                        unsigned threads, isa set, const pass_function& pass,
                        const select_limits& limits = {});
 
+// A selection over squared distances as the distances: each value's
+// correctly rounded root.
+ranks_found distances_of(const ranks_result& r);
+
 // The plan of a pass that counts the distances at 0 (its window's inside).
 pass_plan zero_plan();
 
