@@ -110,20 +110,26 @@ double bound_of(const scanned& x, const scanned& y) {
   return kw::distance_bound(low.data(), high.data(), low.size());
 }
 
+// What the first pass over each file found; y stays empty without a
+// second file.
+struct scanned_files {
+  scanned x, y;
+};
+
 // The first pass over each file: their samples, columns and ranges.
 bool scan_files(const char* program, const options& opts, std::size_t first,
-                scanned& x, scanned& y) {
+                scanned_files& f) {
   std::optional<scanned> sx = scan_samples(program, opts, first);
   if (!sx) return false;
-  x = std::move(*sx);
+  f.x = std::move(*sx);
   if (opts.second.empty()) return true;
   options second = opts;
   second.file = opts.second;
   std::optional<scanned> sy = scan_samples(program, second, first);
   if (!sy) return false;
-  y = std::move(*sy);
-  if (x.n == 0) x.cols = y.cols;
-  return pairable(program, opts, {x.n, x.cols}, {y.n, y.cols});
+  f.y = std::move(*sy);
+  if (f.x.n == 0) f.x.cols = f.y.cols;
+  return pairable(program, opts, {f.x.n, f.x.cols}, {f.y.n, f.y.cols});
 }
 
 // The bytes of held rows a pass may take: 32 MiB, or the value of
@@ -281,10 +287,11 @@ struct block_pass {
 // The passes over x's file, then y's (index n + j), as many as the budget
 // needs for the places used; a file a pass needs nothing from is not read.
 bool distance_passes(const char* program, const options& opts,
-                     std::size_t first, const scanned& x, const scanned& y,
+                     std::size_t first, const scanned_files& f,
                      const std::vector<kw::pair_index>& pairs,
                      streamed_distances& s) {
-  const index_set firsts(pairs, x.n + y.n);
+  const scanned& x = f.x;
+  const index_set firsts(pairs, x.n + f.y.n);
   std::uint32_t used = 0;
   const std::vector<std::uint32_t> place = places(pairs, firsts, used);
   const std::uint32_t per_pass = static_cast<std::uint32_t>(std::clamp<std::size_t>(
@@ -305,7 +312,7 @@ bool distance_passes(const char* program, const options& opts,
     if (pass.least < x.n && !visit_samples(program, opts, first, x, visit))
       return false;
     if (!opts.second.empty() && pass.most >= x.n &&
-        !visit_samples(program, second, first, y, visit_y))
+        !visit_samples(program, second, first, f.y, visit_y))
       return false;
   }
   return true;
@@ -315,8 +322,10 @@ bool distance_passes(const char* program, const options& opts,
 std::optional<streamed_distances> stream_distances(const char* program,
                                                    const options& opts,
                                                    std::size_t first) {
-  scanned x, y;
-  if (!scan_files(program, opts, first, x, y)) return std::nullopt;
+  scanned_files f;
+  if (!scan_files(program, opts, first, f)) return std::nullopt;
+  const scanned& x = f.x;
+  const scanned& y = f.y;
   const kw::pairing kind = pairing_of(opts);
   streamed_distances s;
   s.n = x.n;
@@ -339,7 +348,7 @@ std::optional<streamed_distances> stream_distances(const char* program,
     return std::nullopt;
   }
   s.d.resize(opts.sample);
-  if (!distance_passes(program, opts, first, x, y, pairs, s)) return std::nullopt;
+  if (!distance_passes(program, opts, first, f, pairs, s)) return std::nullopt;
   return s;
 }
 

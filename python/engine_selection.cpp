@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module_support.h"
@@ -67,16 +68,25 @@ py::bytes selection_merge(const py::bytes& a, const py::bytes& b) {
   return bytes_out(out);
 }
 
+// The pairs as the package gives them: (n, n_y, columns, cross); pooled
+// when not across and y has samples.
+using shape_tuple =
+    std::tuple<std::size_t, std::size_t, std::size_t, bool>;
+
+kw::selection_shape shape_of(const shape_tuple& t) {
+  const auto [n, n_y, columns, cross] = t;
+  return {n, n_y, columns,
+          cross ? kw::pairing::cross
+                : n_y > 0 ? kw::pairing::pooled : kw::pairing::within};
+}
+
 // The driver's run: its passes through run_pass, called with the GIL held.
 // An exception it raises stays set on this thread while the driver stops,
 // and is raised again once it has.
-kw::selection_run run_of(std::size_t n, std::size_t n_y, std::size_t columns,
-                         bool cross, const py::function& run_pass,
-                         long threads) {
+kw::selection_run run_of(const shape_tuple& shape,
+                         const py::function& run_pass, long threads) {
   kw::selection_run run;
-  run.shape = {n, n_y, columns,
-               cross ? kw::pairing::cross
-                     : n_y > 0 ? kw::pairing::pooled : kw::pairing::within};
+  run.shape = shape_of(shape);
   run.threads = core_support::thread_count(threads);
   run.pass = [&run_pass](const kw::engine_bytes& plan,
                          kw::engine_bytes& merged) {
@@ -98,11 +108,9 @@ void raise_pending() {
   if (PyErr_Occurred() != nullptr) throw py::error_already_set();
 }
 
-py::tuple selection_median(std::size_t n, std::size_t n_y,
-                           std::size_t columns, bool cross,
+py::tuple selection_median(const shape_tuple& shape,
                            const py::function& run_pass, long threads) {
-  const kw::selection_run run =
-      run_of(n, n_y, columns, cross, run_pass, threads);
+  const kw::selection_run run = run_of(shape, run_pass, threads);
   kw::median_statistics s;
   {
     py::gil_scoped_release free;
@@ -112,13 +120,11 @@ py::tuple selection_median(std::size_t n, std::size_t n_y,
   return core_support::median_tuple(s);
 }
 
-py::tuple selection_quantiles(std::size_t n, std::size_t n_y,
-                              std::size_t columns, bool cross,
+py::tuple selection_quantiles(const shape_tuple& shape,
                               const core_support::contiguous& p,
                               const py::function& run_pass, long threads) {
   if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
-  const kw::selection_run run =
-      run_of(n, n_y, columns, cross, run_pass, threads);
+  const kw::selection_run run = run_of(shape, run_pass, threads);
   const auto size = static_cast<std::size_t>(p.shape(0));
   std::vector<kw::quantile> found(size);
   kw::selection s;
@@ -141,14 +147,13 @@ void bind_selection(py::module_& m) {
         "first global rows.");
   m.def("selection_merge", &selection_merge, py::arg("a"), py::arg("b"),
         "The exact merge of two partial results of one plan.");
-  m.def("selection_median", &selection_median, py::arg("n"), py::arg("n_y"),
-        py::arg("columns"), py::arg("cross"), py::arg("run_pass"),
-        py::arg("threads"),
-        "median()'s tuple, each pass run by run_pass(plan) -> the merge of "
-        "every piece's partial result.");
-  m.def("selection_quantiles", &selection_quantiles, py::arg("n"),
-        py::arg("n_y"), py::arg("columns"), py::arg("cross"), py::arg("p"),
+  m.def("selection_median", &selection_median, py::arg("shape"),
         py::arg("run_pass"), py::arg("threads"),
+        "median()'s tuple of the pairs shape = (n, n_y, columns, cross), "
+        "each pass run by run_pass(plan) -> the merge of every piece's "
+        "partial result.");
+  m.def("selection_quantiles", &selection_quantiles, py::arg("shape"),
+        py::arg("p"), py::arg("run_pass"), py::arg("threads"),
         "quantiles()'s tuple, each pass run by run_pass as for "
         "selection_median.");
 }

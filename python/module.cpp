@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "kernel_width/kernel_width.h"
@@ -107,9 +108,12 @@ py::tuple quantiles(const array& x, const py::object& y, bool cross,
   return quantiles_tuple(s, found);
 }
 
-kw::sampling sampling_of(std::uint64_t draws, std::uint64_t seed,
-                         double confidence) {
-  return {draws, seed, confidence};
+// The sampling arguments as the package groups them: (draws, seed,
+// confidence).
+using sampling_tuple = std::tuple<std::uint64_t, std::uint64_t, double>;
+
+kw::sampling sampling_of(const sampling_tuple& how) {
+  return {std::get<0>(how), std::get<1>(how), std::get<2>(how)};
 }
 
 // One end of each interval: (values, widths, gammas, ranks), rank -1 for a
@@ -130,10 +134,9 @@ py::tuple ends(const std::vector<kw::sampled_quantile>& found, bool high) {
 }
 
 // (values, widths, gammas, low, high, population, n, n_y, columns): the
-// estimates from `draws` drawn pairs, low and high as ends() gives them.
+// estimates from the drawn pairs, low and high as ends() gives them.
 py::tuple sampled_quantiles(const array& x, const py::object& y, bool cross,
-                            const contiguous& p, std::uint64_t draws,
-                            std::uint64_t seed, double confidence,
+                            const contiguous& p, const sampling_tuple& how,
                             long threads) {
   if (p.ndim() != 1) throw py::value_error("q must be 1-D here");
   two_sets sets;
@@ -141,10 +144,10 @@ py::tuple sampled_quantiles(const array& x, const py::object& y, bool cross,
   const unsigned count = thread_count(threads);
   const auto size = static_cast<std::size_t>(p.shape(0));
   std::vector<kw::sampled_quantile> found(size);
-  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const kw::sampling drawn = sampling_of(how);
   const kw::sampled_selection s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_quantiles(sets.pairs, p.data(), size, how,
+        return kw::sampled_quantiles(sets.pairs, p.data(), size, drawn,
                                      found.data(), count, cancel);
       });
   check(s.status);
@@ -162,15 +165,15 @@ py::tuple sampled_quantiles(const array& x, const py::object& y, bool cross,
 
 // (n, columns, population, mean, width, gamma, low, high), low and high as
 // (value, width, gamma, trivial).
-py::tuple sampled_mean(const array& x, std::uint64_t draws,
-                       std::uint64_t seed, double confidence, long threads) {
+py::tuple sampled_mean(const array& x, const sampling_tuple& how,
+                       long threads) {
   contiguous copy;
   const kw::matrix_view samples = view_of(x, "X", copy);
   const unsigned count = thread_count(threads);
-  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const kw::sampling drawn = sampling_of(how);
   const kw::sampled_labelled s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_mean(samples, 0, how, count, cancel);
+        return kw::sampled_mean(samples, 0, drawn, count, cancel);
       });
   check(s.status);
   const auto end = [](const kw::interval_end& e) {
@@ -210,16 +213,17 @@ PYBIND11_MODULE(_core, m) {
         "of the same distances for the probabilities p, and their widths "
         "and gammas.");
   m.def("sampled_quantiles", &sampled_quantiles, py::arg("X"), py::arg("Y"),
-        py::arg("cross"), py::arg("p"), py::arg("draws"), py::arg("seed"),
-        py::arg("confidence"), py::arg("threads"),
+        py::arg("cross"), py::arg("p"), py::arg("how"), py::arg("threads"),
         "(values, widths, gammas, low, high, population, n, n_y, columns): "
-        "numpy's quantiles of `draws` drawn distances, and the intervals' "
+        "numpy's quantiles of the distances drawn as how = (draws, seed, "
+        "confidence) says, and the intervals' "
         "ends as (values, widths, gammas, ranks), rank -1 for a trivial "
         "end.");
-  m.def("sampled_mean", &sampled_mean, py::arg("X"), py::arg("draws"),
-        py::arg("seed"), py::arg("confidence"), py::arg("threads"),
+  m.def("sampled_mean", &sampled_mean, py::arg("X"), py::arg("how"),
+        py::arg("threads"),
         "(n, columns, population, mean, width, gamma, low, high): the mean "
-        "of `draws` drawn distances over every column of X, the ends as "
+        "of the distances drawn as how = (draws, seed, confidence) says, "
+        "over every column of X, the ends as "
         "(value, width, gamma, trivial).");
   bind_selection(m);
   bind_sums(m);

@@ -40,16 +40,12 @@ def sampled_quantiles(
     Y: Optional[npt.NDArray[np.float64]],
     cross: bool,
     p: npt.NDArray[np.float64],
-    draws: int,
-    seed: int,
-    confidence: float,
+    how: tuple[int, int, float],
     threads: int,
 ) -> tuple[Any, ...]: ...
 def sampled_mean(
     X: npt.NDArray[np.float64],
-    draws: int,
-    seed: int,
-    confidence: float,
+    how: tuple[int, int, float],
     threads: int,
 ) -> tuple[Any, ...]: ...
 
@@ -67,18 +63,12 @@ def selection_piece(
 ) -> bytes: ...
 def selection_merge(a: bytes, b: bytes) -> bytes: ...
 def selection_median(
-    n: int,
-    n_y: int,
-    columns: int,
-    cross: bool,
+    shape: tuple[int, int, int, bool],
     run_pass: Callable[[bytes], bytes],
     threads: int,
 ) -> tuple[int, int, int, int, float, float, float, float, int]: ...
 def selection_quantiles(
-    n: int,
-    n_y: int,
-    columns: int,
-    cross: bool,
+    shape: tuple[int, int, int, bool],
     p: Sequence[float],
     run_pass: Callable[[bytes], bytes],
     threads: int,

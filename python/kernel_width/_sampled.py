@@ -17,8 +17,7 @@ from ._warnings import _no_samples, _sampled_zero, _zero_quantiles
 def _sampled(x: np.ndarray, y: Optional[np.ndarray], across: bool,
              p: np.ndarray, how: tuple, threads: _Count) -> tuple:
     """_core.sampled_quantiles's tuple for the probabilities p."""
-    return _core.sampled_quantiles(x, y, across, p, how[0], how[1], how[2],
-                                   _threads(threads))
+    return _core.sampled_quantiles(x, y, across, p, how, _threads(threads))
 
 
 def _sampled_labelled(X: npt.ArrayLike, threads: _Count,
@@ -26,8 +25,7 @@ def _sampled_labelled(X: npt.ArrayLike, threads: _Count,
                       how: tuple) -> SampledLabelledStatistics:
     """The mean of drawn distances over the same columns as _labelled."""
     n, columns, population, mean, width, _, low, high = _core.sampled_mean(
-        _features(X, first_column, label), how[0], how[1], how[2],
-        _threads(threads))
+        _features(X, first_column, label), how, _threads(threads))
     ends = [_end(e[0], e[1], e[2], None) for e in (low, high)]
     return SampledLabelledStatistics(n, columns, population, mean, width,
                                      ends[0], ends[1], *how)

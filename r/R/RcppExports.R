@@ -17,11 +17,11 @@
     .Call(`_kernelwidth_order_statistics`, x, y, kind, ranks, threads)
 }
 
-.sampled_quantiles <- function(x, y, kind, probs, draws, seed, confidence, threads) {
-    .Call(`_kernelwidth_sampled_quantiles`, x, y, kind, probs, draws, seed, confidence, threads)
+.sampled_quantiles <- function(x, y, kind, probs, how, threads) {
+    .Call(`_kernelwidth_sampled_quantiles`, x, y, kind, probs, how, threads)
 }
 
-.sampled_mean <- function(x, draws, seed, confidence, threads) {
-    .Call(`_kernelwidth_sampled_mean`, x, draws, seed, confidence, threads)
+.sampled_mean <- function(x, how, threads) {
+    .Call(`_kernelwidth_sampled_mean`, x, how, threads)
 }
 

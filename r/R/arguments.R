@@ -148,8 +148,8 @@ sampling_arg <- function(sample, seed, confidence, given,
 
 # The library's sampled quantiles of the pairs p (pairs_arg) for probs.
 sampled_at <- function(p, probs, how, threads, call) {
-  rethrow(.sampled_quantiles(p$x, p$y, p$kind, probs, how$draws, how$seed,
-                             how$confidence, threads), call = call)
+  rethrow(.sampled_quantiles(p$x, p$y, p$kind, probs, how, threads),
+          call = call)
 }
 
 # The warning for a sampled width of 0 (a drawn distance of 0 or a square

@@ -77,8 +77,7 @@ labelled_statistics <- function(x, label = 1L, threads = 0L, sample = NULL,
 # The mean of drawn distances and its interval, over labelled's columns.
 sampled_labelled_of <- function(x, label, threads, how, call = sys.call(-1)) {
   skip <- label_arg(label, x, call = call)
-  s <- rethrow(.sampled_mean(samples_arg(x, "x", skip, call = call),
-                             how$draws, how$seed, how$confidence,
+  s <- rethrow(.sampled_mean(samples_arg(x, "x", skip, call = call), how,
                              threads_arg(threads, call = call)), call = call)
   if (zero(s$width))
     caution(call, "the width is 0: ", sampled_zero_doubt(s$mean, "mean"))

@@ -61,8 +61,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // sampled_quantiles
-Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind, Rcpp::NumericVector probs, double draws, std::string seed, double confidence, int threads);
-RcppExport SEXP _kernelwidth_sampled_quantiles(SEXP xSEXP, SEXP ySEXP, SEXP kindSEXP, SEXP probsSEXP, SEXP drawsSEXP, SEXP seedSEXP, SEXP confidenceSEXP, SEXP threadsSEXP) {
+Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind, Rcpp::NumericVector probs, Rcpp::List how, int threads);
+RcppExport SEXP _kernelwidth_sampled_quantiles(SEXP xSEXP, SEXP ySEXP, SEXP kindSEXP, SEXP probsSEXP, SEXP howSEXP, SEXP threadsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -70,26 +70,22 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< SEXP >::type y(ySEXP);
     Rcpp::traits::input_parameter< int >::type kind(kindSEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type probs(probsSEXP);
-    Rcpp::traits::input_parameter< double >::type draws(drawsSEXP);
-    Rcpp::traits::input_parameter< std::string >::type seed(seedSEXP);
-    Rcpp::traits::input_parameter< double >::type confidence(confidenceSEXP);
+    Rcpp::traits::input_parameter< Rcpp::List >::type how(howSEXP);
     Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);
-    rcpp_result_gen = Rcpp::wrap(sampled_quantiles(x, y, kind, probs, draws, seed, confidence, threads));
+    rcpp_result_gen = Rcpp::wrap(sampled_quantiles(x, y, kind, probs, how, threads));
     return rcpp_result_gen;
 END_RCPP
 }
 // sampled_mean
-Rcpp::List sampled_mean(SEXP x, double draws, std::string seed, double confidence, int threads);
-RcppExport SEXP _kernelwidth_sampled_mean(SEXP xSEXP, SEXP drawsSEXP, SEXP seedSEXP, SEXP confidenceSEXP, SEXP threadsSEXP) {
+Rcpp::List sampled_mean(SEXP x, Rcpp::List how, int threads);
+RcppExport SEXP _kernelwidth_sampled_mean(SEXP xSEXP, SEXP howSEXP, SEXP threadsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< SEXP >::type x(xSEXP);
-    Rcpp::traits::input_parameter< double >::type draws(drawsSEXP);
-    Rcpp::traits::input_parameter< std::string >::type seed(seedSEXP);
-    Rcpp::traits::input_parameter< double >::type confidence(confidenceSEXP);
+    Rcpp::traits::input_parameter< Rcpp::List >::type how(howSEXP);
     Rcpp::traits::input_parameter< int >::type threads(threadsSEXP);
-    rcpp_result_gen = Rcpp::wrap(sampled_mean(x, draws, seed, confidence, threads));
+    rcpp_result_gen = Rcpp::wrap(sampled_mean(x, how, threads));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -99,8 +95,8 @@ static const R_CallMethodDef CallEntries[] = {
     {"_kernelwidth_form", (DL_FUNC) &_kernelwidth_form, 3},
     {"_kernelwidth_labelled", (DL_FUNC) &_kernelwidth_labelled, 2},
     {"_kernelwidth_order_statistics", (DL_FUNC) &_kernelwidth_order_statistics, 5},
-    {"_kernelwidth_sampled_quantiles", (DL_FUNC) &_kernelwidth_sampled_quantiles, 8},
-    {"_kernelwidth_sampled_mean", (DL_FUNC) &_kernelwidth_sampled_mean, 5},
+    {"_kernelwidth_sampled_quantiles", (DL_FUNC) &_kernelwidth_sampled_quantiles, 6},
+    {"_kernelwidth_sampled_mean", (DL_FUNC) &_kernelwidth_sampled_mean, 3},
     {NULL, NULL, 0}
 };
 

@@ -113,10 +113,13 @@ Rcpp::List order_statistics(SEXP x, SEXP y, int kind,
 
 namespace {
 
-// The sampling arguments, checked on the R side; the seed as decimal
-// digits (R's doubles hold whole numbers only up to 2^53).
-kw::sampling sampling_of(double draws, const std::string& seed,
-                         double confidence) {
+// The sampling arguments, list(draws, seed, confidence), checked on the R
+// side; the seed as decimal digits (R's doubles hold whole numbers only up
+// to 2^53).
+kw::sampling sampling_of(const Rcpp::List& how) {
+  const auto draws = Rcpp::as<double>(how["draws"]);
+  const auto seed = Rcpp::as<std::string>(how["seed"]);
+  const auto confidence = Rcpp::as<double>(how["confidence"]);
   if (!(draws >= 1 && draws <= 0x1p63) || draws != std::floor(draws))
     Rcpp::stop("bad sample");
   std::uint64_t value = 0;
@@ -138,16 +141,15 @@ Rcpp::List end_of(const kw::interval_end& e) {
 
 }  // namespace
 
-// numpy's quantiles of `draws` drawn distances within x (kind 0), of x and
-// y pooled (1) or across them (2), with each interval: estimate, low and
-// high as lists of numeric vectors (sigma, width, gamma), the ranks from 1
-// (NA for a trivial end), and N.
+// numpy's quantiles of the distances drawn as `how` says (sampling_of())
+// within x (kind 0), of x and y pooled (1) or across them (2), with each
+// interval: estimate, low and high as lists of numeric vectors (sigma,
+// width, gamma), the ranks from 1 (NA for a trivial end), and N.
 // [[Rcpp::export(.sampled_quantiles)]]
 Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind,
-                             Rcpp::NumericVector probs, double draws,
-                             std::string seed, double confidence,
+                             Rcpp::NumericVector probs, Rcpp::List how,
                              int threads) {
-  const kw::sampling how = sampling_of(draws, seed, confidence);
+  const kw::sampling drawn = sampling_of(how);
   const row_major first = rows_of(x);
   const row_major second = kind == 0 ? row_major{} : rows_of(y);
   const kw::sample_pairs pairs =
@@ -159,7 +161,7 @@ Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind,
   std::vector<kw::sampled_quantile> found(size);
   const kw::sampled_selection s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_quantiles(pairs, probs.begin(), size, how,
+        return kw::sampled_quantiles(pairs, probs.begin(), size, drawn,
                                      found.data(), threads, cancel);
       });
   check(s.status);
@@ -196,16 +198,16 @@ Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind,
       Rcpp::Named("pairs") = count(s.population));
 }
 
-// The mean of `draws` drawn distances over x's columns, with its
-// interval, as labelled_statistics gives it (low and high as end_of()).
+// The mean of the distances drawn as `how` says (sampling_of()) over x's
+// columns, with its interval, as labelled_statistics gives it (low and high
+// as end_of()).
 // [[Rcpp::export(.sampled_mean)]]
-Rcpp::List sampled_mean(SEXP x, double draws, std::string seed,
-                        double confidence, int threads) {
-  const kw::sampling how = sampling_of(draws, seed, confidence);
+Rcpp::List sampled_mean(SEXP x, Rcpp::List how, int threads) {
+  const kw::sampling drawn = sampling_of(how);
   const row_major samples = rows_of(x);
   const kw::sampled_labelled s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_mean(samples.view(), 0, how, threads, cancel);
+        return kw::sampled_mean(samples.view(), 0, drawn, threads, cancel);
       });
   check(s.status);
   return Rcpp::List::create(
@@ -215,5 +217,6 @@ Rcpp::List sampled_mean(SEXP x, double draws, std::string seed,
       Rcpp::Named("gamma") = s.gamma, Rcpp::Named("low") = end_of(s.low),
       Rcpp::Named("high") = end_of(s.high),
       Rcpp::Named("draws") = count(s.draws),
-      Rcpp::Named("seed") = seed, Rcpp::Named("confidence") = s.confidence);
+      Rcpp::Named("seed") = Rcpp::as<std::string>(how["seed"]),
+      Rcpp::Named("confidence") = s.confidence);
 }

@@ -29,27 +29,33 @@ std::string kind_of(SEXP column) {
   }
 }
 
-[[noreturn]] void missing_value(const std::string& what, std::size_t row,
-                                SEXP names, R_xlen_t c) {
-  Rcpp::stop("NA in " + what + " at row " + std::to_string(row + 1) + ", " +
-             column_name(names, c));
+// A column as the messages name it: the argument, and column c of names.
+struct column_label {
+  const std::string& what;
+  SEXP names;
+  R_xlen_t c;
+};
+
+[[noreturn]] void missing_value(const column_label& at, std::size_t row) {
+  Rcpp::stop("NA in " + at.what + " at row " + std::to_string(row + 1) +
+             ", " + column_name(at.names, at.c));
 }
 
-// The values of column c, out.rows of them from `first` in `column`, into
-// column `to` of out, refusing NA.
+// The values of column at.c, out.rows of them from `first` in `column`,
+// into column `to` of out, refusing NA.
 void copy_column(SEXP column, R_xlen_t first, row_major& out, std::size_t to,
-                 const std::string& what, SEXP names, R_xlen_t c) {
+                 const column_label& at) {
   double* target = out.values.data() + to;
   if (TYPEOF(column) == REALSXP) {
     const double* v = REAL(column) + first;
     for (std::size_t r = 0; r < out.rows; ++r, target += out.cols) {
-      if (R_IsNA(v[r])) missing_value(what, r, names, c);
+      if (R_IsNA(v[r])) missing_value(at, r);
       *target = v[r];
     }
   } else {
     const int* v = INTEGER(column) + first;
     for (std::size_t r = 0; r < out.rows; ++r, target += out.cols) {
-      if (v[r] == NA_INTEGER) missing_value(what, r, names, c);
+      if (v[r] == NA_INTEGER) missing_value(at, r);
       *target = v[r];
     }
   }
@@ -102,10 +108,11 @@ row_major rows_of(SEXP samples) {
   std::size_t to = 0;
   for (R_xlen_t c = 0; c < total; ++c) {
     if (c + 1 == skip) continue;
+    const column_label at{what, names, c};
     if (list)
-      copy_column(VECTOR_ELT(data, c), 0, out, to++, what, names, c);
+      copy_column(VECTOR_ELT(data, c), 0, out, to++, at);
     else
-      copy_column(data, c * n, out, to++, what, names, c);
+      copy_column(data, c * n, out, to++, at);
   }
   return out;
 }

@@ -143,7 +143,7 @@ def standin_median(x, y, cross):
         rows = x if y is None else np.vstack([x, y])
         return standin.selection_piece(plan, rows, None, 0, 0, 1)
     n_y = 0 if y is None else len(y)
-    return standin.selection_median(len(x), n_y, x.shape[1], cross,
+    return standin.selection_median((len(x), n_y, x.shape[1], cross),
                                     run_pass, 1)
 
 
@@ -394,7 +394,7 @@ def partial_results():
                     _core.labelled_piece(chain, top, bottom, 0, 8, 1),
                     _core.labelled_piece(None, bottom, None, 8, 8, 1)))
     for kind, driver in (("selection", lambda run: _core.selection_median(
-            16, 0, 3, False, run, 1)), ("form", lambda run: (
+            (16, 0, 3, False), run, 1)), ("form", lambda run: (
                 _core.form_statistics(16, 3, run, lambda r: x[r], 1)))):
         if not standin.core_has(kind):
             continue

@@ -99,7 +99,8 @@ def _selected(n, n_y, cross, run_pass):
     return d
 
 
-def selection_median(n, n_y, columns, cross, run_pass, threads):
+def selection_median(shape, run_pass, threads):
+    n, n_y, columns, cross = shape
     d = _selected(n, n_y, cross, run_pass)
     m = float(np.median(d)) if len(d) else float("nan")
     width = 2 * m * m
@@ -107,7 +108,8 @@ def selection_median(n, n_y, columns, cross, run_pass, threads):
             int((d == 0).sum()))
 
 
-def selection_quantiles(n, n_y, columns, cross, p, run_pass, threads):
+def selection_quantiles(shape, p, run_pass, threads):
+    n, n_y, _, cross = shape
     d = _selected(n, n_y, cross, run_pass)
     values = np.quantile(d, p)
     widths = 2 * values * values

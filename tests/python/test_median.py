@@ -140,12 +140,12 @@ def one_piece_engine(x, seen):
 @pytest.mark.parametrize("name, x", list(data_sets())[:5] + list(data_sets())[-1:])
 def test_engine_functions_give_the_in_memory_tuples(name, x):
     seen = []
-    got = kw._core.selection_median(len(x), 0, x.shape[1], False,
+    got = kw._core.selection_median((len(x), 0, x.shape[1], False),
                                     one_piece_engine(x, seen), 1)
     assert same(got, kw._core.median(x, None, False, 1))
     assert seen and all(isinstance(p, bytes) for p in seen)
     q = [0.0, 0.5, 0.75, 1.0]
-    got = kw._core.selection_quantiles(len(x), 0, x.shape[1], False, q,
+    got = kw._core.selection_quantiles((len(x), 0, x.shape[1], False), q,
                                        one_piece_engine(x, []), 1)
     want = kw._core.quantiles(x, None, False, np.array(q), 1)
     assert all(same(a, b) for a, b in zip(got, want))
@@ -157,11 +157,11 @@ def test_engine_stops_on_the_callables_exception_and_refuses_damage():
     def interrupted(plan):
         raise KeyboardInterrupt
     with pytest.raises(KeyboardInterrupt):
-        kw._core.selection_median(20, 0, 2, False, interrupted, 1)
+        kw._core.selection_median((20, 0, 2, False), interrupted, 1)
     with pytest.raises(ValueError, match="truncated"):
-        kw._core.selection_median(20, 0, 2, False, lambda plan: plan, 1)
+        kw._core.selection_median((20, 0, 2, False), lambda plan: plan, 1)
     plan = []
-    kw._core.selection_median(20, 0, 2, False, one_piece_engine(x, plan), 1)
+    kw._core.selection_median((20, 0, 2, False), one_piece_engine(x, plan), 1)
     with pytest.raises(ValueError, match="truncated"):
         kw._core.selection_piece(plan[0][:-1], x, None, 0, 0, 1)
     part = kw._core.selection_piece(plan[0], x, None, 0, 0, 1)

@@ -40,12 +40,17 @@ def _passes(where: Cluster, blocks: tuple, kind: str,
     return run_round
 
 
+def _shape(sets: Sets) -> tuple:
+    """The pairs as the selection drivers take them."""
+    return sets.n, sets.n_y, sets.columns, sets.cross
+
+
 def median(sets: Sets, threads: int) -> tuple:
     """_core.median's tuple."""
     def work(engine, where, blocks):
         return engine.selection_median(
-            sets.n, sets.n_y, sets.columns, sets.cross,
-            _passes(where, blocks, "selection", threads), threads)
+            _shape(sets), _passes(where, blocks, "selection", threads),
+            threads)
     return _with_blocks(sets, work)
 
 
@@ -53,8 +58,8 @@ def quantiles(sets: Sets, p: Any, threads: int) -> tuple:
     """_core.quantiles's tuple for the probabilities p (1-D)."""
     def work(engine, where, blocks):
         return engine.selection_quantiles(
-            sets.n, sets.n_y, sets.columns, sets.cross, p,
-            _passes(where, blocks, "selection", threads), threads)
+            _shape(sets), p, _passes(where, blocks, "selection", threads),
+            threads)
     return _with_blocks(sets, work)
 
 
