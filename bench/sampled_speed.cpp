@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     const std::clock_t cpu = std::clock();
     const auto start = std::chrono::steady_clock::now();
     const kw::sampled_selection s = kw::sampled_quantiles(
-        kw::matrix_view{x.data(), n, cols, 0}, &p, 1, how, &out, threads);
+        {kw::matrix_view{x.data(), n, cols, 0}, how}, &p, 1, &out, threads);
     const std::chrono::duration<double> took =
         std::chrono::steady_clock::now() - start;
     if (s.status != kw::error::none) {

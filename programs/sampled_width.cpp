@@ -339,8 +339,8 @@ std::optional<streamed_distances> stream_distances(const char* program,
   kw::error status = kw::error::too_many_pairs;
   if (!overflow) {
     pairs.resize(opts.sample);
-    status = kw::draw_pairs(x.n, y.n, kind, opts.seed, pairs.data(),
-                            opts.sample, opts.threads);
+    status = kw::draw_pairs(x.n, y.n, kind, sampling_of(opts), pairs.data(),
+                            opts.threads);
   }
   if (status == kw::error::out_of_memory) throw std::bad_alloc();
   if (status != kw::error::none) {
@@ -509,8 +509,8 @@ int run_sampled_median(const options& opts, std::size_t first) {
           opts.second.empty()
               ? kw::sample_pairs(h->view_x())
               : kw::sample_pairs(h->view_x(), h->view_y(), pairing_of(opts));
-      sel = kw::sampled_quantiles(pairs, p.data(), p.size(), sampling_of(opts),
-                                  out.data(), opts.threads);
+      sel = kw::sampled_quantiles({pairs, sampling_of(opts)}, p.data(),
+                                  p.size(), out.data(), opts.threads);
     }
   } catch (const std::bad_alloc&) {
     return out_of_memory(program, files_of(opts));

@@ -147,7 +147,7 @@ py::tuple sampled_quantiles(const array& x, const py::object& y, bool cross,
   const kw::sampling drawn = sampling_of(how);
   const kw::sampled_selection s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_quantiles(sets.pairs, p.data(), size, drawn,
+        return kw::sampled_quantiles({sets.pairs, drawn}, p.data(), size,
                                      found.data(), count, cancel);
       });
   check(s.status);

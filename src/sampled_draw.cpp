@@ -111,13 +111,14 @@ std::uint64_t pair_count(std::size_t n, std::size_t n_y, pairing kind,
 }
 
 error draw_pairs(std::size_t n, std::size_t n_y, pairing kind,
-                 std::uint64_t seed, pair_index* out, std::uint64_t count,
+                 const sampling& how, pair_index* out,
                  unsigned threads) noexcept {
+  const std::uint64_t seed = how.seed;
   bool over = false;
   if (pair_count(n, n_y, kind, &over) == 0)
     return over ? error::too_many_pairs : error::no_samples;
   try {
-    detail::for_chunks(count, threads, nullptr,
+    detail::for_chunks(how.draws, threads, nullptr,
                        [&](std::uint64_t begin, std::uint64_t end) {
                          for (std::uint64_t k = begin; k < end; ++k)
                            out[k] = detail::draw_pair(n, n_y, kind, seed, k);

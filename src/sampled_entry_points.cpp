@@ -167,11 +167,12 @@ sampled_selection nothing(const detail::sample_source& s, const double* p,
 
 }  // namespace
 
-sampled_selection sampled_quantiles(const sample_pairs& samples,
-                                    const double* p, std::size_t count,
-                                    const sampling& how, sampled_quantile* out,
+sampled_selection sampled_quantiles(const sampled_pairs& drawn, const double* p,
+                                    std::size_t count, sampled_quantile* out,
                                     unsigned threads,
                                     const std::atomic<bool>* cancel) noexcept {
+  const sample_pairs& samples = drawn.samples;
+  const sampling& how = drawn.how;
   detail::sample_source s;
   s.x = samples.x;
   s.how = how;
@@ -193,8 +194,7 @@ sampled_selection sampled_quantiles(const sample_pairs& samples,
   try {
     s.bound = detail::bound_of(samples, 0, threads);
     std::vector<pair_index> pairs(how.draws);
-    draw_pairs(s.n, s.n_y, samples.kind, how.seed, pairs.data(), how.draws,
-               threads);
+    draw_pairs(s.n, s.n_y, samples.kind, how, pairs.data(), threads);
     s.pairs = pairs.data();
     return detail::quantiles_from(s, p, count, out, threads, cancel);
   } catch (const std::bad_alloc&) {
@@ -272,8 +272,7 @@ sampled_labelled sampled_mean(matrix_view samples, std::size_t first_column,
   try {
     s.bound = detail::bound_of(sample_pairs(samples), first_column, threads);
     std::vector<pair_index> pairs(how.draws);
-    draw_pairs(s.n, 0, pairing::within, how.seed, pairs.data(), how.draws,
-               threads);
+    draw_pairs(s.n, 0, pairing::within, how, pairs.data(), threads);
     s.pairs = pairs.data();
     return detail::mean_from(s, threads, cancel);
   } catch (const std::bad_alloc&) {

@@ -110,8 +110,9 @@ TEST(SampledCoverage, QuantilesHoldTheirConfidence) {
         std::uint64_t hits[quantile_count] = {}, trivial = 0;
         for (std::uint64_t seed = 0; seed < seeds; ++seed) {
           kw::sampled_quantile s[quantile_count];
-          const auto r = kw::sampled_quantiles(pairs, quantile_ps, quantile_count,
-                                               {c.draws, seed, confidence}, s, 1);
+          const auto r =
+              kw::sampled_quantiles({pairs, {c.draws, seed, confidence}},
+                                    quantile_ps, quantile_count, s, 1);
           ASSERT_EQ(r.status, kw::error::none);
           for (std::size_t k = 0; k < quantile_count; ++k) {
             hits[k] += contains(s[k], exact[k]);
@@ -198,7 +199,7 @@ TEST(SampledEstimate, DrawnDistancesAreTheExactOnes) {
     for (const double v : exact) exact_bits.insert(std::bit_cast<std::uint64_t>(v));
     const std::uint64_t m = 3000;
     std::vector<kw::pair_index> pairs(m);
-    kw::draw_pairs(9, 5, kind, 77, pairs.data(), m, 2);
+    kw::draw_pairs(9, 5, kind, {m, 77, 0.9}, pairs.data(), 2);
     kw::detail::sample_source source;
     source.x = s.x;
     if (kind != pairing::within) source.y = s.y;
@@ -209,7 +210,7 @@ TEST(SampledEstimate, DrawnDistancesAreTheExactOnes) {
     EXPECT_EQ(drawn_bits, exact_bits) << static_cast<int>(kind);
     const double ps[] = {0.0, 0.25, 0.5, 0.7, 0.999, 1.0};
     kw::sampled_quantile out[6];
-    kw::sampled_quantiles(s, ps, 6, {m, 77, 0.9}, out, 2);
+    kw::sampled_quantiles({s, {m, 77, 0.9}}, ps, 6, out, 2);
     const std::vector<double> plain = plain_distances(s, pairs);
     for (int k = 0; k < 6; ++k)
       EXPECT_EQ(std::bit_cast<std::uint64_t>(out[k].estimate.value),
@@ -257,14 +258,14 @@ TEST(SampledEstimate, SameBitsForAnyThreadsAndThroughKeptRows) {
   for (const pairing kind : {pairing::within, pairing::pooled, pairing::cross}) {
     const kw::sample_pairs s(x.view(), y.view(), kind);
     kw::sampled_quantile one[3], other[3];
-    kw::sampled_quantiles(s, ps, 3, how, one, 1);
+    kw::sampled_quantiles({s, how}, ps, 3, one, 1);
     for (const unsigned threads : {2u, 3u}) {
-      kw::sampled_quantiles(s, ps, 3, how, other, threads);
+      kw::sampled_quantiles({s, how}, ps, 3, other, threads);
       for (int k = 0; k < 3; ++k) EXPECT_TRUE(same(one[k], other[k])) << threads;
     }
     const std::size_t n_y = kind == pairing::within ? 0 : 1000;
     std::vector<kw::pair_index> pairs(how.draws);
-    kw::draw_pairs(3000, n_y, kind, how.seed, pairs.data(), how.draws);
+    kw::draw_pairs(3000, n_y, kind, how, pairs.data());
     std::vector<std::uint64_t> rows(2 * how.draws);
     std::uint64_t kept = 0;
     kw::keep_rows(pairs.data(), how.draws, rows.data(), &kept);
@@ -323,7 +324,8 @@ TEST(SampledBoundaries, Errors) {
   for (const error_case& e : errors) {
     const kw::matrix_view v{x.values.data(), e.n, 2, 0};
     kw::sampled_quantile q;
-    const auto r = kw::sampled_quantiles(v, &e.p, 1, {e.draws, 1, e.confidence}, &q);
+    const auto r =
+        kw::sampled_quantiles({v, {e.draws, 1, e.confidence}}, &e.p, 1, &q);
     EXPECT_EQ(r.status, e.status) << e.draws << " " << e.confidence << " " << e.p;
     EXPECT_EQ(std::isnan(q.estimate.value), e.status != kw::error::none || e.n < 2);
     if (e.p != 0.5) continue;
@@ -335,13 +337,13 @@ TEST(SampledBoundaries, Errors) {
   const kw::matrix_view wide{three.values.data(), 2, 4, 0};
   kw::sampled_quantile q;
   const double half = 0.5;
-  EXPECT_EQ(kw::sampled_quantiles({x.view(), wide, pairing::cross}, &half, 1,
-                                  {10, 1, 0.9}, &q)
+  EXPECT_EQ(kw::sampled_quantiles(
+                {{x.view(), wide, pairing::cross}, {10, 1, 0.9}}, &half, 1, &q)
                 .status,
             kw::error::columns_differ);
-  EXPECT_EQ(kw::sampled_quantiles({x.view(), {nullptr, 0, 2, 0}, pairing::cross},
-                                  &half, 1,
-                                  {10, 1, 0.9}, &q)
+  EXPECT_EQ(kw::sampled_quantiles(
+                {{x.view(), {nullptr, 0, 2, 0}, pairing::cross}, {10, 1, 0.9}},
+                &half, 1, &q)
                 .status,
             kw::error::no_samples);
   EXPECT_EQ(kw::sampled_mean(x.view(), 2, {10, 1, 0.9}).status,
@@ -353,7 +355,7 @@ TEST(SampledBoundaries, Ends) {
   const data x = make(shape::continuous, 30, 4);
   const double ps[] = {0.0, 0.5, 1.0};
   kw::sampled_quantile q[3];
-  auto r = kw::sampled_quantiles(x.view(), ps, 3, {1, 5, 0.9}, q);
+  auto r = kw::sampled_quantiles({x.view(), {1, 5, 0.9}}, ps, 3, q);
   EXPECT_EQ(r.draws, 1u);
   EXPECT_EQ(r.population, 435u);
   const double drawn = q[0].estimate.value;
@@ -375,18 +377,18 @@ TEST(SampledBoundaries, Ends) {
   // about 11 times each, and the ends reach them exactly.
   kw::quantile exact[3];
   kw::quantiles(x.view(), ps, 3, exact);
-  r = kw::sampled_quantiles(x.view(), ps, 3, {5000, 5, 0.99}, q);
+  r = kw::sampled_quantiles({x.view(), {5000, 5, 0.99}}, ps, 3, q);
   EXPECT_EQ(q[0].low.value, exact[0].value);
   EXPECT_EQ(q[0].low.rank, 3u);  // P(Bin(5000, 1/435) <= 3) < 0.005
   EXPECT_EQ(q[2].high.value, exact[2].value);
   EXPECT_EQ(q[2].high.rank, 4996u);
   // C near 0: an interval of a rank or two; near 1: wider than at 0.99.
-  r = kw::sampled_quantiles(x.view(), ps + 1, 1, {5000, 5, 1e-9}, q);
+  r = kw::sampled_quantiles({x.view(), {5000, 5, 1e-9}}, ps + 1, 1, q);
   EXPECT_LE(q[0].low.rank, q[0].high.rank);
   EXPECT_LE(q[0].high.rank - q[0].low.rank, 2u);
   kw::sampled_quantile sure;
-  kw::sampled_quantiles(x.view(), ps + 1, 1, {5000, 5, 0.99}, q);
-  kw::sampled_quantiles(x.view(), ps + 1, 1, {5000, 5, 1 - 0x1p-53}, &sure);
+  kw::sampled_quantiles({x.view(), {5000, 5, 0.99}}, ps + 1, 1, q);
+  kw::sampled_quantiles({x.view(), {5000, 5, 1 - 0x1p-53}}, ps + 1, 1, &sure);
   EXPECT_LT(sure.low.rank, q[0].low.rank);
   EXPECT_GT(sure.high.rank, q[0].high.rank);
   // N = 1: every draw is the one distance, and so are both ends.
@@ -394,7 +396,7 @@ TEST(SampledBoundaries, Ends) {
   kw::quantile single;
   kw::quantiles(two, ps + 1, 1, &single);
   for (const std::uint64_t m : {1u, 2u, 100u}) {
-    kw::sampled_quantiles(two, ps + 1, 1, {m, 5, 0.99}, q);
+    kw::sampled_quantiles({two, {m, 5, 0.99}}, ps + 1, 1, q);
     EXPECT_EQ(q[0].estimate.value, single.value);
     EXPECT_EQ(q[0].low.value, single.value) << m;
     EXPECT_EQ(q[0].high.value, single.value) << m;
@@ -426,7 +428,7 @@ TEST(SampledBoundaries, NanAndInfinity) {
                              {c.y.data(), c.y.size(), 1, 0}, c.kind);
     kw::sampled_quantile q;
     const double half = 0.5;
-    const auto r = kw::sampled_quantiles(s, &half, 1, {50, 1, 0.9}, &q);
+    const auto r = kw::sampled_quantiles({s, {50, 1, 0.9}}, &half, 1, &q);
     EXPECT_EQ(r.nan, c.nan) << c.x.size() << " " << static_cast<int>(c.kind);
     kw::quantile exact;
     EXPECT_EQ(kw::quantiles(s, &half, 1, &exact).nan_pairs > 0, c.nan);
@@ -447,7 +449,8 @@ TEST(SampledBoundaries, CancelledComputesNothing) {
   std::atomic<bool> cancel{true};
   kw::sampled_quantile q;
   const double half = 0.5;
-  EXPECT_EQ(kw::sampled_quantiles(x.view(), &half, 1, {1000, 1, 0.9}, &q, 2, &cancel)
+  EXPECT_EQ(kw::sampled_quantiles({x.view(), {1000, 1, 0.9}}, &half, 1, &q, 2,
+                                  &cancel)
                 .status,
             kw::error::cancelled);
   EXPECT_TRUE(std::isnan(q.estimate.value));

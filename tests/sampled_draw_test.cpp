@@ -63,8 +63,8 @@ std::vector<pair_index> drawn(std::size_t n, std::size_t n_y, pairing kind,
                               std::uint64_t seed, std::uint64_t count,
                               unsigned threads) {
   std::vector<pair_index> out(count);
-  EXPECT_EQ(kernel_width::draw_pairs(n, n_y, kind, seed, out.data(), count,
-                                     threads),
+  EXPECT_EQ(kernel_width::draw_pairs(n, n_y, kind, {count, seed, 0.99},
+                                     out.data(), threads),
             kernel_width::error::none);
   return out;
 }
@@ -159,13 +159,15 @@ TEST(DrawPairs, ValidAtTheLargestPairCounts) {
     EXPECT_TRUE(high_first && low_second) << s.n;
   }
   std::vector<pair_index> out(1);
-  EXPECT_EQ(kernel_width::draw_pairs(6074001001u, 0, pairing::within, 0,
-                                     out.data(), 1),
+  EXPECT_EQ(kernel_width::draw_pairs(6074001001u, 0, pairing::within,
+                                     {1, 0, 0.99}, out.data()),
             kernel_width::error::too_many_pairs);
-  EXPECT_EQ(kernel_width::draw_pairs(1, 0, pairing::within, 0, out.data(), 1),
-            kernel_width::error::no_samples);
-  EXPECT_EQ(kernel_width::draw_pairs(4, 0, pairing::cross, 0, out.data(), 1),
-            kernel_width::error::no_samples);
+  EXPECT_EQ(
+      kernel_width::draw_pairs(1, 0, pairing::within, {1, 0, 0.99}, out.data()),
+      kernel_width::error::no_samples);
+  EXPECT_EQ(
+      kernel_width::draw_pairs(4, 0, pairing::cross, {1, 0, 0.99}, out.data()),
+      kernel_width::error::no_samples);
 }
 
 // Lemire's reduction is exact: over a range that does not divide 2^64 the
@@ -298,7 +300,7 @@ TEST(FromDistances, SameBitsAsFromTheRows) {
                                          : kw::sample_pairs(vx, vy, kind);
     kw::sampled_quantile held[5], given[5];
     const kw::sampled_selection a =
-        kw::sampled_quantiles(samples, p, 5, how, held, 2);
+        kw::sampled_quantiles({samples, how}, p, 5, held, 2);
     const auto pairs = drawn(n, kind == pairing::within ? 0 : n_y, kind, 42,
                              how.draws, 1);
     const auto row = [&](std::uint64_t i) {

@@ -261,16 +261,25 @@ struct pair_index {
 std::uint64_t pair_count(std::size_t n, std::size_t n_y, pairing kind,
                          bool* overflow = nullptr) noexcept;
 
-// Draws count pairs uniformly, with replacement, from the N pairs into
-// out[0..count). Pair k depends only on (seed, k, n, n_y, kind): its words
-// come from SplitMix64 started at a mix of seed and k, each bounded by
-// Lemire's multiply-and-reject method (no bias); within and pooled, an
-// ordered pair of different samples is drawn and put in increasing order,
-// across one sample of each set. So any thread count (0: every core), and
-// every front end, draws the same pairs. Errors: no_samples (N = 0),
-// too_many_pairs, out_of_memory (threads only).
+// How to sample: M = draws (1 to 2^63), the seed, and the confidence C in
+// (0, 1) that the interval contains the exact value.
+struct sampling {
+  std::uint64_t draws = 0;
+  std::uint64_t seed = 0;
+  double confidence = 0.99;
+};
+
+// Draws how.draws pairs uniformly, with replacement, from the N pairs into
+// out[0..how.draws) (how.confidence is not used). Pair k depends only on
+// (how.seed, k, n, n_y, kind): its words come from SplitMix64 started at a
+// mix of the seed and k, each bounded by Lemire's multiply-and-reject
+// method (no bias); within and pooled, an ordered pair of different
+// samples is drawn and put in increasing order, across one sample of each
+// set. So any thread count (0: every core), and every front end, draws the
+// same pairs. Errors: no_samples (N = 0), too_many_pairs, out_of_memory
+// (threads only).
 error draw_pairs(std::size_t n, std::size_t n_y, pairing kind,
-                 std::uint64_t seed, pair_index* out, std::uint64_t count,
+                 const sampling& how, pair_index* out,
                  unsigned threads = 0) noexcept;
 
 // The samples that the drawn pairs need, in increasing index order, into
@@ -293,14 +302,6 @@ error keep_rows(pair_index* pairs, std::uint64_t count, std::uint64_t* rows,
 // the bound below.
 double distance_bound(const double* column_min, const double* column_max,
                       std::size_t cols) noexcept;
-
-// How to sample: M = draws (1 to 2^63), the seed, and the confidence C in
-// (0, 1) that the interval contains the exact value.
-struct sampling {
-  std::uint64_t draws = 0;
-  std::uint64_t seed = 0;
-  double confidence = 0.99;
-};
 
 // One end of an interval, in the three parameters of the kernel. width,
 // sigma and gamma are the exact functions' formulas applied to value: as
@@ -369,12 +370,18 @@ struct sampled_labelled {
   error status = error::none;
 };
 
+// The samples to draw pairs from, and how.
+struct sampled_pairs {
+  sample_pairs samples;
+  sampling how;
+};
+
 // The in-memory entry points (Python and R call these): draw_pairs(), then
 // the *_of functions below on all the rows, so that every front end gives
 // the same bits. Probabilities as quantiles() takes them.
 sampled_selection sampled_quantiles(
-    const sample_pairs& samples, const double* p, std::size_t count,
-    const sampling& how, sampled_quantile* out, unsigned threads = 0,
+    const sampled_pairs& drawn, const double* p, std::size_t count,
+    sampled_quantile* out, unsigned threads = 0,
     const std::atomic<bool>* cancel = nullptr) noexcept;
 sampled_labelled sampled_mean(matrix_view samples, std::size_t first_column,
                               const sampling& how, unsigned threads = 0,

@@ -161,7 +161,7 @@ Rcpp::List sampled_quantiles(SEXP x, SEXP y, int kind,
   std::vector<kw::sampled_quantile> found(size);
   const kw::sampled_selection s =
       interruptible([&](const std::atomic<bool>* cancel) {
-        return kw::sampled_quantiles(pairs, probs.begin(), size, drawn,
+        return kw::sampled_quantiles({pairs, drawn}, probs.begin(), size,
                                      found.data(), threads, cancel);
       });
   check(s.status);
