@@ -41,6 +41,16 @@ def cluster() -> Cluster:
     return Cluster(None)
 
 
+def slots(where: Cluster) -> int:
+    """The tasks that run at once: the workers' threads, or this
+    process's cores."""
+    if where.client is None:
+        import os
+        return os.cpu_count() or 1
+    workers = where.client.scheduler_info().get("workers", {})
+    return max(1, sum(w.get("nthreads", 1) for w in workers.values()))
+
+
 def persist(where: Cluster, array: Any, first: int) -> Blocks:
     """array's row blocks computed once and kept (on the workers, or here),
     the first numbered first in the data set."""
