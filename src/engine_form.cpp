@@ -2,6 +2,7 @@
 // the units of a packed set, and the exact merge of their partial results.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -142,6 +143,29 @@ void piece_terms(const form_step& s, const row_block& a, const row_block* b,
              });
 }
 
+// Half a unit of grid, where ties lie; none on the grids of 2^-1022.
+double tie_of(double grid) {
+  return grid > 0x1p-1022 ? grid * 0x1p-52 * 0.5
+                          : std::numeric_limits<double>::infinity();
+}
+
+// The requested rows' runs within the piece, each summed on its row's
+// grid where it lies: a piece sends a few numbers per row, not its terms.
+void piece_runs(const form_step& s, const row_block& a, const row_block* b,
+                const packed& p, const piece_workers& w, form_partial& out) {
+  form_partial terms;
+  piece_terms(s, a, b, p, w, terms);
+  std::vector<double> grid_of_row;
+  for (const form_segment& seg : terms.segments) {
+    const auto k = static_cast<std::size_t>(
+        std::find(s.rows.begin(), s.rows.end(), seg.row) - s.rows.begin());
+    form_run r = run_of_terms(s.grids[k], seg.x.data(), seg.x.size());
+    r.row = seg.row;
+    r.col = seg.col;
+    out.runs.push_back(r);
+  }
+}
+
 // Whether the piece holds any of the step's rows.
 bool holds_rows(const form_step& s, const row_block& a, const row_block* b) {
   return std::any_of(s.rows.begin(), s.rows.end(), [&](std::uint64_t g) {
@@ -182,6 +206,8 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
                                  counting((na + 7) / panel_width, at), w);
     out.segments.push_back(segment_of(a.first, r, 0, na));
     if (b) out.segments.push_back(segment_of(b->first, r, na, p.n - na));
+  } else if (s.type == form_step_type::records) {
+    piece_runs(s, a, b, p, w, out);
   } else {
     piece_terms(s, a, b, p, w, out);
   }
@@ -243,6 +269,84 @@ void packed_units(const form_step& f, const packed& s, const unit_source& next,
 }
 
 }  // namespace
+
+namespace detail {
+
+form_run run_of_terms(double grid, const double* terms, std::size_t count) {
+  const double half = tie_of(grid);
+  form_run r;
+  r.count = count;
+  bool parity = false;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double d = terms[k];
+    const double z = d + grid;  // the rounding's parity in its last bit
+    const double a = z - grid;
+    const double f = d - a;
+    r.total += a;
+    const double off = std::fabs(f);
+    r.most = off > r.most ? off : r.most;  // a NaN never taken
+    if (off != half) {
+      parity ^= (std::bit_cast<std::uint64_t>(z) & 1) != 0;
+      continue;
+    }
+    const int move = f > 0.0 ? 1 : -1;
+    if (!r.seen) {
+      r.seen = true;
+      r.pre = parity;
+      r.first = move;
+    } else if (parity) {
+      r.moves += move;
+    }
+    parity = false;  // after a tie the count is even
+  }
+  r.trail = parity;
+  return r;
+}
+
+bool record_of_runs(double grid, std::size_t n,
+                    const std::vector<const form_run*>& runs,
+                    grid_record& out) {
+  const double inf = std::numeric_limits<double>::infinity();
+  double total = 0.0, most = 0.0;
+  std::uint64_t col = 0;
+  for (const form_run* r : runs) {
+    if (r->col != col || r->count > n - col) return false;
+    col += r->count;
+    total += r->total;  // exact below grid, and at or above it either way
+    most = r->most > most ? r->most : most;
+  }
+  if (col != n) return false;
+  const double u = grid * 0x1p-52;
+  out = {grid, inf, 0.0};
+  if (!(total < grid)) return true;
+  out.sum = total;
+  if (!(most >= tie_of(grid))) return true;
+  // The ties walked from an even start, run after run.
+  bool parity = false, seen = false;
+  int first = 0;
+  std::int64_t moves = 0;
+  for (const form_run* r : runs) {
+    if (!r->seen) {
+      parity ^= r->trail;
+      continue;
+    }
+    const bool odd = parity != r->pre;
+    if (!seen) first = odd ? -r->first : r->first;
+    seen = true;
+    if (odd) moves += r->first;
+    moves += r->moves;
+    parity = r->trail;
+  }
+  const double even = total + static_cast<double>(moves) * u;
+  if (!(even < grid)) {
+    out.sum = inf;
+    return true;
+  }
+  out = {grid, even, first * u};
+  return true;
+}
+
+}  // namespace detail
 
 error form_bands(const engine_bytes& step, const packed_samples& s,
                  const unit_source& next, const piece_workers& w,

@@ -79,14 +79,15 @@ def name(what: str) -> str:
 
 
 def run(where: Cluster, graph: dict, key: Any) -> Any:
-    """The value of key in graph; on a cluster, Ctrl-C (or any error while
-    waiting) cancels the round's tasks before it propagates."""
+    """The value of key in graph (of each key, for a list); on a cluster,
+    Ctrl-C (or any error while waiting) cancels the round's tasks before
+    it propagates."""
     if where.client is None:
         import dask.threaded
         return dask.threaded.get({**where.data, **graph}, key)
     future = where.client.get(graph, key, sync=False)
     try:
-        return future.result()
+        return where.client.gather(future)
     except BaseException:
         where.client.cancel(future)
         raise
