@@ -195,6 +195,55 @@ struct pass_out {
   std::vector<double> totals;
 };
 
+// The rows that step 4 will likely sum again: those it does when each
+// row's rounded total stands in for its terms (the exact sum differs from
+// the rounded ones by little, so it rarely leaves a binade elsewhere).
+std::vector<std::uint64_t> likely_replays(
+    const workers& w, std::size_t n, const std::vector<double>& grids,
+    const row_sums& total, const std::vector<doubtful_row>& redo) {
+  std::vector<std::uint64_t> rows;
+  settle(w, n, grids, total, redo,
+         [&](std::size_t i, std::vector<double>& row) {
+           rows.push_back(i);
+           row.assign(n, 0.0);
+           row[0] = total.sum[i];
+           return true;
+         });
+  return rows;
+}
+
+// Rows summed again in step 4, their terms fetched in one step for all
+// the likely ones, and one step for each row beyond them.
+struct replays {
+  const drive& d;
+  terms t;
+  std::vector<std::uint64_t> likely;
+  form_partial got;
+  bool fetched = false;
+  error failed = error::none;
+
+  bool fetch(const std::vector<std::uint64_t>& rows, form_partial& out) {
+    form_step s;
+    s.type = form_step_type::terms;
+    s.n = d.n;
+    s.t = t;
+    s.rows = rows;
+    failed = step_of(d, s, out);
+    return failed == error::none;
+  }
+
+  bool take(std::uint64_t i, std::vector<double>& row) {
+    if (!fetched && !likely.empty() && !fetch(likely, got)) return false;
+    fetched = true;
+    form_partial one;
+    const bool known = std::binary_search(likely.begin(), likely.end(), i);
+    if (!known && !fetch({i}, one)) return false;
+    if (!terms_of(d.n, i, known ? got.segments : one.segments, row))
+      failed = error::bad_buffer;
+    return failed == error::none;
+  }
+};
+
 error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
                pass_out& out) {
   packed shape;
@@ -212,25 +261,15 @@ error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
     return error::bad_buffer;
   std::vector<doubtful_row> redo = doubtful_rows(s.grids, total, d.n);
   if (const error e = records_of(d, t, redo); e != error::none) return e;
-  error failed = error::none;
   const workers w{selected_isa().chosen, 1, d.w.control};
+  replays again{d, t, likely_replays(w, d.n, s.grids, total, redo), {}};
   out.sum = settle(w, d.n, s.grids, total, redo,
                    [&](std::size_t i, std::vector<double>& row) {
-                     form_step one;
-                     one.type = form_step_type::terms;
-                     one.n = d.n;
-                     one.t = t;
-                     one.rows = {i};
-                     form_partial got;
-                     failed = step_of(d, one, got);
-                     if (failed == error::none &&
-                         !terms_of(d.n, i, got.segments, row))
-                       failed = error::bad_buffer;
-                     return failed == error::none;
+                     return again.take(i, row);
                    })
                 .sum;
   out.totals = std::move(total.sum);
-  return failed;
+  return again.failed;
 }
 
 form_statistics form_failed(std::size_t n, error status) {
