@@ -537,7 +537,9 @@ TEST(EngineSums, FormRunsMakeTheKernelsRecord) {
           {"no ties", [&](std::size_t) { return (gen() % 1000) * 0.3 * u; }},
           {"reaching the grid", [&](std::size_t) { return grid / 40; }},
           {"infinite", [&](std::size_t i) { return i == 17 ? INFINITY : u; }},
-          {"NaN", [&](std::size_t i) { return i == 5 ? nan : 1.5 * u; }},
+          {"NaN", [&](std::size_t i) {
+             return i == 5 ? std::numeric_limits<double>::quiet_NaN() : 1.5 * u;
+           }},
       };
   for (const auto& [what, term] : kinds)
     for (const std::size_t n : {1u, 2u, 63u, 64u, 65u, 200u}) {
