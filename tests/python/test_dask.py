@@ -344,18 +344,18 @@ def test_form_runs_a_few_rounds_however_many_rows_it_sums_again(monkeypatch):
     row that step 4 sums again comes in one round with the others, and
     the doubtful rows' records in one more, so a run takes a few rounds;
     the same bits as in memory."""
-    from kernel_width.dask import _graph
+    from kernel_width.dask import _drive
     rng = np.random.default_rng(3)
     x = np.vstack([rng.integers(0, 16, (900, 1)) * 0.25 + 4096,
                    np.ldexp(1.0, rng.integers(0, 40, (900, 1)))])
     monkeypatch.setattr(_arrays, "MIN_ROWS", 64)
     rounds = []
-    real = _graph.round_of
+    real = _drive.round_of
 
     def counted(where, engine, kind, plan, sets, threads):
         rounds.append(kind)
         return real(where, engine, kind, plan, sets, threads)
-    monkeypatch.setattr(_graph, "round_of", counted)
+    monkeypatch.setattr(_drive, "round_of", counted)
     got = recorded(kd.form_statistics, da.from_array(x, chunks=(100, 1)))
     assert got == recorded(kw.form_statistics, x)
     # Estimates, then each pass: rounding, records, the rows summed again,

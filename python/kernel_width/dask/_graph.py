@@ -16,16 +16,18 @@ from ._schedule import Blocks, Cluster, name, run
 # Partial results each merge task joins: fewer tasks than a binary tree
 # (the scheduler's cost per task is the larger one here), few levels.
 SPLIT_EVERY = 8
+# Up to this many partial results go to the client as they are: a merge
+# task would wait for the slowest of its parts and then move them again.
+GATHERED = 16
 
 
 def tree(graph: dict, prefix: str, keys: list, engine: str,
          kind: str) -> list:
     """Merge tasks over keys, SPLIT_EVERY at a time, level by level, into
-    graph, until SPLIT_EVERY or fewer are left: their keys. The client
-    merges those itself: a merge task would bring them to a worker only
-    to send the merge on here."""
+    graph, until GATHERED or fewer are left: their keys, which the client
+    merges itself."""
     level = 0
-    while len(keys) > SPLIT_EVERY:
+    while len(keys) > GATHERED:
         merged = []
         for at in range(0, len(keys), SPLIT_EVERY):
             group = keys[at:at + SPLIT_EVERY]
