@@ -273,9 +273,27 @@ void packed_units(const form_step& f, const packed& s, const unit_source& next,
 namespace detail {
 
 form_run run_of_terms(double grid, const double* terms, std::size_t count) {
-  const double half = tie_of(grid);
   form_run r;
   r.count = count;
+  // Most runs have no tie: the kernels' record says so (a tie makes its
+  // odd +-u), and gives their total, whose units' parity is the parity
+  // after the run. An infinite record may hide ties: walked, as are runs
+  // with ties.
+  const grid_record fast =
+      kernels_for(selected_isa().chosen).record(grid, terms, count);
+  if (fast.sum < grid && fast.odd == 0.0) {
+    r.total = fast.sum;
+    r.trail = grid > 0x1p-1022 &&
+              (static_cast<std::uint64_t>(fast.sum / (grid * 0x1p-52)) & 1);
+    return r;
+  }
+  walk_run(grid, terms, r);
+  return r;
+}
+
+void walk_run(double grid, const double* terms, form_run& r) {
+  const std::size_t count = r.count;
+  const double half = tie_of(grid);
   bool parity = false;
   for (std::size_t k = 0; k < count; ++k) {
     const double d = terms[k];
@@ -300,7 +318,6 @@ form_run run_of_terms(double grid, const double* terms, std::size_t count) {
     parity = false;  // after a tie the count is even
   }
   r.trail = parity;
-  return r;
 }
 
 bool record_of_runs(double grid, std::size_t n,

@@ -81,6 +81,8 @@ struct form_partial {
 
 // The run of terms[0..count) on grid.
 form_run run_of_terms(double grid, const double* terms, std::size_t count);
+// The same term by term, into r (its count set): for runs with ties.
+void walk_run(double grid, const double* terms, form_run& r);
 
 // A row's record on grid from its runs, which must be in column order and
 // tile the row's n columns; false when they do not.
