@@ -114,33 +114,53 @@ bool local_row(const row_block& a, const row_block* b, std::uint64_t g,
   return false;
 }
 
-// The requested rows' terms within the piece: against b (a's rows), a
-// (b's rows), or a itself on the diagonal.
-void piece_terms(const form_step& s, const row_block& a, const row_block* b,
-                 const packed& p, const piece_workers& w, form_partial& out) {
-  std::vector<std::size_t> mine;
-  for (std::size_t k = 0; k < s.rows.size(); ++k)
-    if (std::size_t l; local_row(a, b, s.rows[k], l)) mine.push_back(k);
-  out.segments.resize(mine.size());
+// Row k of a block.
+const double* row_at(const matrix_view& m, std::size_t k) {
+  return m.data + k * (m.stride == 0 ? m.cols : m.stride);
+}
+
+// The terms of the given rows of `own` (local numbers) against every row
+// of `other` (own itself when null), each a segment from column `col`:
+// the rows are packed ahead of other's, so that no term outside the
+// piece is computed.
+void terms_against(const form_step& s, const row_block& own,
+                   const row_block* other, const std::vector<std::size_t>& rows,
+                   const piece_workers& w, std::vector<form_segment>& out) {
+  if (rows.empty()) return;
+  const matrix_view& o = other ? other->rows : own.rows;
+  const std::size_t ahead = other ? rows.size() : 0;
+  const packed p = other ? pack_rows(ahead + o.rows, o.cols, [&](std::size_t k) {
+    return k < ahead ? row_at(own.rows, rows[k]) : row_at(o, k - ahead);
+  }) : pack_view(own.rows);
+  const std::size_t at = out.size();
+  out.resize(at + rows.size());
   std::vector<std::vector<double>> buffers(engine_threads(w.threads));
-  std::atomic<std::size_t> at{0};
+  std::atomic<std::size_t> next{0};
   const isa set = selected_isa().chosen;
-  const std::size_t na = a.rows.rows;
-  on_threads(engine_threads(w.threads), counting(mine.size(), at), w, buffers,
-             [&](std::vector<double>& row, std::size_t u) {
-               const std::uint64_t g = s.rows[mine[u]];
-               std::size_t l = 0;
-               local_row(a, b, g, l);
+  on_threads(engine_threads(w.threads), counting(rows.size(), next), w,
+             buffers, [&](std::vector<double>& row, std::size_t u) {
                row.resize(p.padded());
-               kernels_for(set).rows(p, {l, 1}, s.t, row.data(), p.padded());
-               form_segment& seg = out.segments[u];
-               seg.row = g;
-               const bool own = l < na;
-               const std::size_t from = b && own ? na : 0;
-               const std::size_t to = b && own ? p.n : na;
-               seg.col = b && own ? b->first : a.first;
-               seg.x.assign(row.begin() + from, row.begin() + to);
+               kernels_for(set).rows(p, {other ? u : rows[u], 1}, s.t,
+                                     row.data(), p.padded());
+               form_segment& seg = out[at + u];
+               seg.row = own.first + rows[u];
+               seg.col = other ? other->first : own.first;
+               seg.x.assign(row.begin() + ahead, row.begin() + ahead + o.rows);
              });
+}
+
+// The requested rows' terms within the piece: a's against b, b's against
+// a, or a's against a itself on the diagonal.
+void piece_terms(const form_step& s, const row_block& a, const row_block* b,
+                 const piece_workers& w, form_partial& out) {
+  std::vector<std::size_t> in_a, in_b;
+  for (const std::uint64_t g : s.rows) {
+    if (g >= a.first && g - a.first < a.rows.rows) in_a.push_back(g - a.first);
+    if (b && g >= b->first && g - b->first < b->rows.rows)
+      in_b.push_back(g - b->first);
+  }
+  terms_against(s, a, b, in_a, w, out.segments);
+  if (b) terms_against(s, *b, &a, in_b, w, out.segments);
 }
 
 // Half a unit of grid, where ties lie; none on the grids of 2^-1022.
@@ -152,14 +172,19 @@ double tie_of(double grid) {
 // The requested rows' runs within the piece, each summed on its row's
 // grid where it lies: a piece sends a few numbers per row, not its terms.
 void piece_runs(const form_step& s, const row_block& a, const row_block* b,
-                const packed& p, const piece_workers& w, form_partial& out) {
+                const piece_workers& w, form_partial& out) {
   form_partial terms;
-  piece_terms(s, a, b, p, w, terms);
-  std::vector<double> grid_of_row;
+  piece_terms(s, a, b, w, terms);
+  std::vector<std::pair<std::uint64_t, double>> grids;  // by row
+  for (std::size_t k = 0; k < s.rows.size(); ++k)
+    grids.emplace_back(s.rows[k], s.grids[k]);
+  std::sort(grids.begin(), grids.end());
   for (const form_segment& seg : terms.segments) {
-    const auto k = static_cast<std::size_t>(
-        std::find(s.rows.begin(), s.rows.end(), seg.row) - s.rows.begin());
-    form_run r = run_of_terms(s.grids[k], seg.x.data(), seg.x.size());
+    const double grid =
+        std::lower_bound(grids.begin(), grids.end(),
+                         std::make_pair(seg.row, -std::numeric_limits<double>::infinity()))
+            ->second;
+    form_run r = run_of_terms(grid, seg.x.data(), seg.x.size());
     r.row = seg.row;
     r.col = seg.col;
     out.runs.push_back(r);
@@ -181,6 +206,13 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
                                           : s.type != form_step_type::round &&
                                                 !holds_rows(s, a, b))
     return error::none;
+  if (s.type == form_step_type::records || s.type == form_step_type::terms) {
+    if (s.type == form_step_type::records)
+      piece_runs(s, a, b, w, out);
+    else
+      piece_terms(s, a, b, w, out);
+    return w.control.cancelled() ? error::cancelled : error::none;
+  }
   const packed p = stacked(a, b);
   const std::size_t na = a.rows.rows;
   if (s.type == form_step_type::estimates) {
@@ -206,10 +238,6 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
                                  counting((na + 7) / panel_width, at), w);
     out.segments.push_back(segment_of(a.first, r, 0, na));
     if (b) out.segments.push_back(segment_of(b->first, r, na, p.n - na));
-  } else if (s.type == form_step_type::records) {
-    piece_runs(s, a, b, p, w, out);
-  } else {
-    piece_terms(s, a, b, p, w, out);
   }
   return w.control.cancelled() ? error::cancelled : error::none;
 }
