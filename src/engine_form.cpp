@@ -120,20 +120,19 @@ const double* row_at(const matrix_view& m, std::size_t k) {
 }
 
 // The terms of the given rows of `own` (local numbers) against every row
-// of `other` (own itself when null), each a segment from column `col`:
-// the rows are packed ahead of other's, so that no term outside the
-// piece is computed.
+// of `other` (own itself when null), each handed to use(k, terms, count)
+// for the k-th row as soon as it is made: the rows are packed ahead of
+// other's, so that no term outside the piece is computed.
+template <class Use>
 void terms_against(const form_step& s, const row_block& own,
                    const row_block* other, const std::vector<std::size_t>& rows,
-                   const piece_workers& w, std::vector<form_segment>& out) {
+                   const piece_workers& w, Use use) {
   if (rows.empty()) return;
   const matrix_view& o = other ? other->rows : own.rows;
   const std::size_t ahead = other ? rows.size() : 0;
   const packed p = other ? pack_rows(ahead + o.rows, o.cols, [&](std::size_t k) {
     return k < ahead ? row_at(own.rows, rows[k]) : row_at(o, k - ahead);
   }) : pack_view(own.rows);
-  const std::size_t at = out.size();
-  out.resize(at + rows.size());
   std::vector<std::vector<double>> buffers(engine_threads(w.threads));
   std::atomic<std::size_t> next{0};
   const isa set = selected_isa().chosen;
@@ -142,11 +141,18 @@ void terms_against(const form_step& s, const row_block& own,
                row.resize(p.padded());
                kernels_for(set).rows(p, {other ? u : rows[u], 1}, s.t,
                                      row.data(), p.padded());
-               form_segment& seg = out[at + u];
-               seg.row = own.first + rows[u];
-               seg.col = other ? other->first : own.first;
-               seg.x.assign(row.begin() + ahead, row.begin() + ahead + o.rows);
+               use(u, row.data() + ahead, o.rows);
              });
+}
+
+// The step's rows that lie in a, and in b, by their local numbers.
+void rows_in(const form_step& s, const row_block& a, const row_block* b,
+             std::vector<std::size_t>& in_a, std::vector<std::size_t>& in_b) {
+  for (const std::uint64_t g : s.rows) {
+    if (g >= a.first && g - a.first < a.rows.rows) in_a.push_back(g - a.first);
+    if (b && g >= b->first && g - b->first < b->rows.rows)
+      in_b.push_back(g - b->first);
+  }
 }
 
 // The requested rows' terms within the piece: a's against b, b's against
@@ -154,13 +160,22 @@ void terms_against(const form_step& s, const row_block& own,
 void piece_terms(const form_step& s, const row_block& a, const row_block* b,
                  const piece_workers& w, form_partial& out) {
   std::vector<std::size_t> in_a, in_b;
-  for (const std::uint64_t g : s.rows) {
-    if (g >= a.first && g - a.first < a.rows.rows) in_a.push_back(g - a.first);
-    if (b && g >= b->first && g - b->first < b->rows.rows)
-      in_b.push_back(g - b->first);
+  rows_in(s, a, b, in_a, in_b);
+  out.segments.resize(in_a.size() + in_b.size());
+  for (const bool own_a : {true, false}) {
+    if (!own_a && !b) break;
+    const row_block& own = own_a ? a : *b;
+    const row_block* other = own_a ? b : &a;
+    const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
+    const std::size_t at = own_a ? 0 : in_a.size();
+    terms_against(s, own, other, rows, w,
+                  [&](std::size_t k, const double* x, std::size_t count) {
+                    form_segment& seg = out.segments[at + k];
+                    seg.row = own.first + rows[k];
+                    seg.col = other ? other->first : own.first;
+                    seg.x.assign(x, x + count);
+                  });
   }
-  terms_against(s, a, b, in_a, w, out.segments);
-  if (b) terms_against(s, *b, &a, in_b, w, out.segments);
 }
 
 // Half a unit of grid, where ties lie; none on the grids of 2^-1022.
@@ -170,24 +185,35 @@ double tie_of(double grid) {
 }
 
 // The requested rows' runs within the piece, each summed on its row's
-// grid where it lies: a piece sends a few numbers per row, not its terms.
+// grid as soon as its terms are made: a piece sends a few numbers per
+// row, not its terms, and holds one row's terms per thread.
 void piece_runs(const form_step& s, const row_block& a, const row_block* b,
                 const piece_workers& w, form_partial& out) {
-  form_partial terms;
-  piece_terms(s, a, b, w, terms);
   std::vector<std::pair<std::uint64_t, double>> grids;  // by row
   for (std::size_t k = 0; k < s.rows.size(); ++k)
     grids.emplace_back(s.rows[k], s.grids[k]);
   std::sort(grids.begin(), grids.end());
-  for (const form_segment& seg : terms.segments) {
-    const double grid =
-        std::lower_bound(grids.begin(), grids.end(),
-                         std::make_pair(seg.row, -std::numeric_limits<double>::infinity()))
-            ->second;
-    form_run r = run_of_terms(grid, seg.x.data(), seg.x.size());
-    r.row = seg.row;
-    r.col = seg.col;
-    out.runs.push_back(r);
+  std::vector<std::size_t> in_a, in_b;
+  rows_in(s, a, b, in_a, in_b);
+  out.runs.resize(in_a.size() + in_b.size());
+  for (const bool own_a : {true, false}) {
+    if (!own_a && !b) break;
+    const row_block& own = own_a ? a : *b;
+    const row_block* other = own_a ? b : &a;
+    const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
+    const std::size_t at = own_a ? 0 : in_a.size();
+    terms_against(s, own, other, rows, w,
+                  [&](std::size_t k, const double* x, std::size_t count) {
+                    const std::uint64_t row = own.first + rows[k];
+                    const double grid =
+                        std::lower_bound(grids.begin(), grids.end(),
+                                         std::make_pair(row, -std::numeric_limits<double>::infinity()))
+                            ->second;
+                    form_run& r = out.runs[at + k];
+                    r = run_of_terms(grid, x, count);
+                    r.row = row;
+                    r.col = other ? other->first : own.first;
+                  });
   }
 }
 
