@@ -68,6 +68,29 @@ py::bytes selection_merge(const py::bytes& a, const py::bytes& b) {
   return bytes_out(out);
 }
 
+// The partial results read where Python holds them, without a copy.
+py::bytes selection_merge_all(const py::list& parts) {
+  std::vector<kw::engine_span> spans;
+  for (const py::handle part : parts) {
+    char* data = nullptr;
+    py::ssize_t size = 0;
+    if (!PyBytes_Check(part.ptr()))
+      throw py::type_error("parts must be bytes");
+    if (PyBytes_AsStringAndSize(part.ptr(), &data, &size) != 0)
+      throw py::error_already_set();
+    spans.push_back({reinterpret_cast<const std::uint8_t*>(data),
+                     static_cast<std::size_t>(size)});
+  }
+  kw::engine_bytes out;
+  kw::error e;
+  {
+    py::gil_scoped_release free;
+    e = kw::selection_merge_all(spans, out);
+  }
+  core_support::check(e);
+  return bytes_out(out);
+}
+
 // The pairs as the package gives them: (n, n_y, columns, cross); pooled
 // when not across and y has samples.
 using shape_tuple =
@@ -147,6 +170,9 @@ void bind_selection(py::module_& m) {
         "first global rows.");
   m.def("selection_merge", &selection_merge, py::arg("a"), py::arg("b"),
         "The exact merge of two partial results of one plan.");
+  m.def("selection_merge_all", &selection_merge_all, py::arg("parts"),
+        "The exact merge of a list of partial results of one plan, each "
+        "value copied once.");
   m.def("selection_median", &selection_median, py::arg("shape"),
         py::arg("run_pass"), py::arg("threads"),
         "median()'s tuple of the pairs shape = (n, n_y, columns, cross), "

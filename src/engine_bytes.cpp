@@ -34,14 +34,36 @@ void byte_writer::begin(frame_kind kind) {
 void byte_writer::u64(std::uint64_t x) { put(out, x, 8); }
 void byte_writer::f64(double x) { put(out, std::bit_cast<std::uint64_t>(x), 8); }
 
+// Arrays by the million (partial results): copied whole where the
+// machine's words are already the layout's (little-endian).
+template <class Word>
+void put_words(engine_bytes& out, const Word* x, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(x);
+    out.insert(out.end(), bytes, bytes + count * 8);
+  } else {
+    out.reserve(out.size() + 8 * count);
+    for (std::size_t k = 0; k < count; ++k)
+      put(out, std::bit_cast<std::uint64_t>(x[k]), 8);
+  }
+}
+
+template <class Word>
+void get_words(const std::uint8_t* at, Word* x, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count > 0) std::memcpy(x, at, count * 8);
+  } else {
+    for (std::size_t k = 0; k < count; ++k)
+      x[k] = std::bit_cast<Word>(get(at + 8 * k, 8));
+  }
+}
+
 void byte_writer::u64s(const std::uint64_t* x, std::size_t count) {
-  out.reserve(out.size() + 8 * count);
-  for (std::size_t k = 0; k < count; ++k) u64(x[k]);
+  put_words(out, x, count);
 }
 
 void byte_writer::f64s(const double* x, std::size_t count) {
-  out.reserve(out.size() + 8 * count);
-  for (std::size_t k = 0; k < count; ++k) f64(x[k]);
+  put_words(out, x, count);
 }
 
 engine_bytes byte_writer::finish() {
@@ -76,7 +98,8 @@ void byte_reader::u64s(std::uint64_t* x, std::size_t count) {
     ok = false;
     return;
   }
-  for (std::size_t k = 0; k < count; ++k) x[k] = u64();
+  get_words(at, x, count);
+  at += 8 * count;
 }
 
 void byte_reader::f64s(double* x, std::size_t count) {
@@ -84,7 +107,8 @@ void byte_reader::f64s(double* x, std::size_t count) {
     ok = false;
     return;
   }
-  for (std::size_t k = 0; k < count; ++k) x[k] = f64();
+  get_words(at, x, count);
+  at += 8 * count;
 }
 
 byte_reader open_frame(const std::uint8_t* data, std::size_t size,

@@ -2,6 +2,7 @@
 // the units of a packed set, and the exact merge of their partial results.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -113,33 +114,107 @@ bool local_row(const row_block& a, const row_block* b, std::uint64_t g,
   return false;
 }
 
-// The requested rows' terms within the piece: against b (a's rows), a
-// (b's rows), or a itself on the diagonal.
-void piece_terms(const form_step& s, const row_block& a, const row_block* b,
-                 const packed& p, const piece_workers& w, form_partial& out) {
-  std::vector<std::size_t> mine;
-  for (std::size_t k = 0; k < s.rows.size(); ++k)
-    if (std::size_t l; local_row(a, b, s.rows[k], l)) mine.push_back(k);
-  out.segments.resize(mine.size());
+// Row k of a block.
+const double* row_at(const matrix_view& m, std::size_t k) {
+  return m.data + k * (m.stride == 0 ? m.cols : m.stride);
+}
+
+// The terms of the given rows of `own` (local numbers) against every row
+// of `other` (own itself when null), each handed to use(k, terms, count)
+// for the k-th row as soon as it is made: the rows are packed ahead of
+// other's, so that no term outside the piece is computed.
+template <class Use>
+void terms_against(const form_step& s, const row_block& own,
+                   const row_block* other, const std::vector<std::size_t>& rows,
+                   const piece_workers& w, Use use) {
+  if (rows.empty()) return;
+  const matrix_view& o = other ? other->rows : own.rows;
+  const std::size_t ahead = other ? rows.size() : 0;
+  const packed p = other ? pack_rows(ahead + o.rows, o.cols, [&](std::size_t k) {
+    return k < ahead ? row_at(own.rows, rows[k]) : row_at(o, k - ahead);
+  }) : pack_view(own.rows);
   std::vector<std::vector<double>> buffers(engine_threads(w.threads));
-  std::atomic<std::size_t> at{0};
+  std::atomic<std::size_t> next{0};
   const isa set = selected_isa().chosen;
-  const std::size_t na = a.rows.rows;
-  on_threads(engine_threads(w.threads), counting(mine.size(), at), w, buffers,
-             [&](std::vector<double>& row, std::size_t u) {
-               const std::uint64_t g = s.rows[mine[u]];
-               std::size_t l = 0;
-               local_row(a, b, g, l);
+  on_threads(engine_threads(w.threads), counting(rows.size(), next), w,
+             buffers, [&](std::vector<double>& row, std::size_t u) {
                row.resize(p.padded());
-               kernels_for(set).rows(p, {l, 1}, s.t, row.data(), p.padded());
-               form_segment& seg = out.segments[u];
-               seg.row = g;
-               const bool own = l < na;
-               const std::size_t from = b && own ? na : 0;
-               const std::size_t to = b && own ? p.n : na;
-               seg.col = b && own ? b->first : a.first;
-               seg.x.assign(row.begin() + from, row.begin() + to);
+               kernels_for(set).rows(p, {other ? u : rows[u], 1}, s.t,
+                                     row.data(), p.padded());
+               use(u, row.data() + ahead, o.rows);
              });
+}
+
+// The step's rows that lie in a, and in b, by their local numbers.
+void rows_in(const form_step& s, const row_block& a, const row_block* b,
+             std::vector<std::size_t>& in_a, std::vector<std::size_t>& in_b) {
+  for (const std::uint64_t g : s.rows) {
+    if (g >= a.first && g - a.first < a.rows.rows) in_a.push_back(g - a.first);
+    if (b && g >= b->first && g - b->first < b->rows.rows)
+      in_b.push_back(g - b->first);
+  }
+}
+
+// The requested rows' terms within the piece: a's against b, b's against
+// a, or a's against a itself on the diagonal.
+void piece_terms(const form_step& s, const row_block& a, const row_block* b,
+                 const piece_workers& w, form_partial& out) {
+  std::vector<std::size_t> in_a, in_b;
+  rows_in(s, a, b, in_a, in_b);
+  out.segments.resize(in_a.size() + in_b.size());
+  for (const bool own_a : {true, false}) {
+    if (!own_a && !b) break;
+    const row_block& own = own_a ? a : *b;
+    const row_block* other = own_a ? b : &a;
+    const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
+    const std::size_t at = own_a ? 0 : in_a.size();
+    terms_against(s, own, other, rows, w,
+                  [&](std::size_t k, const double* x, std::size_t count) {
+                    form_segment& seg = out.segments[at + k];
+                    seg.row = own.first + rows[k];
+                    seg.col = other ? other->first : own.first;
+                    seg.x.assign(x, x + count);
+                  });
+  }
+}
+
+// Half a unit of grid, where ties lie; none on the grids of 2^-1022.
+double tie_of(double grid) {
+  return grid > 0x1p-1022 ? grid * 0x1p-52 * 0.5
+                          : std::numeric_limits<double>::infinity();
+}
+
+// The requested rows' runs within the piece, each summed on its row's
+// grid as soon as its terms are made: a piece sends a few numbers per
+// row, not its terms, and holds one row's terms per thread.
+void piece_runs(const form_step& s, const row_block& a, const row_block* b,
+                const piece_workers& w, form_partial& out) {
+  std::vector<std::pair<std::uint64_t, double>> grids;  // by row
+  for (std::size_t k = 0; k < s.rows.size(); ++k)
+    grids.emplace_back(s.rows[k], s.grids[k]);
+  std::sort(grids.begin(), grids.end());
+  std::vector<std::size_t> in_a, in_b;
+  rows_in(s, a, b, in_a, in_b);
+  out.runs.resize(in_a.size() + in_b.size());
+  for (const bool own_a : {true, false}) {
+    if (!own_a && !b) break;
+    const row_block& own = own_a ? a : *b;
+    const row_block* other = own_a ? b : &a;
+    const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
+    const std::size_t at = own_a ? 0 : in_a.size();
+    terms_against(s, own, other, rows, w,
+                  [&](std::size_t k, const double* x, std::size_t count) {
+                    const std::uint64_t row = own.first + rows[k];
+                    const double grid =
+                        std::lower_bound(grids.begin(), grids.end(),
+                                         std::make_pair(row, -std::numeric_limits<double>::infinity()))
+                            ->second;
+                    form_run& r = out.runs[at + k];
+                    r = run_of_terms(grid, x, count);
+                    r.row = row;
+                    r.col = other ? other->first : own.first;
+                  });
+  }
 }
 
 // Whether the piece holds any of the step's rows.
@@ -157,6 +232,13 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
                                           : s.type != form_step_type::round &&
                                                 !holds_rows(s, a, b))
     return error::none;
+  if (s.type == form_step_type::records || s.type == form_step_type::terms) {
+    if (s.type == form_step_type::records)
+      piece_runs(s, a, b, w, out);
+    else
+      piece_terms(s, a, b, w, out);
+    return w.control.cancelled() ? error::cancelled : error::none;
+  }
   const packed p = stacked(a, b);
   const std::size_t na = a.rows.rows;
   if (s.type == form_step_type::estimates) {
@@ -182,8 +264,6 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
                                  counting((na + 7) / panel_width, at), w);
     out.segments.push_back(segment_of(a.first, r, 0, na));
     if (b) out.segments.push_back(segment_of(b->first, r, na, p.n - na));
-  } else {
-    piece_terms(s, a, b, p, w, out);
   }
   return w.control.cancelled() ? error::cancelled : error::none;
 }
@@ -243,6 +323,101 @@ void packed_units(const form_step& f, const packed& s, const unit_source& next,
 }
 
 }  // namespace
+
+namespace detail {
+
+form_run run_of_terms(double grid, const double* terms, std::size_t count) {
+  form_run r;
+  r.count = count;
+  // Most runs have no tie: the kernels' record says so (a tie makes its
+  // odd +-u), and gives their total, whose units' parity is the parity
+  // after the run. An infinite record may hide ties: walked, as are runs
+  // with ties.
+  const grid_record fast =
+      kernels_for(selected_isa().chosen).record(grid, terms, count);
+  if (fast.sum < grid && fast.odd == 0.0) {
+    r.total = fast.sum;
+    r.trail = grid > 0x1p-1022 &&
+              (static_cast<std::uint64_t>(fast.sum / (grid * 0x1p-52)) & 1);
+    return r;
+  }
+  walk_run(grid, terms, r);
+  return r;
+}
+
+void walk_run(double grid, const double* terms, form_run& r) {
+  const std::size_t count = r.count;
+  const double half = tie_of(grid);
+  bool parity = false;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double d = terms[k];
+    const double z = d + grid;  // the rounding's parity in its last bit
+    const double a = z - grid;
+    const double f = d - a;
+    r.total += a;
+    const double off = std::fabs(f);
+    r.most = off > r.most ? off : r.most;  // a NaN never taken
+    if (off != half) {
+      parity ^= (std::bit_cast<std::uint64_t>(z) & 1) != 0;
+      continue;
+    }
+    const int move = f > 0.0 ? 1 : -1;
+    if (!r.seen) {
+      r.seen = true;
+      r.pre = parity;
+      r.first = move;
+    } else if (parity) {
+      r.moves += move;
+    }
+    parity = false;  // after a tie the count is even
+  }
+  r.trail = parity;
+}
+
+bool record_of_runs(double grid, std::size_t n,
+                    const std::vector<const form_run*>& runs,
+                    grid_record& out) {
+  const double inf = std::numeric_limits<double>::infinity();
+  double total = 0.0, most = 0.0;
+  std::uint64_t col = 0;
+  for (const form_run* r : runs) {
+    if (r->col != col || r->count > n - col) return false;
+    col += r->count;
+    total += r->total;  // exact below grid, and at or above it either way
+    most = r->most > most ? r->most : most;
+  }
+  if (col != n) return false;
+  const double u = grid * 0x1p-52;
+  out = {grid, inf, 0.0};
+  if (!(total < grid)) return true;
+  out.sum = total;
+  if (!(most >= tie_of(grid))) return true;
+  // The ties walked from an even start, run after run.
+  bool parity = false, seen = false;
+  int first = 0;
+  std::int64_t moves = 0;
+  for (const form_run* r : runs) {
+    if (!r->seen) {
+      parity ^= r->trail;
+      continue;
+    }
+    const bool odd = parity != r->pre;
+    if (!seen) first = odd ? -r->first : r->first;
+    seen = true;
+    if (odd) moves += r->first;
+    moves += r->moves;
+    parity = r->trail;
+  }
+  const double even = total + static_cast<double>(moves) * u;
+  if (!(even < grid)) {
+    out.sum = inf;
+    return true;
+  }
+  out = {grid, even, first * u};
+  return true;
+}
+
+}  // namespace detail
 
 error form_bands(const engine_bytes& step, const packed_samples& s,
                  const unit_source& next, const piece_workers& w,

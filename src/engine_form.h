@@ -51,11 +51,44 @@ struct form_record {
   grid_record record;
 };
 
+// A run of a row's terms, columns col..col+count-1, as a piece holding
+// only part of the row sums it for its record (records only): the terms
+// rounded to the row's grid and added up (exact below the grid), the
+// largest rounding error, and the ties walked from an even start: the
+// parity of the roundings before the first tie (pre) and the first tie's
+// move, the moves of the later ones, and the parity after the last tie
+// (or of every rounding, without a tie). Runs in column order make the
+// row's record (record_of_runs), bit for bit the kernels' record.
+struct form_run {
+  std::uint64_t row = 0;
+  std::uint64_t col = 0;
+  std::uint64_t count = 0;
+  double total = 0.0;
+  double most = 0.0;
+  bool seen = false;
+  bool pre = false;
+  bool trail = false;
+  int first = 0;
+  std::int64_t moves = 0;
+};
+
 struct form_partial {
   form_step_type type = form_step_type::round;
   std::vector<form_segment> segments;
   std::vector<form_record> records;  // records only
+  std::vector<form_run> runs;        // records only
 };
+
+// The run of terms[0..count) on grid.
+form_run run_of_terms(double grid, const double* terms, std::size_t count);
+// The same term by term, into r (its count set): for runs with ties.
+void walk_run(double grid, const double* terms, form_run& r);
+
+// A row's record on grid from its runs, which must be in column order and
+// tile the row's n columns; false when they do not.
+bool record_of_runs(double grid, std::size_t n,
+                    const std::vector<const form_run*>& runs,
+                    grid_record& out);
 
 engine_bytes write_partial(const form_partial& p);
 bool read_partial(const engine_bytes& bytes, form_partial& out);

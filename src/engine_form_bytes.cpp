@@ -98,8 +98,42 @@ engine_bytes write_partial(const form_partial& p) {
     w.f64s(s.x.data(), s.x.size());
     if (segments_carry_y(p.type)) w.f64s(s.y.data(), s.x.size());
   }
+  w.u64(p.runs.size());
+  for (const form_run& r : p.runs) {
+    w.u64(r.row);
+    w.u64(r.col);
+    w.u64(r.count);
+    w.f64(r.total);
+    w.f64(r.most);
+    w.u64(std::uint64_t{r.seen} | std::uint64_t{r.pre} << 1 |
+          std::uint64_t{r.trail} << 2 | std::uint64_t{r.first > 0} << 3);
+    w.u64(static_cast<std::uint64_t>(r.moves));
+  }
   return w.finish();
 }
+
+namespace {
+
+bool read_runs(byte_reader& r, form_partial& p) {
+  p.runs.resize(r.count(7 * 8));
+  for (form_run& x : p.runs) {
+    x.row = r.u64();
+    x.col = r.u64();
+    x.count = r.u64();
+    x.total = r.f64();
+    x.most = r.f64();
+    const std::uint64_t flags = r.u64();
+    x.moves = static_cast<std::int64_t>(r.u64());
+    if (!r.ok || flags > 15 || x.col + x.count < x.col) return false;
+    x.seen = flags & 1;
+    x.pre = flags >> 1 & 1;
+    x.trail = flags >> 2 & 1;
+    x.first = x.seen ? (flags >> 3 & 1 ? 1 : -1) : 0;
+  }
+  return r.ok && (p.runs.empty() || p.type == form_step_type::records);
+}
+
+}  // namespace
 
 bool read_partial(const engine_bytes& bytes, form_partial& p) {
   byte_reader r =
@@ -128,7 +162,7 @@ bool read_partial(const engine_bytes& bytes, form_partial& p) {
       r.f64s(s.y.data(), count);
     }
   }
-  return r.done();
+  return read_runs(r, p) && r.done();
 }
 
 }  // namespace kernel_width::detail

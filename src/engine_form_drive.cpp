@@ -136,8 +136,28 @@ error first_estimates(const drive& d, const form_row_fetcher& fetch,
                                                         : error::bad_buffer;
 }
 
-// Step 3: the doubtful rows' records, made by the pieces or here from the
-// terms they gave.
+// The runs of a records step by row, each row's in column order.
+struct run_index {
+  std::vector<const form_run*> sorted;
+  explicit run_index(const std::vector<form_run>& runs) {
+    for (const form_run& r : runs) sorted.push_back(&r);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const form_run* l, const form_run* r) {
+                return l->row != r->row ? l->row < r->row : l->col < r->col;
+              });
+  }
+  std::vector<const form_run*> of(std::uint64_t row) const {
+    const auto from = std::lower_bound(
+        sorted.begin(), sorted.end(), row,
+        [](const form_run* r, std::uint64_t x) { return r->row < x; });
+    auto to = from;
+    while (to != sorted.end() && (*to)->row == row) ++to;
+    return {from, to};
+  }
+};
+
+// Step 3: the doubtful rows' records, made by the pieces whole, or here
+// from the runs of the pieces that hold part of a row.
 error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
   if (redo.empty()) return error::none;
   form_step s;
@@ -150,17 +170,21 @@ error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
   }
   form_partial p;
   if (const error e = step_of(d, s, p); e != error::none) return e;
-  const kernels& k = kernels_for(selected_isa().chosen);
-  std::vector<double> row;
+  std::sort(p.records.begin(), p.records.end(),
+            [](const form_record& l, const form_record& r) {
+              return l.row < r.row;
+            });
+  const run_index runs(p.runs);
   for (doubtful_row& r : redo) {
-    const auto made = std::find_if(
-        p.records.begin(), p.records.end(),
-        [&](const form_record& x) { return x.row == r.row; });
-    if (made != p.records.end() && made->record.grid == r.record.grid) {
+    const auto made = std::lower_bound(
+        p.records.begin(), p.records.end(), r.row,
+        [](const form_record& x, std::uint64_t row) { return x.row < row; });
+    if (made != p.records.end() && made->row == r.row &&
+        made->record.grid == r.record.grid) {
       r.record = made->record;
-    } else {
-      if (!terms_of(d.n, r.row, p.segments, row)) return error::bad_buffer;
-      r.record = k.record(r.record.grid, row.data(), d.n);
+    } else if (!record_of_runs(r.record.grid, d.n, runs.of(r.row),
+                               r.record)) {
+      return error::bad_buffer;
     }
   }
   return error::none;
@@ -169,6 +193,55 @@ error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
 struct pass_out {
   double sum = 0.0;
   std::vector<double> totals;
+};
+
+// The rows that step 4 will likely sum again: those it does when each
+// row's rounded total stands in for its terms (the exact sum differs from
+// the rounded ones by little, so it rarely leaves a binade elsewhere).
+std::vector<std::uint64_t> likely_replays(
+    const workers& w, std::size_t n, const std::vector<double>& grids,
+    const row_sums& total, const std::vector<doubtful_row>& redo) {
+  std::vector<std::uint64_t> rows;
+  settle(w, n, grids, total, redo,
+         [&](std::size_t i, std::vector<double>& row) {
+           rows.push_back(i);
+           row.assign(n, 0.0);
+           row[0] = total.sum[i];
+           return true;
+         });
+  return rows;
+}
+
+// Rows summed again in step 4, their terms fetched in one step for all
+// the likely ones, and one step for each row beyond them.
+struct replays {
+  const drive& d;
+  terms t;
+  std::vector<std::uint64_t> likely;
+  form_partial got;
+  bool fetched = false;
+  error failed = error::none;
+
+  bool fetch(const std::vector<std::uint64_t>& rows, form_partial& out) {
+    form_step s;
+    s.type = form_step_type::terms;
+    s.n = d.n;
+    s.t = t;
+    s.rows = rows;
+    failed = step_of(d, s, out);
+    return failed == error::none;
+  }
+
+  bool take(std::uint64_t i, std::vector<double>& row) {
+    if (!fetched && !likely.empty() && !fetch(likely, got)) return false;
+    fetched = true;
+    form_partial one;
+    const bool known = std::binary_search(likely.begin(), likely.end(), i);
+    if (!known && !fetch({i}, one)) return false;
+    if (!terms_of(d.n, i, known ? got.segments : one.segments, row))
+      failed = error::bad_buffer;
+    return failed == error::none;
+  }
 };
 
 error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
@@ -188,25 +261,15 @@ error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
     return error::bad_buffer;
   std::vector<doubtful_row> redo = doubtful_rows(s.grids, total, d.n);
   if (const error e = records_of(d, t, redo); e != error::none) return e;
-  error failed = error::none;
   const workers w{selected_isa().chosen, 1, d.w.control};
+  replays again{d, t, likely_replays(w, d.n, s.grids, total, redo), {}};
   out.sum = settle(w, d.n, s.grids, total, redo,
                    [&](std::size_t i, std::vector<double>& row) {
-                     form_step one;
-                     one.type = form_step_type::terms;
-                     one.n = d.n;
-                     one.t = t;
-                     one.rows = {i};
-                     form_partial got;
-                     failed = step_of(d, one, got);
-                     if (failed == error::none &&
-                         !terms_of(d.n, i, got.segments, row))
-                       failed = error::bad_buffer;
-                     return failed == error::none;
+                     return again.take(i, row);
                    })
                 .sum;
   out.totals = std::move(total.sum);
-  return failed;
+  return again.failed;
 }
 
 form_statistics form_failed(std::size_t n, error status) {
@@ -263,6 +326,7 @@ error form_merge(const engine_bytes& a, const engine_bytes& b,
       return error::bad_buffer;
     for (form_segment& s : y.segments) x.segments.push_back(std::move(s));
     x.records.insert(x.records.end(), y.records.begin(), y.records.end());
+    x.runs.insert(x.runs.end(), y.runs.begin(), y.runs.end());
     if (x.type == form_step_type::round) x.segments = add_up(std::move(x.segments));
     out = write_partial(x);
     return error::none;

@@ -46,7 +46,12 @@ bool read_plan(const std::uint8_t* data, std::size_t size, selection_plan& p);
 // written after r's (a merge's, without a copy of them all).
 engine_bytes write_partial(const selection_partial& r,
                            const selection_partial* more = nullptr);
+// With the kept values of each of `more` after r's, in turn.
+engine_bytes write_partial(const selection_partial& r,
+                           const std::vector<const selection_partial*>& more);
 bool read_partial(const engine_bytes& data, selection_partial& r);
+bool read_partial(const std::uint8_t* data, std::size_t size,
+                  selection_partial& r);
 
 // The tallies a partial result of the plan starts from.
 std::size_t parts_of(const selection_plan& p);

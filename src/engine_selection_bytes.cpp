@@ -71,7 +71,7 @@ bool read_window(byte_reader& in, const window* after, window& w) {
 }
 
 void write_tally(byte_writer& out, const selection_partial& r,
-                 const tally& t, const tally* more) {
+                 const tally& t, const std::vector<const tally*>& more) {
   out.u64(t.values);
   out.u64(t.nan);
   out.u64(t.nan_bits);
@@ -87,10 +87,12 @@ void write_tally(byte_writer& out, const selection_partial& r,
       out.u64(t.keeping[j] ? kept_wanted(r.plan.plan, t, j) : 0);
       continue;
     }
-    const std::size_t also = more ? more->kept[j].size() : 0;
+    std::size_t also = 0;
+    for (const tally* m : more) also += m->kept[j].size();
     out.u64(t.kept[j].size() + also);
     put_values(out, t.kept[j].data(), t.kept[j].size());
-    if (also > 0) put_values(out, more->kept[j].data(), also);
+    for (const tally* m : more)
+      put_values(out, m->kept[j].data(), m->kept[j].size());
   }
 }
 
@@ -219,7 +221,7 @@ bool read_plan(const std::uint8_t* data, std::size_t size, selection_plan& p) {
 
 // The bytes of a partial result, so that they are made room for once.
 std::size_t partial_size(const selection_partial& r,
-                         const selection_partial* more) {
+                         const std::vector<const selection_partial*>& more) {
   const pass_plan& plan = r.plan.plan;
   std::size_t size = 16 + 8 + r.plan.bytes.size() + 16;
   for (const tally& t : r.parts) {
@@ -228,11 +230,22 @@ std::size_t partial_size(const selection_partial& r,
     if (!r.counts_only)
       for (const kept_vector& k : t.kept) size += 8 * k.size();
   }
-  return more ? size + partial_size(*more, nullptr) : size;
+  for (const selection_partial* m : more)
+    if (!m->counts_only)
+      for (const tally& t : m->parts)
+        for (const kept_vector& k : t.kept) size += 8 * k.size();
+  return size;
 }
 
 engine_bytes write_partial(const selection_partial& r,
                            const selection_partial* more) {
+  std::vector<const selection_partial*> all;
+  if (more) all.push_back(more);
+  return write_partial(r, all);
+}
+
+engine_bytes write_partial(const selection_partial& r,
+                           const std::vector<const selection_partial*>& more) {
   byte_writer out;
   out.out.reserve(partial_size(r, more));
   out.begin(frame_kind::selection_partial);
@@ -240,14 +253,22 @@ engine_bytes write_partial(const selection_partial& r,
   out.out.insert(out.out.end(), r.plan.bytes.begin(), r.plan.bytes.end());
   out.u64(r.parts.size());
   out.u64(r.counts_only ? 1 : 0);
-  for (std::size_t g = 0; g < r.parts.size(); ++g)
-    write_tally(out, r, r.parts[g], more ? &more->parts[g] : nullptr);
+  std::vector<const tally*> others(more.size());
+  for (std::size_t g = 0; g < r.parts.size(); ++g) {
+    for (std::size_t m = 0; m < more.size(); ++m)
+      others[m] = &more[m]->parts[g];
+    write_tally(out, r, r.parts[g], others);
+  }
   return out.finish();
 }
 
 bool read_partial(const engine_bytes& data, selection_partial& r) {
-  byte_reader in =
-      open_frame(data.data(), data.size(), frame_kind::selection_partial);
+  return read_partial(data.data(), data.size(), r);
+}
+
+bool read_partial(const std::uint8_t* data, std::size_t size,
+                  selection_partial& r) {
+  byte_reader in = open_frame(data, size, frame_kind::selection_partial);
   const std::uint64_t plan_size = in.count(1);
   if (!in.ok || !read_plan(in.at, plan_size, r.plan)) return false;
   in.at += plan_size;

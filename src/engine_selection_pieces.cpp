@@ -112,6 +112,27 @@ void merge_tally(const selection_plan& p, tally& a, tally& b,
   }
 }
 
+// Group g of every partial result merged into all[0] (its counts already
+// added): a window keeps its values where every part kept them and their
+// count is within the limit, as merges two at a time would find; else no
+// part keeps any.
+void settle_merged(selection_partial& x, std::vector<selection_partial>& all,
+                   std::size_t g) {
+  tally& t = x.parts[g];
+  for (std::size_t j = 0; j < t.kept.size(); ++j) {
+    bool keeping = true;
+    std::uint64_t held = 0;
+    for (const selection_partial& part : all) {
+      keeping = keeping && part.parts[g].keeping[j];
+      held += part.parts[g].kept[j].size();
+    }
+    if (x.counts_only) held = kept_wanted(x.plan.plan, t, j);
+    if (keeping && held <= keep_limit(x.plan, j)) continue;
+    t.keeping[j] = 0;
+    for (selection_partial& part : all) part.parts[g].kept[j] = kept_vector();
+  }
+}
+
 // A sampling pass over the bands next hands out, on w's threads.
 bool sample_piece(const pair_set& pairs, const selection_plan& p,
                   const unit_source& next, const workers& w, piece_place at,
@@ -261,6 +282,30 @@ error selection_merge(const engine_bytes& a, const engine_bytes& b,
     for (std::size_t g = 0; g < x.parts.size(); ++g)
       detail::merge_tally(x.plan, x.parts[g], y.parts[g], x.counts_only);
     out = detail::write_partial(x, &y);
+    return error::none;
+  });
+}
+
+error selection_merge_all(const std::vector<engine_span>& parts,
+                          engine_bytes& out) noexcept {
+  return detail::guarded([&] {
+    std::vector<detail::selection_partial> all(parts.size());
+    for (std::size_t k = 0; k < parts.size(); ++k)
+      if (!detail::read_partial(parts[k].data, parts[k].size, all[k]) ||
+          all[k].plan.bytes != all[0].plan.bytes ||
+          all[k].counts_only != all[0].counts_only)
+        return error::bad_buffer;
+    if (all.empty()) return error::bad_buffer;
+    detail::selection_partial& x = all[0];
+    std::vector<const detail::selection_partial*> more;
+    for (std::size_t k = 1; k < all.size(); ++k) {
+      for (std::size_t g = 0; g < x.parts.size(); ++g)
+        x.parts[g].merge(all[k].parts[g]);
+      more.push_back(&all[k]);
+    }
+    for (std::size_t g = 0; g < x.parts.size(); ++g)
+      detail::settle_merged(x, all, g);
+    out = detail::write_partial(x, more);
     return error::none;
   });
 }

@@ -103,8 +103,23 @@ struct test_engine {
     return out;
   }
 
+  // Merged in random order and grouping: two at a time, or a few at once
+  // (selection_merge_all).
   kw::engine_bytes merged(std::vector<kw::engine_bytes> parts) {
     while (parts.size() > 1) {
+      if (rng() % 2) {
+        std::shuffle(parts.begin(), parts.end(), rng);
+        const std::size_t count = 2 + rng() % std::min<std::size_t>(
+                                          parts.size() - 1, 5);
+        std::vector<kw::engine_span> spans;
+        for (std::size_t k = parts.size() - count; k < parts.size(); ++k)
+          spans.push_back({parts[k].data(), parts[k].size()});
+        kw::engine_bytes out;
+        EXPECT_EQ(kw::selection_merge_all(spans, out), kw::error::none);
+        parts.resize(parts.size() - count);
+        parts.push_back(std::move(out));
+        continue;
+      }
       const std::size_t k = rng() % parts.size();
       std::size_t l = rng() % (parts.size() - 1);
       if (l >= k) ++l;
@@ -530,6 +545,13 @@ TEST(EngineSelection, InconsistentPartialsAreRefused) {
   kw::engine_bytes out;
   EXPECT_EQ(kw::selection_merge(v.partial, w.partial, out),
             kw::error::bad_buffer);
+  const std::vector<kw::engine_span> mixed{
+      {v.partial.data(), v.partial.size()},
+      {w.partial.data(), w.partial.size()}};
+  EXPECT_EQ(kw::selection_merge_all(mixed, out), kw::error::bad_buffer)
+      << "a merge of all at once, of partial results of two plans";
+  EXPECT_EQ(kw::selection_merge_all({}, out), kw::error::bad_buffer)
+      << "a merge of none";
 }
 
 }  // namespace

@@ -8,13 +8,16 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "engine_form.h"
+#include "kernels.h"
 #include "test_support.h"
 
 namespace {
@@ -515,3 +518,83 @@ TEST(EngineSums, FormBuffersDamagedAreRefused) {
 }
 
 }  // namespace
+
+// A row's record from its runs, cut anywhere (inside a stretch of ties
+// too), against the kernels' record of the whole row, bit for bit: terms
+// on and between the grid's units (ties both ways), sums that reach the
+// grid, infinities, NaN, and the grids of 2^-1022 where nothing ties.
+TEST(EngineSums, FormRunsMakeTheKernelsRecord) {
+  namespace d = kernel_width::detail;
+  const d::kernels& k = d::kernels_for(d::selected_isa().chosen);
+  std::mt19937_64 gen(11);
+  const double grid = 0x1p20, u = grid * 0x1p-52;
+  const std::vector<std::pair<std::string, std::function<double(std::size_t)>>>
+      kinds = {
+          {"ties", [&](std::size_t) { return (gen() % 9) * 0.5 * u; }},
+          {"ties and not", [&](std::size_t) {
+             return gen() % 3 ? (gen() % 9) * 0.5 * u : (gen() % 1000) * 0.37 * u;
+           }},
+          {"no ties", [&](std::size_t) { return (gen() % 1000) * 0.3 * u; }},
+          {"reaching the grid", [&](std::size_t) { return grid / 40; }},
+          {"infinite", [&](std::size_t i) { return i == 17 ? INFINITY : u; }},
+          {"NaN", [&](std::size_t i) {
+             return i == 5 ? std::numeric_limits<double>::quiet_NaN() : 1.5 * u;
+           }},
+      };
+  for (const auto& [what, term] : kinds)
+    for (const std::size_t n : {1u, 2u, 63u, 64u, 65u, 200u}) {
+      std::vector<double> row(n);
+      for (std::size_t i = 0; i < n; ++i) row[i] = term(i);
+      for (const double g : {grid, 0x1p-1022}) {
+        const d::grid_record want = k.record(g, row.data(), n);
+        for (int trial = 0; trial < 20; ++trial) {
+          std::vector<d::form_run> runs;
+          for (std::size_t at = 0; at < n;) {
+            const std::size_t count =
+                trial == 0 ? n - at : std::min(n - at, 1 + gen() % 70);
+            runs.push_back(d::run_of_terms(g, row.data() + at, count));
+            runs.back().col = at;
+            at += count;
+          }
+          std::vector<const d::form_run*> order;
+          for (const d::form_run& r : runs) order.push_back(&r);
+          d::grid_record got;
+          ASSERT_TRUE(d::record_of_runs(g, n, order, got)) << what;
+          EXPECT_EQ(bits(got.grid), bits(want.grid)) << what << " n " << n;
+          EXPECT_EQ(bits(got.sum), bits(want.sum)) << what << " n " << n;
+          EXPECT_EQ(bits(got.odd), bits(want.odd)) << what << " n " << n;
+        }
+      }
+    }
+}
+
+// Runs that do not tile the row's columns make no record.
+TEST(EngineSums, FormRunsThatDoNotTileTheRowAreRefused) {
+  namespace d = kernel_width::detail;
+  const double terms[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const auto run = [&](std::uint64_t col, std::size_t count) {
+    d::form_run r = d::run_of_terms(0x1p20, terms, count);
+    r.col = col;
+    return r;
+  };
+  const struct {
+    const char* what;
+    std::vector<d::form_run> runs;
+    bool tiles;
+  } cases[] = {
+      {"whole", {run(0, 8)}, true},
+      {"two", {run(0, 3), run(3, 5)}, true},
+      {"none", {}, false},
+      {"one short", {run(0, 7)}, false},
+      {"one long", {run(0, 3), run(3, 6)}, false},
+      {"a gap", {run(0, 3), run(4, 4)}, false},
+      {"an overlap", {run(0, 4), run(3, 5)}, false},
+      {"out of order", {run(3, 5), run(0, 3)}, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<const d::form_run*> order;
+    for (const d::form_run& r : c.runs) order.push_back(&r);
+    d::grid_record got;
+    EXPECT_EQ(d::record_of_runs(0x1p20, 8, order, got), c.tiles) << c.what;
+  }
+}

@@ -34,6 +34,13 @@ constexpr std::uint16_t engine_layout_version = 1;
 // A plan or partial result as bytes.
 using engine_bytes = std::vector<std::uint8_t>;
 
+// Bytes held elsewhere (a partial result received as it lies), read
+// without a copy.
+struct engine_span {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
 // Samples per panel of the packed layout that every kernel reads.
 constexpr std::size_t panel_width = 8;
 

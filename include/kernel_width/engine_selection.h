@@ -70,6 +70,13 @@ unsigned selection_threads(const packed_samples& rows,
 error selection_merge(const engine_bytes& a, const engine_bytes& b,
                       engine_bytes& out) noexcept;
 
+// Any number of partial results of the same plan merged at once into
+// out, as merging them two at a time would (but with each value copied
+// once, not once per level); error::bad_buffer as selection_merge, or for
+// none at all.
+error selection_merge_all(const std::vector<engine_span>& parts,
+                          engine_bytes& out) noexcept;
+
 // For an engine that moves kept values only where the merge keeps them
 // (the MPI programs): a tally pass's partial result as its counts alone
 // (selection_counts; counts merge as partial results do); the windows

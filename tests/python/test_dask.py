@@ -315,6 +315,54 @@ def test_blocks_start_on_multiples_of_8(chunks, sizes):
     assert _arrays.aligned(x).chunks[0] == sizes
 
 
+SPREAD = [  # (rows, worker threads, across) -> the blocks' sizes: a few
+            # large ones on bands of 8, about 4 pieces per thread
+    ((2047, 2, False), None),  # below two blocks of MIN_ROWS: as chunked
+    ((2048, 2, False), (1024, 1024)),  # room for 2 blocks, not the 4 wanted
+    ((10_000, 2, False), (2496, 2504, 2504, 2496)),  # 10 pieces for 8
+    ((10_000, 1, False), (3336, 3328, 3336)),  # 6 pieces for 4
+    ((10_000, 2, True), (3336, 3328, 3336)),  # 3 x 3 pieces for 8
+    ((10_001, 3, False), (2000, 2000, 2000, 2000, 2001)),  # 15 for 12
+]
+
+
+@needs_dask
+@pytest.mark.parametrize("shape,sizes", SPREAD)
+def test_the_driver_cuts_a_few_blocks_on_bands_of_8(shape, sizes):
+    rows, slots, across = shape
+    x = da.zeros((rows, 2), chunks=(1000, 2))
+    count = _arrays.block_count(rows, 2, slots, across)
+    got = _arrays.spread(x, count).chunks[0]
+    assert got == (sizes or x.chunks[0])
+    assert all(size % 8 == 0 for size in got[:-1])
+
+
+@needs_dask
+@pytest.mark.skipif(not FORM, reason="no form engine in the core")
+def test_form_runs_a_few_rounds_however_many_rows_it_sums_again(monkeypatch):
+    """Data whose running sums cross binades and whose terms tie: every
+    row that step 4 sums again comes in one round with the others, and
+    the doubtful rows' records in one more, so a run takes a few rounds;
+    the same bits as in memory."""
+    from kernel_width.dask import _drive
+    rng = np.random.default_rng(3)
+    x = np.vstack([rng.integers(0, 16, (900, 1)) * 0.25 + 4096,
+                   np.ldexp(1.0, rng.integers(0, 40, (900, 1)))])
+    monkeypatch.setattr(_arrays, "MIN_ROWS", 64)
+    rounds = []
+    real = _drive.round_of
+
+    def counted(where, engine, kind, plan, sets, threads):
+        rounds.append(kind)
+        return real(where, engine, kind, plan, sets, threads)
+    monkeypatch.setattr(_drive, "round_of", counted)
+    got = recorded(kd.form_statistics, da.from_array(x, chunks=(100, 1)))
+    assert got == recorded(kw.form_statistics, x)
+    # Estimates, then each pass: rounding, records, the rows summed again,
+    # and a few rows its estimate missed.
+    assert 5 <= len(rounds) <= 12, len(rounds)
+
+
 # --- Arguments, as the in-memory functions take them ------------------------
 
 BAD = [  # (function, args, kwargs)

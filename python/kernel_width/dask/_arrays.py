@@ -20,6 +20,13 @@ from ._needs import dask_array
 # pieces spread over the workers, large enough that each is worth a task.
 WRAPPED_ROWS = 4096
 BAND = 8
+# The driver cuts the rows afresh into a few blocks of at least MIN_ROWS
+# rows each, about PIECES pieces per worker thread, none above MOST_BYTES:
+# a task costs the scheduler milliseconds, and few large pieces cost fewer
+# rounds' worth of them than the many small chunks a user may choose.
+MIN_ROWS = 1024
+PIECES = 4
+MOST_BYTES = 1 << 28
 
 
 # X and Y without rows or without columns, for the in-memory functions.
@@ -140,6 +147,36 @@ def aligned(array: Any) -> Any:
     if sizes == array.chunks[0] or not rows:
         return array
     return array.rechunk({0: sizes})
+
+
+def block_count(rows: int, columns: int, slots: int, across: bool) -> int:
+    """How many blocks to cut rows into: enough for PIECES pieces per
+    worker thread (within a set, B blocks give B (B + 1) / 2 pieces;
+    across, each set's B give B * B), more when a block would pass
+    MOST_BYTES, fewer when it would fall below MIN_ROWS rows. 0 keeps the
+    blocks as chunked: data too small to gain from it."""
+    most = rows // MIN_ROWS
+    if most < 2:
+        return 0
+    wanted = PIECES * max(1, slots)
+    count = 1
+    while (count * count if across else count * (count + 1) // 2) < wanted:
+        count += 1
+    count = max(count, -(-rows * columns * 8 // MOST_BYTES))
+    return min(count, most)
+
+
+def spread(array: Any, count: int) -> Any:
+    """array's rows cut into count blocks of about equal rows, each
+    starting at a multiple of 8 (count 0: as it is)."""
+    rows = array.shape[0]
+    if count <= 0:
+        return array
+    ends = sorted({min(rows, BAND * round(rows * k / count / BAND))
+                   for k in range(1, count + 1)} - {0})
+    ends[-1] = rows
+    sizes = tuple(b - a for a, b in zip([0] + ends[:-1], ends))
+    return array if sizes == array.chunks[0] else array.rechunk({0: sizes})
 
 
 def two_sets(X: Any, Y: Any, cross: bool, label: Label,

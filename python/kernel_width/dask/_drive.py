@@ -10,20 +10,24 @@ from typing import Any, Callable
 
 from . import _engine
 from ._tasks import engine_of
-from ._arrays import Sets
+from ._arrays import Sets, block_count, spread
 from ._graph import chains, round_of, rows_of
-from ._schedule import Cluster, cluster, persist, release
+from ._schedule import Cluster, cluster, persist, release, slots
 
 
 def _with_blocks(sets: Sets, work: Callable[[Any, Cluster, tuple], Any]
                  ) -> Any:
-    """work(engine module, cluster, (a, b)) with the sets' blocks
-    persisted for its whole run and let go after. Across, Y's rows are
-    numbered from 0 as X's are (pooled, Y follows X in one array)."""
+    """work(engine module, cluster, (a, b)) with the sets' blocks cut
+    afresh (block_count), persisted for its whole run and let go after.
+    Across, Y's rows are numbered from 0 as X's are (pooled, Y follows X
+    in one array)."""
     engine = engine_of(_engine.NAME)
     where = cluster()
-    a = persist(where, sets.x, 0)
-    b = None if sets.y is None else persist(where, sets.y, 0)
+    tasks = slots(where)
+    a = persist(where, spread(sets.x, block_count(
+        sets.x.shape[0], sets.columns, tasks, sets.y is not None)), 0)
+    b = None if sets.y is None else persist(where, spread(
+        sets.y, block_count(sets.y.shape[0], sets.columns, tasks, True)), 0)
     try:
         return work(engine, where, (a, b))
     finally:

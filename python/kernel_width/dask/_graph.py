@@ -5,7 +5,7 @@ block."""
 
 from __future__ import annotations
 
-from typing import Any, Optional
+from typing import Optional
 
 import numpy as np
 
@@ -16,14 +16,18 @@ from ._schedule import Blocks, Cluster, name, run
 # Partial results each merge task joins: fewer tasks than a binary tree
 # (the scheduler's cost per task is the larger one here), few levels.
 SPLIT_EVERY = 8
+# Up to this many partial results go to the client as they are: a merge
+# task would wait for the slowest of its parts and then move them again.
+GATHERED = 16
 
 
 def tree(graph: dict, prefix: str, keys: list, engine: str,
-         kind: str) -> Any:
+         kind: str) -> list:
     """Merge tasks over keys, SPLIT_EVERY at a time, level by level, into
-    graph; the root's key."""
+    graph, until GATHERED or fewer are left: their keys, which the client
+    merges itself."""
     level = 0
-    while len(keys) > 1:
+    while len(keys) > GATHERED:
         merged = []
         for at in range(0, len(keys), SPLIT_EVERY):
             group = keys[at:at + SPLIT_EVERY]
@@ -34,7 +38,13 @@ def tree(graph: dict, prefix: str, keys: list, engine: str,
             graph[key] = (_tasks.merge, engine, kind, group)
             merged.append(key)
         keys, level = merged, level + 1
-    return keys[0]
+    return keys
+
+
+def gathered(where: Cluster, graph: dict, keys: list, engine: str,
+           kind: str) -> bytes:
+    """The partial results at keys computed, and merged here."""
+    return _tasks.merge(engine, kind, list(run(where, graph, keys)))
 
 
 def pairs(a: Blocks, b: Optional[Blocks]) -> list:
@@ -64,7 +74,8 @@ def round_of(where: Cluster, engine: str, kind: str, plan: bytes,
         graph[key] = (_tasks.piece, engine, kind, (prefix + "-plan",),
                       a.refs[i], b_ref, a.firsts[i], b_first, threads)
         keys.append(key)
-    return run(where, graph, tree(graph, prefix, keys, engine, kind))
+    return gathered(where, graph, tree(graph, prefix, keys, engine, kind),
+                    engine, kind)
 
 
 def chains(where: Cluster, engine: str, a: Blocks, threads: int) -> bytes:
@@ -83,7 +94,9 @@ def chains(where: Cluster, engine: str, a: Blocks, threads: int) -> bytes:
                           a.firsts[i if j is None else j], threads)
             state = key
         ends.append(state)
-    return run(where, graph, tree(graph, prefix, ends, engine, "labelled"))
+    return gathered(where, graph,
+                    tree(graph, prefix, ends, engine, "labelled"), engine,
+                    "labelled")
 
 
 def rows_of(where: Cluster, a: Blocks, rows: list,

@@ -41,6 +41,16 @@ def cluster() -> Cluster:
     return Cluster(None)
 
 
+def slots(where: Cluster) -> int:
+    """The tasks that run at once: the workers' threads, or this
+    process's cores."""
+    if where.client is None:
+        import os
+        return os.cpu_count() or 1
+    workers = where.client.scheduler_info().get("workers", {})
+    return max(1, sum(w.get("nthreads", 1) for w in workers.values()))
+
+
 def persist(where: Cluster, array: Any, first: int) -> Blocks:
     """array's row blocks computed once and kept (on the workers, or here),
     the first numbered first in the data set."""
@@ -69,14 +79,15 @@ def name(what: str) -> str:
 
 
 def run(where: Cluster, graph: dict, key: Any) -> Any:
-    """The value of key in graph; on a cluster, Ctrl-C (or any error while
-    waiting) cancels the round's tasks before it propagates."""
+    """The value of key in graph (of each key, for a list); on a cluster,
+    Ctrl-C (or any error while waiting) cancels the round's tasks before
+    it propagates."""
     if where.client is None:
         import dask.threaded
         return dask.threaded.get({**where.data, **graph}, key)
     future = where.client.get(graph, key, sync=False)
     try:
-        return future.result()
+        return where.client.gather(future)
     except BaseException:
         where.client.cancel(future)
         raise

@@ -28,10 +28,16 @@ def piece(engine: str, kind: str, plan: bytes, a: np.ndarray,
 
 
 def merge(engine: str, kind: str, parts: list) -> bytes:
-    """Partial results of kind merged (exact in any grouping), pairwise:
-    a merge costs the size of its inputs, which a merge of the selection's
-    kept values adds up, so each value is copied once per level."""
-    join = getattr(engine_of(engine), kind + "_merge")
+    """Partial results of kind merged (exact in any grouping): all at once
+    where the engine can (kind_merge_all, each value copied once), else
+    pairwise: a merge costs the size of its inputs, which a merge of the
+    selection's kept values adds up, so each value is copied once per
+    level."""
+    module = engine_of(engine)
+    join_all = getattr(module, kind + "_merge_all", None)
+    if join_all is not None and len(parts) > 1:
+        return join_all(list(parts))
+    join = getattr(module, kind + "_merge")
     while len(parts) > 1:
         parts = [join(parts[k], parts[k + 1]) if k + 1 < len(parts)
                  else parts[k] for k in range(0, len(parts), 2)]
