@@ -70,14 +70,25 @@ test-build:
 
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check. Line tables only (-g1): enough for the reports' files and lines.
-# clang, warnings as errors (GCC builds everything else), and the reader's
-# fuzzer in the same build.
+# clang with libc++, macOS's C++ library (GCC with libstdc++ builds
+# everything else), warnings as errors, and the reader's fuzzer in the same
+# build. googletest comes from Debian's sources, built with libc++ once.
+SANITIZE_GTEST = $(CURDIR)/build-sanitize-gtest
 sanitize: sanitize-build
 	ctest --test-dir build-sanitize -j2 --output-on-failure
 
 sanitize-build:
-	tests/install_packages.sh zlib1g-dev libgtest-dev clang libclang-rt-dev
-	cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-Werror \
+	tests/install_packages.sh zlib1g-dev googletest clang libclang-rt-dev \
+	  libc++-dev libc++abi-dev
+	if [ ! -f $(SANITIZE_GTEST)/lib/cmake/GTest/GTestConfig.cmake ]; then \
+	  cmake -S /usr/src/googletest -B $(SANITIZE_GTEST)/build \
+	    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF \
+	    -DCMAKE_INSTALL_PREFIX=$(SANITIZE_GTEST) \
+	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++ && \
+	  cmake --build $(SANITIZE_GTEST)/build -j2 --target install; fi
+	cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_CXX_FLAGS="-Werror -stdlib=libc++" \
+	  -DGTest_DIR=$(SANITIZE_GTEST)/lib/cmake/GTest \
 	  -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DFUZZ=ON -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
 	cmake --build build-sanitize -j2
@@ -134,6 +145,6 @@ r-check: r-package
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-pip build-cross \
+	rm -rf $(BUILD) build-sanitize build-sanitize-gtest build-pip build-cross \
 	  python/*.egg-info \
 	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so
