@@ -71,11 +71,13 @@ test-build:
 # Without the MPI programs: Open MPI's own allocations would fail the leak
 # check. Line tables only (-g1): enough for the reports' files and lines.
 # clang with libc++, macOS's C++ library (GCC with libstdc++ builds
-# everything else), warnings as errors, and the reader's fuzzer in the same
-# build. googletest comes from Debian's sources, built once with libc++
-# and the sanitizers (libc++'s containers tell AddressSanitizer their
-# bounds from inline code, which must be instrumented on both sides).
+# everything else), warnings as errors. googletest comes from Debian's
+# sources, built once with libc++ and the sanitizers (libc++'s containers
+# tell AddressSanitizer their bounds from inline code, which must be
+# instrumented on both sides).
 SANITIZE_GTEST = $(CURDIR)/build-sanitize-gtest
+SANITIZE_FLAGS = -DMPI=OFF -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
 sanitize: sanitize-build
 	ctest --test-dir build-sanitize -j2 --output-on-failure
 
@@ -92,20 +94,25 @@ sanitize-build:
 	cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_CXX_FLAGS="-Werror -stdlib=libc++" \
 	  -DGTest_DIR=$(SANITIZE_GTEST)/lib/cmake/GTest \
-	  -DMPI=OFF -DBUILD_TESTING=ON -DSANITIZE=ON -DFUZZ=ON -DPYTHON_MODULE=OFF -DBUILD_BENCH=OFF \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
+	  -DBUILD_TESTING=ON -DSANITIZE=ON $(SANITIZE_FLAGS)
 	cmake --build build-sanitize -j2
 
-# Runs the reader's libFuzzer target (from the sanitizers' build) for
-# FUZZ_SECONDS; a finding stops it with a non-zero status and leaves the
-# input in build-sanitize/fuzz/.
+# Runs the reader's libFuzzer target for FUZZ_SECONDS; a finding stops it
+# with a non-zero status and leaves the input in build-fuzz/. Its own
+# build (clang, the sanitizers, the library and the programs' side only)
+# with libstdc++, whose stream extraction the fuzzer compares the reader
+# with.
 fuzz: fuzz-build
-	mkdir -p build-sanitize/fuzz/corpus
-	build-sanitize/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -timeout=10 -print_final_stats=1 \
-	  -artifact_prefix=build-sanitize/fuzz/ build-sanitize/fuzz/corpus tests/fuzz/corpus
+	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
 
-fuzz-build: sanitize-build
+fuzz-build:
+	tests/install_packages.sh zlib1g-dev clang libclang-rt-dev
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_CXX_FLAGS=-Werror -DBUILD_TESTING=OFF -DFUZZ=ON $(SANITIZE_FLAGS)
+	cmake --build build-fuzz -j2 --target reader_fuzz
 
 # The Debian package, in $(BUILD)/: the programs, the C++ library and the
 # Python module.
@@ -152,6 +159,6 @@ r-check: r-package
 	r/tools/check_log $(BUILD)/r/kernelwidth.Rcheck/00check.log
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-sanitize-gtest build-pip build-cross \
+	rm -rf $(BUILD) build-sanitize build-sanitize-gtest build-fuzz build-pip build-cross \
 	  python/*.egg-info \
 	  r/src/library* r/src/Makevars r/src/*.o r/src/*.so
