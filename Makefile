@@ -53,8 +53,9 @@ test-ctest:
 # The other machines: aarch64 (cross GCC, run under qemu-user, its widths
 # byte for byte the native programs'), clang with libc++ (the unit tests)
 # and Windows (mingw-w64, its widths under wine64 unless KW_WINE=0);
-# tests/cross/run says how. Its target clang (with libstdc++) is what the
-# sanitizers' build checks. CROSS_TARGETS= skips them.
+# tests/cross/run says how. The sanitizers' build is clang with libc++
+# too, and the fuzzer's clang with libstdc++ (tests/cross/run's `clang`
+# target builds and tests all of it so). CROSS_TARGETS= skips them.
 CROSS_TARGETS ?= aarch64 libcxx mingw
 test-cross:
 	if [ -n "$(CROSS_TARGETS)" ]; then \
