@@ -19,6 +19,15 @@ namespace {
 
 using namespace reference;
 
+// The reference is libstdc++'s stream extraction; libc++'s reads some tokens
+// (subnormals, hexadecimal) its own way.
+#ifdef _LIBCPP_VERSION
+#define SKIP_UNLESS_LIBSTDCXX() \
+  GTEST_SKIP() << "the reference is libstdc++'s stream extraction"
+#else
+#define SKIP_UNLESS_LIBSTDCXX() (void)0
+#endif
+
 Row reference_row(const std::string& line) {
   std::istringstream in(line);
   Table t = reference_read(in);
@@ -120,6 +129,7 @@ std::string random_line(std::mt19937_64& rng) {
 }
 
 TEST(Reader, MatchesStreamExtractionOnGeneratedLines) {
+  SKIP_UNLESS_LIBSTDCXX();
   std::mt19937_64 rng(20261208);
   for (int i = 0; i < 1000000; ++i) {
     const std::string line = random_line(rng);
@@ -129,6 +139,7 @@ TEST(Reader, MatchesStreamExtractionOnGeneratedLines) {
 }
 
 TEST(Reader, MatchesStreamExtractionOnRandomDoubles) {
+  SKIP_UNLESS_LIBSTDCXX();
   std::mt19937_64 rng(7);
   char text[64];
   for (int i = 0; i < 500000; ++i) {
@@ -321,6 +332,7 @@ TEST(Reader, LabelTokens) {
 // Any line: reading it with its last token as the label gives the numbers of
 // the other tokens, as the stream reads them once the label is gone.
 TEST(Reader, LastTokenLabelMatchesStreamWithoutIt) {
+  SKIP_UNLESS_LIBSTDCXX();
   std::mt19937_64 rng(42);
   for (int i = 0; i < 100000; ++i) {
     const std::string line = random_line(rng);
