@@ -596,7 +596,8 @@ TEST(RankKernels, HullBoundsMatchThePlainWays) {
 // go one by one. Whole numbers lie on such multiples: a lo one pattern
 // over one takes it into the margin under the hull, a hi one pattern under
 // it into the margin over; hulls a pattern apart share their margins;
-// several windows in a hull leave gaps in it; an odd vector goes alone.
+// several windows in a hull leave gaps in it; an odd vector goes alone;
+// random values, on narrow and on wide tiles.
 TEST(RankKernels, WidenedHullsMatchThePlainWays) {
   const Table data = grid(37, 3, 12);
   const Table other = grid(19, 3, 13);
@@ -617,6 +618,9 @@ TEST(RankKernels, WidenedHullsMatchThePlainWays) {
   const Table more = samples(21, 6, 15);
   expect_plain_tallies(spread, more,
                        plan_of({{0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0}, {6.0, 8.0}}));
+  // 64 columns: the kernels' wide tiles.
+  expect_plain_tallies(samples(29, 64, 16), samples(21, 64, 17),
+                       plan_of({{10.0, 20.0}, {25.0, 27.0}, {30.0, 45.0}}));
 }
 
 }  // namespace
