@@ -280,6 +280,25 @@ template <int H>
   return _mm512_mask_cmp_epu32_mask(from, e, top, _MM_CMPINT_LE);
 }
 
+// Counts the lanes of `lanes` whose high half (high_halves) reaches lo's.
+[[gnu::target("avx512f")]] inline void count_from_halves(const __m512i& e,
+                                                         const __m512i& lo,
+                                                         __m512i& at_least,
+                                                         unsigned lanes) {
+  const __mmask16 m = _mm512_mask_cmp_epu32_mask(static_cast<__mmask16>(lanes),
+                                                 e, lo, _MM_CMPINT_NLT);
+  at_least = _mm512_mask_add_epi32(at_least, m, at_least, _mm512_set1_epi32(1));
+}
+
+// Counts the lanes of d equal to v (never NaN) into equal.
+[[gnu::target("avx512f")]] inline void count_equal(const __m512d& d,
+                                                   const __m512d& v,
+                                                   int_vector<64>::type& equal) {
+  const __mmask8 m = _mm512_cmp_pd_mask(d, v, _CMP_EQ_OQ);
+  equal = (int_vector<64>::type)_mm512_mask_sub_epi64(
+      (__m512i)equal, m, (__m512i)equal, _mm512_set1_epi64(-1));
+}
+
 // Counts the lanes of d over v (or NaN) into over: with in_range's count
 // at or over v, the lanes equal to v. Two vector operations.
 [[gnu::target("avx512f")]] inline void count_over(const __m512d& d,

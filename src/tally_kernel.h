@@ -26,20 +26,28 @@ namespace kernel_width::detail {
 // either, two vectors tested at once on their patterns' high halves
 // (halves_of, AVX-512): the hulls widened to multiples of 2^32 patterns,
 // the values in the margins taken one by one (take_widened).
-enum class tie_hulls { none, some, all, halves };
+// `tie_halves`: all, each tie a pattern whose low half is 0, no NaN: the
+// values at or over each counted on two vectors' high halves at once
+// (exact at such a pattern), those equal to it in vectors.
+enum class tie_hulls { none, some, all, halves, tie_halves };
 
 constexpr bool with_ties(tie_hulls t) {
-  return t == tie_hulls::some || t == tie_hulls::all;
+  return t == tie_hulls::some || t == tie_hulls::all ||
+         t == tie_hulls::tie_halves;
+}
+
+constexpr bool on_halves(tie_hulls t) {
+  return t == tie_hulls::halves || t == tie_hulls::tie_halves;
 }
 
 template <class W, int H, tie_hulls Ties>
 struct hull_cuts {
-  static constexpr int P = Ties == tie_hulls::halves ? H : 1;
+  static constexpr int P = on_halves(Ties) ? H : 1;
   using half = typename halves_of<W>::type;
   W lo[H];
   W hi[H];
   lane_counts<W> at_least[H];
-  lane_counts<W> over[with_ties(Ties) ? H : 1];
+  lane_counts<W> over[with_ties(Ties) ? H : 1];  // tie_halves: equal
   half lo32[P];  // the hulls' bounds' high halves, and 32-bit counts
   half hi32[P];
   half at_least32[P];
@@ -87,6 +95,20 @@ inline void tally_pair(const W& a, const W& b, unsigned lanes,
   }
 }
 
+// Ties on high halves: a and b (b = a with lanes 0xff) counted at or over
+// each tie, and each vector's lanes equal to it.
+template <class W, int H, tie_hulls Ties>
+inline void tally_tie_pair(const W& a, const W& b, unsigned lanes,
+                           hull_cuts<W, H, Ties>& cuts) {
+  const auto e = high_halves(a, b);
+#pragma GCC unroll 4
+  for (int h = 0; h < H; ++h) {
+    count_from_halves(e, cuts.lo32[h], cuts.at_least32[h], lanes);
+    count_equal(a, cuts.lo[h], cuts.over[h]);
+    if (lanes > 0xff) count_equal(b, cuts.lo[h], cuts.over[h]);
+  }
+}
+
 // Counted at or over each hull's lo, in vectors; the values inside a hull
 // (neither under nor over it) or NaN, rare, packed aside.
 template <class W, int R, int V, int H, tie_hulls Ties>
@@ -105,6 +127,18 @@ inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
       tally_pair<W, H, Ties>(acc[R - 1][V * per_panel<W> - 1],
                              acc[R - 1][V * per_panel<W> - 1], 0xff, cuts,
                              odd);
+    return;
+  }
+  if constexpr (Ties == tie_hulls::tie_halves) {
+    constexpr int N = R * V * per_panel<W>;
+    constexpr int C = V * per_panel<W>;
+#pragma GCC unroll 16
+    for (int k = 0; k + 1 < N; k += 2)
+      tally_tie_pair<W, H, Ties>(acc[k / C][k % C], acc[(k + 1) / C][(k + 1) % C],
+                                 0xffff, cuts);
+    if constexpr (N % 2 == 1)
+      tally_tie_pair<W, H, Ties>(acc[R - 1][C - 1], acc[R - 1][C - 1], 0xff,
+                                 cuts);
     return;
   }
 #pragma GCC unroll 16
@@ -194,6 +228,13 @@ inline bool tie_hull(const pass_plan& plan, std::size_t h) {
   return u.end == u.first + 1 && w.first == bits_of(w.hi);
 }
 
+// Whether every hull's lo is a pattern whose low half is 0.
+inline bool low_halves_zero(const pass_plan& plan) {
+  for (const hull& u : plan.hulls)
+    if ((bits_of(u.lo) & 0xffffffff) != 0) return false;
+  return true;
+}
+
 // A tie hull's values, all equal to its lo: at or over it, not over it.
 template <class W, int H, tie_hulls Ties>
 inline void take_ties(const hull_cuts<W, H, Ties>& cuts, const pass_plan& plan,
@@ -203,7 +244,9 @@ inline void take_ties(const hull_cuts<W, H, Ties>& cuts, const pass_plan& plan,
       if (!tie_hull(plan, h)) continue;
       const std::size_t j = plan.hulls[h].first;
       const std::uint64_t equal =
-          count_sum(cuts.at_least[h]) - count_sum(cuts.over[h]);
+          Ties == tie_hulls::tie_halves
+              ? count_sum(cuts.over[h])
+              : count_sum(cuts.at_least[h]) - count_sum(cuts.over[h]);
       if (equal == 0) continue;
       t.inside[j] += equal;
       bucket& b = t.buckets[plan.windows[j].base];
@@ -222,7 +265,7 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
     cuts.hi[h] = splat<W>(tie ? -1.0 : plan.hulls[h].hi);
     cuts.at_least[h] = lane_counts<W>{};
     if constexpr (with_ties(Ties)) cuts.over[h] = lane_counts<W>{};
-    if constexpr (Ties == tie_hulls::halves) {
+    if constexpr (on_halves(Ties)) {
       cuts.lo32[h] = halves_of<W>::splat(bits_of(plan.hulls[h].lo) >> 32);
       cuts.hi32[h] = halves_of<W>::splat(bits_of(plan.hulls[h].hi) >> 32);
       cuts.at_least32[h] = halves_of<W>::splat(0);
@@ -242,8 +285,7 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
   t.values += cuts.values;
   for (int h = 0; h < H; ++h) {
     std::uint64_t at_least = count_sum(cuts.at_least[h]);
-    if constexpr (Ties == tie_hulls::halves)
-      at_least = count_sum32(cuts.at_least32[h]);
+    if constexpr (on_halves(Ties)) at_least = count_sum32(cuts.at_least32[h]);
     t.under[h] += cuts.values - at_least;
   }
 }
@@ -253,9 +295,13 @@ inline void tally_ties(const pair_set& pairs, std::size_t b, panel_span panels,
                        const pass_plan& plan, tally& t) {
   std::size_t ties = 0;
   for (std::size_t h = 0; h < plan.hulls.size(); ++h) ties += tie_hull(plan, h);
-  if constexpr (halves_of<W>::paired && H >= 2)
+  if constexpr (halves_of<W>::paired && H >= 2) {
     if (ties == 0 && plan.finite)
       return tally_of<W, R, V, H, tie_hulls::halves>(pairs, b, panels, plan, t);
+    if (ties == plan.hulls.size() && plan.finite && low_halves_zero(plan))
+      return tally_of<W, R, V, H, tie_hulls::tie_halves>(pairs, b, panels,
+                                                         plan, t);
+  }
   if (ties == 0)
     tally_of<W, R, V, H, tie_hulls::none>(pairs, b, panels, plan, t);
   else if (ties < plan.hulls.size())

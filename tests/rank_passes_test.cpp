@@ -612,6 +612,11 @@ TEST(RankKernels, WidenedHullsMatchThePlainWays) {
       {{0.0, 0.0}, {in(0.0), 1.0}, {3.0, 4.0}, {6.0, up}},
       {{0.0, 1.0}, {2.0, 2.5}, {3.0, 4.0}, {in(4.0), 5.0}, {6.0, 7.0},
        {9.0, 10.0}, {12.0, up}},
+      // Ties alone: whole numbers are counted on the halves too, a tie off
+      // such a pattern the plain way.
+      {{1.0, 1.0}, {3.0, 3.0}, {5.0, 5.0}},
+      {{0.0, 0.0}, {2.0, 2.0}, {6.0, 6.0}, {8.0, 8.0}},
+      {{2.0, 2.0}, {in(3.0), in(3.0)}},
   };
   for (const auto& spans : plans) expect_plain_tallies(data, other, plan_of(spans));
   const Table spread = samples(29, 6, 14);
