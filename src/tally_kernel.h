@@ -109,6 +109,18 @@ inline void tally_tie_pair(const W& a, const W& b, unsigned lanes,
   }
 }
 
+// f(a, b, lanes) on a tile's vectors two at a time (lanes 0xffff), the
+// last alone when their number is odd (b = a, lanes 0xff).
+template <class W, int R, int V, class F>
+inline void by_pairs(const sums<W, R, V>& acc, F f) {
+  constexpr int C = V * per_panel<W>;
+  constexpr int N = R * C;
+#pragma GCC unroll 16
+  for (int k = 0; k + 1 < N; k += 2)
+    f(acc[k / C][k % C], acc[(k + 1) / C][(k + 1) % C], 0xffffu);
+  if constexpr (N % 2 == 1) f(acc[R - 1][C - 1], acc[R - 1][C - 1], 0xffu);
+}
+
 // Counted at or over each hull's lo, in vectors; the values inside a hull
 // (neither under nor over it) or NaN, rare, packed aside.
 template <class W, int R, int V, int H, tie_hulls Ties>
@@ -116,29 +128,15 @@ inline void tally_tile(const sums<W, R, V>& acc, hull_cuts<W, H, Ties>& cuts,
                        odd_values& odd) {
   cuts.values += R * V * panel_width;
   if constexpr (Ties == tie_hulls::halves) {
-    constexpr int N = R * V * per_panel<W>;
-#pragma GCC unroll 16
-    for (int k = 0; k + 1 < N; k += 2)
-      tally_pair<W, H, Ties>(acc[k / (V * per_panel<W>)][k % (V * per_panel<W>)],
-                             acc[(k + 1) / (V * per_panel<W>)]
-                                [(k + 1) % (V * per_panel<W>)],
-                             0xffff, cuts, odd);
-    if constexpr (N % 2 == 1)
-      tally_pair<W, H, Ties>(acc[R - 1][V * per_panel<W> - 1],
-                             acc[R - 1][V * per_panel<W> - 1], 0xff, cuts,
-                             odd);
+    by_pairs<W, R, V>(acc, [&](const W& a, const W& b, unsigned lanes) {
+      tally_pair<W, H, Ties>(a, b, lanes, cuts, odd);
+    });
     return;
   }
   if constexpr (Ties == tie_hulls::tie_halves) {
-    constexpr int N = R * V * per_panel<W>;
-    constexpr int C = V * per_panel<W>;
-#pragma GCC unroll 16
-    for (int k = 0; k + 1 < N; k += 2)
-      tally_tie_pair<W, H, Ties>(acc[k / C][k % C], acc[(k + 1) / C][(k + 1) % C],
-                                 0xffff, cuts);
-    if constexpr (N % 2 == 1)
-      tally_tie_pair<W, H, Ties>(acc[R - 1][C - 1], acc[R - 1][C - 1], 0xff,
-                                 cuts);
+    by_pairs<W, R, V>(acc, [&](const W& a, const W& b, unsigned lanes) {
+      tally_tie_pair<W, H, Ties>(a, b, lanes, cuts);
+    });
     return;
   }
 #pragma GCC unroll 16
