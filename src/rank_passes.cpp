@@ -95,6 +95,16 @@ struct all_bands {
   }
 };
 
+// Whether every value of the samples is finite: then no distance is NaN
+// (a difference may overflow to infinity, never to NaN).
+bool finite_samples(const pair_set& pairs) {
+  const auto finite = [](const packed& s) {
+    return std::all_of(s.values(), s.values() + s.stored(),
+                       [](double x) { return std::isfinite(x); });
+  };
+  return finite(*pairs.rows) && (!pairs.across() || finite(pairs.others()));
+}
+
 bool run_pass(const pair_set& pairs, const pass_plan& plan, const workers& w,
               pass_result& out) {
   all_bands all(pairs.bands());
@@ -113,9 +123,11 @@ unsigned pass_threads(const pair_set& pairs, unsigned threads,
       threads));
 }
 
-bool tally_bands(const pair_set& pairs, const pass_plan& plan,
+bool tally_bands(const pair_set& pairs, const pass_plan& given,
                  const unit_source& next, const workers& w, pass_result& out) {
   const kernels& k = kernels_for(w.set);
+  pass_plan plan = given;
+  plan.finite = finite_samples(pairs);
   std::vector<tally> tallies(std::max(w.threads, 1u));
   kept_count all{plan,
                  std::vector<std::atomic<std::uint64_t>>(plan.windows.size()),

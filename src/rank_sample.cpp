@@ -409,17 +409,20 @@ std::uint64_t fine_tiles(const placing& p, std::uint64_t rough_count,
 
 }  // namespace
 
+sample_drawer tile_drawer(const pair_set& pairs, isa set, unsigned threads) {
+  return [&pairs, set, threads](const sample_request& q,
+                                std::vector<tally>& parts) {
+    return draw_groups(pairs, set, threads, q, parts);
+  };
+}
+
 std::optional<pass_plan> sampled_plan(const pair_set& pairs, isa set,
                                       unsigned threads,
                                       const std::vector<std::uint64_t>& ranks,
                                       const select_limits& limits) {
   if (!pairs.across() && pairs.bands() < 2) return std::nullopt;
-  return sampled_plan(
-      pairs.count(),
-      [&](const sample_request& q, std::vector<tally>& parts) {
-        return draw_groups(pairs, set, threads, q, parts);
-      },
-      ranks, limits);
+  return sampled_plan(pairs.count(), tile_drawer(pairs, set, threads), ranks,
+                      limits);
 }
 
 std::optional<pass_plan> sampled_plan(std::uint64_t count,

@@ -47,6 +47,10 @@ struct sample_request {
 using sample_drawer =
     std::function<bool(const sample_request& q, std::vector<tally>& parts)>;
 
+// The drawer of random tiles of pairs on this machine's threads (at least
+// 1).
+sample_drawer tile_drawer(const pair_set& pairs, isa set, unsigned threads);
+
 // The plan for `ranks` (increasing, below pairs.count()), on threads (at
 // least 1); nothing for limits.at_once pairs or fewer: the first pass keeps
 // them all.

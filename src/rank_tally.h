@@ -60,6 +60,9 @@ struct pass_plan {
   std::vector<window> windows;
   std::vector<hull> hulls;
   std::size_t buckets = 0;  // over all windows
+  // Whether no value is NaN (the samples all finite, as the pass that runs
+  // the plan finds): the vector loop then need not look for NaN.
+  bool finite = false;
 };
 
 // Groups the windows into at most max_hulls hulls, split at the widest
@@ -144,6 +147,31 @@ inline void take_inside(double x, const pass_plan& plan, tally& t) {
   std::size_t h = 0;
   while (x > plan.hulls[h].hi) ++h;
   take_odd(x, plan, h, t);
+}
+
+// The pattern a hull's lo is rounded down to where the vector loop compares
+// high halves of patterns (simd.h, high_halves).
+inline std::uint64_t coarse_lo(const hull& u) {
+  return bits_of(u.lo) & ~std::uint64_t{0xffffffff};
+}
+
+// A value the vector loop found inside a hull widened to multiples of 2^32
+// patterns: counted at or over the widened lo of each hull, it is under
+// the lo of those it does not reach; taken if inside one.
+inline void take_widened(double x, const pass_plan& plan, tally& t) {
+  if (x != x) {
+    take_nan(x, t);
+    return;
+  }
+  std::size_t inside = plan.hulls.size();
+  for (std::size_t h = 0; h < plan.hulls.size(); ++h) {
+    const hull& u = plan.hulls[h];
+    if (x < u.lo)
+      t.under[h] += bits_of(x) >= coarse_lo(u);
+    else if (x <= u.hi)
+      inside = h;
+  }
+  if (inside < plan.hulls.size()) take_odd(x, plan, inside, t);
 }
 
 // One value, the plain way: what the vector kernel does for many.

@@ -84,6 +84,27 @@ inline W on_grid(W x, W grid) {
 template <class W>
 using lane_counts = lane_bits<W>;
 
+// Whether the vector loop tests two vectors' high halves at once
+// (high_halves; AVX-512 only), and the vector that holds them, by the
+// vectors' size.
+template <int Bytes>
+struct halves_for {
+  static constexpr bool paired = false;
+  using type = std::int64_t;  // unused
+};
+template <class W>
+struct halves_of : halves_for<sizeof(W)> {};
+
+// The sum of a vector's 32-bit counts.
+template <class C>
+inline std::uint64_t count_sum32(const C& c) {
+  std::uint32_t lanes[sizeof(C) / 4];
+  std::memcpy(lanes, &c, sizeof lanes);
+  std::uint64_t sum = 0;
+  for (const std::uint32_t x : lanes) sum += x;
+  return sum;
+}
+
 // The sum of a vector's counts.
 template <class C>
 inline std::uint64_t count_sum(const C& c) {
@@ -96,6 +117,15 @@ inline std::uint64_t count_sum(const C& c) {
 
 #if defined(__x86_64__)
 // ---- x86-64: SSE2, AVX2, AVX-512F ----
+
+template <>
+struct halves_for<64> {
+  static constexpr bool paired = true;
+  using type = __m512i;
+  [[gnu::target("avx512f")]] static __m512i splat(std::uint32_t x) {
+    return _mm512_set1_epi32(static_cast<int>(x));
+  }
+};
 
 [[gnu::target("avx512f")]] inline void root(__m512d& x) {
   x = _mm512_maskz_sqrt_pd(0xff, x);
@@ -214,6 +244,59 @@ inline unsigned in_hulls(const __m128d& d, const __m128d* lo,
   }
   return static_cast<unsigned>(
       _mm_movemask_pd(_mm_and_pd(from, _mm_cmpngt_pd(d, top))));
+}
+
+// Two vectors' lanes in one: the high halves of the bit patterns of a's 8
+// lanes (lanes 0..7) and b's (8..15). Non-negative doubles order as their
+// patterns, so a half compared with a bound's half orders the value with
+// the bound rounded to a multiple of 2^32 patterns (down for a lo, up for
+// a hi): one compare for 16 values.
+[[gnu::target("avx512f")]] inline __m512i high_halves(const __m512d& a,
+                                                      const __m512d& b) {
+  const __m512i odd = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15,
+                                       13, 11, 9, 7, 5, 3, 1);
+  return _mm512_permutex2var_epi32(_mm512_castpd_si512(a), odd,
+                                   _mm512_castpd_si512(b));
+}
+
+// in_hulls on high halves (high_halves), of the lanes in `lanes` only:
+// counts per hull the lanes whose half reaches its lo's, and returns those
+// at most the hi's half of the last hull so reached. No NaN among them.
+template <int H>
+[[gnu::target("avx512f")]] inline unsigned in_hulls_halves(
+    const __m512i& e, const __m512i* lo, const __m512i* hi, __m512i* at_least,
+    unsigned lanes) {
+  const __m512i one = _mm512_set1_epi32(1);
+  const auto all = static_cast<__mmask16>(lanes);
+  const __mmask16 from = _mm512_mask_cmp_epu32_mask(all, e, lo[0], _MM_CMPINT_NLT);
+  at_least[0] = _mm512_mask_add_epi32(at_least[0], from, at_least[0], one);
+  __m512i top = hi[0];
+#pragma GCC unroll 4
+  for (int h = 1; h < H; ++h) {
+    const __mmask16 m = _mm512_mask_cmp_epu32_mask(all, e, lo[h], _MM_CMPINT_NLT);
+    at_least[h] = _mm512_mask_add_epi32(at_least[h], m, at_least[h], one);
+    top = _mm512_mask_blend_epi32(m, top, hi[h]);
+  }
+  return _mm512_mask_cmp_epu32_mask(from, e, top, _MM_CMPINT_LE);
+}
+
+// Counts the lanes of `lanes` whose high half (high_halves) reaches lo's.
+[[gnu::target("avx512f")]] inline void count_from_halves(const __m512i& e,
+                                                         const __m512i& lo,
+                                                         __m512i& at_least,
+                                                         unsigned lanes) {
+  const __mmask16 m = _mm512_mask_cmp_epu32_mask(static_cast<__mmask16>(lanes),
+                                                 e, lo, _MM_CMPINT_NLT);
+  at_least = _mm512_mask_add_epi32(at_least, m, at_least, _mm512_set1_epi32(1));
+}
+
+// Counts the lanes of d equal to v (never NaN) into equal.
+[[gnu::target("avx512f")]] inline void count_equal(const __m512d& d,
+                                                   const __m512d& v,
+                                                   int_vector<64>::type& equal) {
+  const __mmask8 m = _mm512_cmp_pd_mask(d, v, _CMP_EQ_OQ);
+  equal = (int_vector<64>::type)_mm512_mask_sub_epi64(
+      (__m512i)equal, m, (__m512i)equal, _mm512_set1_epi64(-1));
 }
 
 // Counts the lanes of d over v (or NaN) into over: with in_range's count

@@ -473,12 +473,25 @@ TEST(RankPasses, AValueBetweenTiesCostsOnePassMore) {
       }
 }
 
+bool finite(const Table& data) {
+  for (const Row& row : data)
+    for (const double x : row)
+      if (!std::isfinite(x)) return false;
+  return true;
+}
+
 // Every band's tally of the pairs against the plan, from the vector
-// kernel and one value at a time: the same counts, bounds and kept values.
+// kernel and one value at a time: the same counts, bounds and kept values;
+// on finite samples also with the plan marked finite (AVX-512 then tests
+// two vectors at once on their patterns' high halves).
 void expect_plain_tallies(const Table& data, const Table& other,
-                          const detail::pass_plan& plan) {
+                          const detail::pass_plan& given) {
   const detail::packed p = pack(data, 0);
   const detail::packed o = pack(other, 0);
+  for (const bool finite_plan : {false, true}) {
+    if (finite_plan && !(finite(data) && finite(other))) continue;
+    detail::pass_plan plan = given;
+    plan.finite = finite_plan;
   for (const isa set : isas()) {
     const detail::kernels& k = detail::kernels_for(set);
     for (const bool across : {false, true}) {
@@ -494,7 +507,8 @@ void expect_plain_tallies(const Table& data, const Table& other,
           for (std::size_t l = across ? 0 : i + 1; l < others.size(); ++l)
             detail::take(squared(data[i], others[l]), plan, plain);
         const std::string where = name(set) + (across ? " across" : " within") +
-                                  " band " + std::to_string(b);
+                                  " band " + std::to_string(b) +
+                                  (finite_plan ? " finite" : "");
         ASSERT_EQ(fast.values, plain.values) << where;
         ASSERT_EQ(fast.nan, plain.nan) << where;
         ASSERT_EQ(fast.nan_bits, plain.nan_bits) << where;
@@ -513,6 +527,7 @@ void expect_plain_tallies(const Table& data, const Table& other,
         }
       }
     }
+  }
   }
 }
 
@@ -585,6 +600,43 @@ TEST(RankKernels, HullBoundsMatchThePlainWays) {
       {{3.0, 3.0}, {4.0, 6.0}, {7.0, 7.0}, {9.0, 11.0}},
   };
   for (const auto& spans : plans) expect_plain_tallies(data, other, plan_of(spans));
+}
+
+// The same without the NaN, so that the plans count as finite: on AVX-512
+// the hulls are then widened to multiples of 2^32 patterns, whose margins
+// go one by one. Whole numbers lie on such multiples: a lo one pattern
+// over one takes it into the margin under the hull, a hi one pattern under
+// it into the margin over; hulls a pattern apart share their margins;
+// several windows in a hull leave gaps in it; an odd vector goes alone;
+// random values, on narrow and on wide tiles.
+TEST(RankKernels, WidenedHullsMatchThePlainWays) {
+  const Table data = grid(37, 3, 12);
+  const Table other = grid(19, 3, 13);
+  const double up = std::numeric_limits<double>::infinity();
+  const auto in = [](double x) { return std::nextafter(x, 20.0); };
+  const auto out = [](double x) { return std::nextafter(x, -1.0); };
+  const std::vector<std::vector<std::pair<double, double>>> plans = {
+      {{1.0, 2.0}, {4.0, 5.0}},
+      {{in(1.0), out(2.0)}, {in(4.0), 5.0}, {8.0, out(9.0)}},
+      {{out(1.0), in(2.0)}, {out(4.0), in(5.0)}, {out(8.0), in(9.0)}},
+      {{1.0, 2.0}, {in(2.0), 3.0}, {in(in(3.0)), out(5.0)}},
+      {{0.0, 0.0}, {in(0.0), 1.0}, {3.0, 4.0}, {6.0, up}},
+      {{0.0, 1.0}, {2.0, 2.5}, {3.0, 4.0}, {in(4.0), 5.0}, {6.0, 7.0},
+       {9.0, 10.0}, {12.0, up}},
+      // Ties alone: whole numbers are counted on the halves too, a tie off
+      // such a pattern the plain way.
+      {{1.0, 1.0}, {3.0, 3.0}, {5.0, 5.0}},
+      {{0.0, 0.0}, {2.0, 2.0}, {6.0, 6.0}, {8.0, 8.0}},
+      {{2.0, 2.0}, {in(3.0), in(3.0)}},
+  };
+  for (const auto& spans : plans) expect_plain_tallies(data, other, plan_of(spans));
+  const Table spread = samples(29, 6, 14);
+  const Table more = samples(21, 6, 15);
+  expect_plain_tallies(spread, more,
+                       plan_of({{0.5, 2.0}, {3.0, 3.5}, {4.0, 5.0}, {6.0, 8.0}}));
+  // 64 columns: the kernels' wide tiles.
+  expect_plain_tallies(samples(29, 64, 16), samples(21, 64, 17),
+                       plan_of({{10.0, 20.0}, {25.0, 27.0}, {30.0, 45.0}}));
 }
 
 }  // namespace
