@@ -122,8 +122,10 @@ template <>
 struct halves_for<64> {
   static constexpr bool paired = true;
   using type = __m512i;
-  [[gnu::target("avx512f")]] static __m512i splat(std::uint32_t x) {
-    return _mm512_set1_epi32(static_cast<int>(x));
+  // (Into out: a vector returned across targets would change the
+  // calling convention, as passed by value.)
+  [[gnu::target("avx512f")]] static void splat(std::uint32_t x, __m512i& out) {
+    out = _mm512_set1_epi32(static_cast<int>(x));
   }
 };
 
@@ -251,12 +253,13 @@ inline unsigned in_hulls(const __m128d& d, const __m128d* lo,
 // patterns, so a half compared with a bound's half orders the value with
 // the bound rounded to a multiple of 2^32 patterns (down for a lo, up for
 // a hi): one compare for 16 values.
-[[gnu::target("avx512f")]] inline __m512i high_halves(const __m512d& a,
-                                                      const __m512d& b) {
+[[gnu::target("avx512f")]] inline void high_halves(const __m512d& a,
+                                                   const __m512d& b,
+                                                   __m512i& out) {
   const __m512i odd = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15,
                                        13, 11, 9, 7, 5, 3, 1);
-  return _mm512_permutex2var_epi32(_mm512_castpd_si512(a), odd,
-                                   _mm512_castpd_si512(b));
+  out = _mm512_permutex2var_epi32(_mm512_castpd_si512(a), odd,
+                                  _mm512_castpd_si512(b));
 }
 
 // in_hulls on high halves (high_halves), of the lanes in `lanes` only:

@@ -86,7 +86,8 @@ inline void take_all_held(odd_values& odd, const pass_plan& plan, tally& t) {
 template <class W, int H, tie_hulls Ties>
 inline void tally_pair(const W& a, const W& b, unsigned lanes,
                        hull_cuts<W, H, Ties>& cuts, odd_values& odd) {
-  const auto e = high_halves(a, b);
+  typename halves_of<W>::type e;
+  high_halves(a, b, e);
   const unsigned inside =
       in_hulls_halves<H>(e, cuts.lo32, cuts.hi32, cuts.at_least32, lanes);
   if (inside != 0) [[unlikely]] {
@@ -100,7 +101,8 @@ inline void tally_pair(const W& a, const W& b, unsigned lanes,
 template <class W, int H, tie_hulls Ties>
 inline void tally_tie_pair(const W& a, const W& b, unsigned lanes,
                            hull_cuts<W, H, Ties>& cuts) {
-  const auto e = high_halves(a, b);
+  typename halves_of<W>::type e;
+  high_halves(a, b, e);
 #pragma GCC unroll 4
   for (int h = 0; h < H; ++h) {
     count_from_halves(e, cuts.lo32[h], cuts.at_least32[h], lanes);
@@ -264,9 +266,9 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
     cuts.at_least[h] = lane_counts<W>{};
     if constexpr (with_ties(Ties)) cuts.over[h] = lane_counts<W>{};
     if constexpr (on_halves(Ties)) {
-      cuts.lo32[h] = halves_of<W>::splat(bits_of(plan.hulls[h].lo) >> 32);
-      cuts.hi32[h] = halves_of<W>::splat(bits_of(plan.hulls[h].hi) >> 32);
-      cuts.at_least32[h] = halves_of<W>::splat(0);
+      halves_of<W>::splat(bits_of(plan.hulls[h].lo) >> 32, cuts.lo32[h]);
+      halves_of<W>::splat(bits_of(plan.hulls[h].hi) >> 32, cuts.hi32[h]);
+      halves_of<W>::splat(0, cuts.at_least32[h]);
     }
   }
   odd_values odd;
