@@ -155,27 +155,41 @@ void rows_in(const form_step& s, const row_block& a, const row_block* b,
   }
 }
 
-// The requested rows' terms within the piece: a's against b, b's against
-// a, or a's against a itself on the diagonal.
-void piece_terms(const form_step& s, const row_block& a, const row_block* b,
-                 const piece_workers& w, form_partial& out) {
+// Each requested row's terms within the piece (a's against b, b's against
+// a, or a's against a itself on the diagonal), given to
+// visit(slot, row, col, terms, count) with the slots numbered from 0 in
+// slots, sized to the rows first.
+template <class Slots, class Visit>
+void each_row(const form_step& s, const row_block& a, const row_block* b,
+              const piece_workers& w, Slots& slots, Visit visit) {
   std::vector<std::size_t> in_a, in_b;
   rows_in(s, a, b, in_a, in_b);
-  out.segments.resize(in_a.size() + in_b.size());
+  slots.resize(in_a.size() + in_b.size());
   for (const bool own_a : {true, false}) {
     if (!own_a && !b) break;
     const row_block& own = own_a ? a : *b;
     const row_block* other = own_a ? b : &a;
     const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
     const std::size_t at = own_a ? 0 : in_a.size();
+    const std::uint64_t col = other ? other->first : own.first;
     terms_against(s, own, other, rows, w,
                   [&](std::size_t k, const double* x, std::size_t count) {
-                    form_segment& seg = out.segments[at + k];
-                    seg.row = own.first + rows[k];
-                    seg.col = other ? other->first : own.first;
-                    seg.x.assign(x, x + count);
+                    visit(at + k, own.first + rows[k], col, x, count);
                   });
   }
+}
+
+// The requested rows' terms within the piece.
+void piece_terms(const form_step& s, const row_block& a, const row_block* b,
+                 const piece_workers& w, form_partial& out) {
+  each_row(s, a, b, w, out.segments,
+           [&](std::size_t slot, std::uint64_t row, std::uint64_t col,
+               const double* x, std::size_t count) {
+             form_segment& seg = out.segments[slot];
+             seg.row = row;
+             seg.col = col;
+             seg.x.assign(x, x + count);
+           });
 }
 
 // Half a unit of grid, where ties lie; none on the grids of 2^-1022.
@@ -193,28 +207,19 @@ void piece_runs(const form_step& s, const row_block& a, const row_block* b,
   for (std::size_t k = 0; k < s.rows.size(); ++k)
     grids.emplace_back(s.rows[k], s.grids[k]);
   std::sort(grids.begin(), grids.end());
-  std::vector<std::size_t> in_a, in_b;
-  rows_in(s, a, b, in_a, in_b);
-  out.runs.resize(in_a.size() + in_b.size());
-  for (const bool own_a : {true, false}) {
-    if (!own_a && !b) break;
-    const row_block& own = own_a ? a : *b;
-    const row_block* other = own_a ? b : &a;
-    const std::vector<std::size_t>& rows = own_a ? in_a : in_b;
-    const std::size_t at = own_a ? 0 : in_a.size();
-    terms_against(s, own, other, rows, w,
-                  [&](std::size_t k, const double* x, std::size_t count) {
-                    const std::uint64_t row = own.first + rows[k];
-                    const double grid =
-                        std::lower_bound(grids.begin(), grids.end(),
-                                         std::make_pair(row, -std::numeric_limits<double>::infinity()))
-                            ->second;
-                    form_run& r = out.runs[at + k];
-                    r = run_of_terms(grid, x, count);
-                    r.row = row;
-                    r.col = other ? other->first : own.first;
-                  });
-  }
+  each_row(s, a, b, w, out.runs,
+           [&](std::size_t slot, std::uint64_t row, std::uint64_t col,
+               const double* x, std::size_t count) {
+             const double grid =
+                 std::lower_bound(
+                     grids.begin(), grids.end(),
+                     std::make_pair(row, -std::numeric_limits<double>::infinity()))
+                     ->second;
+             form_run& r = out.runs[slot];
+             r = run_of_terms(grid, x, count);
+             r.row = row;
+             r.col = col;
+           });
 }
 
 // Whether the piece holds any of the step's rows.
