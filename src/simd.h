@@ -95,23 +95,13 @@ struct halves_for {
 template <class W>
 struct halves_of : halves_for<sizeof(W)> {};
 
-// The sum of a vector's 32-bit counts.
-template <class C>
-inline std::uint64_t count_sum32(const C& c) {
-  std::uint32_t lanes[sizeof(C) / 4];
-  std::memcpy(lanes, &c, sizeof lanes);
-  std::uint64_t sum = 0;
-  for (const std::uint32_t x : lanes) sum += x;
-  return sum;
-}
-
-// The sum of a vector's counts.
-template <class C>
+// The sum of a vector's counts, each a Lane (64 bits, or 32 on halves).
+template <class C, class Lane = std::uint64_t>
 inline std::uint64_t count_sum(const C& c) {
-  std::uint64_t lanes[sizeof(C) / 8];
+  Lane lanes[sizeof(C) / sizeof(Lane)];
   std::memcpy(lanes, &c, sizeof lanes);
   std::uint64_t sum = 0;
-  for (const std::uint64_t x : lanes) sum += x;
+  for (const Lane x : lanes) sum += x;
   return sum;
 }
 

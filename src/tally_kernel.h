@@ -285,7 +285,9 @@ inline void tally_of(const pair_set& pairs, std::size_t b, panel_span panels,
   t.values += cuts.values;
   for (int h = 0; h < H; ++h) {
     std::uint64_t at_least = count_sum(cuts.at_least[h]);
-    if constexpr (on_halves(Ties)) at_least = count_sum32(cuts.at_least32[h]);
+    if constexpr (on_halves(Ties))
+      at_least = count_sum<typename halves_of<W>::type, std::uint32_t>(
+          cuts.at_least32[h]);
     t.under[h] += cuts.values - at_least;
   }
 }
