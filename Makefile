@@ -17,11 +17,15 @@ TEST_PACKAGES = zlib1g-dev libgtest-dev pybind11-dev python3-dev \
   python3-matplotlib python3-dask python3-distributed r-base-dev r-cran-rcpp \
   r-cran-testthat
 
+# The sanitizers' build: clang with libc++, googletest from its sources.
+SANITIZE_PACKAGES = zlib1g-dev googletest clang libclang-rt-dev libc++-dev \
+  libc++abi-dev
+
 # The MPI programs and their tests are built where Open MPI is installed
 # (libopenmpi-dev, openmpi-bin).
 MPI_OPTION := $(if $(shell command -v mpicxx 2>/dev/null),-DMPI=ON,-DMPI=OFF)
 
-.PHONY: all demo test test-build test-ctest test-r test-cross sanitize \
+.PHONY: all demo packages test test-build test-ctest test-r test-cross sanitize \
   sanitize-build \
   fuzz fuzz-build \
   package r-package r-install r-test r-check clean
@@ -36,6 +40,13 @@ demo: all
 	cd examples && ../$(BUILD)/programs/form_kernel_width -d , --header unlabelled.csv
 	cd examples && ../$(BUILD)/programs/labelled_kernel_width labelled.txt
 	cd examples && ../$(BUILD)/programs/median_kernel_width unlabelled.txt
+
+# The packages of every test, the sanitizers' and the other machines'
+# (CROSS_TARGETS') included, installed at once: apt-get takes one caller
+# at a time, and the tests' builds run side by side.
+packages:
+	tests/install_packages.sh $(TEST_PACKAGES) $(SANITIZE_PACKAGES)
+	if [ -n "$(CROSS_TARGETS)" ]; then tests/cross/run packages; fi
 
 # Every test, two at a time: ctest's (the C++ units, the programs, the
 # Python module, the MPI programs) beside the R package's, where R is
@@ -83,8 +94,7 @@ sanitize: sanitize-build
 	ctest --test-dir build-sanitize -j2 --output-on-failure
 
 sanitize-build:
-	tests/install_packages.sh zlib1g-dev googletest clang libclang-rt-dev \
-	  libc++-dev libc++abi-dev
+	tests/install_packages.sh $(SANITIZE_PACKAGES)
 	if [ ! -f $(SANITIZE_GTEST)/lib/cmake/GTest/GTestConfig.cmake ]; then \
 	  cmake -S /usr/src/googletest -B $(SANITIZE_GTEST)/build \
 	    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF \

@@ -347,7 +347,7 @@ inline void add_tile(const packed& s, sums<W, R, V>& acc, std::size_t p,
   constexpr int J = V * per_panel<W>;
   const std::size_t l = p * panel_width;
   if constexpr (Masked) {
-    W index;
+    W index{};  // every lane is set below; GCC -O1 cannot tell
     for (int k = 0; k < L; ++k) index[k] = static_cast<double>(l + k);
     for (int j = 0; j < J; ++j)
       for (int r = 0; r < R; ++r)

@@ -76,7 +76,13 @@ double binomial_below(std::uint64_t hits, std::uint64_t trials, double c) {
 
 constexpr double quantile_ps[] = {0.0, 0.1, 0.5, 0.9, 1.0};
 constexpr std::size_t quantile_count = std::size(quantile_ps);
+// Fewer under the sanitizers, whose runs check the code's memory, not the
+// intervals' coverage.
+#ifdef SANITIZED
+constexpr std::uint64_t seeds = 500;
+#else
 constexpr std::uint64_t seeds = 2000;
+#endif
 
 struct coverage_case {
   shape s;
