@@ -49,12 +49,15 @@ def gathered(where: Cluster, graph: dict, keys: list, engine: str,
 
 def pairs(a: Blocks, b: Optional[Blocks]) -> list:
     """The pieces (i, j) that cover every pair once: within one set, each
-    diagonal block (j None) and each i < j; across, every i of a with
-    every j of b."""
+    i < j, then each diagonal block (j None), which holds half as many
+    pairs; across, every i of a with every j of b. The larger pieces come
+    first, as the scheduler takes them, so that a round ends on small
+    pieces on every worker rather than on one large piece on one."""
     if b is not None:
         return [(i, j) for i in range(len(a.refs)) for j in range(len(b.refs))]
     count = len(a.refs)
-    return [(i, j) for i in range(count) for j in [None, *range(i + 1, count)]]
+    return ([(i, j) for i in range(count) for j in range(i + 1, count)]
+            + [(i, None) for i in range(count)])
 
 
 def round_of(where: Cluster, engine: str, kind: str, plan: bytes,
