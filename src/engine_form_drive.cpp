@@ -49,6 +49,7 @@ struct drive {
   std::size_t cols = 0;
   const form_step_runner& run_step;
   const piece_workers& w;
+  const packed_samples* all = nullptr;  // every sample, when the driver holds them
 };
 
 error step_of(const drive& d, const form_step& s, form_partial& out) {
@@ -262,6 +263,13 @@ error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
   std::vector<doubtful_row> redo = doubtful_rows(s.grids, total, d.n);
   if (const error e = records_of(d, t, redo); e != error::none) return e;
   const workers w{selected_isa().chosen, 1, d.w.control};
+  // A driver that holds every sample sums its rows again itself, as
+  // form() does: a row's terms are cheaper to make than to be sent.
+  if (d.all != nullptr) {
+    out.sum = settle(w, *d.all, t, s.grids, total, redo).sum;
+    out.totals = std::move(total.sum);
+    return w.control.cancelled() ? error::cancelled : error::none;
+  }
   replays again{d, t, likely_replays(w, d.n, s.grids, total, redo), {}};
   out.sum = settle(w, d.n, s.grids, total, redo,
                    [&](std::size_t i, std::vector<double>& row) {
@@ -289,9 +297,10 @@ form_statistics form_drive(std::size_t n, std::size_t columns,
   if (columns == 0) return form_failed(n, error::no_features);
   double mean = 0.0, variance = 0.0;
   const error e = engine_guarded([&] {
-    const drive d{n, columns, run_step, w};
+    const bool holds = all != nullptr && all->n == n && all->cols == columns;
+    const drive d{n, columns, run_step, w, holds ? all : nullptr};
     std::vector<double> estimates, q;
-    if (all != nullptr && all->n == n && all->cols == columns) {
+    if (holds) {
       q = squared_sums(*all);
       estimates = distance_estimates(
           *all, q, {selected_isa().chosen, w.threads, {}});

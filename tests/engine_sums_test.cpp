@@ -399,6 +399,10 @@ TEST(EngineSums, FormOverBlocksAndPackedEqualsForm) {
       expect_same(kw::form_drive(d.n, d.cols, packed_runner(s, parts),
                                  fetcher(d), {1, {}}),
                   want, d.what + " packed " + std::to_string(parts));
+    // A driver holding every sample sums the rows again itself.
+    expect_same(kw::form_drive(d.n, d.cols, packed_runner(s, 3), fetcher(d),
+                               {1, {}}, &s),
+                want, d.what + " packed, the driver holding them");
   }
   // Doubtful rows summed again (records) and rows replayed (terms) did
   // happen, each pass estimating and rounding once.

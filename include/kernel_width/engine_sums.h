@@ -102,8 +102,10 @@ using form_row_fetcher = std::function<error(
 // the pieces that run_step reaches; w.control is watched between steps.
 // An engine whose driver holds every sample (the MPI programs) passes them
 // as all: the first estimates are then made from the whole data, as
-// form() makes them, and fewer rows need computing again; otherwise from
-// the rows fetch_rows gives. Only the speed differs.
+// form() makes them, so fewer rows need summing again, and the driver sums
+// those itself, with no step; otherwise the estimates come from the rows
+// fetch_rows gives, and the rows' terms from the pieces. Only the speed
+// differs.
 form_statistics form_drive(std::size_t n, std::size_t columns,
                            const form_step_runner& run_step,
                            const form_row_fetcher& fetch_rows,
