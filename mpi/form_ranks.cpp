@@ -1,7 +1,6 @@
 #include "form_ranks.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -105,19 +104,6 @@ void count_round(const kw::form_units& u, int& rounds) {
   if (u.pairs && rounds++ == 1) stage("variance pass");
 }
 
-// A step's units on rank 0 alone.
-kw::error alone(const packed_samples& s, const kw::piece_workers& w,
-                const engine_bytes& step, engine_bytes& merged) {
-  std::atomic<std::size_t> next{0};
-  const std::size_t units = kw::form_step_units(step, s).units;
-  const kw::unit_source source = [&](std::size_t& u) {
-    u = next.fetch_add(1);
-    return u < units;
-  };
-  return kw::form_bands(step, s, source, {w.threads, {nullptr, w.control.cancel}},
-                        merged);
-}
-
 // Rank 0: the driver, each step sent to every rank, then the empty one.
 int drive(const packed_samples& s, const kw::piece_workers& w,
           kw::form_statistics& statistics) {
@@ -127,8 +113,6 @@ int drive(const packed_samples& s, const kw::piece_workers& w,
                                        engine_bytes& merged) {
     const kw::form_units u = kw::form_step_units(step, s);
     count_round(u, rounds);
-    // One row's terms, to be summed again: less work than a message.
-    if (!u.pairs && u.units <= 1) return alone(s, w, step, merged);
     engine_bytes sent = step;
     spread_step(sent);
     failed = step_on_ranks(s, w, sent, merged);
