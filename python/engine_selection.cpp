@@ -68,27 +68,8 @@ py::bytes selection_merge(const py::bytes& a, const py::bytes& b) {
   return bytes_out(out);
 }
 
-// The partial results read where Python holds them, without a copy.
 py::bytes selection_merge_all(const py::list& parts) {
-  std::vector<kw::engine_span> spans;
-  for (const py::handle part : parts) {
-    char* data = nullptr;
-    py::ssize_t size = 0;
-    if (!PyBytes_Check(part.ptr()))
-      throw py::type_error("parts must be bytes");
-    if (PyBytes_AsStringAndSize(part.ptr(), &data, &size) != 0)
-      throw py::error_already_set();
-    spans.push_back({reinterpret_cast<const std::uint8_t*>(data),
-                     static_cast<std::size_t>(size)});
-  }
-  kw::engine_bytes out;
-  kw::error e;
-  {
-    py::gil_scoped_release free;
-    e = kw::selection_merge_all(spans, out);
-  }
-  core_support::check(e);
-  return bytes_out(out);
+  return core_support::merged_all(parts, kw::selection_merge_all);
 }
 
 // The pairs as the package gives them: (n, n_y, columns, cross); pooled

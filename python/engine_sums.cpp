@@ -127,8 +127,21 @@ py::tuple form_statistics(std::size_t n, std::size_t columns,
   callbacks c;
   const kw::form_step_runner step = [&](const kw::engine_bytes& s,
                                         kw::engine_bytes& merged) {
+    // The merged bytes, or the partial results, merged here with no copy
+    // of them as one bytes object first (rows' terms run to megabytes).
     return c.guard([&] {
-      merged = bytes_of(run_step(to_bytes(s)).cast<py::bytes>());
+      const py::object got = run_step(to_bytes(s));
+      if (!py::isinstance<py::list>(got)) {
+        merged = bytes_of(got.cast<py::bytes>());
+        return;
+      }
+      const std::vector<kw::engine_span> spans = spans_of(got);
+      kw::error e;
+      {
+        py::gil_scoped_release free;
+        e = kw::form_merge_all(spans, merged);
+      }
+      check(e);
     });
   };
   const kw::form_row_fetcher fetch = [&](const std::vector<std::uint64_t>& rows,
@@ -197,7 +210,8 @@ void bind_sums(py::module_& m) {
   m.def("form_statistics", &form_statistics, py::arg("n"), py::arg("columns"),
         py::arg("run_step"), py::arg("fetch_rows"), py::arg("threads"),
         "form()'s tuple for n samples: run_step(step) returns the merge of "
-        "form_piece(step, ...) over every piece; fetch_rows(rows) those "
+        "form_piece(step, ...) over every piece, or a list of partial "
+        "results that merge to it; fetch_rows(rows) those "
         "rows as a 2-D array.");
   m.def("form_piece", &form_piece, py::arg("step"), py::arg("A"), py::arg("B"),
         py::arg("a_first"), py::arg("b_first"), py::arg("threads"),
@@ -209,6 +223,11 @@ void bind_sums(py::module_& m) {
         return merged(a, b, kw::form_merge);
       },
       py::arg("a"), py::arg("b"), "Two partial results of one step as one.");
+  m.def(
+      "form_merge_all",
+      [](const py::list& parts) { return merged_all(parts, kw::form_merge_all); },
+      py::arg("parts"),
+      "Partial results of one step as one, each value copied once.");
   m.def("form_width_from", &form_width_from, py::arg("n"), py::arg("columns"),
         py::arg("mean"), py::arg("variance"), py::arg("table"),
         "form_width()'s tuple for these statistics.");

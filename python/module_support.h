@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cpu.h"
+#include "kernel_width/engine.h"
 #include "kernel_width/kernel_width.h"
 
 namespace core_support {
@@ -179,6 +180,37 @@ inline py::tuple labelled_tuple(const kw::labelled_statistics& s) {
   check(s.status);
   return py::make_tuple(s.n, s.columns, s.total, s.pairs, s.mean, s.width,
                         s.sigma, s.gamma);
+}
+
+// A list of bytes read where Python holds them, without a copy.
+inline std::vector<kw::engine_span> spans_of(const py::list& parts) {
+  std::vector<kw::engine_span> spans;
+  for (const py::handle part : parts) {
+    char* data = nullptr;
+    py::ssize_t size = 0;
+    if (!PyBytes_Check(part.ptr()))
+      throw py::type_error("parts must be bytes");
+    if (PyBytes_AsStringAndSize(part.ptr(), &data, &size) != 0)
+      throw py::error_already_set();
+    spans.push_back({reinterpret_cast<const std::uint8_t*>(data),
+                     static_cast<std::size_t>(size)});
+  }
+  return spans;
+}
+
+// Partial results merged all at once; merge(spans, out) is the engine's,
+// its error raised.
+template <class Merge>
+py::bytes merged_all(const py::list& parts, Merge merge) {
+  const std::vector<kw::engine_span> spans = spans_of(parts);
+  kw::engine_bytes out;
+  kw::error e;
+  {
+    py::gil_scoped_release free;
+    e = merge(spans, out);
+  }
+  check(e);
+  return py::bytes(reinterpret_cast<const char*>(out.data()), out.size());
 }
 
 }  // namespace core_support

@@ -44,6 +44,25 @@ void estimate_row(const form_step& s, Value value, double& estimate,
                  : root;
 }
 
+// The moments of `count` rows from global row `first`, value(k, c) giving
+// column c of the k-th: each column's sum, and its squares about the
+// rows' own mean, which merge exactly enough for an estimate.
+template <class Value>
+form_segment moments_of(std::uint64_t first, std::size_t count,
+                        std::size_t cols, Value value) {
+  form_segment m;
+  m.row = first;
+  m.col = count;
+  m.x.assign(cols, 0.0);
+  m.y.assign(cols, 0.0);
+  for (std::size_t k = 0; k < count; ++k)
+    for (std::size_t c = 0; c < cols; ++c) m.x[c] += value(k, c);
+  for (std::size_t k = 0; k < count; ++k)
+    for (std::size_t c = 0; c < cols; ++c)
+      m.y[c] += square(value(k, c) - m.x[c] / static_cast<double>(count));
+  return m;
+}
+
 // Units handed out on w's threads, each thread with its own state.
 template <class State, class Work>
 void on_threads(unsigned threads, const unit_source& next,
@@ -224,24 +243,38 @@ void piece_runs(const form_step& s, const row_block& a, const row_block* b,
 
 // Whether the piece holds any of the step's rows.
 bool holds_rows(const form_step& s, const row_block& a, const row_block* b) {
-  return std::any_of(s.rows.begin(), s.rows.end(), [&](std::uint64_t g) {
+  const auto held = [&](std::uint64_t g) {
     std::size_t l;
     return local_row(a, b, g, l);
-  });
+  };
+  return std::any_of(s.rows.begin(), s.rows.end(), held) ||
+         std::any_of(s.replays.begin(), s.replays.end(), held);
 }
 
 error piece_of(const form_step& s, const row_block& a, const row_block* b,
                const piece_workers& w, form_partial& out) {
   // Only the diagonals estimate; only the pieces of a row give its terms.
-  if (s.type == form_step_type::estimates ? b != nullptr
-                                          : s.type != form_step_type::round &&
-                                                !holds_rows(s, a, b))
+  const bool diagonal = s.type == form_step_type::estimates ||
+                        s.type == form_step_type::moments;
+  if (diagonal ? b != nullptr
+               : s.type != form_step_type::round && !holds_rows(s, a, b))
     return error::none;
-  if (s.type == form_step_type::records || s.type == form_step_type::terms) {
-    if (s.type == form_step_type::records)
-      piece_runs(s, a, b, w, out);
-    else
-      piece_terms(s, a, b, w, out);
+  if (s.type == form_step_type::moments) {
+    out.segments.push_back(moments_of(
+        a.first, a.rows.rows, a.rows.cols,
+        [&](std::size_t k, std::size_t c) { return row_at(a.rows, k)[c]; }));
+    return error::none;
+  }
+  if (s.type == form_step_type::records) {
+    piece_runs(s, a, b, w, out);
+    form_step replays;
+    replays.t = s.t;
+    replays.rows = s.replays;
+    piece_terms(replays, a, b, w, out);
+    return w.control.cancelled() ? error::cancelled : error::none;
+  }
+  if (s.type == form_step_type::terms) {
+    piece_terms(s, a, b, w, out);
     return w.control.cancelled() ? error::cancelled : error::none;
   }
   const packed p = stacked(a, b);
@@ -276,7 +309,9 @@ error piece_of(const form_step& s, const row_block& a, const row_block* b,
 error check_piece(const form_step& s, const row_block& a, const row_block* b) {
   if (a.first % panel_width != 0 || a.first + a.rows.rows > s.n)
     return error::bad_buffer;
-  if (s.type == form_step_type::estimates && a.rows.cols != s.cols)
+  if ((s.type == form_step_type::estimates ||
+       s.type == form_step_type::moments) &&
+      a.rows.cols != s.cols)
     return error::columns_differ;
   if (!b) return error::none;
   if (b->first % panel_width != 0 || a.rows.rows % panel_width != 0 ||
@@ -298,7 +333,13 @@ void packed_units(const form_step& f, const packed& s, const unit_source& next,
   const isa set = selected_isa().chosen;
   on_threads(threads, next, w, got, [&](mine& m, std::size_t u) {
     form_segment seg;
-    if (f.type == form_step_type::estimates) {
+    if (f.type == form_step_type::moments) {
+      const std::size_t first = u * panel_width;
+      seg = moments_of(first, std::min(panel_width, s.n - first), s.cols,
+                       [&](std::size_t k, std::size_t c) {
+                         return value(s, first + k, c);
+                       });
+    } else if (f.type == form_step_type::estimates) {
       seg.row = u * panel_width;
       const std::size_t rows = std::min(panel_width, s.n - seg.row);
       seg.x.resize(rows);
@@ -307,16 +348,20 @@ void packed_units(const form_step& f, const packed& s, const unit_source& next,
         estimate_row(
             f, [&](std::size_t c) { return value(s, seg.row + r, c); },
             seg.x[r], seg.y[r]);
-    } else if (f.type == form_step_type::records) {
+    } else if (f.type == form_step_type::records && u < f.rows.size()) {
       doubtful_row d{f.rows[u], {f.grids[u], 0.0, 0.0}};
       m.row.resize(s.padded());
       recompute(set, s, f.t, d, m.row);
       m.records.push_back({d.row, d.record});
       return;
     } else {
+      // terms, or a records step's replays after its rows
+      const std::uint64_t row = f.type == form_step_type::records
+                                    ? f.replays[u - f.rows.size()]
+                                    : f.rows[u];
       m.row.resize(s.padded());
-      kernels_for(set).rows(s, {f.rows[u], 1}, f.t, m.row.data(), s.padded());
-      seg.row = f.rows[u];
+      kernels_for(set).rows(s, {row, 1}, f.t, m.row.data(), s.padded());
+      seg.row = row;
       seg.x.assign(m.row.begin(), m.row.begin() + s.n);
     }
     m.segments.push_back(std::move(seg));
@@ -439,7 +484,8 @@ error form_bands(const engine_bytes& step, const packed_samples& s,
       p.segments.push_back(
           segment_of(0, round_set(f, s, grids, 0, next, w), 0, s.n));
     } else {
-      if (f.type == form_step_type::estimates && f.cols != s.cols)
+      if (f.cols != s.cols && (f.type == form_step_type::estimates ||
+                               f.type == form_step_type::moments))
         return error::columns_differ;
       packed_units(f, s, next, w, p);
     }
@@ -471,11 +517,12 @@ form_units form_step_units(const engine_bytes& step,
   u.status = engine_guarded([&] {
     form_step f;
     if (!read_step(step, f) || f.n != s.n) return error::bad_buffer;
-    if (f.type == form_step_type::estimates && f.cols != s.cols)
-      return error::columns_differ;
     const bool bands = f.type == form_step_type::estimates ||
+                       f.type == form_step_type::moments ||
                        f.type == form_step_type::round;
-    u.units = bands ? s.count() : f.rows.size();
+    if (bands && f.type != form_step_type::round && f.cols != s.cols)
+      return error::columns_differ;
+    u.units = bands ? s.count() : f.rows.size() + f.replays.size();
     u.pairs = f.type == form_step_type::round;
     return error::none;
   });

@@ -17,20 +17,24 @@ enum class form_step_type : std::uint64_t {
   round = 1,      // every pair rounded to its rows' grids
   records = 2,    // doubtful rows' terms again, in order, as records
   terms = 3,      // rows' terms, to be summed again
+  moments = 4,    // each block's column sums and squares about its mean
 };
 
 struct form_step {
   form_step_type type = form_step_type::round;
   std::uint64_t n = 0;
   terms t;
-  // estimates: m samples of `cols` values, row-major; their centre, and
-  // the estimated sum of every sample's squared distance to it.
+  // estimates: m samples of `cols` values, row-major; the data's centre,
+  // and the sum of every sample's squared distance to it. moments: cols.
   std::uint64_t cols = 0;
   std::vector<double> samples;
   std::vector<double> centre;
   double spread = 0.0;
   std::vector<double> grids;       // round: n; records: one per row
   std::vector<std::uint64_t> rows;  // records, terms
+  // records: rows whose terms come too, for a driver that will likely sum
+  // them again, in the same round.
+  std::vector<std::uint64_t> replays;
 };
 
 engine_bytes write_step(const form_step& s);
@@ -38,7 +42,8 @@ bool read_step(const engine_bytes& bytes, form_step& out);
 
 // A run of rows' values: estimates (x: estimate, y: squared sums), rounded
 // sums (x: sum, y: largest error), or a row's terms from column `col` on
-// (x only).
+// (x only); or the moments of rows row..row+col-1 (x: each column's sum,
+// y: its squared distances to the rows' mean, added up).
 struct form_segment {
   std::uint64_t row = 0;
   std::uint64_t col = 0;
@@ -74,7 +79,7 @@ struct form_run {
 
 struct form_partial {
   form_step_type type = form_step_type::round;
-  std::vector<form_segment> segments;
+  std::vector<form_segment> segments;  // records: the replays' terms
   std::vector<form_record> records;  // records only
   std::vector<form_run> runs;        // records only
 };
@@ -92,5 +97,6 @@ bool record_of_runs(double grid, std::size_t n,
 
 engine_bytes write_partial(const form_partial& p);
 bool read_partial(const engine_bytes& bytes, form_partial& out);
+bool read_partial(engine_span bytes, form_partial& out);
 
 }  // namespace kernel_width::detail

@@ -27,6 +27,9 @@ engine_bytes write_step(const form_step& s) {
       w.f64s(s.centre.data(), s.cols);
       w.f64(s.spread);
       break;
+    case form_step_type::moments:
+      w.u64(s.cols);
+      break;
     case form_step_type::round:
       w.f64s(s.grids.data(), s.n);
       break;
@@ -34,8 +37,11 @@ engine_bytes write_step(const form_step& s) {
     case form_step_type::terms:
       w.u64(s.rows.size());
       w.u64s(s.rows.data(), s.rows.size());
-      if (s.type == form_step_type::records)
+      if (s.type == form_step_type::records) {
         w.f64s(s.grids.data(), s.rows.size());
+        w.u64(s.replays.size());
+        w.u64s(s.replays.data(), s.replays.size());
+      }
       break;
   }
   return w.finish();
@@ -49,8 +55,11 @@ bool read_step(const engine_bytes& bytes, form_step& s) {
   const std::uint64_t centred = r.u64();
   s.t.centred = centred == 1;
   s.t.mean = r.f64();
-  if (!r.ok || type > 3 || centred > 1) return false;
-  if (s.type == form_step_type::estimates) {
+  if (!r.ok || type > 4 || centred > 1) return false;
+  if (s.type == form_step_type::moments) {
+    s.cols = r.u64();
+    if (s.cols == 0) return false;
+  } else if (s.type == form_step_type::estimates) {
     s.cols = r.u64();
     const std::uint64_t values = r.count(8);
     if (!r.ok || s.cols == 0 || values % s.cols != 0 || values == 0 ||
@@ -69,18 +78,26 @@ bool read_step(const engine_bytes& bytes, form_step& s) {
     const std::uint64_t count = r.count(8);
     s.rows.resize(count);
     r.u64s(s.rows.data(), count);
-    for (const std::uint64_t row : s.rows)
-      if (row >= s.n) return false;
     if (s.type == form_step_type::records) {
       s.grids.resize(count);
       r.f64s(s.grids.data(), count);
+      s.replays.resize(r.count(8));
+      r.u64s(s.replays.data(), s.replays.size());
     }
+    for (const auto* rows : {&s.rows, &s.replays})
+      for (const std::uint64_t row : *rows)
+        if (row >= s.n) return false;
   }
   return r.done();
 }
 
 engine_bytes write_partial(const form_partial& p) {
   byte_writer w;
+  // Rows' terms run to megabytes: one allocation, not a doubling chain.
+  std::size_t size = 64 + 32 * p.records.size() + 56 * p.runs.size();
+  for (const form_segment& s : p.segments)
+    size += 24 + (segments_carry_y(p.type) ? 16 : 8) * s.x.size();
+  w.out.reserve(size);
   w.begin(frame_kind::form_partial);
   w.u64(static_cast<std::uint64_t>(p.type));
   w.u64(p.records.size());
@@ -136,11 +153,14 @@ bool read_runs(byte_reader& r, form_partial& p) {
 }  // namespace
 
 bool read_partial(const engine_bytes& bytes, form_partial& p) {
-  byte_reader r =
-      open_frame(bytes.data(), bytes.size(), frame_kind::form_partial);
+  return read_partial({bytes.data(), bytes.size()}, p);
+}
+
+bool read_partial(engine_span bytes, form_partial& p) {
+  byte_reader r = open_frame(bytes.data, bytes.size, frame_kind::form_partial);
   const std::uint64_t type = r.u64();
   p.type = static_cast<form_step_type>(type);
-  if (!r.ok || type > 3) return false;
+  if (!r.ok || type > 4) return false;
   p.records.resize(r.count(32));
   for (form_record& x : p.records) {
     x.row = r.u64();
@@ -154,7 +174,7 @@ bool read_partial(const engine_bytes& bytes, form_partial& p) {
     s.col = r.u64();
     const std::uint64_t count = r.count(y ? 16 : 8);
     if (!r.ok || s.row + count < s.row || s.col + count < s.col) return false;
-    if (y && s.col != 0) return false;
+    if (y && s.col != 0 && p.type != form_step_type::moments) return false;
     s.x.resize(count);
     r.f64s(s.x.data(), count);
     if (y) {

@@ -100,38 +100,54 @@ bool terms_of(std::size_t n, std::uint64_t i,
   return row.size() == n;
 }
 
-// The centre and spread of the data as `centred` rows spread over it
-// show them: they set every row's estimate of its squared sums, so the
-// more of them the fewer rows a wrong grid sends to be computed again.
-constexpr std::size_t centred = 4096;
+// The data's centre and every sample's squared distance to it, added
+// up, from the blocks' moments: they set every row's estimate of its
+// squared sums, so the closer they are the fewer rows a wrong grid sends
+// to be summed again. false when the blocks do not tile the rows.
+bool centre_of(const drive& d, std::vector<form_segment> blocks,
+               std::vector<double>& centre, double& spread) {
+  std::sort(blocks.begin(), blocks.end(),
+            [](const form_segment& l, const form_segment& r) {
+              return l.row < r.row;
+            });
+  centre.assign(d.cols, 0.0);
+  std::uint64_t rows = 0;
+  for (const form_segment& b : blocks) {
+    if (b.row != rows || b.col == 0 || b.col > d.n - rows ||
+        b.x.size() != d.cols)
+      return false;
+    rows += b.col;
+    for (std::size_t c = 0; c < d.cols; ++c) centre[c] += b.x[c];
+  }
+  if (rows != d.n) return false;
+  for (double& x : centre) x /= static_cast<double>(d.n);
+  spread = 0.0;
+  for (const form_segment& b : blocks) {
+    const auto count = static_cast<double>(b.col);
+    for (std::size_t c = 0; c < d.cols; ++c)
+      spread += b.y[c] + count * square(b.x[c] / count - centre[c]);
+  }
+  return true;
+}
 
-// The first pass's estimates, from 64 samples spread over the data.
+// The first pass's estimates, from the data's moments and 64 samples
+// spread over it.
 error first_estimates(const drive& d, const form_row_fetcher& fetch,
                       std::vector<double>& estimates, std::vector<double>& q) {
-  const std::size_t m = std::min<std::size_t>(d.n, 64);
-  const std::size_t k = std::min(d.n, centred);
-  std::vector<std::uint64_t> rows;
-  for (std::size_t j = 0; j < m; ++j) rows.push_back(j * d.n / m);
   form_step s;
-  s.type = form_step_type::estimates;
+  s.type = form_step_type::moments;
   s.n = d.n;
   s.cols = d.cols;
+  form_partial p;
+  if (const error e = step_of(d, s, p); e != error::none) return e;
+  if (!centre_of(d, std::move(p.segments), s.centre, s.spread))
+    return error::bad_buffer;
+  const std::size_t m = std::min<std::size_t>(d.n, 64);
+  std::vector<std::uint64_t> rows;
+  for (std::size_t j = 0; j < m; ++j) rows.push_back(j * d.n / m);
+  s.type = form_step_type::estimates;
   if (const error e = fetch(rows, s.samples); e != error::none) return e;
   if (s.samples.size() != m * d.cols) return error::bad_buffer;
-  rows.clear();
-  for (std::size_t j = 0; j < k; ++j) rows.push_back(j * d.n / k);
-  std::vector<double> spread_rows;
-  if (const error e = fetch(rows, spread_rows); e != error::none) return e;
-  if (spread_rows.size() != k * d.cols) return error::bad_buffer;
-  s.centre.assign(d.cols, 0.0);
-  for (std::size_t j = 0; j < k; ++j)
-    for (std::size_t c = 0; c < d.cols; ++c)
-      s.centre[c] += spread_rows[j * d.cols + c] / static_cast<double>(k);
-  for (std::size_t j = 0; j < k; ++j)
-    for (std::size_t c = 0; c < d.cols; ++c)
-      s.spread += square(spread_rows[j * d.cols + c] - s.centre[c]);
-  s.spread *= static_cast<double>(d.n) / static_cast<double>(k);
-  form_partial p;
   if (const error e = step_of(d, s, p); e != error::none) return e;
   return rows_of(d.n, p.segments, false, estimates, q) ? error::none
                                                         : error::bad_buffer;
@@ -158,9 +174,11 @@ struct run_index {
 };
 
 // Step 3: the doubtful rows' records, made by the pieces whole, or here
-// from the runs of the pieces that hold part of a row.
-error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
-  if (redo.empty()) return error::none;
+// from the runs of the pieces that hold part of a row; and in the same
+// step the terms of the rows in replays, into p.segments.
+error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo,
+                 const std::vector<std::uint64_t>& replays, form_partial& p) {
+  if (redo.empty() && replays.empty()) return error::none;
   form_step s;
   s.type = form_step_type::records;
   s.n = d.n;
@@ -169,7 +187,7 @@ error records_of(const drive& d, terms t, std::vector<doubtful_row>& redo) {
     s.rows.push_back(r.row);
     s.grids.push_back(r.record.grid);
   }
-  form_partial p;
+  s.replays = replays;
   if (const error e = step_of(d, s, p); e != error::none) return e;
   std::sort(p.records.begin(), p.records.end(),
             [](const form_record& l, const form_record& r) {
@@ -197,11 +215,13 @@ struct pass_out {
 };
 
 // The rows that step 4 will likely sum again: those it does when each
-// row's rounded total stands in for its terms (the exact sum differs from
-// the rounded ones by little, so it rarely leaves a binade elsewhere).
+// row's rounded total stands in for its record and its terms (the exact
+// sum differs from the rounded ones by little, so it rarely leaves a
+// binade elsewhere). Known before step 3, they come with its records.
 std::vector<std::uint64_t> likely_replays(
     const workers& w, std::size_t n, const std::vector<double>& grids,
-    const row_sums& total, const std::vector<doubtful_row>& redo) {
+    const row_sums& total, std::vector<doubtful_row> redo) {
+  for (doubtful_row& r : redo) r.record.sum = total.sum[r.row];
   std::vector<std::uint64_t> rows;
   settle(w, n, grids, total, redo,
          [&](std::size_t i, std::vector<double>& row) {
@@ -213,14 +233,13 @@ std::vector<std::uint64_t> likely_replays(
   return rows;
 }
 
-// Rows summed again in step 4, their terms fetched in one step for all
-// the likely ones, and one step for each row beyond them.
+// Rows summed again in step 4, the likely ones' terms come with step 3,
+// and one step for each row beyond them.
 struct replays {
   const drive& d;
   terms t;
   std::vector<std::uint64_t> likely;
   form_partial got;
-  bool fetched = false;
   error failed = error::none;
 
   bool fetch(const std::vector<std::uint64_t>& rows, form_partial& out) {
@@ -234,8 +253,6 @@ struct replays {
   }
 
   bool take(std::uint64_t i, std::vector<double>& row) {
-    if (!fetched && !likely.empty() && !fetch(likely, got)) return false;
-    fetched = true;
     form_partial one;
     const bool known = std::binary_search(likely.begin(), likely.end(), i);
     if (!known && !fetch({i}, one)) return false;
@@ -261,16 +278,21 @@ error run_pass(const drive& d, terms t, const std::vector<double>& estimates,
   if (!rows_of(d.n, p.segments, true, total.sum, total.off))
     return error::bad_buffer;
   std::vector<doubtful_row> redo = doubtful_rows(s.grids, total, d.n);
-  if (const error e = records_of(d, t, redo); e != error::none) return e;
   const workers w{selected_isa().chosen, 1, d.w.control};
   // A driver that holds every sample sums its rows again itself, as
   // form() does: a row's terms are cheaper to make than to be sent.
   if (d.all != nullptr) {
+    form_partial made;
+    if (const error e = records_of(d, t, redo, {}, made); e != error::none)
+      return e;
     out.sum = settle(w, *d.all, t, s.grids, total, redo).sum;
     out.totals = std::move(total.sum);
     return w.control.cancelled() ? error::cancelled : error::none;
   }
   replays again{d, t, likely_replays(w, d.n, s.grids, total, redo), {}};
+  if (const error e = records_of(d, t, redo, again.likely, again.got);
+      e != error::none)
+    return e;
   out.sum = settle(w, d.n, s.grids, total, redo,
                    [&](std::size_t i, std::vector<double>& row) {
                      return again.take(i, row);
@@ -329,13 +351,21 @@ form_statistics form_drive(std::size_t n, std::size_t columns,
 
 error form_merge(const engine_bytes& a, const engine_bytes& b,
                  engine_bytes& out) noexcept {
+  return form_merge_all({{a.data(), a.size()}, {b.data(), b.size()}}, out);
+}
+
+error form_merge_all(const std::vector<engine_span>& parts,
+                     engine_bytes& out) noexcept {
   return engine_guarded([&] {
     form_partial x, y;
-    if (!read_partial(a, x) || !read_partial(b, y) || x.type != y.type)
-      return error::bad_buffer;
-    for (form_segment& s : y.segments) x.segments.push_back(std::move(s));
-    x.records.insert(x.records.end(), y.records.begin(), y.records.end());
-    x.runs.insert(x.runs.end(), y.runs.begin(), y.runs.end());
+    if (parts.empty() || !read_partial(parts[0], x)) return error::bad_buffer;
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+      if (!read_partial(parts[k], y) || x.type != y.type)
+        return error::bad_buffer;
+      for (form_segment& s : y.segments) x.segments.push_back(std::move(s));
+      x.records.insert(x.records.end(), y.records.begin(), y.records.end());
+      x.runs.insert(x.runs.end(), y.runs.begin(), y.runs.end());
+    }
     if (x.type == form_step_type::round) x.segments = add_up(std::move(x.segments));
     out = write_partial(x);
     return error::none;

@@ -374,11 +374,80 @@ std::vector<Data> hard_sets() {
   return out;
 }
 
+// The estimates step's centre and spread (made from the pieces' moments)
+// against the data's own, in long double.
+void expect_centre(const Data& d, const kernel_width::detail::form_step& s) {
+  const auto near = [](double got, long double want, long double scale) {
+    const auto w = static_cast<double>(want);
+    if (std::isnan(w)) return std::isnan(got);
+    if (!std::isfinite(w)) return !std::isfinite(got);
+    return std::fabs(got - w) <= 1e-10L * scale;
+  };
+  std::vector<long double> centre(d.cols, 0.0L);
+  for (std::size_t i = 0; i < d.n; ++i)
+    for (std::size_t c = 0; c < d.cols; ++c)
+      centre[c] += d.values[i * d.cols + c] / static_cast<long double>(d.n);
+  long double spread = 0.0L;
+  for (std::size_t i = 0; i < d.n; ++i)
+    for (std::size_t c = 0; c < d.cols; ++c) {
+      const long double x = d.values[i * d.cols + c] - centre[c];
+      spread += x * x;
+    }
+  ASSERT_EQ(s.centre.size(), d.cols) << d.what;
+  const long double scale = std::sqrt(spread / d.n);
+  for (std::size_t c = 0; c < d.cols; ++c)
+    EXPECT_TRUE(near(s.centre[c], centre[c], std::fabs(centre[c]) + scale))
+        << d.what << " column " << c << " " << s.centre[c];
+  // Far from 0, every moment in doubles cancels: a few units of the
+  // centre per sample and column.
+  long double far = 0.0L;
+  for (const long double c : centre) far += std::fabs(c) * 0x1p-48L * d.n * scale;
+  EXPECT_TRUE(near(s.spread, spread, spread + far * 1e10L))
+      << d.what << " " << s.spread << " " << static_cast<double>(spread);
+}
+
+// Estimates far off both ways, as bad guesses would be: grids so coarse
+// that the rounded sums say little, more rows in doubt, and rows summed
+// again that the driver did not foresee.
+kw::form_step_runner misled(kw::form_step_runner run) {
+  return [run](const kw::engine_bytes& step, kw::engine_bytes& merged) {
+    namespace detail = kernel_width::detail;
+    const kw::error e = run(step, merged);
+    detail::form_partial p;
+    if (e != kw::error::none || !detail::read_partial(merged, p) ||
+        p.type != detail::form_step_type::estimates)
+      return e;
+    for (detail::form_segment& seg : p.segments)
+      for (std::size_t k = 0; k < seg.x.size(); ++k) {
+        const double by = (seg.row + k) % 3 == 0   ? 0x1p60
+                          : (seg.row + k) % 3 == 1 ? 0x1p-12
+                                                   : 1.0;
+        seg.x[k] *= by;
+        seg.y[k] *= by;
+      }
+    merged = detail::write_partial(p);
+    return e;
+  };
+}
+
 TEST(EngineSums, FormOverBlocksAndPackedEqualsForm) {
   std::mt19937_64 gen(7);
   std::vector<Data> sets = data_sets();
   for (Data& d : hard_sets()) sets.push_back(std::move(d));
-  std::size_t steps[4] = {};
+  std::size_t steps[5] = {};
+  std::size_t seen = 0;
+  const auto checked = [&seen](const Data& d, kw::form_step_runner run) {
+    return [&seen, &d, run](const kw::engine_bytes& step,
+                            kw::engine_bytes& merged) {
+      kernel_width::detail::form_step s;
+      if (kernel_width::detail::read_step(step, s) &&
+          s.type == kernel_width::detail::form_step_type::estimates) {
+        expect_centre(d, s);
+        ++seen;
+      }
+      return run(step, merged);
+    };
+  };
   for (const Data& d : sets) {
     const kw::form_statistics want =
         kw::form({d.values.data(), d.n, d.cols, 0}, 2);
@@ -389,14 +458,19 @@ TEST(EngineSums, FormOverBlocksAndPackedEqualsForm) {
       if (sizes.size() > 12) continue;  // time
 #endif
       const kw::form_statistics got = kw::form_drive(
-          d.n, d.cols, blocks_runner(d, sizes, 2, gen, steps), fetcher(d),
-          {1, {}});
+          d.n, d.cols, checked(d, blocks_runner(d, sizes, 2, gen, steps)),
+          fetcher(d), {1, {}});
       expect_same(got, want, d.what + " blocks " + std::to_string(sizes.size()));
     }
+    expect_same(kw::form_drive(d.n, d.cols,
+                               misled(blocks_runner(d, splits(d.n).back(), 1,
+                                                    gen, steps)),
+                               fetcher(d), {1, {}}),
+                want, d.what + " misled");
     const kw::packed_samples s =
         kernel_width::detail::pack(d.values.data(), d.n, d.cols, d.cols, 0);
     for (const unsigned parts : {1u, 3u})
-      expect_same(kw::form_drive(d.n, d.cols, packed_runner(s, parts),
+      expect_same(kw::form_drive(d.n, d.cols, checked(d, packed_runner(s, parts)),
                                  fetcher(d), {1, {}}),
                   want, d.what + " packed " + std::to_string(parts));
     // A driver holding every sample sums the rows again itself.
@@ -404,11 +478,14 @@ TEST(EngineSums, FormOverBlocksAndPackedEqualsForm) {
                                {1, {}}, &s),
                 want, d.what + " packed, the driver holding them");
   }
-  // Doubtful rows summed again (records) and rows replayed (terms) did
-  // happen, each pass estimating and rounding once.
+  // Doubtful rows summed again (records) and rows replayed beyond those
+  // foreseen (terms) did happen, each pass rounding once, the first
+  // estimating from the moments.
   EXPECT_GT(steps[2], 0u);
   EXPECT_GT(steps[3], 0u);
   EXPECT_EQ(steps[0] * 2, steps[1]);
+  EXPECT_EQ(steps[0], steps[4]);
+  EXPECT_GT(seen, steps[0]);
 }
 
 TEST(EngineSums, FormDriverStopsOnTheRunnersError) {
@@ -460,7 +537,7 @@ TEST(EngineSums, FormBuffersDamagedAreRefused) {
     std::uint64_t value;
     const char* what;
   } steps[] = {
-      {&round_step, 16, 4, "no such step"},
+      {&round_step, 16, 5, "no such step"},
       {&round_step, 32, 2, "centred neither 0 nor 1"},
       {&round_step, 24, 21, "more rows than grids"},
       {&round_step, 24, 15, "fewer rows than grids"},

@@ -93,19 +93,18 @@ using form_step_runner =
     std::function<error(const engine_bytes& step, engine_bytes& merged)>;
 
 // The given global rows' values, row-major (rows.size() * columns), into
-// out: a few rows (64, then up to 4,096) from which the first estimates
-// are made.
+// out: the 64 rows from which the first estimates are made.
 using form_row_fetcher = std::function<error(
     const std::vector<std::uint64_t>& rows, std::vector<double>& out)>;
 
 // form()'s statistics, bit for bit, of n samples of `columns` values over
 // the pieces that run_step reaches; w.control is watched between steps.
 // An engine whose driver holds every sample (the MPI programs) passes them
-// as all: the first estimates are then made from the whole data, as
-// form() makes them, so fewer rows need summing again, and the driver sums
-// those itself, with no step; otherwise the estimates come from the rows
-// fetch_rows gives, and the rows' terms from the pieces. Only the speed
-// differs.
+// as all: the first estimates are then made from them, as form() makes
+// them, and the driver sums the doubtful rows again itself, with no step;
+// otherwise the estimates come from the blocks' moments (a step) and the
+// rows fetch_rows gives, and the rows' terms from the pieces. Only the
+// speed differs.
 form_statistics form_drive(std::size_t n, std::size_t columns,
                            const form_step_runner& run_step,
                            const form_row_fetcher& fetch_rows,
@@ -141,6 +140,12 @@ error form_bands(const engine_bytes& step, const packed_samples& s,
 // Two partial results of one step as one, in any order and grouping.
 error form_merge(const engine_bytes& a, const engine_bytes& b,
                  engine_bytes& out) noexcept;
+
+// The same for any number of partial results at once, each value copied
+// once (rows' terms run to megabytes); error::bad_buffer as form_merge,
+// or for none at all.
+error form_merge_all(const std::vector<engine_span>& parts,
+                     engine_bytes& out) noexcept;
 
 // form_width() of the statistics form() gives for n samples of `columns`
 // values with this mean and variance.

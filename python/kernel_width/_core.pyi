@@ -95,7 +95,7 @@ def labelled_final(
 def form_statistics(
     n: int,
     columns: int,
-    run_step: Callable[[bytes], bytes],
+    run_step: Callable[[bytes], bytes | list[bytes]],
     fetch_rows: Callable[[list[int]], npt.NDArray[np.float64]],
     threads: int,
 ) -> tuple[int, int, float, float, float]: ...
@@ -108,6 +108,7 @@ def form_piece(
     threads: int,
 ) -> bytes: ...
 def form_merge(a: bytes, b: bytes) -> bytes: ...
+def form_merge_all(parts: list[bytes]) -> bytes: ...
 def form_width_from(
     n: int,
     columns: int,

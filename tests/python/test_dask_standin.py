@@ -159,7 +159,11 @@ def form_rows(n):
 
 
 def form_statistics(n, columns, run_step, fetch_rows, threads):
-    d = _ordered(run_step(pickle.dumps("sums")), _expected(n, 0, False))
+    merged = run_step(pickle.dumps("sums"))
+    while isinstance(merged, list):  # partial results to merge here
+        merged = merged[0] if len(merged) == 1 else [
+            _join(merged[0], merged[1])] + merged[2:]
+    d = _ordered(merged, _expected(n, 0, False))
     rows = fetch_rows(form_rows(n))
     return (n, columns, float(np.sum(d)), float(np.sum(d * d)),
             float(np.sum(rows * np.arange(1, rows.size + 1).reshape(

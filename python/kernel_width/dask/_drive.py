@@ -35,12 +35,14 @@ def _with_blocks(sets: Sets, work: Callable[[Any, Cluster, tuple], Any]
         release(where, b)
 
 
-def _passes(where: Cluster, blocks: tuple, kind: str,
-            threads: int) -> Callable[[bytes], bytes]:
-    """The run_pass / run_step callback: one round over every piece."""
-    def run_round(plan: bytes) -> bytes:
+def _passes(where: Cluster, blocks: tuple, kind: str, threads: int,
+            merged: bool = True) -> Callable[[bytes], Any]:
+    """The run_pass / run_step callback: one round over every piece, its
+    partial results merged (merged False: as a list, which form's driver
+    merges itself, each value copied once)."""
+    def run_round(plan: bytes) -> Any:
         return round_of(where, _engine.NAME, kind, bytes(plan), blocks,
-                        threads)
+                        threads, merged)
     return run_round
 
 
@@ -81,6 +83,7 @@ def form(sets: Sets, threads: int) -> tuple:
         def fetch_rows(rows: list) -> Any:
             return rows_of(where, blocks[0], rows, sets.columns)
         return engine.form_statistics(
-            sets.n, sets.columns, _passes(where, blocks, "form", threads),
+            sets.n, sets.columns,
+            _passes(where, blocks, "form", threads, merged=False),
             fetch_rows, threads)
     return _with_blocks(sets, work)

@@ -5,7 +5,7 @@ block."""
 
 from __future__ import annotations
 
-from typing import Optional
+from typing import Any, Optional
 
 import numpy as np
 
@@ -42,9 +42,11 @@ def tree(graph: dict, prefix: str, keys: list, engine: str,
 
 
 def gathered(where: Cluster, graph: dict, keys: list, engine: str,
-           kind: str) -> bytes:
-    """The partial results at keys computed, and merged here."""
-    return _tasks.merge(engine, kind, list(run(where, graph, keys)))
+             kind: str, merged: bool = True) -> Any:
+    """The partial results at keys computed, and merged here (merged
+    False: as a list, for a caller that merges them itself)."""
+    parts = list(run(where, graph, keys))
+    return _tasks.merge(engine, kind, parts) if merged else parts
 
 
 def pairs(a: Blocks, b: Optional[Blocks]) -> list:
@@ -61,10 +63,12 @@ def pairs(a: Blocks, b: Optional[Blocks]) -> list:
 
 
 def round_of(where: Cluster, engine: str, kind: str, plan: bytes,
-             sets: tuple, threads: int) -> bytes:
+             sets: tuple, threads: int, merged: bool = True) -> Any:
     """One pass (selection) or step (form): the merge of kind's piece
-    against plan over every piece of the pairs. sets is (a, b): b None
-    within one set, the other set's blocks across."""
+    against plan over every piece of the pairs (merged False: the
+    partial results that are left for the client to merge, a list).
+    sets is (a, b): b None within one set, the other set's blocks
+    across."""
     a, b = sets
     other = a if b is None else b
     prefix = name(kind)
@@ -78,7 +82,7 @@ def round_of(where: Cluster, engine: str, kind: str, plan: bytes,
                       a.refs[i], b_ref, a.firsts[i], b_first, threads)
         keys.append(key)
     return gathered(where, graph, tree(graph, prefix, keys, engine, kind),
-                    engine, kind)
+                    engine, kind, merged)
 
 
 def chains(where: Cluster, engine: str, a: Blocks, threads: int) -> bytes:
