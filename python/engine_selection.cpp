@@ -96,12 +96,28 @@ kw::selection_run run_of(const shape_tuple& shape,
                          kw::engine_bytes& merged) {
     py::gil_scoped_acquire held;
     try {
-      merged = bytes_in(run_pass(bytes_out(plan)).cast<py::bytes>());
+      const py::object got = run_pass(bytes_out(plan));
+      if (!py::isinstance<py::list>(got)) {
+        merged = bytes_in(got.cast<py::bytes>());
+        return true;
+      }
+      // Partial results, merged here with no copy of them as one bytes
+      // object first (the kept values run to megabytes).
+      const std::vector<kw::engine_span> spans = core_support::spans_of(got);
+      kw::error e;
+      {
+        py::gil_scoped_release free;
+        e = kw::selection_merge_all(spans, merged);
+      }
+      core_support::check(e);
       return true;
     } catch (py::error_already_set& e) {
       e.restore();
-    } catch (const py::builtin_exception&) {
-      PyErr_SetString(PyExc_TypeError, "run_pass must return bytes");
+    } catch (const py::cast_error&) {
+      PyErr_SetString(PyExc_TypeError,
+                      "run_pass must return bytes or a list of bytes");
+    } catch (const py::builtin_exception& e) {
+      e.set_error();
     }
     return false;
   };
@@ -158,7 +174,7 @@ void bind_selection(py::module_& m) {
         py::arg("run_pass"), py::arg("threads"),
         "median()'s tuple of the pairs shape = (n, n_y, columns, cross), "
         "each pass run by run_pass(plan) -> the merge of every piece's "
-        "partial result.");
+        "partial result, or a list of partial results that merge to it.");
   m.def("selection_quantiles", &selection_quantiles, py::arg("shape"),
         py::arg("p"), py::arg("run_pass"), py::arg("threads"),
         "quantiles()'s tuple, each pass run by run_pass as for "

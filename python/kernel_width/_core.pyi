@@ -65,13 +65,13 @@ def selection_merge(a: bytes, b: bytes) -> bytes: ...
 def selection_merge_all(parts: list[bytes]) -> bytes: ...
 def selection_median(
     shape: tuple[int, int, int, bool],
-    run_pass: Callable[[bytes], bytes],
+    run_pass: Callable[[bytes], bytes | list[bytes]],
     threads: int,
 ) -> tuple[int, int, int, int, float, float, float, float, int]: ...
 def selection_quantiles(
     shape: tuple[int, int, int, bool],
     p: Sequence[float],
-    run_pass: Callable[[bytes], bytes],
+    run_pass: Callable[[bytes], bytes | list[bytes]],
     threads: int,
 ) -> tuple[
     npt.NDArray[np.float64],

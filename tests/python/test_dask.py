@@ -474,6 +474,31 @@ def test_truncated_and_foreign_buffers_raise_value_error():
                     merge(*pair)
 
 
+@pytest.mark.parametrize("kind", ["selection", "form"])
+def test_a_driver_given_the_partial_results_merges_them_or_refuses_them(kind):
+    if not standin.core_has(kind):
+        pytest.skip("no engine in the core")
+    x = np.random.default_rng(6).normal(size=(20, 3))
+    piece = getattr(_core, kind + "_piece")
+    if kind == "selection":
+        def driver(run):
+            return _core.selection_median((20, 0, 3, False), run, 1)
+    else:
+        def driver(run):
+            return _core.form_statistics(20, 3, run, lambda r: x[r], 1)
+
+    def parts(plan):
+        return [piece(plan, x[:8], None, 0, 0, 1),
+                piece(plan, x[:8], x[8:], 0, 8, 1),
+                piece(plan, x[8:], None, 8, 8, 1)]
+    assert driver(parts) == driver(lambda plan: piece(plan, x, None, 0, 0, 1))
+    for wrong in (lambda p: p[:-1], lambda p: p + b"\0"):
+        with pytest.raises(ValueError):
+            driver(lambda plan: [*parts(plan)[:2], wrong(parts(plan)[2])])
+    with pytest.raises(TypeError):
+        driver(lambda plan: [*parts(plan)[:2], "not bytes"])
+
+
 # --- Without dask -----------------------------------------------------------
 
 HIDE = """

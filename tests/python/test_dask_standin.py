@@ -5,6 +5,7 @@ chain or cuts a block off a band of 8 is caught. The dask tests run their
 graphs on it, on the threaded scheduler and on a cluster (whose workers
 import this module by name)."""
 
+import functools
 import os
 import pickle
 import signal
@@ -89,11 +90,19 @@ def selection_merge(a, b):
     return _join(a, b)
 
 
+def _merged(got, merge):
+    """A pass's merged result: a driver may be given the partial results
+    as a list, to merge itself."""
+    return functools.reduce(merge, got) if isinstance(got, list) else got
+
+
 def _selected(n, n_y, cross, run_pass):
     """Two passes, as the engine makes more than one: a count, then every
     distance."""
-    count = pickle.loads(run_pass(pickle.dumps("count")))
-    d = _ordered(run_pass(pickle.dumps("all")), _expected(n, n_y, cross))
+    count = pickle.loads(_merged(run_pass(pickle.dumps("count")),
+                                 selection_merge))
+    d = _ordered(_merged(run_pass(pickle.dumps("all")), selection_merge),
+                 _expected(n, n_y, cross))
     if count != len(d):
         raise AssertionError(f"{count} pairs counted, {len(d)} seen")
     return d
@@ -159,11 +168,8 @@ def form_rows(n):
 
 
 def form_statistics(n, columns, run_step, fetch_rows, threads):
-    merged = run_step(pickle.dumps("sums"))
-    while isinstance(merged, list):  # partial results to merge here
-        merged = merged[0] if len(merged) == 1 else [
-            _join(merged[0], merged[1])] + merged[2:]
-    d = _ordered(merged, _expected(n, 0, False))
+    d = _ordered(_merged(run_step(pickle.dumps("sums")), form_merge),
+                 _expected(n, 0, False))
     rows = fetch_rows(form_rows(n))
     return (n, columns, float(np.sum(d)), float(np.sum(d * d)),
             float(np.sum(rows * np.arange(1, rows.size + 1).reshape(

@@ -38,8 +38,8 @@ def _with_blocks(sets: Sets, work: Callable[[Any, Cluster, tuple], Any]
 def _passes(where: Cluster, blocks: tuple, kind: str, threads: int,
             merged: bool = True) -> Callable[[bytes], Any]:
     """The run_pass / run_step callback: one round over every piece, its
-    partial results merged (merged False: as a list, which form's driver
-    merges itself, each value copied once)."""
+    partial results merged (merged False: as a list, which the engine's
+    driver merges itself, each value copied once)."""
     def run_round(plan: bytes) -> Any:
         return round_of(where, _engine.NAME, kind, bytes(plan), blocks,
                         threads, merged)
@@ -55,7 +55,8 @@ def median(sets: Sets, threads: int) -> tuple:
     """_core.median's tuple."""
     def work(engine, where, blocks):
         return engine.selection_median(
-            _shape(sets), _passes(where, blocks, "selection", threads),
+            _shape(sets),
+            _passes(where, blocks, "selection", threads, merged=False),
             threads)
     return _with_blocks(sets, work)
 
@@ -64,7 +65,8 @@ def quantiles(sets: Sets, p: Any, threads: int) -> tuple:
     """_core.quantiles's tuple for the probabilities p (1-D)."""
     def work(engine, where, blocks):
         return engine.selection_quantiles(
-            _shape(sets), p, _passes(where, blocks, "selection", threads),
+            _shape(sets), p,
+            _passes(where, blocks, "selection", threads, merged=False),
             threads)
     return _with_blocks(sets, work)
 
