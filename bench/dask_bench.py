@@ -9,7 +9,9 @@ LocalCluster of 2 worker processes x 1 thread, persists the array there
 in blocks (8 per worker), and times the median, labelled and form on it
 (threads=1 per task), best of 3, against median_width(X, threads=2) and
 the others in memory, best of 3; checks that the numbers agree bit for
-bit and prints the times and the ratios dask / in memory. The machine's
+bit and prints the times and the ratios dask / in memory, and each
+worker's peak resident memory in one more run above what it held before
+that run (its share of the persisted array is in neither). The machine's
 load average is printed too: a busy machine slows both.
 KW_DASK_BENCH=median,labelled picks the estimators (all three by
 default).
@@ -30,6 +32,23 @@ def best(run, times=3):
         result = run()
         found.append((time.perf_counter() - start, result))
     return min(found, key=lambda f: f[0])[0], found[0][1]
+
+
+def worker_memory():
+    """This process's resident and peak resident MiB (VmRSS, VmHWM),
+    the peak then reset to the resident size where the kernel allows."""
+    found = {}
+    with open("/proc/self/status") as status:
+        for line in status:
+            key, _, value = line.partition(":")
+            if key in ("VmRSS", "VmHWM"):
+                found[key] = int(value.split()[0]) / 1024
+    try:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+    except OSError:
+        pass
+    return found
 
 
 def samples(n, d):
@@ -66,8 +85,8 @@ def main():
         ("form", lambda: kd.form_statistics(xd),
          lambda: kw.form_statistics(x, threads=2)),
     ]
-    print(f"{'':10} {'dask s':>9} {'memory s':>9} {'ratio':>7}  same bits",
-          flush=True)
+    print(f"{'':10} {'dask s':>9} {'memory s':>9} {'ratio':>7}  same bits"
+          "  workers' peak MiB in a run", flush=True)
     for name, on_cluster, in_memory in cases:
         if name not in only:
             continue
@@ -76,10 +95,15 @@ def main():
         except (AttributeError, ImportError) as error:  # no engine yet
             print(f"{name:10} not run: {error}")
             continue
+        before = client.run(worker_memory)
+        on_cluster()
+        after = client.run(worker_memory)
+        peaks = " ".join(f"{after[w]['VmHWM'] - before[w]['VmRSS']:.0f}"
+                         for w in sorted(after))
         alone, expected = best(in_memory)
         same = repr(got) == repr(expected)
         print(f"{name:10} {spread:9.3f} {alone:9.3f} {spread / alone:7.2f}"
-              f"  {'yes' if same else 'NO'}", flush=True)
+              f"  {'yes' if same else 'NO ':9}  {peaks}", flush=True)
     client.close()
     cluster.close()
 
