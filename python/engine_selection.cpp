@@ -103,13 +103,7 @@ kw::selection_run run_of(const shape_tuple& shape,
       }
       // Partial results, merged here with no copy of them as one bytes
       // object first (the kept values run to megabytes).
-      const std::vector<kw::engine_span> spans = core_support::spans_of(got);
-      kw::error e;
-      {
-        py::gil_scoped_release free;
-        e = kw::selection_merge_all(spans, merged);
-      }
-      core_support::check(e);
+      core_support::merge_into(got, kw::selection_merge_all, merged);
       return true;
     } catch (py::error_already_set& e) {
       e.restore();

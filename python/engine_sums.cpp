@@ -135,13 +135,7 @@ py::tuple form_statistics(std::size_t n, std::size_t columns,
         merged = bytes_of(got.cast<py::bytes>());
         return;
       }
-      const std::vector<kw::engine_span> spans = spans_of(got);
-      kw::error e;
-      {
-        py::gil_scoped_release free;
-        e = kw::form_merge_all(spans, merged);
-      }
-      check(e);
+      merge_into(got, kw::form_merge_all, merged);
     });
   };
   const kw::form_row_fetcher fetch = [&](const std::vector<std::uint64_t>& rows,

@@ -198,18 +198,24 @@ inline std::vector<kw::engine_span> spans_of(const py::list& parts) {
   return spans;
 }
 
-// Partial results merged all at once; merge(spans, out) is the engine's,
-// its error raised.
+// Partial results merged all at once into out, the GIL released;
+// merge(spans, out) is the engine's, its error raised.
 template <class Merge>
-py::bytes merged_all(const py::list& parts, Merge merge) {
+void merge_into(const py::list& parts, Merge merge, kw::engine_bytes& out) {
   const std::vector<kw::engine_span> spans = spans_of(parts);
-  kw::engine_bytes out;
   kw::error e;
   {
     py::gil_scoped_release free;
     e = merge(spans, out);
   }
   check(e);
+}
+
+// The same as bytes.
+template <class Merge>
+py::bytes merged_all(const py::list& parts, Merge merge) {
+  kw::engine_bytes out;
+  merge_into(parts, merge, out);
   return py::bytes(reinterpret_cast<const char*>(out.data()), out.size());
 }
 

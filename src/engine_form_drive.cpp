@@ -351,7 +351,9 @@ form_statistics form_drive(std::size_t n, std::size_t columns,
 
 error form_merge(const engine_bytes& a, const engine_bytes& b,
                  engine_bytes& out) noexcept {
-  return form_merge_all({{a.data(), a.size()}, {b.data(), b.size()}}, out);
+  return engine_guarded([&] {
+    return form_merge_all({{a.data(), a.size()}, {b.data(), b.size()}}, out);
+  });
 }
 
 error form_merge_all(const std::vector<engine_span>& parts,
